@@ -1,0 +1,1 @@
+"""velmoro: a framework that runs quantitative-trading strategies against a host trading terminal."""

@@ -1,0 +1,75 @@
+"""The terminal: dispatches each command to its handler and answers."""
+import os
+import tempfile
+import threading
+
+import scipy.io
+
+from velmoro.tframe.comm.link import Answer, Status
+
+__all__ = ["Terminal", "TerminalError", "command", "ok", "HANDLERS"]
+
+# send-function command name (without "Velmoro" and "_send") -> handler(terminal, *args)
+HANDLERS = {}
+
+
+class TerminalError(Exception):
+    """A terminal-side failure, answered at error level."""
+
+    def __init__(self, code, info):
+        super().__init__(code, info)
+        self.code = code
+        self.info = info
+
+
+def command(name):
+    """Register the decorated function as the handler of one command."""
+
+    def register(handler):
+        HANDLERS[name] = handler
+        return handler
+
+    return register
+
+
+def ok(level=0, code=0, info="", **payload):
+    """A checked answer: a status record in `result` plus the payload."""
+    return Answer(result=Status(level, code, info), **payload)
+
+
+class Terminal:
+    """An in-process terminal over a generated dataset.
+
+    Every command handed to it is recorded in `sent`; lines written with the
+    log command are kept in `log`.
+    """
+
+    def __init__(self, dataset=None, result_dir=None):
+        from velmoro.simterm.dataset import Dataset
+
+        self.data = dataset if dataset is not None else Dataset()
+        self.result_dir = result_dir or tempfile.mkdtemp(prefix="velmoro-terminal-")
+        os.makedirs(self.result_dir, exist_ok=True)
+        self.sent = []
+        self.log = []
+        self._lock = threading.Lock()
+        self._file_no = 0
+
+    def handle(self, command, args):
+        self.sent.append((command, args))
+        handler = HANDLERS.get(command)
+        if handler is None:
+            return ok(1, -1, "unknown command {}".format(command))
+        try:
+            return handler(self, *args)
+        except TerminalError as exc:
+            return ok(1, exc.code, exc.info)
+
+    def write_mat(self, stem, variables):
+        """Write one MAT result file and return its path."""
+        with self._lock:
+            self._file_no += 1
+            n = self._file_no
+        path = os.path.join(self.result_dir, "{}_{:06d}.mat".format(stem, n))
+        scipy.io.savemat(path, variables)
+        return path

@@ -1,0 +1,1 @@
+"""Framework core: conversions, messages, utilities and the terminal link."""

@@ -1,0 +1,95 @@
+"""Date-time functions. The framework's numeric time is a float count of days
+since year 0 (day 1 is 0000-01-01), the way MATLAB datenum counts."""
+import datetime as _dt
+
+import numpy as np
+
+__all__ = [
+    "DEFAULT_FORMAT",
+    "mft_to_datetime",
+    "datetime_to_mft",
+    "datetime_to_int",
+    "mft_to_str_format",
+    "mft_to_int_format",
+    "to_int_now_date",
+    "next_n_day",
+    "get_specific_year_end",
+    "int_to_datetime",
+]
+
+DEFAULT_FORMAT = "%Y-%m-%d %H:%M:%S"
+_ORDINAL_OFFSET = 366  # datenum(0001-01-01) == 367, date.toordinal(0001-01-01) == 1
+_SECONDS_PER_DAY = 86400.0
+
+
+def _one_to_datetime(t):
+    t = float(t)
+    day = int(np.floor(t))
+    # round to the millisecond: float days carry binary noise
+    ms = int(round((t - day) * _SECONDS_PER_DAY * 1000.0))
+    return _dt.datetime.fromordinal(day - _ORDINAL_OFFSET) + _dt.timedelta(milliseconds=ms)
+
+
+def _is_many(x):
+    return isinstance(x, (list, tuple, np.ndarray)) and np.ndim(x) > 0
+
+
+def mft_to_datetime(times):
+    """A numeric time gives a datetime; a list or array of them gives a list."""
+    if _is_many(times):
+        return [_one_to_datetime(t) for t in np.ravel(np.asarray(times, dtype=float))]
+    return _one_to_datetime(times)
+
+
+def datetime_to_mft(dt):
+    """The numeric time of a date-time (or date)."""
+    if not isinstance(dt, _dt.datetime):
+        dt = _dt.datetime(dt.year, dt.month, dt.day)
+    seconds = dt.hour * 3600 + dt.minute * 60 + dt.second + dt.microsecond / 1e6
+    return float(dt.toordinal() + _ORDINAL_OFFSET) + seconds / _SECONDS_PER_DAY
+
+
+def datetime_to_int(dt):
+    """The date of a date-time as an integer YYYYMMDD."""
+    return dt.year * 10000 + dt.month * 100 + dt.day
+
+
+def int_to_datetime(date):
+    """An integer (or text) YYYYMMDD as a datetime at midnight."""
+    return _dt.datetime.strptime(str(int(date)), "%Y%m%d")
+
+
+def mft_to_str_format(t, fmt=DEFAULT_FORMAT):
+    """A numeric time as text in fmt; an array or list of them as a list of texts."""
+    if _is_many(t):
+        return [d.strftime(fmt) for d in mft_to_datetime(t)]
+    return _one_to_datetime(t).strftime(fmt)
+
+
+def mft_to_int_format(t, fmt="%Y%m%d"):
+    """A numeric time as an integer in fmt (for example YYYYMMDD)."""
+    if _is_many(t):
+        return [int(s) for s in mft_to_str_format(t, fmt)]
+    return int(mft_to_str_format(t, fmt))
+
+
+def _as_int_if_digits(s):
+    return int(s) if s.isdigit() else s
+
+
+def to_int_now_date(fmt="%Y%m%d"):
+    """The current local date (or date-time) in fmt: an integer when it is all digits."""
+    return _as_int_if_digits(_dt.datetime.now().strftime(fmt))
+
+
+def next_n_day(date, day=1, in_fmt="%Y%m%d", out_fmt="%Y%m%d"):
+    """The date `day` days after `date` (negative: before), in out_fmt."""
+    d = _dt.datetime.strptime(str(date), in_fmt) + _dt.timedelta(days=day)
+    return _as_int_if_digits(d.strftime(out_fmt))
+
+
+def get_specific_year_end(year=None, fmt="%Y%m%d"):
+    """The last day of `year` (of the current year without one) as text in fmt."""
+    if year is None:
+        year = _dt.date.today().year
+    return _dt.datetime(int(year), 12, 31).strftime(fmt)

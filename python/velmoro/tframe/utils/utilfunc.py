@@ -1,0 +1,61 @@
+"""File helpers: MAT result files and guarded calls."""
+import os
+
+import numpy as np
+
+from velmoro.tframe.utils.logger import write_log
+
+__all__ = ["MatData", "load_mat", "run_ignore_exception"]
+
+
+class MatData(dict):
+    """Variables of a MAT file: variable name -> numpy array."""
+
+
+def _load_v73(path):
+    try:
+        import h5py
+    except ImportError:
+        raise OSError("{} is a MAT v7.3 file; reading it needs h5py".format(path)) from None
+    data = MatData()
+    with h5py.File(path, "r") as f:
+        for name, item in f.items():
+            if isinstance(item, h5py.Dataset) and not name.startswith("#"):
+                # v7.3 stores matrices column-major: transpose back
+                data[name] = np.array(item).T
+    return data
+
+
+def load_mat(path, error="warn"):
+    """Read the variables of a MAT file into a MatData mapping.
+
+    error="raise" raises when the file cannot be read; otherwise the failure is
+    written to the framework log (level "warn") and an empty MatData is returned.
+    """
+    import scipy.io
+
+    try:
+        try:
+            raw = scipy.io.loadmat(path)
+        except NotImplementedError:
+            return _load_v73(path)
+    except Exception as exc:
+        if error == "raise":
+            raise
+        write_log("cannot read MAT file {!r}: {}".format(path, exc), level="warn")
+        return MatData()
+    return MatData((k, v) for k, v in raw.items() if not k.startswith("__"))
+
+
+def run_ignore_exception(func, *args):
+    """Call func(*args); any exception it raises is swallowed."""
+    try:
+        return func(*args)
+    except Exception:
+        return None
+
+
+def ensure_dir(path):
+    """Create a folder (and its parents) when missing; return it."""
+    os.makedirs(path, exist_ok=True)
+    return path

@@ -1,0 +1,94 @@
+// Calling Python and the generic object protocols, at raw vectorcall cost:
+// arguments go on the stack, keyword names come from a prebuilt Kw tuple.
+#pragma once
+
+#include "vm/names.hpp"
+#include "vm/ref.hpp"
+
+#include <string>
+
+#if PY_VERSION_HEX < 0x03090000
+#define VM_VECTORCALL _PyObject_Vectorcall
+#else
+#define VM_VECTORCALL PyObject_Vectorcall
+#endif
+
+namespace vm {
+
+// f(a...)
+template <class... A>
+Ref call(PyObject* f, const A&... a) {
+    PyObject* args[sizeof...(A) + 1] = {nullptr, ptr(a)...};
+    return own(VM_VECTORCALL(f, args + 1, sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+// f(positional..., name=value...): the last kw.size() arguments are the
+// values of the keywords named by kw, in order.
+template <class... A>
+Ref call(PyObject* f, const Kw& kw, const A&... a) {
+    PyObject* args[sizeof...(A) + 1] = {nullptr, ptr(a)...};
+    const size_t positional = sizeof...(A) - static_cast<size_t>(kw.size());
+    return own(VM_VECTORCALL(f, args + 1, positional | PY_VECTORCALL_ARGUMENTS_OFFSET, kw.tuple()));
+}
+
+// Array forms for calls whose argument count is known only at run time.
+Ref call_array(PyObject* f, PyObject* const* args, size_t nargs, PyObject* kwnames = nullptr);
+
+inline Ref attr(PyObject* o, PyObject* name) { return own(PyObject_GetAttr(o, name)); }
+inline void set_attr(PyObject* o, PyObject* name, PyObject* v) { check(PyObject_SetAttr(o, name, v)); }
+
+// o.name(a...), with or without keywords.
+template <class... A>
+Ref call_method(PyObject* o, PyObject* name, const A&... a) {
+    Ref f = attr(o, name);
+    return call(f.get(), a...);
+}
+
+// `raise exception(argument)` as a Python raise statement does it.
+[[noreturn]] void raise_instance(PyObject* exception);
+[[noreturn]] void raise_instance(PyObject* exception, PyObject* argument);
+
+inline Ref item(PyObject* o, PyObject* key) { return own(PyObject_GetItem(o, key)); }
+Ref item(PyObject* o, Py_ssize_t index);
+inline void set_item(PyObject* o, PyObject* key, PyObject* v) { check(PyObject_SetItem(o, key, v)); }
+
+bool truthy(PyObject* o);
+Py_ssize_t length(PyObject* o);
+bool equal(PyObject* a, PyObject* b);      // truth of a == b
+bool not_equal(PyObject* a, PyObject* b);  // truth of a != b
+bool less(PyObject* a, PyObject* b);
+bool is_none(PyObject* o) noexcept;
+
+Ref integer(long long v);
+Ref floating(double v);
+Ref text(const char* s);
+Ref text(const std::string& s);
+long long to_long(PyObject* o);
+double to_double(PyObject* o);
+std::string to_string(PyObject* o);  // a str's UTF-8 text
+Ref str(PyObject* o);                // str(o)
+Ref repr(PyObject* o);               // repr(o)
+
+Ref new_list(Py_ssize_t size = 0);
+void append(PyObject* list, PyObject* v);
+Ref new_tuple(std::initializer_list<PyObject*> items);
+Ref new_dict();
+inline void dict_set(PyObject* d, PyObject* key, PyObject* v) { check(PyDict_SetItem(d, key, v)); }
+Ref iter(PyObject* o);
+// Next item of an iterator, or an empty Ref at its end.
+Ref next(PyObject* it);
+
+// Calls body(item) for every item of an iterable, through the iterator protocol.
+template <class F>
+void for_each(PyObject* iterable, F&& body) {
+    Ref it = iter(iterable);
+    while (Ref v = next(it)) body(v.get());
+}
+
+// Module globals: read from the module's __dict__ at call time, so that a
+// replacement by the framework or a test acts on the next call.
+Ref global(const Name& name);
+PyObject* module_dict() noexcept;
+PyObject* module_object() noexcept;
+
+}  // namespace vm

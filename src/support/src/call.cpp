@@ -1,0 +1,131 @@
+#include "vm/call.hpp"
+
+namespace vm {
+namespace detail {
+PyObject* g_module = nullptr;
+PyObject* g_dict = nullptr;
+}  // namespace detail
+
+Ref call_array(PyObject* f, PyObject* const* args, size_t nargs, PyObject* kwnames) {
+    return own(VM_VECTORCALL(f, args, nargs, kwnames));
+}
+
+void raise_instance(PyObject* exception) {
+    Ref exc = call(exception);
+    if (!PyExceptionInstance_Check(exc.get())) raise(PyExc_TypeError, "exceptions must derive from BaseException");
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())), exc.get());
+    throw Error{};
+}
+
+void raise_instance(PyObject* exception, PyObject* argument) {
+    Ref exc = call(exception, argument);
+    if (!PyExceptionInstance_Check(exc.get())) raise(PyExc_TypeError, "exceptions must derive from BaseException");
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())), exc.get());
+    throw Error{};
+}
+
+Ref item(PyObject* o, Py_ssize_t index) {
+    Ref key = integer(index);
+    return item(o, key.get());
+}
+
+bool truthy(PyObject* o) {
+    int r = PyObject_IsTrue(o);
+    check(r);
+    return r != 0;
+}
+
+Py_ssize_t length(PyObject* o) {
+    Py_ssize_t n = PyObject_Length(o);
+    if (n < 0) raise();
+    return n;
+}
+
+bool equal(PyObject* a, PyObject* b) {
+    // Python's `a == b` truth: no identity shortcut, so NaN != NaN as in Python
+    Ref r = own(PyObject_RichCompare(a, b, Py_EQ));
+    return truthy(r.get());
+}
+
+bool not_equal(PyObject* a, PyObject* b) {
+    Ref r = own(PyObject_RichCompare(a, b, Py_NE));
+    return truthy(r.get());
+}
+
+bool less(PyObject* a, PyObject* b) {
+    // Python's `a < b` truth, without the identity shortcut of RichCompareBool
+    Ref r = own(PyObject_RichCompare(a, b, Py_LT));
+    return truthy(r.get());
+}
+
+bool is_none(PyObject* o) noexcept { return o == Py_None; }
+
+Ref integer(long long v) { return own(PyLong_FromLongLong(v)); }
+Ref floating(double v) { return own(PyFloat_FromDouble(v)); }
+Ref text(const char* s) { return own(PyUnicode_FromString(s)); }
+Ref text(const std::string& s) {
+    return own(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
+}
+
+long long to_long(PyObject* o) {
+    long long v = PyLong_AsLongLong(o);
+    if (v == -1 && PyErr_Occurred()) raise();
+    return v;
+}
+
+double to_double(PyObject* o) {
+    double v = PyFloat_AsDouble(o);
+    if (v == -1.0 && PyErr_Occurred()) raise();
+    return v;
+}
+
+std::string to_string(PyObject* o) {
+    Py_ssize_t n = 0;
+    const char* s = PyUnicode_AsUTF8AndSize(o, &n);
+    if (!s) raise();
+    return std::string(s, static_cast<size_t>(n));
+}
+
+Ref str(PyObject* o) { return own(PyObject_Str(o)); }
+Ref repr(PyObject* o) { return own(PyObject_Repr(o)); }
+
+Ref new_list(Py_ssize_t size) { return own(PyList_New(size)); }
+void append(PyObject* list, PyObject* v) { check(PyList_Append(list, v)); }
+
+Ref new_tuple(std::initializer_list<PyObject*> items) {
+    Ref t = own(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+    Py_ssize_t i = 0;
+    for (PyObject* v : items) {
+        Py_INCREF(v);
+        PyTuple_SET_ITEM(t.get(), i++, v);
+    }
+    return t;
+}
+
+Ref new_dict() { return own(PyDict_New()); }
+Ref iter(PyObject* o) { return own(PyObject_GetIter(o)); }
+
+Ref next(PyObject* it) {
+    PyObject* v = PyIter_Next(it);
+    if (!v && PyErr_Occurred()) raise();
+    return Ref::steal(v);
+}
+
+Ref global(const Name& name) {
+    PyObject* v = PyDict_GetItemWithError(detail::g_dict, name.get());
+    if (v) return Ref::borrow(v);
+    if (PyErr_Occurred()) raise();
+    // as Python does: fall back to the builtins, then NameError
+    PyObject* builtins = PyEval_GetBuiltins();
+    if (builtins) {
+        v = PyDict_GetItemWithError(builtins, name.get());
+        if (v) return Ref::borrow(v);
+        if (PyErr_Occurred()) raise();
+    }
+    raise_format(PyExc_NameError, "name '%s' is not defined", name.text());
+}
+
+PyObject* module_dict() noexcept { return detail::g_dict; }
+PyObject* module_object() noexcept { return detail::g_module; }
+
+}  // namespace vm

@@ -1,0 +1,95 @@
+// The command channel: one function per terminal command.
+#include "frame.hpp"
+
+#include <structmember.h>
+
+namespace vmcmd {
+namespace {
+
+struct GeneralResObject {
+    PyObject_HEAD
+    PyObject* errLevel;
+    PyObject* errCode;
+    PyObject* errInfo;
+};
+
+PyMemberDef kGeneralResMembers[] = {
+    {"errLevel", T_OBJECT_EX, offsetof(GeneralResObject, errLevel), 0, nullptr},
+    {"errCode", T_OBJECT_EX, offsetof(GeneralResObject, errCode), 0, nullptr},
+    {"errInfo", T_OBJECT_EX, offsetof(GeneralResObject, errInfo), 0, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+int general_res_traverse(PyObject* self, visitproc visit, void* arg) {
+    auto* o = reinterpret_cast<GeneralResObject*>(self);
+    Py_VISIT(o->errLevel);
+    Py_VISIT(o->errCode);
+    Py_VISIT(o->errInfo);
+#if PY_VERSION_HEX >= 0x03090000
+    Py_VISIT(Py_TYPE(self));
+#endif
+    return 0;
+}
+
+int general_res_clear(PyObject* self) {
+    auto* o = reinterpret_cast<GeneralResObject*>(self);
+    Py_CLEAR(o->errLevel);
+    Py_CLEAR(o->errCode);
+    Py_CLEAR(o->errInfo);
+    return 0;
+}
+
+void general_res_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    general_res_clear(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyType_Slot kGeneralResSlots[] = {
+    {Py_tp_doc, const_cast<char*>("Status record of a terminal answer: errLevel, errCode, errInfo.")},
+    {Py_tp_members, kGeneralResMembers},
+    {Py_tp_traverse, reinterpret_cast<void*>(&general_res_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(&general_res_clear)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&general_res_dealloc)},
+    {0, nullptr},
+};
+
+PyType_Spec kGeneralResSpec = {"velmoro.tframe.comm.vmcmd.GeneralRes", sizeof(GeneralResObject), 0,
+                               Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, kGeneralResSlots};
+
+const vm::FunctionSpec kFrameFunctions[] = {
+    VM_FUNCTION(vmReturnChecker, "func_name, result",
+                "Check the status record of an answer: raise VmReturnError at ERROR level, show WARNING and INFO "
+                "texts to the user."),
+};
+
+void exec(vm::Module& m) {
+    m.import_as("os", "os");
+    m.import_as("numpy", "np");
+    m.from_import("math", {"isnan"});
+    m.from_import("velmoro.tframe.ufuncs", {"todotdict"});
+    m.from_import("velmoro.tframe.language", {"text"});
+    m.from_import("velmoro.tframe.utils.exceptions", {"VmReturnError", "check_vm_return_error"});
+    m.from_import("velmoro.tframe.utils.utilfunc", {"load_mat", "run_ignore_exception"});
+    m.from_import("velmoro.tframe.utils.datetimefunc", {"mft_to_str_format"});
+    m.from_import("velmoro.tframe.utils.logger", {"user_warning", "user_info", "write_log"});
+    m.from_import("velmoro.tframe.comm", {"vmserial", "recv_serial"});
+
+    m.set("ERROR_LEVEL_NO_ERROR", vm::integer(0));
+    m.set("ERROR_LEVEL_ERROR", vm::integer(1));
+    m.set("ERROR_LEVEL_WARNING", vm::integer(2));
+    m.set("ERROR_LEVEL_INFO", vm::integer(3));
+
+    vm::make_type(m, &kGeneralResSpec, nullptr, {"errLevel", "errCode", "errInfo"});
+    m.add(kFrameFunctions);
+
+    register_market(m);
+    register_calendar(m);
+}
+
+}  // namespace
+}  // namespace vmcmd
+
+VM_MODULE(vmcmd, "Command channel to the host trading terminal: one function per terminal command.", vmcmd::exec)
