@@ -52,6 +52,8 @@ class Terminal:
         os.makedirs(self.result_dir, exist_ok=True)
         self.sent = []
         self.log = []
+        # the terminal's clock (framework numeric time); None: after the last bar
+        self.now = None
         self._lock = threading.Lock()
         self._file_no = 0
 
