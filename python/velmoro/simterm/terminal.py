@@ -1,5 +1,6 @@
 """The terminal: dispatches each command to its handler and answers."""
 import os
+import queue
 import tempfile
 import threading
 
@@ -54,6 +55,7 @@ class Terminal:
         self.log = []
         # the terminal's clock (framework numeric time); None: after the last bar
         self.now = None
+        self._pushes = queue.Queue()
         self._lock = threading.Lock()
         self._file_no = 0
 
@@ -66,6 +68,17 @@ class Terminal:
             return handler(self, *args)
         except TerminalError as exc:
             return ok(1, exc.code, exc.info)
+
+    def push(self, record):
+        """Queue one push of new data for the framework's refresh loop."""
+        self._pushes.put(record)
+
+    def next_push(self, timeout):
+        """The next queued push, or None when none comes within `timeout` seconds."""
+        try:
+            return self._pushes.get(timeout=timeout)
+        except queue.Empty:
+            return None
 
     def write_mat(self, stem, variables):
         """Write one MAT result file and return its path."""

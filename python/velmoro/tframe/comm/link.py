@@ -8,7 +8,7 @@ a TransportError.
 import os
 import threading
 
-__all__ = ["Status", "Answer", "TransportError", "connect", "disconnect", "current", "send", "recv_serial"]
+__all__ = ["Status", "Answer", "TransportError", "connect", "disconnect", "current", "send", "recv_serial", "receive_push"]
 
 
 class TransportError(ConnectionError):
@@ -85,3 +85,8 @@ def recv_serial(func_name):
     if pending is None or pending[1] is None:
         raise TransportError("no answer from the terminal for {}".format(func_name))
     return pending[1]
+
+
+def receive_push(timeout=1.0):
+    """The terminal's next push of new data, or None after `timeout` seconds of quiet."""
+    return current().next_push(timeout)
