@@ -1,0 +1,1 @@
+"""Query services of the framework: history, fundamental data, factors."""

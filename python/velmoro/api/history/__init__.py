@@ -1,0 +1,1 @@
+"""History services: bar time lines."""

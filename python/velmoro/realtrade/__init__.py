@@ -1,0 +1,1 @@
+"""Live trading: run-time types, order model and the refresh loop."""

@@ -1,0 +1,1 @@
+"""Order and trade records of a live run."""
