@@ -12,7 +12,6 @@ PYTEST_ARGS ?=
 $(VENV)/%/ready: requirements/3.8.txt requirements/default.txt
 	rm -rf $(VENV)/$*
 	"$$(tools/find-python $*)" -m venv $(VENV)/$*
-	$(VENV)/$*/bin/python -m pip install -q --upgrade pip
 	req=requirements/$*.txt; [ -f $$req ] || req=requirements/default.txt; \
 	$(VENV)/$*/bin/python -m pip install -q -r $$req
 	touch $@
