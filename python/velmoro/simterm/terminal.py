@@ -1,6 +1,8 @@
 """The terminal: dispatches each command to its handler and answers."""
+import atexit
 import os
 import queue
+import shutil
 import tempfile
 import threading
 
@@ -49,7 +51,11 @@ class Terminal:
         from velmoro.simterm.dataset import Dataset
 
         self.data = dataset if dataset is not None else Dataset()
-        self.result_dir = result_dir or tempfile.mkdtemp(prefix="velmoro-terminal-")
+        if result_dir is None:
+            # a folder of its own, gone with the process
+            result_dir = tempfile.mkdtemp(prefix="velmoro-terminal-")
+            atexit.register(shutil.rmtree, result_dir, True)
+        self.result_dir = result_dir
         os.makedirs(self.result_dir, exist_ok=True)
         self.sent = []
         self.log = []
