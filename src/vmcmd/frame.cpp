@@ -40,31 +40,30 @@ Ref dot_list(PyObject* items) {
 
 Ref target_list(PyObject* targets) { return dot_list(targets); }
 
-Ref indexed_targets(PyObject* targets) {
+// [todotdict({"Idx": i, ...fill(item)}) for i, item in enumerate(items)]
+template <class Fill>
+Ref indexed_records(PyObject* items, Fill fill) {
     Ref todotdict = vm::global(n_todotdict);
     Ref out = vm::new_list();
     Py_ssize_t idx = 0;
-    vm::for_each(targets, [&](PyObject* t) {
+    vm::for_each(items, [&](PyObject* item) {
         Ref rec = vm::new_dict();
         vm::dict_set(rec, n_Idx, vm::integer(idx++));
-        vm::dict_set(rec, n_Market, vm::item(t, n_Market));
-        vm::dict_set(rec, n_Code, vm::item(t, n_Code));
+        fill(rec.get(), item);
         vm::append(out, vm::call(todotdict.get(), rec));
     });
     return out;
 }
 
-Ref indexed_factors(PyObject* factors) {
-    Ref todotdict = vm::global(n_todotdict);
-    Ref out = vm::new_list();
-    Py_ssize_t idx = 0;
-    vm::for_each(factors, [&](PyObject* f) {
-        Ref rec = vm::new_dict();
-        vm::dict_set(rec, n_Idx, vm::integer(idx++));
-        vm::dict_set(rec, n_FactorName, f);
-        vm::append(out, vm::call(todotdict.get(), rec));
+Ref indexed_targets(PyObject* targets) {
+    return indexed_records(targets, [](PyObject* rec, PyObject* t) {
+        vm::dict_set(rec, n_Market, vm::item(t, n_Market));
+        vm::dict_set(rec, n_Code, vm::item(t, n_Code));
     });
-    return out;
+}
+
+Ref indexed_factors(PyObject* factors) {
+    return indexed_records(factors, [](PyObject* rec, PyObject* f) { vm::dict_set(rec, n_FactorName, f); });
 }
 
 bool nan_task_id(PyObject* task_id) { return vm::truthy(vm::call(vm::global(n_isnan), task_id)); }
