@@ -5,7 +5,7 @@ DEMO_PY ?= 3.8
 VENV := .venv
 PYTEST_ARGS ?=
 
-.PHONY: test demo bench install clean
+.PHONY: test demo bench install install-native clean
 .SECONDARY:
 
 # one virtual environment per interpreter, with the pinned requirements
@@ -33,6 +33,15 @@ demo: $(VENV)/$(DEMO_PY)/installed
 
 bench: $(VENV)/$(DEMO_PY)/installed
 	for b in bench/*.py; do $(VENV)/$(DEMO_PY)/bin/python $$b || exit 1; done
+
+# only the compiled modules, into an existing framework tree:
+#   make install-native PREFIX=/folder/holding/velmoro [PYTHON=/path/to/python]
+PYTHON ?= python3
+install-native:
+	@test -n "$(PREFIX)" || { echo "usage: make install-native PREFIX=<folder holding velmoro/> [PYTHON=...]"; exit 1; }
+	dir=build/native-$$($(PYTHON) -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \
+	cmake -S . -B $$dir -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE="$$($(PYTHON) -c 'import sys; print(sys.executable)')" >/dev/null && \
+	cmake --build $$dir && cmake --install $$dir --component native --prefix "$(PREFIX)"
 
 clean:
 	rm -rf build $(VENV)
