@@ -7,10 +7,126 @@ namespace {
 Command kCalendar[] = {
     {"vmSendCmdGetCodeList", "block, date", "VelmoroGetCodeList_send", "0 1", Answer::Unchecked, "result", kNone,
      "Members of a block (index, sector or board) on a date, as records with Code, Market, Weight, Name, BlockName."},
+    {"vmSendCmdGetCodeListSet", "block, begin_date, end_date", "VelmoroGetCodeListSet_send", "0 1 2", Answer::Checked,
+     "listCodelist", kNone, "Members of a block over a date range."},
+    {"vmSendCmdConvertTargets", "listMC=[], wstrOpFlags='czce'", "VelmoroConvertTargets_send", "t0 1",
+     Answer::Checked, "listMC", kNone, "Targets converted by the terminal according to wstrOpFlags."},
+    {"vmSendCmdGetCurDate", "", "VelmoroGetCurDate_send", "", Answer::Unchecked, "result", kNone,
+     "The terminal's current date."},
+    {"vmSendCmdGetCurTradeDate", "", "VelmoroGetCurTradeDate_send", "", Answer::Unchecked, "result", kNone,
+     "The current trading date."},
+    {"vmSendCmdGetPreTradeDate", "", "VelmoroGetPreTradeDate_send", "", Answer::Unchecked, "result", kNone,
+     "The previous trading date."},
+    {"vmSendCmdGetTradingDays", "", "VelmoroGetTradingDays_send", "", Answer::Unchecked, "result", kNone,
+     "The trading days the terminal knows."},
+    {"vmSendCmdGetTradingDaysCondition", "market, begin_day, end_day", "VelmoroGetTradingDaysByCondition_send",
+     "0 1 2", Answer::Checked, "listDays", kNone, "Trading days of a market between two days."},
+    {"vmSendCmdGetTargetIns", "Market, Code, BeginDate, EndDate", "VelmoroGetTargetIns_send", "0 1 2 3",
+     Answer::Checked, "listIns", kNone, "Real instruments behind a target over a date range."},
+    {"vmSendCmdGetTargetIns_20190830", "Market, Code, BeginDate, EndDate", "VelmoroGetTargetIns_20190830_send",
+     "0 1 2 3", Answer::Checked, "listIns", kNone,
+     "Real instruments behind a target over a date range, as records with TargetIns and Day."},
+    {"vmSendCmdGetFutureContracts", "i64Date, wstrMarket, wstrVarieties", "VelmoroGetFutureContracts_send", "0 1 2",
+     Answer::Checked, "listComp", kNone, "Future contracts of varieties of a market on a date."},
+    {"vmSendCmdGetFutureInfo_20190920", "listMkCode", "VelmoroGetFutureInfo_20190920_send", "t0", Answer::Checked,
+     "listInfo", kNone, "Information on future contracts."},
+    {"vmSendCmdGetFutureInfoExculusively", "targets", "VelmoroGetFutureInfoExculusively_send", "t0",
+     Answer::Checked, "listFutureInfoExcu", kNone, "Information on future contracts."},
+    {"vmSendCmdGetFutureInfoExculusively_20190918", "targets", "VelmoroGetFutureInfoExculusively_20190918_send",
+     "t0", Answer::Checked, "listFutureInfoExcu", kNone, "Information on future contracts."},
+    {"vmSendCmdGetStockInfoExculusively", "targets", "VelmoroGetStockInfoExculusively_send", "t0",
+     Answer::Checked, "listStockInfoExcu", kNone, "Information on stocks."},
+    {"vmSendCmdGetOptionData", "market, code", "VelmoroGetOptionData_send", "0 1", Answer::Unchecked, "result",
+     kNone, "Data of an option."},
+    {"vmSendCmdGetOptionInfo", "market, code", "VelmoroGetOptionInfo_send", "0 1", Answer::Unchecked, "result",
+     kNone, "Information on an option."},
+    {"vmSendCmdGetOptionPos", "market, code", "VelmoroGetOptionPos_send", "0 1", Answer::Unchecked, "result", kNone,
+     "Option positions of a security."},
+    {"vmSendCmdGetToolBoxRootofCacheDir", "", "VelmoroGetToolBoxRootofCacheDir_send", "", Answer::Checked,
+     "wstrRootCacheDir", kNone, "The terminal's cache directory."},
+    {"vmSendCmdGetStrategyID", "", "VelmoroGetStrategyID_send", "", Answer::Checked, "listStrategyInfo", kNone,
+     "The strategies the terminal knows."},
+};
+
+Name n_vmSendCmdGetOptionCode{"vmSendCmdGetOptionCode"};
+Name n_VelmoroGetOptionCode_send{"VelmoroGetOptionCode_send"};
+Name n_vmSendCmdTransTradeTimeToTradeDate{"vmSendCmdTransTradeTimeToTradeDate"};
+Name n_VelmoroTransTradeTimeToTradeDate_send{"VelmoroTransTradeTimeToTradeDate_send"};
+Name n_mft_to_str_format{"mft_to_str_format"};
+Name n_trade_time_format{"%Y%m%dT%H%M%S"};
+Name n_text{"text"};
+Name n_ERROR_PARAM_MISMATCH_5_8{"ERROR_PARAM_MISMATCH_5_8"};
+Name n_empty{""};
+Name n_Market{"Market"};
+Name n_Code{"Code"};
+Name n_Price{"Price"};
+Name n_Month{"Month"};
+Name n_Type{"Type"};
+Name n_ValueType{"ValueType"};
+Name n_Level{"Level"};
+Name n_BDate{"BDate"};
+Name n_EDate{"EDate"};
+Name n_EData{"EData"};
+Name n_ContractAdjustmentType{"ContractAdjustmentType"};
+
+// The option-code record from 8 values (Market .. Level, adjustment type) or
+// from 5 (Market, Code, begin date, end date, adjustment type). The 5-value
+// form sends its end date under "EData", as the terminal reads it.
+Ref option_code_record(PyObject* values) {
+    Ref record = vm::new_dict();
+    auto at = [values](Py_ssize_t i) { return vm::item(values, i); };
+    const Py_ssize_t n = vm::length(values);
+    if (n == 8) {
+        const Name* keys[] = {&n_Market, &n_Code, &n_Price, &n_Month, &n_Type, &n_ValueType, &n_Level};
+        for (Py_ssize_t i = 0; i < 7; ++i) vm::dict_set(record, *keys[i], at(i));
+        vm::dict_set(record, n_BDate, n_empty);
+        vm::dict_set(record, n_EDate, n_empty);
+        vm::dict_set(record, n_ContractAdjustmentType, at(7));
+    } else if (n == 5) {
+        Ref zero = vm::integer(0);
+        vm::dict_set(record, n_Market, at(0));
+        vm::dict_set(record, n_Code, at(1));
+        vm::dict_set(record, n_Price, zero);
+        vm::dict_set(record, n_Month, zero);
+        vm::dict_set(record, n_Type, n_empty);
+        vm::dict_set(record, n_ValueType, n_empty);
+        vm::dict_set(record, n_Level, zero);
+        vm::dict_set(record, n_BDate, at(2));
+        vm::dict_set(record, n_EData, at(3));
+        vm::dict_set(record, n_ContractAdjustmentType, at(4));
+    } else {
+        vm::raise_instance(PyExc_ValueError, vm::attr(vm::global(n_text), n_ERROR_PARAM_MISMATCH_5_8));
+    }
+    return record;
+}
+
+Ref vmSendCmdGetOptionCode(Args a) {
+    PyObject* func_name = n_vmSendCmdGetOptionCode;
+    Ref record = option_code_record(a[0]);
+    vm::call(sender(n_VelmoroGetOptionCode_send), dot(record));
+    return vm::attr(receive(func_name), n_result);
+}
+
+Ref vmSendCmdTransTradeTimeToTradeDate(Args a) {
+    PyObject* func_name = n_vmSendCmdTransTradeTimeToTradeDate;
+    Ref send = sender(n_VelmoroTransTradeTimeToTradeDate_send);
+    vm::call(send, vm::call(vm::global(n_mft_to_str_format), a[0], n_trade_time_format));
+    return vm::attr(receive(func_name), n_result);
+}
+
+const vm::FunctionSpec kFunctions[] = {
+    VM_FUNCTION(vmSendCmdGetOptionCode, "varargin",
+                "Option codes from 8 values (Market, Code, Price, Month, Type, ValueType, Level, "
+                "ContractAdjustmentType) or 5 (Market, Code, begin date, end date, ContractAdjustmentType)."),
+    VM_FUNCTION(vmSendCmdTransTradeTimeToTradeDate, "checkTime",
+                "The trading date a framework date-time belongs to."),
 };
 
 }  // namespace
 
-void register_calendar(vm::Module& m) { add_commands<kCalendar>(m); }
+void register_calendar(vm::Module& m) {
+    add_commands<kCalendar>(m);
+    m.add(kFunctions);
+}
 
 }  // namespace vmcmd

@@ -1,16 +1,22 @@
 // Commands of the channel's plain shapes, declared as one table row each:
-//   {name, parameters, send function, request arguments, answer, payload, flags}
+//   {name, parameters, send function, request arguments, answer, payload, flags, doc[, func_name]}
 // Request arguments name the parameters in send order, each with its form:
 //   "2"  the parameter as given        "t0" target list (todotdict each)
 //   "d0" todotdict(parameter)          "l0" list of todotdict'd elements
 //   "i0" indexed target records        "f0" indexed factor records
-//   "s1" str(parameter)
+//   "s1" str(parameter)                "n1" np.int64(parameter)
+//   "0[Key]" the item Key of the parameter, then the form
+//   "{Key:1,Other:t0,Flag=False}" a request record: a dict built in this key
+//       order from parameters (":") or literals ("="), sent through todotdict
+// func_name, when given, is the name passed to recv_serial and the checker
+// instead of the command's own.
 #pragma once
 
 #include "frame.hpp"
 
 #include <array>
 #include <utility>
+#include <vector>
 
 namespace vmcmd {
 
@@ -24,6 +30,21 @@ enum class Answer {
 
 enum Flags : unsigned { kNone = 0, kNanGuard = 1 };  // kNanGuard: NaN task id sends nothing
 
+// One request value: a parameter (optionally one of its items) in a form, or a constant.
+struct RequestValue {
+    char form = 'p';
+    size_t index = 0;
+    PyObject* item = nullptr;
+    PyObject* constant = nullptr;
+};
+
+// One argument of the send function: a value, or a record of keyed values.
+struct RequestPiece {
+    RequestValue value;
+    bool record = false;
+    std::vector<std::pair<PyObject*, RequestValue>> fields;
+};
+
 struct Command {
     const char* name;
     const char* params;
@@ -33,10 +54,12 @@ struct Command {
     const char* payload;  // nullptr: the command returns None
     unsigned flags;
     const char* doc;
-    // interned at module initialisation
-    PyObject* name_obj;
-    PyObject* send_obj;
-    PyObject* payload_obj;
+    const char* func_name = nullptr;  // nullptr: the command's own name
+    // built at module initialisation
+    PyObject* func_obj = nullptr;
+    PyObject* send_obj = nullptr;
+    PyObject* payload_obj = nullptr;
+    std::vector<RequestPiece> plan;
 };
 
 Ref run_command(const Command& c, Args a);

@@ -35,5 +35,8 @@ Ref vmReturnChecker(Args a);
 void register_frame(vm::Module& m);
 void register_market(vm::Module& m);
 void register_calendar(vm::Module& m);
+void register_trading(vm::Module& m);
+void register_tasks(vm::Module& m);
+void register_factor(vm::Module& m);
 
 }  // namespace vmcmd

@@ -87,6 +87,9 @@ void exec(vm::Module& m) {
 
     register_market(m);
     register_calendar(m);
+    register_trading(m);
+    register_tasks(m);
+    register_factor(m);
 }
 
 }  // namespace
