@@ -1,0 +1,1 @@
+"""Fundamental data: financial statements and company events, answered as pandas DataFrames."""

@@ -1,0 +1,1 @@
+"""Company-event queries: restricted-share float events (restricted)."""

@@ -1,0 +1,1 @@
+"""Financial-statement queries: income statements (earnings) and balance sheets (ledger)."""

@@ -1,0 +1,89 @@
+// The fundamental query frame: every query is one table row, its name and its
+// parameter list; the kind of each parameter fixes its default, its declared
+// rule, its normalisation and what goes into the request. One body serves all.
+#pragma once
+
+#include "vm/module.hpp"
+
+#include <array>
+#include <string>
+#include <utility>
+
+namespace fdmt {
+
+// Date kinds pair up as (begin, end); pairs are tested in this order.
+enum class Kind { Targets, Sequence, Period, Publish, Float };
+enum class Bound { None, Begin, End };
+
+struct Param {
+    const char* name;
+    Kind kind;
+    Bound bound;
+};
+
+inline constexpr Param kTargetList{"target_list", Kind::Targets, Bound::None};
+inline constexpr Param kReportType{"report_type", Kind::Sequence, Bound::None};
+inline constexpr Param kIsNew{"is_new", Kind::Sequence, Bound::None};
+inline constexpr Param kIsCalc{"is_calc", Kind::Sequence, Bound::None};
+inline constexpr Param kField{"field", Kind::Sequence, Bound::None};
+inline constexpr Param kBeginDate{"begin_date", Kind::Period, Bound::Begin};
+inline constexpr Param kEndDate{"end_date", Kind::Period, Bound::End};
+inline constexpr Param kPublishBegin{"publish_date_begin", Kind::Publish, Bound::Begin};
+inline constexpr Param kPublishEnd{"publish_date_end", Kind::Publish, Bound::End};
+inline constexpr Param kFloatBegin{"float_date_begin", Kind::Float, Bound::Begin};
+inline constexpr Param kFloatEnd{"float_date_end", Kind::Float, Bound::End};
+
+template <size_t N>
+using Params = std::array<Param, N>;
+
+// The statement queries' common list: point-in-time and latest values.
+inline constexpr Params<7> kStatement{kTargetList, kReportType, kBeginDate,  kEndDate,
+                                      kPublishBegin, kPublishEnd, kField};
+
+struct Query {
+    template <size_t N>
+    Query(const char* query_name, const Params<N>& list, const char* text)
+        : name(query_name), params(list.data()), count(N), doc(text) {
+        static_assert(N <= vm::kMaxParams, "too many parameters");
+    }
+
+    const char* name;
+    const Param* params;
+    size_t count;
+    const char* doc;
+    // derived at module initialisation
+    std::string signature;  // "target_list, report_type=(), begin_date=''"
+    std::array<std::pair<size_t, size_t>, 3> pairs{};  // (begin, end) indexes
+    size_t pair_count = 0;
+    PyObject* name_obj = nullptr;
+};
+
+void prepare(Query& q);
+vm::Ref run_query(const Query& q, const vm::Signature& sig, vm::Args a);
+void import_framework(vm::Module& m);
+void publish(vm::Module& m, const Query& q, const vm::FunctionSpec& spec);
+
+namespace detail {
+template <auto& Rows, size_t I>
+vm::Ref run_row(vm::Args a) {
+    // the binder's interned parameter names are the request's keys
+    return run_query(Rows[I], vm::detail::Fn<run_row<Rows, I>>::sig, a);
+}
+template <auto& Rows, size_t... I>
+std::array<vm::FunctionSpec, sizeof...(I)> specs(std::index_sequence<I...>) {
+    return {VM_NAMED_FUNCTION(Rows[I].name, (run_row<Rows, I>), Rows[I].signature.c_str(), Rows[I].doc)...};
+}
+}  // namespace detail
+
+// Module initialisation: the framework imports, then every row of the table in
+// order, each published behind its declared rules.
+template <auto& Rows>
+void exec(vm::Module& m) {
+    import_framework(m);
+    constexpr size_t n = std::extent_v<std::remove_reference_t<decltype(Rows)>>;
+    for (Query& q : Rows) prepare(q);
+    static const auto table = detail::specs<Rows>(std::make_index_sequence<n>{});
+    for (size_t i = 0; i < n; ++i) publish(m, Rows[i], table[i]);
+}
+
+}  // namespace fdmt
