@@ -1,0 +1,1 @@
+"""Factor queries; the native module `_factors` answers them."""

@@ -1,0 +1,60 @@
+// One factor's result file, read the way get_factor_by_factor reads it.
+#pragma once
+
+#include "factors.hpp"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace factors {
+
+// The "bp_" entries of the file in ascending name order with their target
+// keys (the name's last two "_"-separated parts, upper case, joined by "."),
+// and the flattened "Date" entry. Keys and series are made only when asked,
+// so a caller that reads one target does not pay for all of them.
+class FactorFile {
+public:
+    // Everything get_factor_by_factor does before it builds its dictionary:
+    // ask, fetch the path, load_mat, DotDict, read the entries and the dates.
+    // `a`: factor, targets, begin_date, end_date, day_before.
+    explicit FactorFile(Args a);
+
+    // The dictionary get_factor_by_factor returns.
+    Ref dictionary();
+    const Ref& dates() const noexcept { return dates_; }
+    // The series under the str `key` in that dictionary, or an empty Ref.
+    Ref find(PyObject* key);
+
+private:
+    struct Entry {
+        Ref name;
+        bool ascii = false;
+        std::string_view text;  // the name's characters, when all ASCII
+        size_t key_begin = 0;   // first character of the key's two parts
+        size_t separator = 0;   // the "_" that becomes "."
+        Ref key;                // names that are not ASCII: made by str's own methods
+        Ref value;              // the entry's matrix
+        Ref series;             // value.ravel(), made once
+    };
+
+    void collect(PyObject* data);
+    void read_values(PyObject* data);
+    Ref series(Entry& e);
+    Ref key_text(const Entry& e) const;
+    bool key_equals(const Entry& e, std::string_view key) const noexcept;
+    std::ptrdiff_t find_ascii(std::string_view key);
+
+    std::vector<Entry> entries_;
+    std::vector<size_t> other_;  // entries whose names are not ASCII
+    Ref dates_;
+    // built on the second lookup by key: one lookup is a scan
+    size_t lookups_ = 0;
+    bool indexed_ = false;
+    std::string index_text_;
+    std::unordered_map<std::string_view, size_t> index_;
+};
+
+}  // namespace factors

@@ -1,0 +1,22 @@
+// Factor queries: ask the terminal to prepare a factor, fetch its result file
+// and reshape it by factor, by code or by day.
+#pragma once
+
+#include "vm/module.hpp"
+
+namespace factors {
+
+using vm::Args;
+using vm::Name;
+using vm::Ref;
+
+// The published functions (module globals of the same names).
+Ref ask_factor_by_targets(Args a);
+Ref get_factor_by_factor(Args a);
+Ref get_factor_by_code(Args a);
+Ref get_factor_by_day(Args a);
+
+// numpy's ndarray type, taken when the module initialises.
+extern PyObject* g_ndarray;
+
+}  // namespace factors
