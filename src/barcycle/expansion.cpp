@@ -1,0 +1,202 @@
+// Time-line expansion: new times split into one step per new trading day,
+// each step appended to the refresh time line and every matrix.
+#include "barcycle.hpp"
+
+#include <vector>
+
+namespace barcycle {
+namespace {
+
+Name n_g_VelmoroNFreqRealFreshOption{"g_VelmoroNFreqRealFreshOption"};
+Name n_matrix_has_gt_1day{"matrix_has_gt_1day"};
+Name n_more_time{"more_time"};
+Name n_more_day_pos{"more_day_pos"};
+Name n_KFrequency{"KFrequency"};
+Name n_KFreNum{"KFreNum"};
+Name n_frequency_to_int{"frequency_to_int"};
+Name n_array{"array"};
+Name n_intp{"intp"};
+Name n_ones{"ones"};
+Name n_int64{"int64"};
+Name n_arange{"arange"};
+Name n_mod{"mod"};
+Name n_count_nonzero{"count_nonzero"};
+Name n_astype{"astype"};
+Name n_idx_fresh_array{"idx_fresh_array"};
+Name n_get_real_trade_date{"get_real_trade_date"};
+Name n_mft_to_str_format{"mft_to_str_format"};
+Name n_collect_contracts{"collect_contracts"};
+Name n_RealTargetList{"RealTargetList"};
+Name n_MainContractsTargets{"MainContractsTargets"};
+Name n_LOG_MORE_TIMELINE{"LOG_MORE_TIMELINE"};
+Name n_LOG_FATAL_TIMELINE{"LOG_FATAL_TIMELINE"};
+const Kw kw_dtype{"dtype"};
+const Kw kw_more_timeline{"BASE0TIMELINE", "FRESHTIMELINE", "MORETIME", "MOREDAYPOS"};
+const Kw kw_fatal_timeline{"Strategy", "Time", "KTime"};
+const Kw kw_contract_dates{"begin_date", "end_date"};
+
+// First index k with codes[k] == code, or -1.
+Py_ssize_t position_of(PyObject* codes, PyObject* code) {
+    Py_ssize_t k = 0;
+    Py_ssize_t found = -1;
+    Ref it = vm::iter(codes);
+    while (Ref c = vm::next(it)) {
+        if (vm::equal(c, code)) {
+            found = k;
+            break;
+        }
+        ++k;
+    }
+    return found;
+}
+
+// First index of times at or after bound, or -1 when every time is earlier.
+long long first_at_or_after(PyObject* times, PyObject* bound) {
+    Ref found = flat_indices(vm::own(PyObject_RichCompare(times, bound, Py_GE)));
+    return size_of(found) > 0 ? vm::to_long(vm::item(found, Py_ssize_t{0})) : -1;
+}
+
+Ref new_times_record(PyObject* record, PyObject* selection) {
+    Ref data = vm::new_dict();
+    vm::dict_set(data, n_more_time, vm::item(vm::attr(record, n_more_time), selection));
+    vm::dict_set(data, n_more_day_pos, vm::item(vm::attr(record, n_more_day_pos), selection));
+    vm::dict_set(data, n_KFrequency, vm::attr(record, n_KFrequency));
+    return vm::call(vm::global(n_DotDict), data);
+}
+
+// Mask of the new times that become refresh positions: every KFreNum-th one
+// and always the last.
+Ref refresh_mask(PyObject* more_time, PyObject* more_day_pos) {
+    Ref kfrenum = vm::attr(input_info(), n_KFreNum);
+    if (vm::equal(kfrenum, vm::integer(1))) {
+        return vm::call(np(n_ones), kw_dtype, vm::attr(more_time, n_size), np(n_int64));
+    }
+    const long long n = size_of(more_day_pos);
+    Ref counts = vm::call(np(n_arange), vm::integer(1), vm::integer(n + 1), vm::integer(1));
+    Ref mask = vm::own(PyObject_RichCompare(vm::call(np(n_mod), counts, kfrenum), vm::integer(0), Py_EQ));
+    // a step without new times of the run's frequency has no last one
+    if (n > 0) vm::set_item(mask, vm::integer(-1), Py_True);
+    return mask;
+}
+
+}  // namespace
+
+Ref _extract_expand_time_line_loop(Args a) {
+    PyObject* array_new_trading_time = a[0];
+    PyObject* unique_i_freq = a[1];
+    Ref expand_times = vm::new_list();
+    Ref option = vm::attr(vr(), n_g_VelmoroNFreqRealFreshOption);
+    const Py_ssize_t base_day_pos =
+        vm::truthy(vm::call_method(option, n_get, n_matrix_has_gt_1day)) ? position_of(unique_i_freq, gv(n_KFreq_Day))
+                                                                          : -1;
+    // without day bars to split by, everything is one step
+    if (base_day_pos < 0) {
+        vm::append(expand_times, array_new_trading_time);
+        return expand_times;
+    }
+    Ref base_day_mt = vm::attr(vm::item(array_new_trading_time, base_day_pos), n_more_time);
+    const long long base_day_mt_len = size_of(base_day_mt);
+    if (base_day_mt_len <= 1) {
+        vm::append(expand_times, array_new_trading_time);
+        return expand_times;
+    }
+
+    const Py_ssize_t n_freq = vm::length(array_new_trading_time);
+    Ref day_code = gv(n_KFreq_Day);
+    Ref to_int = vm::attr(vm::global(n_gv), n_frequency_to_int);
+    // each intraday frequency walks its own bars
+    std::vector<long long> begin_pos(static_cast<size_t>(n_freq), 0);
+    for (long long i = 0; i < base_day_mt_len; ++i) {
+        Ref day_time = vm::item(base_day_mt, i);
+        Ref one_step = vm::new_list();
+        for (Py_ssize_t j = 0; j < n_freq; ++j) {
+            Ref record = vm::item(array_new_trading_time, j);
+            Ref more_time = vm::attr(record, n_more_time);
+            long long end_pos = first_at_or_after(more_time, day_time);
+            Ref selection;
+            if (compare(vm::call(to_int, vm::attr(record, n_KFrequency)), day_code, Py_LT)) {
+                // the day's intraday bars run up to the first one at or after its day bar,
+                // or to the last one when none is
+                if (end_pos < 0) end_pos = size_of(more_time) - 1;
+                long long& begin = begin_pos[static_cast<size_t>(j)];
+                selection = vm::own(PySlice_New(vm::integer(begin).get(), vm::integer(end_pos + 1).get(), nullptr));
+                begin = end_pos + 1;
+            } else {
+                Ref index = vm::new_list();
+                if (end_pos >= 0) vm::append(index, vm::integer(end_pos));
+                selection = vm::call(np(n_array), kw_dtype, index, np(n_intp));
+            }
+            vm::append(one_step, new_times_record(record, selection));
+        }
+        vm::append(expand_times, one_step);
+    }
+    return expand_times;
+}
+
+Ref expand_time_line_by_one(Args a) {
+    PyObject* lpc = a[0];
+    PyObject* new_trading_time = a[1];
+    PyObject* unique_i_freq = a[2];
+    Ref run_freq = vm::attr(input_info(), n_KFrequencyI);
+    const Py_ssize_t freq_pos = position_of(unique_i_freq, run_freq);
+    if (freq_pos < 0) {
+        vm::raise(PyExc_IndexError, vm::own(PyUnicode_FromFormat(
+                                        "the run's frequency %R has no bar data among %R", run_freq.get(), unique_i_freq)));
+    }
+    Ref own_freq = vm::item(new_trading_time, freq_pos);
+    Ref more_time = vm::attr(own_freq, n_more_time);
+    Ref more_day_pos = vm::attr(own_freq, n_more_day_pos);
+
+    Ref base0 = tolist(vm::item(vm::attr(vm::item(vm::attr(vr(), n_g_VelmoroKDataList), Py_ssize_t{0}), n_Matrix), Py_ssize_t{0}));
+    Ref fresh = tolist(vm::item(vm::attr(vr(), n_g_VelmoroDataValueFresh), Py_ssize_t{0}));
+    syslog(format_text(n_LOG_MORE_TIMELINE, kw_more_timeline, base0, fresh, tolist(more_time), tolist(more_day_pos)),
+           n_info);
+
+    Ref idx_fresh_array = refresh_mask(more_time, more_day_pos);
+    vm::set_attr(lpc, n_idx_fresh_array, idx_fresh_array);
+    Ref sum_idx_fresh_array = vm::call(np(n_count_nonzero), idx_fresh_array);
+    Ref as_bool = vm::call_method(idx_fresh_array, n_astype, reinterpret_cast<PyObject*>(&PyBool_Type));
+    Ref expend_fresh_bar_tl = vm::item(more_time, as_bool);
+
+    // a step that brings no time of the run's own frequency has no trading date of its own
+    if (size_of(expend_fresh_bar_tl) > 0) {
+        Ref date = vm::call(vm::global(n_get_real_trade_date), vm::item(expend_fresh_bar_tl, Py_ssize_t{0}));
+        vm::call_global<_update_target_main_contract>(n__update_target_main_contract, date);
+    }
+    vm::call_global<_expand_k_data_value_fresh_wrapper>(n__expand_k_data_value_fresh_wrapper, expend_fresh_bar_tl);
+    vm::call_global<_expand_history_k_data_wrapper>(n__expand_history_k_data_wrapper, lpc, unique_i_freq,
+                                                    new_trading_time);
+    vm::call_global<_expand_k_data_value_fresh_adj_wrapper>(n__expand_k_data_value_fresh_adj_wrapper, lpc,
+                                                            expend_fresh_bar_tl);
+    vm::call_global<_expand_history_k_data_adj_wrapper>(n__expand_history_k_data_adj_wrapper, lpc, unique_i_freq,
+                                                        new_trading_time);
+    vm::call_global<_expand_factor_data_value_fresh_wrapper>(n__expand_factor_data_value_fresh_wrapper, lpc,
+                                                             sum_idx_fresh_array);
+    vm::call_global<_expand_user_calc_indices_wrapper>(n__expand_user_calc_indices_wrapper, lpc,
+                                                       expend_fresh_bar_tl);
+
+    // pushed times still beyond the time line cannot be refreshed
+    Ref pushed = vm::attr(lpc, n_pushed_latest_timeline);
+    Ref last = last_refresh_time();
+    Ref temp_pos = flat_indices(vm::own(PyObject_RichCompare(pushed, last, Py_GT)));
+    if (size_of(temp_pos) > 0) {
+        Ref to_text = vm::global(n_mft_to_str_format);
+        Ref log_str = format_text(n_LOG_FATAL_TIMELINE, kw_fatal_timeline, vm::attr(input_info(), n_StrategyName),
+                                  vm::call(to_text, last), vm::call(to_text, pushed));
+        set_status(lpc, n_op_break, log_str);
+    }
+    return vm::none();
+}
+
+Ref _update_target_main_contract(Args a) {
+    PyObject* update_date = a[0];
+    Ref targets = vm::attr(input_info(), n_TargetList);
+    Ref collect = vm::attr(env(), n_collect_contracts);
+    auto [real_targets, contract_targets] =
+        unpack2(vm::call(collect, kw_contract_dates, targets, update_date, update_date));
+    vm::set_attr(input_info(), n_RealTargetList, real_targets);
+    vm::set_attr(input_info(), n_MainContractsTargets, contract_targets);
+    return vm::none();
+}
+
+}  // namespace barcycle
