@@ -1,0 +1,139 @@
+// RealRunTimeContext: per-run scratch state of the refresh loop. Its fields
+// live in the instance dict so that the loop and the framework's refresh
+// calculations replace them, and add their own, freely.
+#include "runtypes.hpp"
+#include "vm/heaptype.hpp"
+
+#include <new>
+#include <structmember.h>
+
+namespace runtypes {
+namespace {
+
+struct ContextObject {
+    PyObject_HEAD
+    vm::Ref dict;
+};
+
+ContextObject* as_context(PyObject* self) { return reinterpret_cast<ContextObject*>(self); }
+
+enum class Init { Array, List, Int0, Float0, EmptyText, False, True, Status };
+
+struct Field {
+    vm::Name name;
+    Init init;
+};
+
+// In the order the constructor sets them.
+Field kFields[] = {
+    {vm::Name("min_fresh_data"), Init::Array},
+    {vm::Name("day_fresh_data"), Init::Array},
+    {vm::Name("factor_data"), Init::List},
+    {vm::Name("idx_fresh_array"), Init::Array},
+    {vm::Name("unfilled_begin_calc_pos"), Init::Array},
+    {vm::Name("end_fresh_bar"), Init::Int0},
+    {vm::Name("end_fresh_time"), Init::Float0},
+    {vm::Name("last_log"), Init::EmptyText},
+    {vm::Name("target_list_len"), Init::Int0},
+    {vm::Name("factor_list_len"), Init::Int0},
+    {vm::Name("refresh_k_data_idx"), Init::Int0},
+    {vm::Name("is_tick_freq"), Init::False},
+    {vm::Name("is_first_time_do_fresh_loop"), Init::True},
+    {vm::Name("pushed_latest_timeline"), Init::Array},
+    {vm::Name("loop_status"), Init::Status},
+};
+
+const vm::Name kLoopStatus{"LoopStatus"};
+
+vm::Ref initial(Init init) {
+    switch (init) {
+    case Init::Array: return empty_array();
+    case Init::List: return vm::new_list();
+    case Init::Int0: return vm::integer(0);
+    case Init::Float0: return vm::floating(0.0);
+    case Init::EmptyText: return vm::text("");
+    case Init::False: return vm::boolean(false);
+    case Init::True: return vm::boolean(true);
+    case Init::Status: return vm::call(vm::global(kLoopStatus).get());
+    }
+    return vm::none();
+}
+
+PyObject* context_new(PyTypeObject* type, PyObject*, PyObject*) {
+    return vm::guard([&] {
+        vm::Ref self = vm::own(type->tp_alloc(type, 0));
+        new (&as_context(self.get())->dict) vm::Ref();
+        return self;
+    });
+}
+
+int context_init(PyObject* self, PyObject* args, PyObject* kwargs) {
+    if (PyTuple_GET_SIZE(args) != 0 || (kwargs && PyDict_GET_SIZE(kwargs) != 0)) {
+        PyErr_SetString(PyExc_TypeError, "RealRunTimeContext() takes no arguments");
+        return -1;
+    }
+    return vm::guard_int([&] {
+        for (const Field& f : kFields) vm::set_attr(self, f.name, initial(f.init));
+    });
+}
+
+int context_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(as_context(self)->dict.get());
+    return vm::visit_type(self, visit, arg);
+}
+
+int context_clear(PyObject* self) {
+    as_context(self)->dict = vm::Ref();
+    return 0;
+}
+
+void context_release(PyObject* self) { as_context(self)->dict.~Ref(); }
+
+PyMemberDef kContextMembers[] = {
+    {"__dictoffset__", T_PYSSIZET, offsetof(ContextObject, dict), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyGetSetDef kContextProperties[] = {
+    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot kContextSlots[] = {
+    {Py_tp_doc, const_cast<char*>(
+                    "RealRunTimeContext()\n--\n\n"
+                    "Scratch state of one live run's refresh loop: received data, refresh positions, counters, "
+                    "flags and the pass verdict `loop_status`. Every attribute may be replaced or added.")},
+    {Py_tp_new, reinterpret_cast<void*>(&context_new)},
+    {Py_tp_init, reinterpret_cast<void*>(&context_init)},
+    {Py_tp_members, kContextMembers},
+    {Py_tp_getset, kContextProperties},
+    {Py_tp_traverse, reinterpret_cast<void*>(&context_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(&context_clear)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&vm::gc_dealloc<context_release>)},
+    {0, nullptr},
+};
+
+PyType_Spec kContextSpec = {"velmoro.realtrade.runtypes.RealRunTimeContext", sizeof(ContextObject), 0,
+                            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, kContextSlots};
+
+const vm::Name kNp{"np"};
+const vm::Name kArray{"array"};
+
+}  // namespace
+
+vm::Ref empty_array() {
+    vm::Ref np = vm::global(kNp);
+    vm::Ref array = vm::attr(np.get(), kArray);
+    return vm::call(array.get(), vm::new_list());
+}
+
+void register_context(vm::Module& m) {
+    vm::Ref type = vm::make_type(m, &kContextSpec);
+#if PY_VERSION_HEX < 0x03090000
+    // before 3.9 a spec cannot name the dict offset
+    reinterpret_cast<PyTypeObject*>(type.get())->tp_dictoffset = offsetof(ContextObject, dict);
+#endif
+}
+
+}  // namespace runtypes

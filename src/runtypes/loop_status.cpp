@@ -1,0 +1,114 @@
+// LoopStatus: the verdict of one refresh pass (ok, continue, break) with the
+// text of its last change.
+#include "runtypes.hpp"
+#include "vm/heaptype.hpp"
+
+#include <new>
+#include <structmember.h>
+
+namespace runtypes {
+namespace {
+
+enum Code : int { kOk = 0, kContinue = 1, kBreak = 2 };
+
+struct LoopStatusObject {
+    PyObject_HEAD
+    int code;
+    vm::Ref detail;  // any object; "" at start
+};
+static_assert(sizeof(vm::Ref) == sizeof(PyObject*), "detail is exposed as an object member");
+
+LoopStatusObject* as_status(PyObject* self) { return reinterpret_cast<LoopStatusObject*>(self); }
+
+PyObject* status_new(PyTypeObject* type, PyObject*, PyObject*) {
+    return vm::guard([&] {
+        vm::Ref self = vm::own(type->tp_alloc(type, 0));
+        auto* o = as_status(self.get());
+        o->code = kOk;
+        new (&o->detail) vm::Ref(vm::text(""));
+        return self;
+    });
+}
+
+int status_init(PyObject* self, PyObject* args, PyObject* kwargs) {
+    if (PyTuple_GET_SIZE(args) != 0 || (kwargs && PyDict_GET_SIZE(kwargs) != 0)) {
+        PyErr_SetString(PyExc_TypeError, "LoopStatus() takes no arguments");
+        return -1;
+    }
+    return vm::guard_int([&] {
+        as_status(self)->code = kOk;
+        as_status(self)->detail = vm::text("");
+    });
+}
+
+int status_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(as_status(self)->detail.get());
+    return vm::visit_type(self, visit, arg);
+}
+
+int status_clear(PyObject* self) {
+    as_status(self)->detail = vm::Ref();
+    return 0;
+}
+
+void status_release(PyObject* self) { as_status(self)->detail.~Ref(); }
+
+template <int C>
+vm::Ref is_code(PyObject* self) {
+    return vm::boolean(as_status(self)->code == C);
+}
+
+// Writing a verdict: None keeps the detail, anything else replaces it.
+template <int C>
+void set_code(PyObject* self, PyObject* detail) {
+    auto* o = as_status(self);
+    o->code = C;
+    if (!vm::is_none(detail)) o->detail = vm::borrow(detail);
+}
+
+vm::Ref get_detail(PyObject* self) {
+    const vm::Ref& d = as_status(self)->detail;
+    return d ? d : vm::text("");
+}
+
+PyGetSetDef kStatusProperties[] = {
+    {"op_ok", VM_GETTER(is_code<kOk>), VM_SETTER(set_code<kOk>),
+     "True while the verdict is ok; assigning sets ok (a detail other than None replaces the text).", nullptr},
+    {"op_continue", VM_GETTER(is_code<kContinue>), VM_SETTER(set_code<kContinue>),
+     "True while the verdict is continue; assigning sets continue (a detail other than None replaces the text).",
+     nullptr},
+    {"op_break", VM_GETTER(is_code<kBreak>), VM_SETTER(set_code<kBreak>),
+     "True while the verdict is break; assigning sets break (a detail other than None replaces the text).",
+     nullptr},
+    {"detail", VM_GETTER(get_detail), nullptr, "Text of the last verdict change (read-only).", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMemberDef kStatusMembers[] = {
+    {"_code", T_INT, offsetof(LoopStatusObject, code), READONLY, "0 ok, 1 continue, 2 break"},
+    {"_detail", T_OBJECT, offsetof(LoopStatusObject, detail), READONLY, "text of the last verdict change"},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyType_Slot kStatusSlots[] = {
+    {Py_tp_doc, const_cast<char*>("LoopStatus()\n--\n\n"
+                                  "Verdict of one refresh pass: ok, continue (cut the pass quietly) or break (cut it "
+                                  "with a warning), with the text of its last change.")},
+    {Py_tp_new, reinterpret_cast<void*>(&status_new)},
+    {Py_tp_init, reinterpret_cast<void*>(&status_init)},
+    {Py_tp_getset, kStatusProperties},
+    {Py_tp_members, kStatusMembers},
+    {Py_tp_traverse, reinterpret_cast<void*>(&status_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(&status_clear)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&vm::gc_dealloc<status_release>)},
+    {0, nullptr},
+};
+
+PyType_Spec kStatusSpec = {"velmoro.realtrade.runtypes.LoopStatus", sizeof(LoopStatusObject), 0,
+                           Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, kStatusSlots};
+
+}  // namespace
+
+void register_loop_status(vm::Module& m) { vm::make_type(m, &kStatusSpec); }
+
+}  // namespace runtypes

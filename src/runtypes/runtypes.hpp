@@ -1,0 +1,29 @@
+// Run-time types of a live run: loop status and context of the refresh loop,
+// the run's variables and environment.
+#pragma once
+
+#include "vm/module.hpp"
+
+namespace runtypes {
+
+inline const vm::Name kVr{"vr"};
+inline const vm::Name kInputInfo{"g_VelmoroInputInfo"};
+inline const vm::Name kSettingInfo{"g_VelmoroSettingInfo"};
+
+// A new empty float64 array, built as np.array([]) through the module's `np`.
+vm::Ref empty_array();
+
+// super(cls, self).__init__(), as a constructor of `cls` starts.
+void init_base(PyObject* cls, PyObject* self);
+
+void register_loop_status(vm::Module& m);
+void register_context(vm::Module& m);
+void register_trade_var(vm::Module& m);
+void register_trade_env(vm::Module& m);
+
+// Method groups of RealTradeEnv.
+void add_daily_close_methods(PyObject* cls);
+void add_trading_time_methods(PyObject* cls);
+void add_contract_methods(PyObject* cls);
+
+}  // namespace runtypes

@@ -1,0 +1,105 @@
+// RealTradeEnv: the live run's environment on top of the framework's
+// SystemBaseEnv; the class, its constructor, margin rates and the mappings
+// between order ids and accounts.
+#include "runtypes.hpp"
+
+namespace runtypes {
+namespace {
+
+PyObject* g_trade_env = nullptr;  // the class, kept for the process (as super() keeps __class__)
+
+const vm::Name kSystemBaseEnv{"SystemBaseEnv"};
+const vm::Name kTargetListDot{"TargetListDot"}, kTargetsInfo{"g_VelmoroTargetsInfo"};
+const vm::Name kShortMargin{"ShortMargin"}, kLongMargin{"LongMargin"}, kMarginRate{"MarginRate"};
+const vm::Name kGet{"get"};
+const vm::Name kOrders{"g_VMOrders"}, kStopOrders{"g_VMStopOrders"};
+const vm::Name kHandleIdx{"handle_idx"}, kOrderId{"order_id"};
+const vm::Name kIdxToHandle{"account_idx_to_handle"}, kHandleToIdx{"account_handle_to_idx"};
+
+vm::Ref RealTradeEnv_init(PyObject* self, vm::Args) {
+    init_base(g_trade_env, self);
+    return vm::none();
+}
+
+vm::Ref get_margin_rate(PyObject* self, vm::Args a) {
+    vm::Ref vr = vm::attr(self, kVr);
+    vm::Ref info = vm::attr(vr, kInputInfo);
+    vm::Ref code = vm::item(vm::attr(info, kTargetListDot), a[0]);
+    vm::Ref target_info = vm::item(vm::attr(vr, kTargetsInfo), code);
+    // side 0 is the short side; any other side is long
+    const vm::Name& which = vm::equal(a[1], vm::integer(0)) ? kShortMargin : kLongMargin;
+    vm::Ref margin = vm::call_method(target_info, kGet, which);
+    vm::Ref rate = vm::attr(vm::attr(vr, kSettingInfo), kMarginRate);
+    return vm::own(PyNumber_Multiply(margin, rate));
+}
+
+// The records of one order book for the one-element id list [id].
+vm::Ref records_of(PyObject* self, const vm::Name& book, PyObject* id) {
+    vm::Ref ids = vm::new_list();
+    vm::append(ids, id);
+    return vm::call(vm::attr(vm::attr(self, kVr), book).get(), ids);
+}
+
+// Handle of the account owning the one record with that id; None for zero or several.
+vm::Ref owner_handle(PyObject* self, const vm::Name& book, PyObject* id) {
+    vm::Ref records = records_of(self, book, id);
+    if (vm::length(records) != 1) return vm::none();
+    vm::Ref record = vm::item(records, Py_ssize_t{0});
+    return vm::call_method(self, kIdxToHandle, vm::attr(record, kHandleIdx));
+}
+
+vm::Ref order_id_relevant_account_handle(PyObject* self, vm::Args a) { return owner_handle(self, kOrders, a[0]); }
+
+vm::Ref stop_order_id_relevant_account_handle(PyObject* self, vm::Args a) {
+    return owner_handle(self, kStopOrders, a[0]);
+}
+
+vm::Ref get_order_by_order_id(PyObject* self, vm::Args a) {
+    vm::Ref records = records_of(self, kOrders, a[0]);
+    return vm::length(records) > 0 ? vm::item(records, Py_ssize_t{0}) : vm::none();
+}
+
+vm::Ref account_handle_relevant_all_order_id(PyObject* self, vm::Args a) {
+    vm::Ref ids = vm::new_list();
+    vm::Ref idx = vm::call_method(self, kHandleToIdx, a[0]);
+    if (vm::is_none(idx)) return ids;
+    vm::Ref all = vm::call(vm::attr(vm::attr(self, kVr), kOrders).get());
+    vm::for_each(all, [&](PyObject* record) {
+        if (vm::equal(vm::attr(record, kHandleIdx), idx)) vm::append(ids, vm::attr(record, kOrderId));
+    });
+    return ids;
+}
+
+const vm::FunctionSpec kInit[] = {
+    VM_NAMED_FUNCTION("__init__", RealTradeEnv_init, "", "Run the base constructor; nothing else is added."),
+};
+
+const vm::FunctionSpec kMethods[] = {
+    VM_FUNCTION(get_margin_rate, "target_idx, side=0",
+                "Margin rate of the target with that index: its short margin for side 0, its long margin for any "
+                "other side, times the run's MarginRate."),
+    VM_FUNCTION(order_id_relevant_account_handle, "order_id",
+                "Handle of the account owning the ordinary order, or None when not exactly one order has that id."),
+    VM_FUNCTION(stop_order_id_relevant_account_handle, "stop_order_id",
+                "Handle of the account owning the stop order, or None when not exactly one stop order has that id."),
+    VM_FUNCTION(get_order_by_order_id, "order_id", "The first ordinary order with that id, or None."),
+    VM_FUNCTION(account_handle_relevant_all_order_id, "handle",
+                "Ids of all ordinary orders of the account with that handle (empty for no such account)."),
+};
+
+}  // namespace
+
+void register_trade_env(vm::Module& m) {
+    vm::Ref bases = vm::new_tuple({vm::global(kSystemBaseEnv).get()});
+    vm::Ref cls = vm::make_class(m, "RealTradeEnv", bases,
+                                 "Environment of a live run: margin rates, the daily close time, order-to-account "
+                                 "mappings, the trading-time cache and main contracts, over the run's variables `vr`.");
+    vm::add_methods(cls, kInit);
+    vm::add_methods(cls, kMethods);
+    add_daily_close_methods(cls);
+    add_trading_time_methods(cls);
+    add_contract_methods(cls);
+    g_trade_env = cls.release();
+}
+
+}  // namespace runtypes

@@ -1,0 +1,82 @@
+// RealTradeVar: the live run's variables: order books and refresh bookkeeping
+// on top of the framework's SystemBaseVar.
+#include "runtypes.hpp"
+
+namespace runtypes {
+namespace {
+
+PyObject* g_trade_var = nullptr;  // the class, kept for the process (as super() keeps __class__)
+
+const vm::Name kSystemBaseVar{"SystemBaseVar"};
+const vm::Name kVMOrders{"VMOrders"}, kVMStopOrders{"VMStopOrders"}, kVMTrades{"VMTrades"};
+const vm::Name kNp{"np"}, kNan{"nan"};
+const vm::Name kOrders{"g_VMOrders"}, kStopOrders{"g_VMStopOrders"}, kTrades{"g_VMTrades"};
+const vm::Name kSaveFreshPosition{"g_VelmoroRealTradeSaveFreshPosition"};
+const vm::Name kAppendFreshPosition{"g_VelmoroAppendFreshPosition"};
+const vm::Name kNFreqRealFresh{"g_VelmoroNFreqRealFresh"};
+const vm::Name kDayFreqTransEndTime{"g_VelmoroDayFreqTransEndTime"};
+const vm::Name kNFreqRealFreshOption{"g_VelmoroNFreqRealFreshOption"};
+const vm::Name kFlag{"flag"}, kDot{"dot"};
+const vm::Name kIsFresh{"is_fresh"}, kFreqGt1Day{"f_freq_gt_1day"}, kMatrixHasGt1Day{"matrix_has_gt_1day"};
+const vm::Name kAccounts{"g_VelmoroAccounts"}, kHandle{"handle"};
+const vm::Name kInit{"__init__"};
+
+vm::Ref new_book(const vm::Name& cls) { return vm::call(vm::global(cls).get()); }
+
+vm::Ref RealTradeVar_init(PyObject* self, vm::Args) {
+    init_base(g_trade_var, self);
+    vm::set_attr(self, kOrders, new_book(kVMOrders));
+    vm::set_attr(self, kStopOrders, new_book(kVMStopOrders));
+    vm::set_attr(self, kTrades, new_book(kVMTrades));
+    vm::set_attr(self, kSaveFreshPosition, vm::integer(0));
+    vm::set_attr(self, kAppendFreshPosition, vm::attr(vm::global(kNp).get(), kNan));
+    vm::set_attr(self, kNFreqRealFresh, empty_array());
+
+    vm::Ref trans_end = vm::new_dict();
+    vm::dict_set(trans_end, kFlag, Py_False);
+    vm::dict_set(trans_end, kDot, vm::floating(0.0));
+    vm::set_attr(self, kDayFreqTransEndTime, trans_end);
+
+    vm::Ref option = vm::new_dict();
+    vm::dict_set(option, kIsFresh, Py_True);
+    vm::dict_set(option, kFreqGt1Day, Py_False);
+    vm::dict_set(option, kMatrixHasGt1Day, Py_False);
+    vm::set_attr(self, kNFreqRealFreshOption, option);
+    return vm::none();
+}
+
+vm::Ref account_handles(PyObject* self) {
+    vm::Ref handles = vm::new_list();
+    vm::Ref accounts = vm::attr(self, kAccounts);
+    vm::for_each(accounts, [&](PyObject* account) { vm::append(handles, vm::attr(account, kHandle)); });
+    return handles;
+}
+
+const vm::FunctionSpec kMethods[] = {
+    VM_NAMED_FUNCTION("__init__", RealTradeVar_init, "",
+                      "Run the base constructor, then set up fresh order books and the refresh bookkeeping."),
+};
+
+const vm::PropertySpec kProperties[] = {
+    {"account_handles", VM_GETTER(account_handles), nullptr,
+     "A new list of the handles of the run's accounts, in order."},
+};
+
+}  // namespace
+
+void init_base(PyObject* cls, PyObject* self) {
+    vm::Ref base = vm::call(reinterpret_cast<PyObject*>(&PySuper_Type), cls, self);
+    vm::call_method(base, kInit);
+}
+
+void register_trade_var(vm::Module& m) {
+    vm::Ref bases = vm::new_tuple({vm::global(kSystemBaseVar).get()});
+    vm::Ref cls = vm::make_class(m, "RealTradeVar", bases,
+                                 "Variables of a live run: the base run fields plus order books "
+                                 "(g_VMOrders, g_VMStopOrders, g_VMTrades) and the refresh bookkeeping.");
+    vm::add_methods(cls, kMethods);
+    vm::add_properties(cls, kProperties);
+    g_trade_var = cls.release();
+}
+
+}  // namespace runtypes
