@@ -1,0 +1,99 @@
+"""Factor commands of the simulated terminal: three factors computed from the
+dataset's day bars, prepared on request and fetched as MAT result files.
+
+A factor result file holds "Date" (1 x n, framework numeric time of each
+trading day's close) and one "bp_<market>_<code>" entry (1 x n values) per
+target the dataset covers; targets it does not know have no entry.
+"""
+import numpy as np
+
+from velmoro.simterm.terminal import TerminalError, command, ok
+from velmoro.tframe.ufuncs import normalise_date
+from velmoro.tframe.utils.datetimefunc import next_n_day
+
+__all__ = ["FACTORS", "factor_series", "ask_factor", "get_factor"]
+
+UNKNOWN_FACTOR = 301
+BAD_DATE = 302
+OPEN_BEGIN, OPEN_END = 0, 99991231
+
+
+def _momentum_5d(bars):
+    """Close over the close five trading days earlier (the first close while
+    there are fewer), minus one."""
+    close = bars["Close"]
+    earlier = close[np.maximum(np.arange(close.size) - 5, 0)]
+    return close / earlier - 1.0
+
+
+def _volatility_20d(bars):
+    """Standard deviation of the last (up to) 20 daily log returns; NaN on the
+    first day, which has none."""
+    close = bars["Close"]
+    returns = np.diff(np.log(close))
+    out = np.full(close.size, np.nan)
+    for i in range(1, close.size):
+        out[i] = returns[max(0, i - 20) : i].std()
+    return out
+
+
+def _turnover(bars):
+    """Traded value of the day."""
+    return bars["Amount"].copy()
+
+
+FACTORS = {
+    "momentum_5d": _momentum_5d,
+    "volatility_20d": _volatility_20d,
+    "turnover": _turnover,
+}
+
+
+def _factor(name):
+    try:
+        return FACTORS[name]
+    except (KeyError, TypeError):
+        raise TerminalError(UNKNOWN_FACTOR, "unknown factor {!r}".format(name)) from None
+
+
+def _date(value, open_bound):
+    if not value:
+        return open_bound
+    try:
+        date = normalise_date(value)
+    except ValueError as exc:
+        raise TerminalError(BAD_DATE, str(exc)) from None
+    return open_bound if date is None else date
+
+
+def factor_series(dataset, name, sec):
+    """One factor of one security over every trading day of the dataset."""
+    return _factor(name)(dataset.bars(sec, "day"))
+
+
+@command("AskFactor")
+def ask_factor(term, item_name, targets, begin, end, days_before):
+    """Prepare a factor: the values are computed from the bars when fetched, so
+    preparing only checks that the factor exists."""
+    _factor(item_name)
+    return ok()
+
+
+@command("GetFactor")
+def get_factor(term, factor_name, targets, begin, end, days_before):
+    """Write the factor's values for the covered targets, one per trading day
+    within [begin - days_before calendar days, end]."""
+    _factor(factor_name)
+    first = _date(begin, OPEN_BEGIN)
+    last = _date(end, OPEN_END)
+    if days_before and first != OPEN_BEGIN:
+        first = next_n_day(first, day=-int(days_before))
+    data = term.data
+    chosen = [i for i, day in enumerate(data.trading_days) if first <= day <= last]
+    variables = {"Date": np.array([data.day_time(data.trading_days[i]) for i in chosen], dtype=float).reshape(1, -1)}
+    for target in targets:
+        sec = data.security(target["Market"], target["Code"])
+        if sec is not None:
+            series = factor_series(data, factor_name, sec)
+            variables["bp_{}_{}".format(sec.market, sec.code)] = series[chosen].reshape(1, -1)
+    return ok(wstrFilePath=term.write_mat("factor_{}".format(factor_name), variables))

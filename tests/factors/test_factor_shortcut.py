@@ -1,0 +1,164 @@
+"""get_factor_by_code and get_factor_by_day reach get_factor_by_factor through
+the module's globals: a replacement takes effect, and while the global is the
+module's own function the partial reading gives exactly what the full
+dictionary would, with the same framework calls."""
+import numpy as np
+import pytest
+
+from velmoro.api.bpfactor import _factors
+
+SSE = {"Market": "sse", "Code": "600000"}
+SZSE = {"Market": "szse", "Code": "000001"}
+CZCE = {"Market": "czce", "Code": "ap405"}
+UNKNOWN = {"Market": "sse", "Code": "999999"}
+TARGETS = [SSE, SZSE, CZCE, UNKNOWN]
+DATES = [739253.625, 739254.625, 739255.625]
+
+
+def same(a, b):
+    assert type(a) is type(b)
+    if isinstance(a, dict):
+        assert list(a) == list(b)
+        for key in a:
+            same(a[key], b[key])
+    elif isinstance(a, list):
+        assert len(a) == len(b)
+        for x, y in zip(a, b):
+            same(x, y)
+    elif isinstance(a, np.ndarray):
+        assert (a.dtype, a.shape) == (b.dtype, b.shape)
+        np.testing.assert_array_equal(a, b)
+    elif isinstance(a, float) and np.isnan(a):
+        assert np.isnan(b)
+    else:
+        assert a == b
+
+
+def write_standard(files):
+    files.write("a", {"bp_sse_600000": [1, 2, 3], "bp_szse_000001": [4, 5, 6], "bp_czce_ap405": [7, 8, np.nan]}, DATES)
+    # lacks the first target; its own, shorter dates
+    files.write("b", {"bp_szse_000001": [9, 10], "bp_czce_ap405": [11, 12]}, DATES[:2])
+    # the same key twice: the later name wins
+    files.write("c", {"bp_sse_600000": [1, 1, 1], "bp_q_sse_600000": [2, 2, 2], "bp_szse_000001": [3, 3, 3]}, DATES)
+    files.write("empty", {"bp_sse_600000": []}, [])
+
+
+# A mapping only a replaced load_mat can give: names that are not ASCII (one
+# of them upper-cases to the same key as an ASCII name), values that are not
+# plain arrays.
+ODD_MAPPING = {
+    "Date": np.array([DATES]),
+    "bp_sse_i600": np.array([[1.0, 2.0, 3.0]]),
+    "bp_sse_\u0131600": np.array([[4.0, 5.0, 6.0]]),
+    "bp_sse_stra\u00dfe": np.array([[7.0, 8.0, 9.0]]),
+    "bp_szse_000001": np.ma.masked_array([[1.0, 2.0, 3.0]]),
+}
+ODD_TARGETS = [{"Market": "sse", "Code": "\u0131600"}, {"Market": "sse", "Code": "STRASSE"}, SZSE, SSE]
+
+SCENARIOS = {
+    "code": (write_standard, lambda: _factors.get_factor_by_code(["a", "b", "c"], TARGETS, 20240102, 20240104)),
+    "code first target missing": (write_standard, lambda: _factors.get_factor_by_code(["b", "a"], TARGETS[1:] + [SSE], 1, 2)),
+    "code no dates": (write_standard, lambda: _factors.get_factor_by_code(["empty", "a"], TARGETS, 1, 2)),
+    "day": (write_standard, lambda: _factors.get_factor_by_day(["a", "b", "c"], TARGETS + [SSE], 20240102)),
+    "day no dates": (write_standard, lambda: _factors.get_factor_by_day(["a", "empty", "b"], TARGETS, 20240102)),
+    "odd names": ("odd", lambda: _factors.get_factor_by_code(["x"], ODD_TARGETS, 1, 2)),
+    "odd names by day": ("odd", lambda: _factors.get_factor_by_day(["x"], ODD_TARGETS, 1)),
+}
+
+
+def arrange(name, files, channel, monkeypatch):
+    setup = SCENARIOS[name][0]
+    if setup == "odd":
+        channel.paths["x"] = "odd.mat"
+        monkeypatch.setattr(_factors, "load_mat", lambda path: dict(ODD_MAPPING))
+    else:
+        setup(files)
+
+
+def run_both(call, monkeypatch, events):
+    """The query with the module's own get_factor_by_factor, then through a
+    replacement that calls it: (result or exception type, framework calls)."""
+
+    def outcome():
+        del events[:]
+        try:
+            result = call()
+        except Exception as exc:  # the failure itself is compared
+            result = type(exc)
+        return result, list(events)
+
+    own = _factors.get_factor_by_factor
+    shortcut = outcome()
+    monkeypatch.setattr(_factors, "get_factor_by_factor", lambda *args: own(*args))
+    generic = outcome()
+    monkeypatch.setattr(_factors, "get_factor_by_factor", own)
+    return shortcut, generic
+
+
+@pytest.mark.parametrize("name", sorted(SCENARIOS))
+def test_shortcut_matches_full_dictionary(name, files, channel, spies, monkeypatch):
+    arrange(name, files, channel, monkeypatch)
+    (result, calls), (expected, expected_calls) = run_both(SCENARIOS[name][1], monkeypatch, spies)
+    assert not isinstance(expected, type), expected
+    same(result, expected)
+    assert calls == expected_calls
+
+
+@pytest.mark.parametrize(
+    "replace, failure",
+    [
+        # keys that are not str compare as they choose, against the real dictionary
+        ("todotmc", lambda target: (target["Market"], target["Code"])),
+        # values that cannot be flattened fail as the full dictionary fails
+        ("load_mat", lambda path: {"Date": np.array([DATES]), "bp_sse_1": [1.0], "bp_sse_600000": np.ones((1, 3))}),
+    ],
+)
+def test_shortcut_matches_with_unusual_framework_answers(replace, failure, files, channel, spies, monkeypatch):
+    write_standard(files)
+    monkeypatch.setattr(_factors, replace, failure)
+    for call in (
+        lambda: _factors.get_factor_by_code(["a", "b"], TARGETS, 1, 2),
+        lambda: _factors.get_factor_by_day(["a", "b"], TARGETS, 1),
+    ):
+        (result, calls), (expected, expected_calls) = run_both(call, monkeypatch, spies)
+        same(result, expected)
+        assert calls == expected_calls
+
+
+def test_odd_names_keep_python_text_rules(channel, monkeypatch):
+    channel.paths["x"] = "odd.mat"
+    monkeypatch.setattr(_factors, "load_mat", lambda path: dict(ODD_MAPPING))
+    result = _factors.get_factor_by_factor("x", ODD_TARGETS, 1, 2)
+    # names in code-point order ("i" < "s" < "\u0131"); "\u0131" upper-cases to
+    # "I" and replaces the ASCII name's series under the same key
+    assert list(result) == ["SSE.I600", "SSE.STRASSE", "SZSE.000001", "date"]
+    np.testing.assert_array_equal(result["SSE.I600"], [4, 5, 6])
+    assert type(result["SZSE.000001"]) is np.ma.MaskedArray
+    by_day = _factors.get_factor_by_day(["x"], ODD_TARGETS, 1)
+    assert by_day["x"] == [4.0, 7.0, 1.0, None]
+
+
+@pytest.mark.parametrize(
+    "query, expected",
+    [
+        (
+            lambda: _factors.get_factor_by_code(["f", "g"], [SSE, SZSE], 1, 2),
+            {"date": ["2024-01-02 15:00"], "f": [0.5, 0.25], "g": [None]},
+        ),
+        (lambda: _factors.get_factor_by_day(["f"], [SZSE, SSE], 1), {"code": ["SZSE.000001", "SSE.600000"], "f": [None, 0.5]}),
+    ],
+)
+def test_replaced_by_factor_global_takes_effect(query, expected, channel, monkeypatch):
+    def replacement(factor, targets, begin_date, end_date):
+        calls.append((factor, begin_date, end_date))
+        series = {"SSE.600000": [0.5, 0.25]} if factor == "f" else {}
+        return dict(series, date=np.array([DATES[0]]))
+
+    calls = []
+    monkeypatch.setattr(_factors, "get_factor_by_factor", replacement)
+    result = query()
+    if "date" in result:
+        result["date"] = [d.strftime("%Y-%m-%d %H:%M") for d in result["date"]]
+    assert dict(result) == expected
+    assert channel.events == []
+    assert [c[0] for c in calls] == list(expected)[1:]
