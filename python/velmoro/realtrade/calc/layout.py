@@ -1,0 +1,89 @@
+"""Layout of the live run's matrices and of the terminal's pushes.
+
+A bar matrix has one column per bar. Its first rows are the time line
+(`gv.KMatrixPos_TimeLine`) and the day positions (`gv.KMatrixPos_DayPos`);
+then each target has a block of quantity rows (open, high, low, close, volume,
+amount) in target order, so that a single-target matrix has exactly the rows
+`gv.KMatrixPos_Open` .. `gv.KMatrixPos_Amount`.
+"""
+import numpy as np
+
+from velmoro.api.history._history import trading_day_positions
+from velmoro.tframe.runtypesbase import gv
+
+__all__ = [
+    "QUANTITIES",
+    "PUSH_BAR_COLUMNS",
+    "PUSH_FACTOR_COLUMNS",
+    "FREQUENCY_NAMES",
+    "matrix_rows",
+    "quantity_rows",
+    "new_matrix",
+    "append_columns",
+    "continue_day_positions",
+    "current_bars",
+    "bar_ends",
+]
+
+QUANTITIES = ("Open", "High", "Low", "Close", "Volume", "Amount")
+# one pushed bar per row: the target's index in the run, the bar's time, its quantities
+PUSH_BAR_COLUMNS = ("Target", "Time") + QUANTITIES
+# one pushed factor value per row
+PUSH_FACTOR_COLUMNS = ("Factor", "Target", "Time", "Value")
+# frequency code -> name, as the terminal's calendar takes it
+FREQUENCY_NAMES = {gv.frequency_to_int(n): n for n in ("tick", "min", "day", "week", "month", "year")}
+
+
+def matrix_rows(n_targets):
+    """Number of rows of a bar matrix of `n_targets` targets."""
+    return gv.KMatrixPos_Open + len(QUANTITIES) * n_targets
+
+
+def quantity_rows(target_idx):
+    """Rows of one target's quantities, in the order of QUANTITIES."""
+    return gv.KMatrixPos_Open + len(QUANTITIES) * int(target_idx) + np.arange(len(QUANTITIES))
+
+
+def new_matrix(times, day_pos, n_targets):
+    """A bar matrix over `times`: time and day-position rows set, quantities NaN."""
+    times = np.asarray(times, dtype=float)
+    matrix = np.full((matrix_rows(n_targets), times.size), np.nan)
+    matrix[gv.KMatrixPos_TimeLine] = times
+    matrix[gv.KMatrixPos_DayPos] = day_pos
+    return matrix
+
+
+def append_columns(matrix, times, day_pos):
+    """`matrix` with new columns for `times` (quantities NaN)."""
+    extra = np.full((matrix.shape[0], np.size(times)), np.nan)
+    extra[gv.KMatrixPos_TimeLine] = times
+    extra[gv.KMatrixPos_DayPos] = day_pos
+    return np.concatenate([matrix, extra], axis=1)
+
+
+def continue_day_positions(old_times, old_day_pos, new_times):
+    """Day positions of `new_times` appended after `old_times`: a trading day
+    already begun on the old line keeps counting."""
+    new_times = np.asarray(new_times, dtype=float)
+    pos = trading_day_positions(new_times).astype(float)
+    if np.size(old_times) and new_times.size:
+        joined = trading_day_positions(np.r_[old_times[-1], new_times[0]])
+        if joined[-1] > 1:
+            first_day = np.arange(pos.size) < (np.flatnonzero(np.r_[pos[1:] == 1, True])[0] + 1)
+            pos[first_day] += old_day_pos[-1]
+    return pos
+
+
+def current_bars(bar_times, refresh_times):
+    """For each refresh time, the column of the bar that holds it: the first
+    bar ending at or after it (the last bar when none does)."""
+    cols = np.searchsorted(bar_times, refresh_times, side="left")
+    return np.minimum(cols, max(np.size(bar_times) - 1, 0)).astype(np.int64)
+
+
+def bar_ends(day_pos, freq_num):
+    """Mask of the periods that end a bar of `freq_num` periods: every
+    `freq_num`-th period of a day and the last period of each day."""
+    day_pos = np.asarray(day_pos)
+    last_of_day = np.r_[day_pos[1:] == 1, True] if day_pos.size else np.zeros(0, dtype=bool)
+    return (day_pos % freq_num == 0) | last_of_day

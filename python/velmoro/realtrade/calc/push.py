@@ -1,0 +1,77 @@
+"""The terminal's pushes: receiving them, checking what they carry and
+keeping it in the loop's context until a refresh consumes it."""
+import numpy as np
+
+import velmoro.tframe.runtypesbase as cnt
+from velmoro.realtrade.calc.layout import PUSH_BAR_COLUMNS, PUSH_FACTOR_COLUMNS
+from velmoro.tframe.comm.link import receive_push
+
+__all__ = [
+    "RECEIVE_TIMEOUT",
+    "receive_data",
+    "check_factor_data",
+    "check_min_fresh_data",
+    "check_day_fresh_data",
+    "combine_pushed_timeline",
+]
+
+# seconds of quiet after which receive_data gives None
+RECEIVE_TIMEOUT = 1.0
+_TIME = PUSH_BAR_COLUMNS.index("Time")
+
+
+def receive_data(timeout=RECEIVE_TIMEOUT):
+    """The terminal's next push, or None when none comes within `timeout`
+    seconds. A push counts as a sign of life of the run (its heartbeat)."""
+    push = receive_push(timeout)
+    if push is not None:
+        cnt.vr.g_VelmoroLastHeartBeat.beat()
+    return push
+
+
+def _well_formed(data, columns, what, lpc):
+    """True for an empty array or one row per item with `columns` columns;
+    otherwise the pass is broken off with the reason."""
+    data = np.asarray(data)
+    if data.size == 0 or (data.ndim == 2 and data.shape[1] == len(columns)):
+        return True
+    lpc.loop_status.op_break = "pushed {} must be an array of rows ({}), got shape {}".format(
+        what, ", ".join(columns), data.shape
+    )
+    return False
+
+
+def _kept(held, pushed):
+    """Bars held in the context followed by the newly pushed ones."""
+    pushed = np.asarray(pushed, dtype=float)
+    if np.size(held) == 0:
+        return pushed.reshape(-1, len(PUSH_BAR_COLUMNS))
+    return np.concatenate([held, pushed.reshape(-1, len(PUSH_BAR_COLUMNS))])
+
+
+def check_factor_data(tmp_factor_data, lpc):
+    """Keep a factor push (rows: factor index, target index, time, value) in
+    `lpc.factor_data` for the next factor refresh."""
+    if _well_formed(tmp_factor_data, PUSH_FACTOR_COLUMNS, "factor values", lpc) and np.size(tmp_factor_data):
+        lpc.factor_data.append(np.asarray(tmp_factor_data, dtype=float))
+
+
+def check_min_fresh_data(tmp_min_data, lpc):
+    """Keep pushed minute bars (rows as PUSH_BAR_COLUMNS) in `lpc.min_fresh_data`."""
+    if _well_formed(tmp_min_data, PUSH_BAR_COLUMNS, "minute bars", lpc):
+        lpc.min_fresh_data = _kept(lpc.min_fresh_data, tmp_min_data)
+
+
+def check_day_fresh_data(tmp_day_data, lpc):
+    """Keep pushed day bars (rows as PUSH_BAR_COLUMNS) in `lpc.day_fresh_data`."""
+    if _well_formed(tmp_day_data, PUSH_BAR_COLUMNS, "day bars", lpc):
+        lpc.day_fresh_data = _kept(lpc.day_fresh_data, tmp_day_data)
+
+
+def combine_pushed_timeline(lpc):
+    """Set `lpc.pushed_latest_timeline` to the times of the finest pushed bars
+    (minute bars, else day bars) not earlier than the last refreshed time:
+    a bar pushed again while it forms refreshes its position once more."""
+    held = lpc.min_fresh_data if np.size(lpc.min_fresh_data) else lpc.day_fresh_data
+    times = np.unique(held[:, _TIME]) if np.size(held) else np.zeros(0)
+    lpc.pushed_latest_timeline = times[times >= lpc.end_fresh_time]
