@@ -355,6 +355,9 @@ class SystemBaseVar:
       g_VelmoroUserContext: `UserContext`
       g_VelmoroDailyCloseTime: the daily close as a fraction of a day (NaN
         when none), derived from g_VelmoroSettingInfo.DailyCloseTime
+      g_VelmoroFactorDataValueFresh: factor values, factors x targets x
+        refresh positions
+      g_VelmoroUserIndices: the user's indicators, name -> indicator
     """
 
     def __init__(self):
@@ -372,6 +375,8 @@ class SystemBaseVar:
         self.g_VelmoroLastHeartBeat = HeartBeat()
         self.g_VelmoroInstrument = InstrumentTable()
         self.g_VelmoroUserContext = UserContext()
+        self.g_VelmoroFactorDataValueFresh = np.zeros((0, 0, 0))
+        self.g_VelmoroUserIndices = {}
 
     @property
     def g_VelmoroDailyCloseTime(self):
