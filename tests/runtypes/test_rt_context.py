@@ -1,0 +1,88 @@
+import numpy as np
+import pytest
+
+from velmoro.realtrade import runtypes
+from velmoro.realtrade.runtypes import LoopStatus, RealRunTimeContext
+
+ARRAYS = ("min_fresh_data", "day_fresh_data", "idx_fresh_array", "unfilled_begin_calc_pos", "pushed_latest_timeline")
+INITIAL = [
+    ("factor_data", list, []),
+    ("end_fresh_bar", int, 0),
+    ("end_fresh_time", float, 0.0),
+    ("last_log", str, ""),
+    ("target_list_len", int, 0),
+    ("factor_list_len", int, 0),
+    ("refresh_k_data_idx", int, 0),
+    ("is_tick_freq", bool, False),
+    ("is_first_time_do_fresh_loop", bool, True),
+]
+
+
+def test_attributes_are_set_in_order():
+    assert list(vars(RealRunTimeContext())) == [
+        "min_fresh_data", "day_fresh_data", "factor_data", "idx_fresh_array", "unfilled_begin_calc_pos",
+        "end_fresh_bar", "end_fresh_time", "last_log", "target_list_len", "factor_list_len",
+        "refresh_k_data_idx", "is_tick_freq", "is_first_time_do_fresh_loop", "pushed_latest_timeline",
+        "loop_status",
+    ]
+
+
+@pytest.mark.parametrize("name", ARRAYS)
+def test_arrays_start_empty_one_dimensional_float64(name):
+    a = getattr(RealRunTimeContext(), name)
+    assert isinstance(a, np.ndarray) and a.shape == (0,) and a.dtype == np.float64
+
+
+@pytest.mark.parametrize("name, kind, value", INITIAL)
+def test_scalar_initial_values_have_exact_types(name, kind, value):
+    v = getattr(RealRunTimeContext(), name)
+    assert type(v) is kind and v == value
+
+
+def test_new_context_has_its_own_fresh_status():
+    s = RealRunTimeContext().loop_status
+    assert isinstance(s, LoopStatus) and s.op_ok and s.detail == ""
+
+
+def test_contexts_share_nothing():
+    a, b = RealRunTimeContext(), RealRunTimeContext()
+    for name in ARRAYS + ("factor_data", "loop_status"):
+        assert getattr(a, name) is not getattr(b, name), name
+    a.factor_data.append(1)
+    a.loop_status.op_break = "x"
+    a.end_fresh_bar = 7
+    assert b.factor_data == [] and b.loop_status.op_ok and b.end_fresh_bar == 0
+
+
+def test_attributes_are_replaceable_and_extensible():
+    c = RealRunTimeContext()
+    c.min_fresh_data = np.arange(3.0)
+    c.scratch = {"k": 1}
+    del c.last_log
+    assert c.min_fresh_data.tolist() == [0.0, 1.0, 2.0] and c.scratch == {"k": 1}
+    assert not hasattr(c, "last_log")
+
+
+def test_arrays_and_status_come_from_the_module_globals(monkeypatch):
+    made = []
+
+    class FakeNp:
+        @staticmethod
+        def array(values):
+            made.append(values)
+            return ("array", len(made))
+
+    class FakeStatus:
+        pass
+
+    monkeypatch.setattr(runtypes, "np", FakeNp)
+    monkeypatch.setattr(runtypes, "LoopStatus", FakeStatus)
+    c = RealRunTimeContext()
+    assert made == [[]] * 5
+    assert isinstance(c.loop_status, FakeStatus)
+    assert len({getattr(c, n) for n in ARRAYS}) == 5
+
+
+def test_constructor_takes_no_arguments():
+    with pytest.raises(TypeError):
+        RealRunTimeContext(1)
