@@ -38,6 +38,13 @@ BALANCE_FIELDS = {
     "indu": ("Inventories", "FixedAssets", "TotalAssets", "TotalLiabilities", "TotalEquity"),
     "insu": ("Investments", "InsuranceReserves", "TotalAssets", "TotalLiabilities", "TotalEquity"),
 }
+# query name -> (statement, format, variant): "is_bank_q_pit" -> ("is", "bank", "q_pit")
+STATEMENT_QUERIES = {
+    "_".join(filter(None, (statement, fmt, variant))): (statement, fmt, variant)
+    for statement, variants in (("is", ("pit", "latest", "q", "q_pit", "ttm_pit")), ("ledger", ("pit", "latest")))
+    for variant in variants
+    for fmt in FORMATS
+}
 STATEMENT_KEYS = ("Market", "Code", "ReportType", "EndDate", "PublishDate")
 PIT_KEYS = STATEMENT_KEYS + ("IsNew", "IsCalc")
 
@@ -97,24 +104,26 @@ def _as_of(versions, period, date):
     return known[-1] if known else None
 
 
-def _same_year(period, month_day):
-    """The report of `period`'s year (shifted by whole years) ending on month_day."""
-    candidate = period // 10000 * 10000 + month_day
-    return candidate if candidate in PERIODS else None
+def _period_of_year(year, month_day):
+    """The report period of `year` ending on month_day, if the data reaches it."""
+    period = year * 10000 + month_day
+    return period if period in PERIODS else None
 
 
 def _single_quarter(versions, period, date, values):
-    index = PERIODS.index(period)
+    """A quarter's own figures: the cumulative report less the one before it."""
     if period % 10000 == 331:
         return values, 0
-    return values - _as_of(versions, PERIODS[index - 1], date), 1
+    return values - _as_of(versions, PERIODS[PERIODS.index(period) - 1], date), 1
 
 
 def _trailing(versions, period, date, values):
+    """Twelve months to `period`: this year so far, plus last year's annual report
+    less last year's report of the same period."""
     if period % 10000 == 1231:
         return values, 0
-    last_annual = _same_year(period - 10000, 1231)
-    last_year = _same_year(period - 10000, period % 10000)
+    last_annual = _period_of_year(period // 10000 - 1, 1231)
+    last_year = _period_of_year(period // 10000 - 1, period % 10000)
     if last_annual is None or last_year is None:
         return None, 1
     return values + _as_of(versions, last_annual, date) - _as_of(versions, last_year, date), 1
@@ -129,10 +138,10 @@ def statement_rows(term, sec, statement, fmt, variant):
     for period, history in versions.items():
         for n, (published, values) in enumerate(history):
             newest = n == len(history) - 1
-            row = {"Market": sec.market, "Code": sec.code, "ReportType": REPORT_TYPES[period % 10000],
-                   "EndDate": period, "PublishDate": published}
             if variant in ("latest", "q") and not newest:
                 continue
+            row = {"Market": sec.market, "Code": sec.code, "ReportType": REPORT_TYPES[period % 10000],
+                   "EndDate": period, "PublishDate": published}
             if variant in ("q", "q_pit"):
                 values, calc = _single_quarter(versions, period, published, values)
             elif variant == "ttm_pit":
@@ -185,15 +194,13 @@ def _query(func):
     if func in FLOAT_QUERIES:
         keys, fields = FLOAT_QUERIES[func][:2]
         return (lambda term, sec: float_rows(term, sec, func)), keys, fields
-    statement, _, rest = func.partition("_")
-    variants = {"is": ("pit", "latest", "q", "q_pit", "ttm_pit"), "ledger": ("pit", "latest")}.get(statement, ())
-    for variant in variants:
-        fmt = rest[: -len(variant)].rstrip("_") if rest.endswith(variant) else None
-        if fmt in FORMATS and rest in (variant, fmt + "_" + variant):
-            keys = PIT_KEYS if variant in ("q_pit", "ttm_pit") else STATEMENT_KEYS
-            fields = (INCOME_FIELDS if statement == "is" else BALANCE_FIELDS)[fmt]
-            return (lambda term, sec: statement_rows(term, sec, statement, fmt, variant)), keys, fields
-    raise TerminalError(201, "unknown fundamental query {!r}".format(func))
+    try:
+        statement, fmt, variant = STATEMENT_QUERIES[func]
+    except KeyError:
+        raise TerminalError(201, "unknown fundamental query {!r}".format(func)) from None
+    keys = PIT_KEYS if variant in ("q_pit", "ttm_pit") else STATEMENT_KEYS
+    fields = (INCOME_FIELDS if statement == "is" else BALANCE_FIELDS)[fmt]
+    return (lambda term, sec: statement_rows(term, sec, statement, fmt, variant)), keys, fields
 
 
 def _date(value, default):

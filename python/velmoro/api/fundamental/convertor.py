@@ -45,6 +45,7 @@ def get_fundamental_info(params, func_name, lang=LANGUAGE):
 
 def _text(cell):
     # a cell of a text column loads as a (possibly empty) character array
+    cell = np.asarray(cell)
     return str(cell.flat[0]) if cell.size else ""
 
 
