@@ -172,11 +172,13 @@ Ref real_trade_k_fresh_loop(Args) {
                 syslog(vm::own(PyUnicode_FromFormat("combine_pushed_timeline%R", tolist(pushed).get())), n_info);
             }
         }
-        if (size_of(vm::attr(lpc, n_pushed_latest_timeline)) < 1) continue;
-
-        pass_step<expand_by_time_line_wrapper>(lpc, n_expand_by_time_line_wrapper);
-        pass_step<update_by_time_line_wrapper>(lpc, n_update_by_time_line_wrapper);
-        pass_step<call_on_data_wrapper>(lpc, n_call_on_data_wrapper);
+        // without pushed times the pass has nothing to refresh; a break set by
+        // a check is still reported
+        if (size_of(vm::attr(lpc, n_pushed_latest_timeline)) >= 1) {
+            pass_step<expand_by_time_line_wrapper>(lpc, n_expand_by_time_line_wrapper);
+            pass_step<update_by_time_line_wrapper>(lpc, n_update_by_time_line_wrapper);
+            pass_step<call_on_data_wrapper>(lpc, n_call_on_data_wrapper);
+        }
         Ref status = vm::attr(lpc, n_loop_status);
         if (vm::truthy(vm::attr(status, n_op_break))) {
             vm::call(vm::global(n_write_log), kw_level_console, vm::attr(status, n_detail), n_warn, Py_True);
