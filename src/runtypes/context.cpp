@@ -68,10 +68,7 @@ PyObject* context_new(PyTypeObject* type, PyObject*, PyObject*) {
 }
 
 int context_init(PyObject* self, PyObject* args, PyObject* kwargs) {
-    if (PyTuple_GET_SIZE(args) != 0 || (kwargs && PyDict_GET_SIZE(kwargs) != 0)) {
-        PyErr_SetString(PyExc_TypeError, "RealRunTimeContext() takes no arguments");
-        return -1;
-    }
+    if (!no_arguments("RealRunTimeContext", args, kwargs)) return -1;
     return vm::guard_int([&] {
         for (const Field& f : kFields) vm::set_attr(self, f.name, initial(f.init));
     });

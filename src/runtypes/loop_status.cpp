@@ -31,10 +31,7 @@ PyObject* status_new(PyTypeObject* type, PyObject*, PyObject*) {
 }
 
 int status_init(PyObject* self, PyObject* args, PyObject* kwargs) {
-    if (PyTuple_GET_SIZE(args) != 0 || (kwargs && PyDict_GET_SIZE(kwargs) != 0)) {
-        PyErr_SetString(PyExc_TypeError, "LoopStatus() takes no arguments");
-        return -1;
-    }
+    if (!no_arguments("LoopStatus", args, kwargs)) return -1;
     return vm::guard_int([&] {
         as_status(self)->code = kOk;
         as_status(self)->detail = vm::text("");

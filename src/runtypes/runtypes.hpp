@@ -16,6 +16,15 @@ vm::Ref empty_array();
 // super(cls, self).__init__(), as a constructor of `cls` starts.
 void init_base(PyObject* cls, PyObject* self);
 
+// `class name(<module global base>)` with its constructor, which runs the
+// base constructor first (`init` gives the rest); kept for the process.
+PyObject* derive_class(vm::Module& m, const char* name, const vm::Name& base, const char* doc,
+                       const vm::FunctionSpec& init);
+
+// tp_init of a native class whose constructor takes no arguments: false with
+// TypeError set when some were given.
+bool no_arguments(const char* cls, PyObject* args, PyObject* kwargs);
+
 void register_loop_status(vm::Module& m);
 void register_context(vm::Module& m);
 void register_trade_var(vm::Module& m);

@@ -70,9 +70,8 @@ vm::Ref account_handle_relevant_all_order_id(PyObject* self, vm::Args a) {
     return ids;
 }
 
-const vm::FunctionSpec kInit[] = {
-    VM_NAMED_FUNCTION("__init__", RealTradeEnv_init, "", "Run the base constructor; nothing else is added."),
-};
+const vm::FunctionSpec kInit =
+    VM_NAMED_FUNCTION("__init__", RealTradeEnv_init, "", "Run the base constructor; nothing else is added.");
 
 const vm::FunctionSpec kMethods[] = {
     VM_FUNCTION(get_margin_rate, "target_idx, side=0",
@@ -90,16 +89,14 @@ const vm::FunctionSpec kMethods[] = {
 }  // namespace
 
 void register_trade_env(vm::Module& m) {
-    vm::Ref bases = vm::new_tuple({vm::global(kSystemBaseEnv).get()});
-    vm::Ref cls = vm::make_class(m, "RealTradeEnv", bases,
-                                 "Environment of a live run: margin rates, the daily close time, order-to-account "
-                                 "mappings, the trading-time cache and main contracts, over the run's variables `vr`.");
-    vm::add_methods(cls, kInit);
-    vm::add_methods(cls, kMethods);
-    add_daily_close_methods(cls);
-    add_trading_time_methods(cls);
-    add_contract_methods(cls);
-    g_trade_env = cls.release();
+    g_trade_env = derive_class(m, "RealTradeEnv", kSystemBaseEnv,
+                               "Environment of a live run: margin rates, the daily close time, order-to-account "
+                               "mappings, the trading-time cache and main contracts, over the run's variables `vr`.",
+                               kInit);
+    vm::add_methods(g_trade_env, kMethods);
+    add_daily_close_methods(g_trade_env);
+    add_trading_time_methods(g_trade_env);
+    add_contract_methods(g_trade_env);
 }
 
 }  // namespace runtypes

@@ -19,7 +19,6 @@ const vm::Name kNFreqRealFreshOption{"g_VelmoroNFreqRealFreshOption"};
 const vm::Name kFlag{"flag"}, kDot{"dot"};
 const vm::Name kIsFresh{"is_fresh"}, kFreqGt1Day{"f_freq_gt_1day"}, kMatrixHasGt1Day{"matrix_has_gt_1day"};
 const vm::Name kAccounts{"g_VelmoroAccounts"}, kHandle{"handle"};
-const vm::Name kInit{"__init__"};
 
 vm::Ref new_book(const vm::Name& cls) { return vm::call(vm::global(cls).get()); }
 
@@ -52,10 +51,8 @@ vm::Ref account_handles(PyObject* self) {
     return handles;
 }
 
-const vm::FunctionSpec kMethods[] = {
-    VM_NAMED_FUNCTION("__init__", RealTradeVar_init, "",
-                      "Run the base constructor, then set up fresh order books and the refresh bookkeeping."),
-};
+const vm::FunctionSpec kInit = VM_NAMED_FUNCTION(
+    "__init__", RealTradeVar_init, "", "Run the base constructor, then set up fresh order books and the refresh bookkeeping.");
 
 const vm::PropertySpec kProperties[] = {
     {"account_handles", VM_GETTER(account_handles), nullptr,
@@ -64,19 +61,12 @@ const vm::PropertySpec kProperties[] = {
 
 }  // namespace
 
-void init_base(PyObject* cls, PyObject* self) {
-    vm::Ref base = vm::call(reinterpret_cast<PyObject*>(&PySuper_Type), cls, self);
-    vm::call_method(base, kInit);
-}
-
 void register_trade_var(vm::Module& m) {
-    vm::Ref bases = vm::new_tuple({vm::global(kSystemBaseVar).get()});
-    vm::Ref cls = vm::make_class(m, "RealTradeVar", bases,
-                                 "Variables of a live run: the base run fields plus order books "
-                                 "(g_VMOrders, g_VMStopOrders, g_VMTrades) and the refresh bookkeeping.");
-    vm::add_methods(cls, kMethods);
-    vm::add_properties(cls, kProperties);
-    g_trade_var = cls.release();
+    g_trade_var = derive_class(m, "RealTradeVar", kSystemBaseVar,
+                               "Variables of a live run: the base run fields plus order books "
+                               "(g_VMOrders, g_VMStopOrders, g_VMTrades) and the refresh bookkeeping.",
+                               kInit);
+    vm::add_properties(g_trade_var, kProperties);
 }
 
 }  // namespace runtypes

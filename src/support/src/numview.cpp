@@ -21,6 +21,16 @@ double load(const char* p) noexcept {
     return static_cast<double>(v);
 }
 
+template <class I8, class I16, class I32, class I64>
+double load_integer(const char* p, Py_ssize_t size) noexcept {
+    switch (size) {
+    case 1: return load<I8>(p);
+    case 2: return load<I16>(p);
+    case 4: return load<I32>(p);
+    default: return load<I64>(p);
+    }
+}
+
 }  // namespace
 
 NumView::NumView(PyObject* obj) {
@@ -59,20 +69,8 @@ double NumView::read(const char* p) const noexcept {
     switch (kind_) {
     case Kind::Bool: return *p ? 1.0 : 0.0;
     case Kind::Float: return buf_.itemsize == 4 ? load<float>(p) : load<double>(p);
-    case Kind::Signed:
-        switch (buf_.itemsize) {
-        case 1: return load<int8_t>(p);
-        case 2: return load<int16_t>(p);
-        case 4: return load<int32_t>(p);
-        default: return load<int64_t>(p);
-        }
-    case Kind::Unsigned:
-        switch (buf_.itemsize) {
-        case 1: return load<uint8_t>(p);
-        case 2: return load<uint16_t>(p);
-        case 4: return load<uint32_t>(p);
-        default: return load<uint64_t>(p);
-        }
+    case Kind::Signed: return load_integer<int8_t, int16_t, int32_t, int64_t>(p, buf_.itemsize);
+    case Kind::Unsigned: return load_integer<uint8_t, uint16_t, uint32_t, uint64_t>(p, buf_.itemsize);
     }
     return 0.0;
 }
