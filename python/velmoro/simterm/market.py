@@ -1,17 +1,38 @@
-"""Market-data commands of the simulated terminal."""
+"""Market-data commands of the simulated terminal.
+
+Only bars stamped at or before the terminal's clock (`term.now`) exist; with
+KFreNum n > 1 every n bars form one (intraday bars restart each day and the
+day's last bar always closes one). Files of several targets hold, per target,
+the variables of a one-target file prefixed "<market>_<code>_", plus
+"Targets", the targets' MARKET.CODE keys. Bar fields: Time, DayPos, Open,
+High, Low, Close, Volume, Amount (1 x n each).
+"""
+import numpy as np
+
+from velmoro.simterm.calendar import bar_times, date_bounds, previous_weekday, today, trade_date, weekdays
+from velmoro.simterm.reference import instrument_on
 from velmoro.simterm.terminal import TerminalError, command, ok
+from velmoro.tframe.utils.datetimefunc import mft_to_datetime
+from velmoro.tframe.utils.utilcls import DotDict
 
-FREQUENCIES = {"min": "min", "minute": "min", "1m": "min", "day": "day", "1d": "day"}
+__all__ = ["frequency", "security", "bars_now", "last_price", "kdata_file"]
+
+FREQUENCIES = {
+    "min": "min", "minute": "min", "1m": "min", "day": "day", "1d": "day",
+    "week": "week", "month": "month", "year": "year",
+}
+BAR_FIELDS = ("Time", "DayPos", "Open", "High", "Low", "Close", "Volume", "Amount")
 
 
-def _frequency(kfreq):
-    try:
-        return FREQUENCIES[str(kfreq).lower()]
-    except KeyError:
-        raise TerminalError(102, "unsupported frequency {!r}".format(kfreq)) from None
+def frequency(kfreq, allowed=("min", "day")):
+    """The terminal's name of a frequency; TerminalError when not allowed."""
+    name = FREQUENCIES.get(str(kfreq).lower())
+    if name not in allowed:
+        raise TerminalError(102, "unsupported frequency {!r}".format(kfreq))
+    return name
 
 
-def _security(term, target):
+def security(term, target):
     sec = term.data.security(target["Market"], target["Code"])
     if sec is None:
         raise TerminalError(101, "unknown target {}.{}".format(target["Market"], target["Code"]))
@@ -22,20 +43,228 @@ def _date(value, default):
     return int(value) if value else default
 
 
-def kdata_file(term, sec, freq, begin, end):
-    """Write the bars of one security to a MAT file; returns its path."""
+def _bar_ends(day_pos, n, intraday):
+    """Indexes of the bars that end a bar of n periods: intraday bars restart
+    each day, whose last bar always ends one; longer bars group every n, the
+    last (forming) group included."""
+    size = day_pos.size
+    if intraday:
+        return np.flatnonzero((day_pos % n == 0) | np.r_[day_pos[1:] == 1, True])
+    pos = np.arange(1, size + 1)
+    return np.flatnonzero((pos % n == 0) | (pos == size))
+
+
+def _group(bars, n, intraday):
+    """Bars of n periods each."""
+    if n <= 1 or bars["Time"].size == 0:
+        return bars
+    ends = _bar_ends(bars["DayPos"], n, intraday)
+    starts = np.r_[0, ends[:-1] + 1]
+    idx = np.arange(ends.size)
+    new_day = bars["DayPos"][starts] == 1
+    return {
+        "Time": bars["Time"][ends],
+        "DayPos": (idx - np.maximum.accumulate(np.where(new_day, idx, 0)) + 1).astype(float),
+        "Open": bars["Open"][starts],
+        "High": np.maximum.reduceat(bars["High"], starts),
+        "Low": np.minimum.reduceat(bars["Low"], starts),
+        "Close": bars["Close"][ends],
+        "Volume": np.add.reduceat(bars["Volume"], starts),
+        "Amount": np.add.reduceat(bars["Amount"], starts),
+    }
+
+
+def bars_now(term, sec, freq, begin=0, end=99991231, n=1):
+    """Bars of one security that exist at the terminal's clock."""
     bars = term.data.bars(sec, freq, begin, end)
-    variables = {k: v.reshape(1, -1) for k, v in bars.items()}
+    if term.now is not None:
+        keep = bars["Time"] <= term.now
+        bars = {k: v[keep] for k, v in bars.items()}
+    return _group(bars, int(n or 1), freq == "min")
+
+
+def last_price(term, sec):
+    """The close of the last minute bar at or before the clock, or None."""
+    close = bars_now(term, sec, "min")["Close"]
+    return float(close[-1]) if close.size else None
+
+
+def _row(values):
+    return np.asarray(values, dtype=float).reshape(1, -1)
+
+
+def _cells(values):
+    cells = np.empty((1, len(values)), dtype=object)
+    cells[0, :] = list(values)
+    return cells
+
+
+def kdata_file(term, sec, freq, begin, end, n=1):
+    """Write the bars of one security to a MAT file; returns its path."""
+    variables = {k: _row(v) for k, v in bars_now(term, sec, freq, begin, end, n).items()}
     variables.update(Market=sec.market, Code=sec.code, KFrequency=freq)
     return term.write_mat("kdata_{}_{}_{}".format(sec.market, sec.code, freq), variables)
 
 
+def _multi_file(term, stem, targets, series):
+    """One file of several targets: series(sec) gives each target's variables."""
+    variables = {}
+    secs = [security(term, t) for t in targets]
+    for sec in secs:
+        prefix = "{}_{}_".format(sec.market, sec.code)
+        variables.update((prefix + k, _row(v)) for k, v in series(sec).items())
+    variables["Targets"] = _cells([sec.key for sec in secs])
+    return term.write_mat(stem, variables)
+
+
 @command("GetKData")
 def get_kdata(term, request):
-    freq = _frequency(request.KFrequency)
+    freq = frequency(request.KFrequency)
     begin = _date(request.BeginDate, 0)
     end = _date(request.EndDate, 99991231)
-    paths = [kdata_file(term, _security(term, t), freq, begin, end) for t in request.MarketCode]
+    secs = [security(term, t) for t in request.MarketCode]
     if request.NoReturn:
-        paths = []
-    return ok(listPaths=paths)
+        return ok(listPaths=[])
+    return ok(listPaths=[kdata_file(term, sec, freq, begin, end, request.KFreNum) for sec in secs])
+
+
+@command("GetKDataMulti")
+@command("GetKDataMultiFilePath")
+def get_kdata_multi(term, request, targets):
+    freq = frequency(request.KFrequency)
+    begin, end = _date(request.BeginDate, 0), _date(request.EndDate, 99991231)
+    path = _multi_file(term, "kdata_multi_" + freq, targets, lambda sec: bars_now(term, sec, freq, begin, end))
+    return ok(wstrFilePath=path)
+
+
+@command("GetNKDataMulti")
+def get_nkdata_multi(term, request, targets):
+    """The last NCount bars (of FreNum periods) up to EndDate."""
+    freq = frequency(request.KFrequency)
+    count, end = int(request.NCount), _date(request.EndDate, 99991231)
+    if count < 0:
+        raise TerminalError(105, "NCount must not be negative")
+
+    def last_bars(sec):
+        bars = bars_now(term, sec, freq, 0, end, request.FreNum)
+        return {k: v[v.size - min(count, v.size):] for k, v in bars.items()}
+
+    return ok(wstrFilePath=_multi_file(term, "nkdata_" + freq, targets, last_bars))
+
+
+@command("GetRtData")
+def get_rt_data(term, targets):
+    """Snapshots at the clock: the last price, the previous close and today's
+    session so far (Open, High and Low are NaN before the first bar)."""
+    day = today(term)
+    snapshots = []
+    for target in targets:
+        sec = security(term, target)
+        session = bars_now(term, sec, "min", day, day)
+        before = bars_now(term, sec, "min", 0, previous_weekday(day))["Close"]
+        if session["Time"].size == 0 and before.size == 0:
+            raise TerminalError(106, "no trading yet for {}".format(sec.key))
+        pre_close = float(before[-1]) if before.size else sec.price
+        traded = session["Time"].size > 0
+        snapshots.append(DotDict(
+            Market=sec.market, Code=sec.code, TradeDate=day,
+            Time=float(session["Time"][-1]) if traded else float("nan"),
+            Price=float(session["Close"][-1]) if traded else pre_close, PreClose=pre_close,
+            Open=float(session["Open"][0]) if traded else float("nan"),
+            High=float(session["High"].max()) if traded else float("nan"),
+            Low=float(session["Low"].min()) if traded else float("nan"),
+            Volume=float(session["Volume"].sum()), Amount=float(session["Amount"].sum()),
+        ))
+    return ok(listRtData=snapshots)
+
+
+def _tdp_series(term, sec, begin, end):
+    """TDP data: the security's traded price and size, minute by minute."""
+    bars = bars_now(term, sec, "min", begin, end)
+    return {"Time": bars["Time"], "Price": bars["Close"], "Volume": bars["Volume"], "Amount": bars["Amount"]}
+
+
+@command("GetTDPData")
+def get_tdp_data(term, request):
+    sec = security(term, request)
+    if request.NoReturn:
+        return ok(wstrFilePath="")
+    day = int(request.Date)
+    variables = {k: _row(v) for k, v in _tdp_series(term, sec, day, day).items()}
+    return ok(wstrFilePath=term.write_mat("tdp_{}_{}_{}".format(sec.market, sec.code, day), variables))
+
+
+@command("GetTDPDataMulti")
+@command("GetTDPDataMultiFilePath")
+def get_tdp_data_multi(term, targets, begin_date, end_date, fq_type):
+    begin, end = _date(begin_date, 0), _date(end_date, 99991231)
+    path = _multi_file(term, "tdp_multi", targets, lambda sec: _tdp_series(term, sec, begin, end))
+    return ok(wstrFilePath=path)
+
+
+@command("GetTradingTime")
+def get_trading_time(term, request, targets):
+    """Bar times of the calendar (not bounded by the clock or the dataset)."""
+    period = frequency(request.freq, allowed=("min", "day", "week", "month", "year"))
+    times = bar_times(term, *date_bounds(term, request.beginD, request.endD), period)
+    return ok(wstrFilePath=term.write_mat("trading_time_" + period, {"Time": _row(times)}))
+
+
+def _set_item(term, sec, freq, item, begin, end):
+    if item not in BAR_FIELDS[2:]:
+        raise TerminalError(104, "unknown item {!r}".format(item))
+    return bars_now(term, sec, freq, begin, end)
+
+
+@command("GetHistorySet")
+def get_history_set(term, cat_name, item_name, target, begin_date, end_date):
+    """CatName is a bar frequency, ItemName a bar field: variables Time and the item."""
+    freq = frequency(cat_name)
+    bars = _set_item(term, security(term, target), freq, item_name, _date(begin_date, 0), _date(end_date, 99991231))
+    variables = {"Time": _row(bars["Time"]), item_name: _row(bars[item_name])}
+    return ok(wstrFilePath=term.write_mat("history_set_" + item_name, variables))
+
+
+@command("GetMarketSet")
+def get_market_set(term, cat, items, begin_date, end_date):
+    """Every security of the dataset: Targets, Time and one (securities x bars)
+    matrix per item; `cat` is the bar frequency."""
+    freq = frequency(cat)
+    begin, end = _date(begin_date, 0), _date(end_date, 99991231)
+    secs = term.data.securities
+    variables = {"Targets": _cells([s.key for s in secs])}
+    for item in items:
+        rows = [_set_item(term, sec, freq, item, begin, end) for sec in secs]
+        variables["Time"] = _row(rows[0]["Time"]) if rows else _row([])
+        variables[item] = np.vstack([r[item] for r in rows]) if rows else np.zeros((0, 0))
+    return ok(wstrFilePath=term.write_mat("market_set_" + freq, variables))
+
+
+@command("GetHistoryInstruments")
+def get_history_instruments(term, targets, begin_date, end_date, fq_type):
+    """Per known target, variable "<market>_<code>_<position>" (lower case): the
+    codes of the instrument that traded for it on each day of the range (a
+    stock's own code). Unknown targets get no variable."""
+    begin, end = date_bounds(term, begin_date, end_date)
+    days = weekdays(begin, end)
+    variables = {}
+    for idx, target in enumerate(targets):
+        codes = [instrument_on(term, target["Market"], target["Code"], d) for d in days]
+        if None not in codes:
+            variables["{}_{}_{}".format(target["Market"], target["Code"], idx).lower()] = _cells(codes)
+    return ok(wstrFilePath=term.write_mat("history_instruments", variables))
+
+
+@command("BarTime")
+def bar_time(term, endtm, kfrequency, kfrenum, targets):
+    """Variable Time: the bar time line (KFreNum periods a bar) of the dataset's
+    days up to the trading date of endtm (of the clock for a falsy endtm)."""
+    freq = frequency(kfrequency)
+    last = trade_date(mft_to_datetime(endtm)) if endtm else today(term)
+    days = [d for d in term.data.trading_days if d <= last]
+    times = bar_times(term, days[0], days[-1], freq) if days else np.zeros(0)
+    day_pos = np.ones(times.size)
+    if freq == "min":
+        day_pos = np.tile(np.arange(1.0, term.data.minute_times(last).size + 1), len(days))
+    ends = _bar_ends(day_pos, int(kfrenum or 1), freq == "min") if times.size else np.zeros(0, dtype=int)
+    return ok(wstrFileName=term.write_mat("bar_time_" + freq, {"Time": _row(times[ends])}))
