@@ -35,6 +35,14 @@ char upper_ascii(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<ch
 
 Ref ravel(PyObject* v) { return vm::call_method(v, n_ravel); }
 
+// ".".join(name.split("_")[-2:]).upper(), for names that are not ASCII
+Ref python_key(PyObject* name) {
+    Ref parts = vm::own(PyUnicode_RSplit(name, n_underscore, 2));
+    const Py_ssize_t n = PyList_GET_SIZE(parts.get());
+    Ref last_two = vm::own(PyList_GetSlice(parts, n - 2, n));
+    return vm::call_method(vm::own(PyUnicode_Join(n_dot, last_two)), n_upper);
+}
+
 }  // namespace
 
 FactorFile::FactorFile(Args a) {
@@ -45,54 +53,77 @@ FactorFile::FactorFile(Args a) {
     Ref load_mat = vm::global(n_load_mat);
     Ref data = vm::call(dot_dict, vm::call(load_mat, path));
     collect(data);
+    sort();
     read_values(data);
     dates_ = ravel(vm::item(data, n_Date));
 }
 
-// The names that begin with "bp_", in ascending order (str order: code points).
+// The names that begin with "bp_".
 void FactorFile::collect(PyObject* data) {
-    vm::for_each(data, [&](PyObject* name) {
-        Entry e;
-        if (!PyUnicode_Check(name)) {
+    Ref names = vm::iter(data);
+    const Py_ssize_t hint = PyObject_LengthHint(names, 0);
+    if (hint < 0) vm::raise();
+    entries_.reserve(static_cast<size_t>(hint));
+    while (Ref name = vm::next(names)) {
+        if (!PyUnicode_Check(name.get())) {
             // name.startswith("bp_") decides, as it would for any name; only
             // text names make target keys
             if (vm::truthy(vm::call_method(name, n_startswith, n_prefix)))
-                vm::raise_format(PyExc_TypeError, "factor entry name must be str, not '%.200s'", Py_TYPE(name)->tp_name);
-            return;
+                vm::raise_format(PyExc_TypeError, "factor entry name must be str, not '%.200s'",
+                                 Py_TYPE(name.get())->tp_name);
+            continue;
         }
+        Entry e{};
         e.ascii = ascii_view(name, e.text);
         if (e.ascii) {
-            if (e.text.substr(0, kPrefix.size()) != kPrefix) return;
+            if (e.text.substr(0, kPrefix.size()) != kPrefix) continue;
+            // the prefix holds a "_": there is a last one
+            const size_t last = e.text.rfind('_');
+            const size_t before = e.text.rfind('_', last - 1);
+            e.separator = static_cast<uint32_t>(last);
+            e.key_begin = before == std::string_view::npos ? 0 : static_cast<uint32_t>(before + 1);
         } else {
             const Py_ssize_t match = PyUnicode_Tailmatch(name, n_prefix, 0, PY_SSIZE_T_MAX, -1);
             if (match < 0) vm::raise();
-            if (match == 0) return;
+            if (match == 0) continue;
         }
-        e.name = vm::borrow(name);
+        e.name = std::move(name);
         entries_.push_back(std::move(e));
-    });
-    auto less = [](const Entry& x, const Entry& y) {
-        if (x.ascii && y.ascii) return x.text < y.text;
-        return PyUnicode_Compare(x.name, y.name) < 0;
-    };
-    // terminals write their entries in order: then there is nothing to sort
-    if (!std::is_sorted(entries_.begin(), entries_.end(), less)) std::sort(entries_.begin(), entries_.end(), less);
+    }
+}
 
+// Ascending str order (code points). Ranks are sorted through small keys that
+// hold the 16 characters after "bp_" as two big-endian words: most names
+// differ there, so few comparisons read the text.
+void FactorFile::sort() {
+    struct SortKey {
+        uint64_t head[2];
+        const Entry* entry;
+        uint32_t index;
+    };
+    std::vector<SortKey> keys(entries_.size());
     for (size_t i = 0; i < entries_.size(); ++i) {
-        Entry& e = entries_[i];
-        if (e.ascii) {
-            // at least the "_" of the prefix is there
-            e.separator = e.text.rfind('_');
-            size_t before = e.text.rfind('_', e.separator - 1);
-            e.key_begin = before == std::string_view::npos ? 0 : before + 1;
-        } else {
-            // ".".join(name.split("_")[-2:]).upper()
-            Ref parts = vm::own(PyUnicode_RSplit(e.name, n_underscore, 2));
-            const Py_ssize_t n = PyList_GET_SIZE(parts.get());
-            Ref last_two = vm::own(PyList_GetSlice(parts, n - 2, n));
-            e.key = vm::call_method(vm::own(PyUnicode_Join(n_dot, last_two)), n_upper);
-            other_.push_back(i);
-        }
+        SortKey& k = keys[i];
+        k.entry = &entries_[i];
+        k.index = static_cast<uint32_t>(i);
+        k.head[0] = k.head[1] = 0;  // a shorter name pads with the lowest byte: the order holds
+        const std::string_view rest = k.entry->text.substr(std::min(kPrefix.size(), k.entry->text.size()));
+        for (size_t j = 0; j < 16 && j < rest.size(); ++j)
+            k.head[j / 8] |= uint64_t(static_cast<unsigned char>(rest[j])) << (56 - 8 * (j % 8));
+    }
+    auto less = [](const SortKey& x, const SortKey& y) {
+        if (!x.entry->ascii || !y.entry->ascii) return PyUnicode_Compare(x.entry->name, y.entry->name) < 0;
+        if (x.head[0] != y.head[0]) return x.head[0] < y.head[0];
+        if (x.head[1] != y.head[1]) return x.head[1] < y.head[1];
+        return x.entry->text < y.entry->text;
+    };
+    // a terminal may well write its entries in order already
+    if (!std::is_sorted(keys.begin(), keys.end(), less)) std::sort(keys.begin(), keys.end(), less);
+    order_.resize(keys.size());
+    for (size_t rank = 0; rank < keys.size(); ++rank) {
+        order_[rank] = keys[rank].index;
+        const Entry& e = entries_[keys[rank].index];
+        if (!e.ascii) others_.emplace_back(rank, python_key(e.name));
     }
 }
 
@@ -100,13 +131,15 @@ void FactorFile::collect(PyObject* data) {
 // has no effect besides its result, so it waits until the series is read;
 // anything else is flattened now, where its failure would surface.
 void FactorFile::read_values(PyObject* data) {
-    for (Entry& e : entries_) {
+    for (uint32_t i : order_) {
+        Entry& e = entries_[i];
         e.value = vm::item(data, e.name);
         if (Py_TYPE(e.value.get()) != reinterpret_cast<PyTypeObject*>(g_ndarray)) e.series = ravel(e.value);
     }
 }
 
-Ref FactorFile::series(Entry& e) {
+Ref FactorFile::series(size_t rank) {
+    Entry& e = entries_[order_[rank]];
     if (!e.series) e.series = ravel(e.value);
     return e.series;
 }
@@ -128,48 +161,55 @@ bool FactorFile::key_equals(const Entry& e, std::string_view key) const noexcept
 
 Ref FactorFile::dictionary() {
     Ref out = vm::new_dict();
-    for (Entry& e : entries_) vm::dict_set(out, e.ascii ? key_text(e) : e.key, series(e));
+    auto other = others_.begin();
+    for (size_t rank = 0; rank < order_.size(); ++rank) {
+        const Entry& e = entries_[order_[rank]];
+        Ref key = e.ascii ? key_text(e) : (other++)->second;
+        vm::dict_set(out, key, series(rank));
+    }
     vm::dict_set(out, n_date, dates_);
     return out;
 }
 
-// A later entry with the same key replaces an earlier one in the dictionary:
-// the last match in name order is the one found.
-std::ptrdiff_t FactorFile::find_ascii(std::string_view key) {
+// A later entry with the same key replaces an earlier one's series in the
+// dictionary: the last match in name order is the one found.
+size_t FactorFile::find_ascii(std::string_view key) {
     if (++lookups_ == 1) {
-        for (size_t i = entries_.size(); i-- > 0;)
-            if (entries_[i].ascii && key_equals(entries_[i], key)) return static_cast<std::ptrdiff_t>(i);
-        return -1;
+        for (size_t rank = order_.size(); rank-- > 0;) {
+            const Entry& e = entries_[order_[rank]];
+            if (e.ascii && key_equals(e, key)) return rank;
+        }
+        return kNone;
     }
-    if (!indexed_) {
-        indexed_ = true;
+    if (index_.empty() && !order_.empty()) {
         size_t total = 0;
         for (const Entry& e : entries_) total += e.text.size() - e.key_begin;
         index_text_.reserve(total);  // views into it stay valid
-        for (size_t i = 0; i < entries_.size(); ++i) {
-            const Entry& e = entries_[i];
+        index_.reserve(entries_.size());
+        for (size_t rank = 0; rank < order_.size(); ++rank) {
+            const Entry& e = entries_[order_[rank]];
             if (!e.ascii) continue;
             const size_t at = index_text_.size();
             for (size_t j = e.key_begin; j < e.text.size(); ++j)
                 index_text_ += j == e.separator ? '.' : upper_ascii(e.text[j]);
-            index_[std::string_view(index_text_).substr(at)] = i;
+            index_[std::string_view(index_text_).substr(at)] = rank;
         }
     }
     auto it = index_.find(key);
-    return it == index_.end() ? -1 : static_cast<std::ptrdiff_t>(it->second);
+    return it == index_.end() ? kNone : it->second;
 }
 
 Ref FactorFile::find(PyObject* key) {
-    std::ptrdiff_t found = -1;
     std::string_view text;
-    if (ascii_view(key, text)) found = find_ascii(text);
-    for (auto it = other_.rbegin(); it != other_.rend() && static_cast<std::ptrdiff_t>(*it) > found; ++it) {
-        if (vm::equal(entries_[*it].key, key)) {
-            found = static_cast<std::ptrdiff_t>(*it);
+    size_t found = ascii_view(key, text) ? find_ascii(text) : kNone;
+    for (auto it = others_.rbegin(); it != others_.rend(); ++it) {
+        if (found != kNone && it->first < found) break;
+        if (vm::equal(it->second, key)) {
+            found = it->first;
             break;
         }
     }
-    return found < 0 ? Ref() : series(entries_[static_cast<size_t>(found)]);
+    return found == kNone ? Ref() : series(found);
 }
 
 }  // namespace factors

@@ -4,9 +4,11 @@
 #include "factors.hpp"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace factors {
@@ -31,30 +33,31 @@ public:
 private:
     struct Entry {
         Ref name;
-        bool ascii = false;
         std::string_view text;  // the name's characters, when all ASCII
-        size_t key_begin = 0;   // first character of the key's two parts
-        size_t separator = 0;   // the "_" that becomes "."
-        Ref key;                // names that are not ASCII: made by str's own methods
-        Ref value;              // the entry's matrix
-        Ref series;             // value.ravel(), made once
+        uint32_t key_begin;     // first character of the key's two parts
+        uint32_t separator;     // the "_" that becomes "."
+        bool ascii;
+        Ref value;   // the entry's matrix
+        Ref series;  // value.ravel(), made once
     };
+    static constexpr size_t kNone = SIZE_MAX;
 
     void collect(PyObject* data);
+    void sort();
     void read_values(PyObject* data);
-    Ref series(Entry& e);
+    Ref series(size_t rank);
     Ref key_text(const Entry& e) const;
     bool key_equals(const Entry& e, std::string_view key) const noexcept;
-    std::ptrdiff_t find_ascii(std::string_view key);
+    size_t find_ascii(std::string_view key);
 
-    std::vector<Entry> entries_;
-    std::vector<size_t> other_;  // entries whose names are not ASCII
+    std::vector<Entry> entries_;                   // in the mapping's order
+    std::vector<uint32_t> order_;                  // rank in name order -> entry
+    std::vector<std::pair<size_t, Ref>> others_;   // names not ASCII: rank, key made by str's methods
     Ref dates_;
     // built on the second lookup by key: one lookup is a scan
     size_t lookups_ = 0;
-    bool indexed_ = false;
     std::string index_text_;
-    std::unordered_map<std::string_view, size_t> index_;
+    std::unordered_map<std::string_view, size_t> index_;  // key -> rank
 };
 
 }  // namespace factors

@@ -41,6 +41,7 @@ def write_standard(files):
     # the same key twice: the later name wins
     files.write("c", {"bp_sse_600000": [1, 1, 1], "bp_q_sse_600000": [2, 2, 2], "bp_szse_000001": [3, 3, 3]}, DATES)
     files.write("empty", {"bp_sse_600000": []}, [])
+    files.write("long", {"bp_long_name_past_sixteen_b_sse_1": [1], "bp_": [2], "bp_long_name_past_sixteen_a_sse_1": [3]}, DATES[:1])
 
 
 # A mapping only a replaced load_mat can give: names that are not ASCII (one
@@ -61,6 +62,10 @@ SCENARIOS = {
     "code no dates": (write_standard, lambda: _factors.get_factor_by_code(["empty", "a"], TARGETS, 1, 2)),
     "day": (write_standard, lambda: _factors.get_factor_by_day(["a", "b", "c"], TARGETS + [SSE], 20240102)),
     "day no dates": (write_standard, lambda: _factors.get_factor_by_day(["a", "empty", "b"], TARGETS, 20240102)),
+    "long names": (
+        write_standard,
+        lambda: _factors.get_factor_by_day(["long", "a"], [{"Market": "sse", "Code": "1"}, {"Market": "bp", "Code": ""}], 1),
+    ),
     "odd names": ("odd", lambda: _factors.get_factor_by_code(["x"], ODD_TARGETS, 1, 2)),
     "odd names by day": ("odd", lambda: _factors.get_factor_by_day(["x"], ODD_TARGETS, 1)),
 }
