@@ -104,8 +104,10 @@ def test_signature_defaults_and_help(query):
     for name, param in sig.parameters.items():
         assert param.kind is inspect.Parameter.POSITIONAL_OR_KEYWORD
         expected = query.default(name)
-        assert param.default == (inspect.Parameter.empty if expected is None else expected)
-        assert type(param.default) is (type(inspect.Parameter.empty) if expected is None else type(expected))
+        if expected is None:
+            assert param.default is inspect.Parameter.empty
+        else:
+            assert param.default == expected and type(param.default) is type(expected)
     assert func.__name__ == query.name and func.__module__ == query.module_name
     # newer pydoc breaks long signatures over lines
     rendered = re.sub(r"\s+", "", pydoc.render_doc(func, renderer=pydoc.plaintext)).replace(",)", ")")
