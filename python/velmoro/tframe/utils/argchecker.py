@@ -98,8 +98,10 @@ def apply_rule(*rules):
         def checked(*args, **kwargs):
             try:
                 bound = signature.bind(*args, **kwargs)
-            except TypeError as exc:
-                raise TypeError("{}() {}".format(name, exc)) from None
+            except TypeError:
+                # the function's own binding raises the interpreter's usual
+                # TypeError, before any of its work is done
+                return func(*args, **kwargs)
             bound.apply_defaults()
             for rule in rules:
                 rule.check(name, bound.arguments[rule.name])
