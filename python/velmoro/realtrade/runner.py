@@ -1,0 +1,176 @@
+"""Start a live run: create the run's variables and environment, load its
+history matrices from the terminal, publish the run and hand it to the
+refresh loop until the terminal asks it to stop.
+
+    summary = run_live(targets, on_data, frequency="min", begin_date=20240102, end_date=20240102)
+
+The history covers `begin_date`..`end_date`; the live pushes then extend it
+trading day by trading day.
+"""
+import dataclasses
+import datetime as _dt
+from typing import Callable, List, Optional, Sequence
+
+import numpy as np
+
+import velmoro.tframe.runtypesbase as cnt
+from velmoro.api.history._history import get_trading_time
+from velmoro.realtrade import barcycle
+from velmoro.realtrade.calc import UserIndicator, build_bars, current_bars, new_matrix, quantity_rows, QUANTITIES
+from velmoro.realtrade.runtypes import RealTradeEnv, RealTradeVar
+from velmoro.tframe.comm import vmcmd
+from velmoro.tframe.runtypesbase import Account, KData, KDataAdj, KDataList, gv, publish_run, smm
+from velmoro.tframe.ufuncs import todotmc
+from velmoro.tframe.utils.utilfunc import load_mat
+
+__all__ = ["RunSummary", "run_live"]
+
+
+@dataclasses.dataclass
+class RunSummary:
+    """What a live run did: the handler's calls as (refresh position, bar
+    date-time, day began), the ids of the orders in the run's book, the
+    accounts' last cash records and the position the run stopped at."""
+
+    strategy: str
+    task_id: int
+    calls: List[tuple]
+    orders: list
+    cash: list
+    last_position: int
+
+
+def _load_history(kdata, targets, begin, end, fq):
+    """Fill a one-period record's quantities from the terminal's bar files."""
+    line = kdata.Matrix[gv.KMatrixPos_TimeLine]
+    paths = vmcmd.vmSendCmdGetKData(targets, kdata.KFrequency, 1, begin, end, 0, fq, False)
+    for target, path in enumerate(paths):
+        bars = load_mat(path, error="raise")
+        times = np.ravel(bars["Time"]).astype(float)
+        cols = np.searchsorted(line, times)
+        known = (cols < line.size) & (line[np.minimum(cols, line.size - 1)] == times)
+        for q, rows in zip(QUANTITIES, quantity_rows(target)):
+            kdata.Matrix[rows, cols[known]] = np.ravel(bars[q]).astype(float)[known]
+
+
+def _record(targets, frequency, freq_num, begin, end):
+    times, day_pos = get_trading_time(targets, frequency, begin, end, freq_num)
+    return KData(frequency, freq_num, new_matrix(times, day_pos, len(targets)))
+
+
+def _bar_records(targets, frequency, freq_num, begin, end, fq):
+    """The run's bar records: the one-period record of its frequency, its own
+    n-period record built from it, and day bars for an intraday run."""
+    base = _record(targets, frequency, 1, begin, end)
+    records = KDataList([base])
+    if gv.frequency_to_int(frequency) < gv.KFreq_Day:
+        records.append(_record(targets, "day", 1, begin, end))
+    for kdata in records:
+        _load_history(kdata, targets, begin, end, fq)
+    if freq_num > 1:
+        own = _record(targets, frequency, freq_num, begin, end)
+        build_bars(own, base, 0, own.Matrix.shape[1] - 1)
+        records.append(own)
+    return records
+
+
+def _adjusted(records, keys):
+    """Adjusted counterparts of the records (the terminal's bars carry no
+    corporate actions: the same values)."""
+    adjusted = KDataList()
+    for kdata in records:
+        last = kdata.Matrix.shape[1] - 1
+        adj = KDataAdj(kdata.KFrequency, kdata.KFreqNum, kdata.Matrix.copy(), kdata.CurrentBar.copy(),
+                       {k: np.array([last], dtype=np.int64) for k in keys})
+        adjusted.append(adj)
+    return adjusted
+
+
+def _close_moment(daily_close, day):
+    if isinstance(daily_close, _dt.time):
+        return _dt.datetime.combine(_dt.datetime.strptime(str(day), "%Y%m%d").date(), daily_close)
+    return daily_close
+
+
+def run_live(
+    targets: Sequence[dict],
+    on_data: Callable,
+    frequency: str = "min",
+    freq_num: int = 1,
+    strategy_name: str = "strategy",
+    begin_date: int = 0,
+    end_date: int = 0,
+    initialize: Optional[Callable] = None,
+    accounts: Optional[Sequence[int]] = None,
+    daily_close=None,
+    factors: Sequence[str] = (),
+    indicators: Optional[dict] = None,
+    fq: str = "NA",
+) -> RunSummary:
+    """Run a strategy live on the connected terminal.
+
+    targets: records with "Market" and "Code"; on_data(context) is called once
+    per refresh position; frequency ("min" or "day") and freq_num give the
+    run's bars; begin_date..end_date (YYYYMMDD) the history loaded before
+    the live pushes; initialize(context), when given, runs once before them;
+    accounts: the handles traded (every account of the terminal when None);
+    daily_close: a time (or date-time) after which the strategy is not called
+    and its positions are closed each day; factors: names of the factors the
+    pushes may carry; indicators: name -> func(closes) (see UserIndicator),
+    kept on the run's variables; fq: the price adjustment ("NA", "forward",
+    "backward").
+    """
+    targets = [dict(Market=t["Market"], Code=t["Code"]) for t in targets]
+    keys = todotmc(targets)
+    vr, env = RealTradeVar(), RealTradeEnv()
+    publish_run(vr, env)
+
+    if accounts is None:
+        accounts = [a.Handle for a in vmcmd.vmSendCmdSTTradeGetAccountList()]
+    vr.g_VelmoroAccounts = [Account(handle, idx) for idx, handle in enumerate(accounts)]
+
+    calls = []
+
+    def handler(context):
+        calls.append((context._internal_bar_num, context.now, context.day_begin))
+        on_data(context)
+
+    info = vr.g_VelmoroInputInfo
+    info.update(
+        StrategyName=strategy_name, TargetList=targets, TargetListDot=keys, RealTargetList=[],
+        MainContractsTargets={k: i for i, k in enumerate(keys)}, FactorList=list(factors),
+        BeginDate=begin_date, EndDate=end_date, KFrequency=frequency, KFrequencyI=gv.frequency_to_int(frequency),
+        KFreNum=int(freq_num), FQ=fq, RefreshKDataIdx=0, on_data_func=handler,
+    )
+
+    records = _bar_records(targets, frequency, int(freq_num), begin_date, end_date, fq)
+    own = records[records.find_pos(info.KFrequencyI, info.KFreNum)]
+    refresh_times = own.Matrix[gv.KMatrixPos_TimeLine]
+    for kdata in records:
+        kdata.CurrentBar = current_bars(kdata.Matrix[gv.KMatrixPos_TimeLine], refresh_times)
+    vr.g_VelmoroKDataList = records
+    vr.g_VelmoroDataValueFresh = own.Matrix.copy()
+    if gv.fq_to_int(fq) != gv.FQ_NA:
+        vr.g_VelmoroKDataList_Adj = _adjusted(records, keys)
+        vr.g_VelmoroDataValueFresh_Adj = own.Matrix.copy()
+    positions = refresh_times.size
+    vr.g_VelmoroFactorDataValueFresh = np.full((len(factors), len(targets), positions), np.nan)
+    vr.g_VelmoroUserIndices = {
+        name: UserIndicator(name, func, len(targets), positions) for name, func in (indicators or {}).items()
+    }
+    barcycle.update_user_calc_indices(0, positions)
+    vr.g_VelmoroRealTradeSaveFreshPosition = positions - 1
+
+    task_id = vmcmd.vmSendCmdCreateTaskRealTrade({"StrategyName": strategy_name, "TargetList": targets,
+                                                  "HandleList": list(accounts)})
+    vr.g_VelmoroModeTaskId = task_id
+    if daily_close is not None:
+        env.set_daily_close(_close_moment(daily_close, end_date))
+    if initialize is not None:
+        smm.enter_phase(gv.RUMMODE_PHASE_INIT)(initialize)(vr.g_VelmoroUserContext)
+    vmcmd.vmSendCmdStartTaskRealTrade(task_id)
+
+    barcycle.real_trade_k_fresh_loop()
+
+    cash = [a.cash for a in vr.g_VelmoroAccounts]
+    return RunSummary(strategy_name, int(task_id), calls, vr.g_VMOrders.keys(), cash, vr.g_VelmoroSimCurBarFresh)
