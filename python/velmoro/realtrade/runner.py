@@ -140,11 +140,13 @@ def run_live(
         StrategyName=strategy_name, TargetList=targets, TargetListDot=keys, RealTargetList=[],
         MainContractsTargets={k: i for i, k in enumerate(keys)}, FactorList=list(factors),
         BeginDate=begin_date, EndDate=end_date, KFrequency=frequency, KFrequencyI=gv.frequency_to_int(frequency),
-        KFreNum=int(freq_num), FQ=fq, RefreshKDataIdx=0, on_data_func=handler,
+        KFreNum=int(freq_num), FQ=fq, on_data_func=handler,
     )
 
     records = _bar_records(targets, frequency, int(freq_num), begin_date, end_date, fq)
-    own = records[records.find_pos(info.KFrequencyI, info.KFreNum)]
+    # the instrument refresh reads refresh positions off the run's own record
+    info.RefreshKDataIdx = records.find_pos(info.KFrequencyI, info.KFreNum)
+    own = records[info.RefreshKDataIdx]
     refresh_times = own.Matrix[gv.KMatrixPos_TimeLine]
     for kdata in records:
         kdata.CurrentBar = current_bars(kdata.Matrix[gv.KMatrixPos_TimeLine], refresh_times)
