@@ -106,29 +106,35 @@ def main():
     def full_dictionary(*args):
         return own(*args)
 
+    begin, end, day = 20240102, 20241231, 20240102
     queries = [
-        ("get_factor_by_factor", lambda: own("f", targets, 20240102, 20241231), None,
-         lambda: python_by_factor("f", targets, 20240102, 20241231)),
-        ("get_factor_by_code", lambda: _factors.get_factor_by_code(["f"], targets, 20240102, 20241231), True,
-         lambda: python_by_code(["f"], targets, 20240102, 20241231)),
-        ("get_factor_by_day", lambda: _factors.get_factor_by_day(["f"], targets, 20240102), True,
-         lambda: python_by_day(["f"], targets, 20240102)),
+        # name, the module's query, the Python version, whether it reads only part of the file
+        ("get_factor_by_factor", lambda: own("f", targets, begin, end),
+         lambda: python_by_factor("f", targets, begin, end), False),
+        ("get_factor_by_code", lambda: _factors.get_factor_by_code(["f"], targets, begin, end),
+         lambda: python_by_code(["f"], targets, begin, end), True),
+        ("get_factor_by_day", lambda: _factors.get_factor_by_day(["f"], targets, day),
+         lambda: python_by_day(["f"], targets, day), True),
     ]
     n = opts.targets
+
+    def per_target(seconds):
+        return "{:.3f}".format(seconds / n * 1e6)
+
     print("factor queries: {} targets x {} days, one factor, best of {}".format(n, opts.days, opts.repeat))
-    print("load_mat of the result file: {:8.2f} ms  {:6.3f} us/target (not in the figures below)".format(
-        load_time * 1e3, load_time / n * 1e6))
-    print("{:22s} {:>10s} {:>10s} {:>16s} {:>16s}".format("", "module ms", "us/target", "full dict us/t", "python us/t"))
-    for name, query, partial, baseline in queries:
+    print("load_mat of the result file: {:.2f} ms, {} us/target (not in the figures below)".format(
+        load_time * 1e3, per_target(load_time)))
+    row = "{:22s} {:>10s} {:>10s} {:>16s} {:>12s}"
+    print(row.format("", "module ms", "us/target", "full dict us/t", "python us/t"))
+    for name, query, python, partial in queries:
         module = best(query, opts.repeat)
-        full = ""
+        full = "-"
         if partial:
             _factors.get_factor_by_factor = full_dictionary
-            full = "{:16.3f}".format(best(query, opts.repeat) / n * 1e6)
+            full = per_target(best(query, opts.repeat))
             _factors.get_factor_by_factor = own
-        python = best(baseline, opts.repeat)
-        print("{:22s} {:10.2f} {:10.3f} {:>16s} {:16.3f}".format(name, module * 1e3, module / n * 1e6, full or "-",
-                                                                python / n * 1e6))
+        print(row.format(name, "{:.2f}".format(module * 1e3), per_target(module), full,
+                         per_target(best(python, opts.repeat))))
 
 
 if __name__ == "__main__":

@@ -61,9 +61,12 @@ FactorFile::FactorFile(Args a) {
 // The names that begin with "bp_".
 void FactorFile::collect(PyObject* data) {
     Ref names = vm::iter(data);
+    // only a hint for the reservation, which a loop over the names would not ask for
     const Py_ssize_t hint = PyObject_LengthHint(names, 0);
-    if (hint < 0) vm::raise();
-    entries_.reserve(static_cast<size_t>(hint));
+    if (hint < 0)
+        PyErr_Clear();
+    else
+        entries_.reserve(static_cast<size_t>(hint));
     while (Ref name = vm::next(names)) {
         if (!PyUnicode_Check(name.get())) {
             // name.startswith("bp_") decides, as it would for any name; only

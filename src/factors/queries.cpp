@@ -80,7 +80,8 @@ Ref get_factor_by_code(Args a) {
             if (vm::length(times) == 0) return vm::none();
             dates_taken = true;
         }
-        Ref key = vm::call(vm::global(n_todotmc), vm::item(targets, Py_ssize_t{0}));
+        Ref todotmc = vm::global(n_todotmc);
+        Ref key = vm::call(todotmc, vm::item(targets, Py_ssize_t{0}));
         Ref series = data.series(key);
         vm::set_item(result, factor, series ? series : nones(vm::length(data.dates())));
     }

@@ -75,6 +75,6 @@ def spies(monkeypatch, channel):
     monkeypatch.setattr(_factors, "load_mat", spy("load_mat", _factors.load_mat))
     monkeypatch.setattr(_factors, "DotDict", spy("DotDict", _factors.DotDict, sorted))
     monkeypatch.setattr(_factors, "todotmc", spy("todotmc", _factors.todotmc))
-    dt = _factors.utils_dt
-    monkeypatch.setattr(_factors, "utils_dt", types.SimpleNamespace(mft_to_datetime=spy("mft_to_datetime", dt.mft_to_datetime, list)))
+    to_datetime = spy("mft_to_datetime", _factors.utils_dt.mft_to_datetime, list)
+    monkeypatch.setattr(_factors, "utils_dt", types.SimpleNamespace(mft_to_datetime=to_datetime))
     return events

@@ -32,16 +32,25 @@ def commands(factor, targets, begin, end, before):
     "entries, expected",
     [
         # target keys in ascending order of the entry names, "date" last
-        ({"bp_szse_000001": [1, 2, 3], "bp_sse_600000": [4, 5, 6]}, {"SSE.600000": [4, 5, 6], "SZSE.000001": [1, 2, 3]}),
+        (
+            {"bp_szse_000001": [1, 2, 3], "bp_sse_600000": [4, 5, 6]},
+            {"SSE.600000": [4, 5, 6], "SZSE.000001": [1, 2, 3]},
+        ),
         # only the last two parts name the target; letters turn upper case
-        ({"bp_x_y_czce_ap405": [1, 2, 3], "bp_sse_600000": [4, 5, 6]}, {"SSE.600000": [4, 5, 6], "CZCE.AP405": [1, 2, 3]}),
+        (
+            {"bp_x_y_czce_ap405": [1, 2, 3], "bp_sse_600000": [4, 5, 6]},
+            {"SSE.600000": [4, 5, 6], "CZCE.AP405": [1, 2, 3]},
+        ),
         # other entries are ignored
         ({"Market": [1], "xbp_sse_1": [1], "bp_sse_600000": [4, 5, 6]}, {"SSE.600000": [4, 5, 6]}),
         # a later name with the same key keeps the first one's place, with its own series
-        ({"bp_z_sse_600000": [9, 9, 9], "bp_sse_600000": [1, 1, 1], "bp_sse_600001": [2]}, {"SSE.600000": [9, 9, 9], "SSE.600001": [2]}),
+        (
+            {"bp_z_sse_600000": [9, 9, 9], "bp_sse_600000": [1, 1, 1], "bp_sse_600001": [2]},
+            {"SSE.600000": [9, 9, 9], "SSE.600001": [2]},
+        ),
         # short names; long names that differ only late
         (
-            {"bp_x": [2], "bp_long_name_past_sixteen_b_sse_1": [3], "bp_": [1], "bp_long_name_past_sixteen_a_sse_1": [4]},
+            {"bp_x": [2], "bp_long_name_past_16_b_sse_1": [3], "bp_": [1], "bp_long_name_past_16_a_sse_1": [4]},
             {"BP.": [1], "SSE.1": [3], "BP.X": [2]},
         ),
         ({}, {}),

@@ -41,7 +41,8 @@ def write_standard(files):
     # the same key twice: the later name wins
     files.write("c", {"bp_sse_600000": [1, 1, 1], "bp_q_sse_600000": [2, 2, 2], "bp_szse_000001": [3, 3, 3]}, DATES)
     files.write("empty", {"bp_sse_600000": []}, [])
-    files.write("long", {"bp_long_name_past_sixteen_b_sse_1": [1], "bp_": [2], "bp_long_name_past_sixteen_a_sse_1": [3]}, DATES[:1])
+    long_names = {"bp_long_name_past_16_b_sse_1": [1], "bp_": [2], "bp_long_name_past_16_a_sse_1": [3]}
+    files.write("long", long_names, DATES[:1])
 
 
 # A mapping only a replaced load_mat can give: names that are not ASCII (one
@@ -56,15 +57,20 @@ ODD_MAPPING = {
 }
 ODD_TARGETS = [{"Market": "sse", "Code": "\u0131600"}, {"Market": "sse", "Code": "STRASSE"}, SZSE, SSE]
 
+LONG_TARGETS = [{"Market": "sse", "Code": "1"}, {"Market": "bp", "Code": ""}]
+
 SCENARIOS = {
     "code": (write_standard, lambda: _factors.get_factor_by_code(["a", "b", "c"], TARGETS, 20240102, 20240104)),
-    "code first target missing": (write_standard, lambda: _factors.get_factor_by_code(["b", "a"], TARGETS[1:] + [SSE], 1, 2)),
+    "code first target missing": (
+        write_standard,
+        lambda: _factors.get_factor_by_code(["b", "a"], TARGETS[1:] + [SSE], 1, 2),
+    ),
     "code no dates": (write_standard, lambda: _factors.get_factor_by_code(["empty", "a"], TARGETS, 1, 2)),
     "day": (write_standard, lambda: _factors.get_factor_by_day(["a", "b", "c"], TARGETS + [SSE], 20240102)),
     "day no dates": (write_standard, lambda: _factors.get_factor_by_day(["a", "empty", "b"], TARGETS, 20240102)),
     "long names": (
         write_standard,
-        lambda: _factors.get_factor_by_day(["long", "a"], [{"Market": "sse", "Code": "1"}, {"Market": "bp", "Code": ""}], 1),
+        lambda: _factors.get_factor_by_day(["long", "a"], LONG_TARGETS, 1),
     ),
     "odd names": ("odd", lambda: _factors.get_factor_by_code(["x"], ODD_TARGETS, 1, 2)),
     "odd names by day": ("odd", lambda: _factors.get_factor_by_day(["x"], ODD_TARGETS, 1)),
@@ -150,7 +156,10 @@ def test_odd_names_keep_python_text_rules(channel, monkeypatch):
             lambda: _factors.get_factor_by_code(["f", "g"], [SSE, SZSE], 1, 2),
             {"date": ["2024-01-02 15:00"], "f": [0.5, 0.25], "g": [None]},
         ),
-        (lambda: _factors.get_factor_by_day(["f"], [SZSE, SSE], 1), {"code": ["SZSE.000001", "SSE.600000"], "f": [None, 0.5]}),
+        (
+            lambda: _factors.get_factor_by_day(["f"], [SZSE, SSE], 1),
+            {"code": ["SZSE.000001", "SSE.600000"], "f": [None, 0.5]},
+        ),
     ],
 )
 def test_replaced_by_factor_global_takes_effect(query, expected, channel, monkeypatch):

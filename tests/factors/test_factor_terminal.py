@@ -51,7 +51,8 @@ def test_get_factor_covers_the_trading_days_of_the_window(term, begin, end, befo
 
 @pytest.mark.parametrize("factor", sorted(FACTORS))
 def test_factors_are_deterministic_day_bar_values(tmp_path, factor):
-    first, second = (fetch(Terminal(Dataset(days=DAYS), result_dir=str(tmp_path / n)), factor, [SSE], 0, 0) for n in "ab")
+    terminals = (Terminal(Dataset(days=DAYS), result_dir=str(tmp_path / n)) for n in "ab")
+    first, second = (fetch(t, factor, [SSE], 0, 0) for t in terminals)
     np.testing.assert_array_equal(first["bp_sse_600000"], second["bp_sse_600000"])
     values = first["bp_sse_600000"].ravel()
     # only the first day of the volatility lacks a return to measure
