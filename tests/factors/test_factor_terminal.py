@@ -5,6 +5,7 @@ import pytest
 
 from velmoro.simterm import Dataset, Terminal
 from velmoro.simterm.factors import FACTORS, factor_series
+from velmoro.tframe.language.chinese import text
 from velmoro.tframe.utils.utilfunc import load_mat
 from velmoro.tframe.utils.utilcls import DotDict
 
@@ -92,7 +93,9 @@ def test_queries_end_to_end(terminal, monkeypatch):
     expected = factor_series(terminal.data, "turnover", terminal.data.securities[0])
     np.testing.assert_array_equal(by_factor["SSE.600000"], expected)
     assert [c for c, _ in terminal.sent] == ["PutLog", "AskFactor", "GetFactor"]
-    assert terminal.sent[0][1][0] == 9 and "sse.600000" in terminal.sent[0][1][1]
+    line = text.LOG_PREPARE_FACTORDATA.format(ITEMNAME="turnover", MARKET="sse", CODE="600000", MARKET2="szse", CODE2="000001")
+    assert terminal.sent[0][1] == (9, line)
+    assert terminal.log == [line]
 
     by_code = _factors.get_factor_by_code(["momentum_5d", "turnover"], targets, days[0], days[-1])
     assert [d.date() for d in by_code["date"]] == [Dataset.day_start(d).date() for d in days]
