@@ -13,10 +13,17 @@ from typing import Callable, List, Optional, Sequence
 
 import numpy as np
 
-import velmoro.tframe.runtypesbase as cnt
 from velmoro.api.history._history import get_trading_time
 from velmoro.realtrade import barcycle
-from velmoro.realtrade.calc import UserIndicator, build_bars, current_bars, new_matrix, quantity_rows, QUANTITIES
+from velmoro.realtrade.calc import (
+    QUANTITIES,
+    UserIndicator,
+    build_bars,
+    current_bars,
+    new_matrix,
+    quantity_rows,
+    update_user_calc_indices,
+)
 from velmoro.realtrade.runtypes import RealTradeEnv, RealTradeVar
 from velmoro.tframe.comm import vmcmd
 from velmoro.tframe.runtypesbase import Account, KData, KDataAdj, KDataList, gv, publish_run, smm
@@ -160,7 +167,7 @@ def run_live(
     vr.g_VelmoroUserIndices = {
         name: UserIndicator(name, func, len(targets), positions) for name, func in (indicators or {}).items()
     }
-    barcycle.update_user_calc_indices(0, positions)
+    update_user_calc_indices(0, positions)
     vr.g_VelmoroRealTradeSaveFreshPosition = positions - 1
 
     task_id = vmcmd.vmSendCmdCreateTaskRealTrade({"StrategyName": strategy_name, "TargetList": targets,
