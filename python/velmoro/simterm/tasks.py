@@ -82,57 +82,36 @@ def session(term):
     return state
 
 
-def _set_status(term, task_id, kind, status, stopped_with=None):
-    task = session(term).task(task_id, kind)
-    task.status = status
-    if stopped_with is not None:
-        task.stopped_with = stopped_with
-    return ok()
+TASK_COMMANDS = {
+    "backtest": ("CreateTaskBackTest", "StartTaskBackTest", "StopTaskBackTest"),
+    "realtrade": ("CreateTaskRealTrade", "StartTaskRealTrade", "StopTaskRealTrade"),
+    "factor": ("CreateTaskRunFactor", "StartTaskRunFactor", "StopTaskRunFactor"),
+}
 
 
-@command("CreateTaskBackTest")
-def create_task_back_test(term, params, handles, targets):
-    return session(term).create("backtest", params, handles, targets)
+def _task_commands(kind, create, start, stop):
+    """Create answers the new task's id; start and stop set its status (a stop
+    keeps what it carried in `stopped_with`)."""
+
+    @command(create)
+    def create_task(term, params, *lists):
+        return session(term).create(kind, params, *lists)
+
+    @command(start)
+    def start_task(term, task_id):
+        session(term).task(task_id, kind).status = "running"
+        return ok()
+
+    @command(stop)
+    def stop_task(term, task_id, *carried):
+        task = session(term).task(task_id, kind)
+        task.status, task.stopped_with = "stopped", carried
+        return ok()
 
 
-@command("StartTaskBackTest")
-def start_task_back_test(term, task_id):
-    return _set_status(term, task_id, "backtest", "running")
-
-
-@command("StopTaskBackTest")
-def stop_task_back_test(term, task_id, params, targets, positions):
-    return _set_status(term, task_id, "backtest", "stopped", (params, targets, positions))
-
-
-@command("CreateTaskRealTrade")
-def create_task_real_trade(term, params, handles, targets):
-    return session(term).create("realtrade", params, handles, targets)
-
-
-@command("StartTaskRealTrade")
-def start_task_real_trade(term, task_id):
-    return _set_status(term, task_id, "realtrade", "running")
-
-
-@command("StopTaskRealTrade")
-def stop_task_real_trade(term, task_id, strategy_name, handles):
-    return _set_status(term, task_id, "realtrade", "stopped", (strategy_name, handles))
-
-
-@command("CreateTaskRunFactor")
-def create_task_run_factor(term, record):
-    return session(term).create("factor", record)
-
-
-@command("StartTaskRunFactor")
-def start_task_run_factor(term, task_id):
-    return _set_status(term, task_id, "factor", "running")
-
-
-@command("StopTaskRunFactor")
-def stop_task_run_factor(term, task_id, record_dir):
-    return _set_status(term, task_id, "factor", "stopped", record_dir)
+for _kind, _names in TASK_COMMANDS.items():
+    _task_commands(_kind, *_names)
+del _kind, _names
 
 
 @command("GetBackTestPerformance")
