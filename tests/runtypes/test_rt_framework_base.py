@@ -96,7 +96,7 @@ def test_daily_close_setting_and_its_fraction_of_a_day(base_run, close, fraction
     if fraction is None:
         assert math.isnan(var.g_VelmoroDailyCloseTime)
     else:
-        assert var.g_VelmoroDailyCloseTime == pytest.approx(fraction)
+        assert var.g_VelmoroDailyCloseTime == pytest.approx(fraction, abs=1e-8)  # within a millisecond
         # written as a fraction it names the same time of day
         var.g_VelmoroDailyCloseTime = var.g_VelmoroDailyCloseTime
         assert var.g_VelmoroSettingInfo.DailyCloseTime.strftime("%H%M%S") == close.strftime("%H%M%S")

@@ -383,7 +383,9 @@ class SystemBaseVar:
         close = self.g_VelmoroSettingInfo.DailyCloseTime
         if close is None:
             return math.nan
-        return (close.hour * 3600 + close.minute * 60 + close.second) / 86400.0
+        # half a millisecond early: bar times are float day counts whose
+        # fraction can fall a hair below the exact close moment
+        return (close.hour * 3600 + close.minute * 60 + close.second - 0.0005) / 86400.0
 
     @g_VelmoroDailyCloseTime.setter
     def g_VelmoroDailyCloseTime(self, fraction):
