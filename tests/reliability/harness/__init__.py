@@ -1,0 +1,1 @@
+"""Fakes, catalogues and runners shared by the reliability tests and tools/leakcheck."""

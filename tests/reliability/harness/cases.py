@@ -1,0 +1,276 @@
+"""Fixed calls of every public callable, on its success and error paths, in
+a sandbox where the terminal and the framework's data services are fakes.
+The leak checks repeat them; each must give the same outcome every time."""
+import pytest
+
+from harness import catalogue
+from harness.fakes import Boom, FullAnswer, Hostile, ResultFiles, Switch, Transport, install, targets_copy
+
+
+class Case:
+    """One call with fixed arguments; `before` prepares the fakes for it."""
+
+    __slots__ = ("label", "func", "args", "kwargs", "before")
+
+    def __init__(self, label, func, args, kwargs, before):
+        self.label = label
+        self.func = func
+        self.args = list(args)
+        self.kwargs = kwargs
+        self.before = before
+
+    def __call__(self):
+        self.before()
+        return self.func(*self.args, **self.kwargs)
+
+    def outcome(self):
+        """("ok", result type) or ("raise", exception type)."""
+        try:
+            return ("ok", type(self()))
+        except Exception as exc:  # the outcome is what is compared
+            return ("raise", type(exc))
+
+    def objects(self):
+        """The mutable objects this case passes, containers and their items."""
+        seen = []
+        stack = list(self.args) + list(self.kwargs.values())
+        while stack:
+            o = stack.pop()
+            if isinstance(o, (str, int, float, type(None))) or any(o is s for s in seen):
+                continue
+            seen.append(o)
+            if isinstance(o, (list, tuple, dict)):
+                stack.extend(o.values() if isinstance(o, dict) else o)
+        return seen
+
+
+class Sandbox:
+    """The fakes every case runs against: a transport installed in the command
+    channel, result files in `folder`, and callees that can be made to fail."""
+
+    def __init__(self, folder):
+        self.mp = pytest.MonkeyPatch()
+        self.files = ResultFiles(folder)
+        self.vmcmd = catalogue.load(catalogue.VMCMD)
+        self.transport = Transport(None)
+        install(self.mp, self.vmcmd, self.transport)
+        self.ok = FullAnswer(self.files.valid)
+        self.warning = FullAnswer(self.files.valid, level=2, info="careful")
+        self.error = FullAnswer(self.files.valid, level=1, info="rejected")
+        self.unreadable = FullAnswer(self.files.folder)
+        self.frame = object()  # what the fake convertor answers
+        self.switches = {}
+
+    def close(self):
+        self.mp.undo()
+
+    def switch(self, module, name, func=None):
+        """Replaces the callee `name` of `module` by a Switch (around `func`,
+        by default the callee itself)."""
+        key = "{}.{}".format(module.__name__, name)
+        sw = Switch(key, func or getattr(module, name))
+        self.mp.setattr(module, name, sw)
+        self.switches[key] = sw
+        return key
+
+    def prepare(self, answer=None, fail_on_send=False, failing=None):
+        """A `before` hook: the terminal answers with `answer` (a callable is
+        called instead: `fail` makes the exchange raise), and only the
+        switch `failing` fails."""
+        answer = answer or self.ok
+        transport = self.transport
+        switches = self.switches
+        chosen = answer if callable(answer) else (lambda name, args: answer)
+
+        def before():
+            transport.answer = chosen
+            transport.fail_on_send = fail_on_send
+            for sw in switches.values():
+                sw.failing = sw.name == failing
+
+        return before
+
+
+def fail(*args, **kwargs):
+    raise Boom("failing callee")
+
+
+def calls_of(label, func, args, before, error_befores=()):
+    """The success call, its error-path variants, and the binding errors."""
+    names = [p.name for p in catalogue.parameters(func)]
+    out = [Case(label + "/ok", func, args, {}, before)]
+    out += [Case(label + "/" + tag, func, args, {}, b) for tag, b in error_befores]
+    out.append(Case(label + "/too many", func, list(args) + [None] * (len(names) + 1 - len(args)), {}, before))
+    out.append(Case(label + "/unknown keyword", func, args, {"no_such_parameter": 1}, before))
+    if args:
+        out.append(Case(label + "/by keyword", func, (), dict(zip(names, args)), before))
+        out.append(Case(label + "/hostile", func, [Hostile() for _ in args], {}, before))
+    return out
+
+
+def _vmcmd_args():
+    """Commands whose plausible arguments are not what their parameter names suggest."""
+    from velmoro.tframe.comm.link import Status
+
+    run_factor = {"StraName": "f", "StraPath": "p", "IndexName": "i", "ToolBoxDesc": "d", "BeginDate": 1, "EndDate": 2}
+    return {
+        "vmReturnChecker": ["vmSendCmdGetKData", Status(2, 5, "note")],
+        "vmSendCmdTransTradeTimeToTradeDate": [45293.5],
+        "vmSendCmdSetAccountConfigTo": ["x", 1, [{"Market": "sse"}]],
+        "vmSendCmdStopTaskBackTest": [1, targets_copy(), [{"Pos": 1}], {"Name": "x"}],
+        "vmSendCmdCreateTaskRunFactor": [run_factor],
+        "vmSendCmdCreateTaskRealTrade": [{"HandleList": [1], "TargetList": targets_copy()}],
+    }
+
+
+def vmcmd_cases(box):
+    special = _vmcmd_args()
+    errors = [
+        ("warning", box.prepare(box.warning)),
+        ("error answer", box.prepare(box.error)),
+        ("send fails", box.prepare(fail, fail_on_send=True)),
+        ("receive fails", box.prepare(fail)),
+        ("answer without payload", box.prepare(object())),
+        ("unreadable file", box.prepare(box.unreadable)),
+    ]
+    out = []
+    for name, func in catalogue.functions(box.vmcmd):
+        args = special.get(name) or catalogue.plausible_args(func)
+        out += calls_of("vmcmd." + name, func, args, box.prepare(), errors)
+    return out
+
+
+def fundamental_cases(box):
+    out = []
+    frame = box.frame
+    for dotted in catalogue.FUNDAMENTAL:
+        module = catalogue.load(dotted)
+        if module is None:
+            continue
+        info = box.switch(module, "get_fundamental_info", lambda params, func_name: params)
+        convert = box.switch(module, "convert_fundamental_to_df", lambda raw: frame)
+        ok = box.prepare()
+        errors = [("convertor request fails", box.prepare(failing=info)), ("conversion fails", box.prepare(failing=convert))]
+        short = dotted.rsplit(".", 1)[1]
+        for name, func in catalogue.functions(module):
+            label = "{}.{}".format(short, name)
+            out += calls_of(label, func, [targets_copy()], ok, errors)
+            out.append(Case(label + "/not a list", func, ["sse.600000"], {}, ok))
+            params = [p.name for p in catalogue.parameters(func)]
+            pair = [p for p in params if p in ("begin_date", "end_date", "publish_date_begin", "publish_date_end")]
+            if pair:
+                reversed_pair = {pair[0]: "20240105", pair[1]: "20240101"}
+                out.append(Case(label + "/reversed dates", func, [targets_copy()], reversed_pair, ok))
+            out.append(Case(label + "/native body, junk", func.__wrapped__, [Hostile()], {}, ok))
+    return out
+
+
+def factor_cases(box):
+    module = catalogue.load(catalogue.FACTORS)
+    if module is None:
+        return []
+    run = type("Run", (), {"g_VelmoroModeTaskId": 1})()
+    box.mp.setattr(module.cnt, "vr", run)
+    load = box.switch(module, "load_mat")
+    errors = [
+        ("error answer", box.prepare(box.error)),
+        ("send fails", box.prepare(fail, fail_on_send=True)),
+        ("unreadable file", box.prepare(box.unreadable)),
+        ("load_mat fails", box.prepare(failing=load)),
+    ]
+    out = []
+    for name, func in catalogue.functions(module):
+        args = catalogue.plausible_args(func)
+        label = "_factors." + name
+        out += calls_of(label, func, args, box.prepare(), errors)
+        out.append(Case(label + "/no targets", func, [args[0], []] + args[2:], {}, box.prepare()))
+    return out
+
+
+def _live_run(runtypes):
+    """Variables and environment of a minute-bar run over two days, with
+    accounts, orders and margins."""
+    import datetime as dt
+
+    import numpy as np
+
+    from velmoro.realtrade.model.orders import VMRealOrder
+    from velmoro.tframe.runtypesbase import Account, KData, gv
+    from velmoro.tframe.utils.datetimefunc import datetime_to_mft
+
+    var = runtypes.RealTradeVar()
+    env = runtypes.RealTradeEnv()
+    env.vr = var
+    info = var.g_VelmoroInputInfo
+    info.update(TargetList=targets_copy(), TargetListDot=["SSE.600000", "SZSE.000001"], KFrequency="min",
+                KFrequencyI=gv.KFreq_Min, BeginDate=20240102)
+    var.g_VelmoroTargetsInfo = {"SSE.600000": {"ShortMargin": 0.1, "LongMargin": 0.2}}
+    columns = [(dt.datetime(2024, 1, 4, 9, 31), 1), (dt.datetime(2024, 1, 4, 9, 32), 2),
+               (dt.datetime(2024, 1, 5, 9, 31), 1)]
+    matrix = np.zeros((gv.KMatrix_Rows, len(columns)))
+    for c, (moment, day_pos) in enumerate(columns):
+        matrix[gv.KMatrixPos_TimeLine, c] = datetime_to_mft(moment)
+        matrix[gv.KMatrixPos_DayPos, c] = day_pos
+    var.g_VelmoroKDataList[:] = [KData("min", 1, matrix)]
+    var.g_VelmoroAccounts = [Account(1001, 0), Account(2002, 1)]
+    for i, (order_id, handle_idx) in enumerate([("A", 0), ("B", 1), ("C", 0)]):
+        var.g_VMOrders.append(order_id, VMRealOrder(order_idx=i, order_id=order_id, handle_idx=handle_idx, target_idx=0))
+        var.g_VMStopOrders.append(order_id, VMRealOrder(order_idx=i, order_id=order_id, handle_idx=handle_idx,
+                                                        target_idx=0))
+    return var, env, matrix[gv.KMatrixPos_TimeLine].copy()
+
+
+def runtypes_cases(box):
+    """Every class of the run-time types, built and used; the environment's
+    operations on a live run, with their failures."""
+    import datetime as dt
+
+    runtypes = catalogue.load(catalogue.RUNTYPES)
+    if runtypes is None:
+        return []
+    var, env, line = _live_run(runtypes)
+    trading_time = box.switch(runtypes, "get_trading_time", lambda *args: (line, None))
+    ok = box.prepare()
+    failing_history = [("history fails", box.prepare(failing=trading_time))]
+    status = runtypes.LoopStatus()
+    out = []
+    for cls in (runtypes.LoopStatus, runtypes.RealRunTimeContext, runtypes.RealTradeVar, runtypes.RealTradeEnv):
+        out.append(Case(cls.__name__ + "/new", cls, (), {}, ok))
+        out.append(Case(cls.__name__ + "/new with junk", cls, [Hostile()], {}, ok))
+    for prop in ("op_ok", "op_continue", "op_break"):
+        out.append(Case("LoopStatus." + prop + "/read", getattr, [status, prop], {}, ok))
+        out.append(Case("LoopStatus." + prop + "/write", setattr, [status, prop, "detail"], {}, ok))
+        out.append(Case("LoopStatus." + prop + "/write None", setattr, [status, prop, None], {}, ok))
+    out.append(Case("LoopStatus.detail/read", getattr, [status, "detail"], {}, ok))
+    out.append(Case("LoopStatus.detail/write", setattr, [status, "detail", "x"], {}, ok))
+    out.append(Case("RealTradeVar.account_handles/read", getattr, [var, "account_handles"], {}, ok))
+    bound = [
+        ("get_margin_rate", [0]),
+        ("get_margin_rate", [0, 1]),
+        ("get_margin_rate", [5]),
+        ("set_daily_close", [dt.datetime(2024, 1, 5, 9, 40)]),
+        ("set_daily_close", [dt.datetime(2024, 1, 5, 9, 0)]),
+        ("order_id_relevant_account_handle", ["A"]),
+        ("stop_order_id_relevant_account_handle", ["B"]),
+        ("get_order_by_order_id", ["C"]),
+        ("get_order_by_order_id", ["none"]),
+        ("account_handle_relevant_all_order_id", [1001]),
+        ("account_handle_relevant_all_order_id", [9]),
+        ("get_all_trading_time", [line[0]]),
+        ("collect_contracts", [targets_copy()]),
+        ("collect_contracts", [targets_copy(), 20240101, 20240110]),
+        ("collect_contracts", ["not a list"]),
+        ("_RealTradeEnv__get_main_contract", [targets_copy(), 20240101, 20240110]),
+    ]
+    for name, args in bound:
+        label = "RealTradeEnv.{}{}".format(name, args[:1])
+        out += calls_of(label, getattr(env, name), args, ok, failing_history)
+    junk_env = runtypes.RealTradeEnv()
+    junk_env.vr = Hostile()
+    for name, args in bound:
+        out.append(Case("RealTradeEnv.{}/junk run".format(name), getattr(junk_env, name), args, {}, ok))
+    return out
+
+
+def all_cases(box):
+    return vmcmd_cases(box) + runtypes_cases(box) + fundamental_cases(box) + factor_cases(box)

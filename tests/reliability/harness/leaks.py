@@ -1,0 +1,146 @@
+"""Repeats the cases many times and measures what could grow: reference
+counts of the objects passed and returned, memory traced by tracemalloc,
+the process's resident memory and, on a debug interpreter, the total
+reference count."""
+import gc
+import logging
+import sys
+import tracemalloc
+
+
+def rss_kib():
+    """Resident memory of this process (Linux)."""
+    with open("/proc/self/statm") as f:
+        pages = int(f.read().split()[1])
+    import resource
+
+    return pages * resource.getpagesize() // 1024
+
+
+def total_refs():
+    """sys.gettotalrefcount() on a debug interpreter, else None."""
+    counter = getattr(sys, "gettotalrefcount", None)
+    return counter() if counter else None
+
+
+class Report:
+    def __init__(self):
+        self.rounds = 0
+        self.calls = 0
+        self.callables = 0
+        self.cases = 0
+        self.ok_cases = 0
+        self.changed_outcomes = []  # labels whose outcome differed between two runs
+        self.refcount_changes = []  # (label, object type, before, after)
+        self.held_results = []  # labels whose fresh result is referenced elsewhere
+        self.traced = []  # (round, traced KiB)
+        self.rss = []  # (round, RSS KiB)
+        self.total_refs = []  # (round, sys.gettotalrefcount()), debug interpreter only
+
+    def growth(self, series):
+        """Growth from the first to the last sample of a series."""
+        return series[-1][1] - series[0][1] if len(series) > 1 else 0
+
+    def summary(self):
+        lines = [
+            "{} rounds, {} calls of {} callables in {} cases ({} on a success path)".format(
+                self.rounds, self.calls, self.callables, self.cases, self.ok_cases
+            ),
+            "traced memory (KiB) by round: " + ", ".join("{}:{}".format(r, v) for r, v in self.traced),
+            "RSS (KiB) by round: " + ", ".join("{}:{}".format(r, v) for r, v in self.rss),
+        ]
+        if self.total_refs:
+            lines.append("total refcount by round: " + ", ".join("{}:{}".format(r, v) for r, v in self.total_refs))
+        for what in ("changed_outcomes", "refcount_changes", "held_results"):
+            for item in getattr(self, what):
+                lines.append("{}: {}".format(what, item))
+        return "\n".join(lines)
+
+
+def groups_of(cases):
+    """Cases grouped by the callable they call (label before the '/')."""
+    groups = {}
+    for case in cases:
+        groups.setdefault(case.label.split("/")[0], []).append(case)
+    return list(groups.values())
+
+
+def _fresh_result_is_ours(case):
+    """True unless a new object returned by the case is referenced elsewhere
+    (a leaked or kept reference). Shared results (the same object every call,
+    such as a payload handed through) are checked by their counts instead."""
+    try:
+        first = case()
+        second = case()
+    except Exception:
+        return True, None
+    if isinstance(second, (int, float, str, bool, type(None), type)):
+        return True, None  # immutable and shared by the whole interpreter
+    if first is second:
+        return True, second
+    del first
+    return sys.getrefcount(second) <= 2, None
+
+
+def run(cases, rounds, samples=10):
+    """Round r calls, for every callable, its case r modulo the number of its
+    cases; tracing starts after a tenth of the rounds (caches filled)."""
+    report = Report()
+    groups = groups_of(cases)
+    report.callables = len(groups)
+    report.cases = len(cases)
+    previous = logging.root.manager.disable
+    logging.disable(logging.CRITICAL)
+    try:
+        first = [case.outcome() for case in cases]
+        second = [case.outcome() for case in cases]
+        report.changed_outcomes = [c.label for c, a, b in zip(cases, first, second) if a != b]
+        report.ok_cases = sum(1 for o in second if o[0] == "ok")
+        shared = []
+        for case in cases:
+            ours, same = _fresh_result_is_ours(case)
+            if not ours:
+                report.held_results.append(case.label)
+            if same is not None:
+                shared.append((case.label, same))
+        tracked = [(c.label, o) for c in cases for o in c.objects()] + shared
+        warm = max(rounds // 10, 1)
+        step = max((rounds - warm) // samples, 1)
+
+        def one_round(r):
+            for group in groups:
+                try:
+                    group[r % len(group)]()
+                except Exception:  # the outcomes were compared above
+                    pass
+
+        for r in range(warm):
+            one_round(r)
+        gc.collect()
+        before = [sys.getrefcount(o) for _, o in tracked]
+        tracemalloc.start()
+        for r in range(warm, rounds):
+            if (r - warm) % step == 0:
+                _sample(report, r)
+            one_round(r)
+        _sample(report, rounds)
+        tracemalloc.stop()
+        gc.collect()
+        after = [sys.getrefcount(o) for _, o in tracked]
+        report.refcount_changes = [
+            (label, type(o).__name__, b, a) for (label, o), b, a in zip(tracked, before, after) if a != b
+        ]
+        report.rounds = rounds
+        report.calls = 2 * len(cases) * 2 + rounds * len(groups)
+    finally:
+        logging.disable(previous)
+    return report
+
+
+def _sample(report, r):
+    gc.collect()
+    report.traced.append((r, tracemalloc.get_traced_memory()[0] // 1024))
+    report.rss.append((r, rss_kib()))
+    refs = total_refs()
+    if refs is not None:
+        report.total_refs.append((r, refs))
