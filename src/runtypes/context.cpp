@@ -99,8 +99,13 @@ PyGetSetDef kContextProperties[] = {
 PyType_Slot kContextSlots[] = {
     {Py_tp_doc, const_cast<char*>(
                     "RealRunTimeContext()\n--\n\n"
-                    "Scratch state of one live run's refresh loop: received data, refresh positions, counters, "
-                    "flags and the pass verdict `loop_status`. Every attribute may be replaced or added.")},
+                    "Scratch state of one live run's refresh loop.\n\n"
+                    "Received data: min_fresh_data, day_fresh_data, factor_data, pushed_latest_timeline.\n"
+                    "Refresh positions: idx_fresh_array, unfilled_begin_calc_pos, end_fresh_bar, end_fresh_time.\n"
+                    "Counters and flags: target_list_len, factor_list_len, refresh_k_data_idx, is_tick_freq,\n"
+                    "is_first_time_do_fresh_loop, last_log.\n"
+                    "The pass verdict: loop_status (a LoopStatus).\n"
+                    "Every attribute may be replaced or added.")},
     {Py_tp_new, reinterpret_cast<void*>(&context_new)},
     {Py_tp_init, reinterpret_cast<void*>(&context_init)},
     {Py_tp_members, kContextMembers},

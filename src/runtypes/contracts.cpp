@@ -105,8 +105,9 @@ vm::Ref collect_contracts(PyObject* self, vm::Args a) {
 
 const vm::FunctionSpec kMethods[] = {
     VM_FUNCTION(collect_contracts, "targets, begin_date=None, end_date=None",
-                "Resolve each target record of the list to its current real contract over the window (the last "
-                "ten days when no date is given). Returns (records, {dotted key: position in targets})."),
+                "Resolve each target record to its current real contract; returns (records, {dotted key: "
+                "position}).\n\nThe window is the last ten days when neither date is given. A target without "
+                "contract history is taken from the run's RealTargetList when it has one, else kept."),
 };
 
 const vm::FunctionSpec kMainContract = VM_NAMED_FUNCTION(

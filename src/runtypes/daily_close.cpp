@@ -79,8 +79,8 @@ vm::Ref set_daily_close(PyObject* self, vm::Args a) {
 
 const vm::FunctionSpec kMethods[] = {
     VM_FUNCTION(set_daily_close, "close_time",
-                "Set the run's daily close time from close_time's hour, minute and second. Runs above minute bars "
-                "only get a warning; a time at or before the first bar of the first trading day raises "
+                "Set the run's daily close time from close_time's hour, minute and second.\n\nRuns above minute "
+                "bars only get a warning; a time at or before the first bar of the first trading day raises "
                 "InvalidParamError."),
 };
 

@@ -70,27 +70,31 @@ vm::Ref get_detail(PyObject* self) {
 
 PyGetSetDef kStatusProperties[] = {
     {"op_ok", VM_GETTER(is_code<kOk>), VM_SETTER(set_code<kOk>),
-     "True while the verdict is ok; assigning sets ok (a detail other than None replaces the text).", nullptr},
+     "True while the verdict is ok; assigning sets ok.\n\nAn assigned detail other than None replaces the text.",
+     nullptr},
     {"op_continue", VM_GETTER(is_code<kContinue>), VM_SETTER(set_code<kContinue>),
-     "True while the verdict is continue; assigning sets continue (a detail other than None replaces the text).",
+     "True while the verdict is continue; assigning sets continue.\n\nAn assigned detail other than None replaces the "
+     "text.",
      nullptr},
     {"op_break", VM_GETTER(is_code<kBreak>), VM_SETTER(set_code<kBreak>),
-     "True while the verdict is break; assigning sets break (a detail other than None replaces the text).",
+     "True while the verdict is break; assigning sets break.\n\nAn assigned detail other than None replaces the "
+     "text.",
      nullptr},
     {"detail", VM_GETTER(get_detail), nullptr, "Text of the last verdict change (read-only).", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyMemberDef kStatusMembers[] = {
-    {"_code", T_INT, offsetof(LoopStatusObject, code), READONLY, "0 ok, 1 continue, 2 break"},
-    {"_detail", T_OBJECT, offsetof(LoopStatusObject, detail), READONLY, "text of the last verdict change"},
+    {"_code", T_INT, offsetof(LoopStatusObject, code), READONLY, "Status code: 0 ok, 1 continue, 2 break."},
+    {"_detail", T_OBJECT, offsetof(LoopStatusObject, detail), READONLY, "Text of the last verdict change."},
     {nullptr, 0, 0, 0, nullptr},
 };
 
 PyType_Slot kStatusSlots[] = {
     {Py_tp_doc, const_cast<char*>("LoopStatus()\n--\n\n"
-                                  "Verdict of one refresh pass: ok, continue (cut the pass quietly) or break (cut it "
-                                  "with a warning), with the text of its last change.")},
+                                  "Verdict of one refresh pass: ok, continue or break, with the text of its last "
+                                  "change.\n\nContinue cuts the rest of the pass quietly, break cuts it with a "
+                                  "warning; neither ends the loop.")},
     {Py_tp_new, reinterpret_cast<void*>(&status_new)},
     {Py_tp_init, reinterpret_cast<void*>(&status_init)},
     {Py_tp_getset, kStatusProperties},

@@ -75,8 +75,8 @@ const vm::FunctionSpec kInit =
 
 const vm::FunctionSpec kMethods[] = {
     VM_FUNCTION(get_margin_rate, "target_idx, side=0",
-                "Margin rate of the target with that index: its short margin for side 0, its long margin for any "
-                "other side, times the run's MarginRate."),
+                "Margin rate of the target with that index, times the run's MarginRate.\n\nSide 0 takes the "
+                "target's short margin, any other side its long margin."),
     VM_FUNCTION(order_id_relevant_account_handle, "order_id",
                 "Handle of the account owning the ordinary order, or None when not exactly one order has that id."),
     VM_FUNCTION(stop_order_id_relevant_account_handle, "stop_order_id",
@@ -90,8 +90,9 @@ const vm::FunctionSpec kMethods[] = {
 
 void register_trade_env(vm::Module& m) {
     g_trade_env = derive_class(m, "RealTradeEnv", kSystemBaseEnv,
-                               "Environment of a live run: margin rates, the daily close time, order-to-account "
-                               "mappings, the trading-time cache and main contracts, over the run's variables `vr`.",
+                               "Environment of a live run, working on the run's variables `vr`.\n\nMargin rates, "
+                               "the daily close time, order-to-account mappings, the trading-time cache and main "
+                               "contracts.",
                                kInit);
     vm::add_methods(g_trade_env, kMethods);
     add_daily_close_methods(g_trade_env);

@@ -63,8 +63,10 @@ const vm::PropertySpec kProperties[] = {
 
 void register_trade_var(vm::Module& m) {
     g_trade_var = derive_class(m, "RealTradeVar", kSystemBaseVar,
-                               "Variables of a live run: the base run fields plus order books "
-                               "(g_VMOrders, g_VMStopOrders, g_VMTrades) and the refresh bookkeeping.",
+                               "Variables of a live run: the base run fields plus order books and refresh "
+                               "bookkeeping.\n\nOrder books: g_VMOrders, g_VMStopOrders, g_VMTrades. Refresh "
+                               "bookkeeping: g_VelmoroRealTradeSaveFreshPosition, g_VelmoroAppendFreshPosition, "
+                               "g_VelmoroNFreqRealFresh, g_VelmoroDayFreqTransEndTime, g_VelmoroNFreqRealFreshOption.",
                                kInit);
     vm::add_properties(g_trade_var, kProperties);
 }

@@ -78,9 +78,9 @@ vm::Ref get_all_trading_time(PyObject* self, vm::Args a) {
 
 const vm::FunctionSpec kMethods[] = {
     VM_FUNCTION(get_all_trading_time, "new_time=None",
-                "The run's bar time line, cached per frequency and bar count: fetched up to the end of the current "
-                "year on first use; when new_time is given and has reached the line's last entry, replaced by the "
-                "line from that entry to the end of the following year. Without new_time the cached line is "
+                "The run's bar time line, cached per frequency and bar count.\n\nFetched up to the end of the "
+                "current year on first use; when new_time is given and has reached the line's last entry, replaced "
+                "by the line from that entry to the end of the following year. Without new_time the cached line is "
                 "returned as it is."),
 };
 
