@@ -1,0 +1,1 @@
+from velmoro.tframe.language import text  # noqa: F401

@@ -1,0 +1,1 @@
+"""Strategy algorithms (none needed here)."""
