@@ -1,6 +1,7 @@
 """What the compiled modules publish: their own names, class members and documented objects."""
 import importlib
 import inspect
+import os
 import sys
 
 MODULES = [
@@ -16,6 +17,12 @@ MODULES = [
 
 def load(name):
     return importlib.import_module(name)
+
+
+def stub_path(module):
+    """The module's type stub, beside its shared library."""
+    leaf = module.__name__.rpartition(".")[2]
+    return os.path.join(os.path.dirname(module.__file__), leaf + ".pyi")
 
 
 def is_public(name):

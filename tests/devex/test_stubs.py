@@ -2,20 +2,14 @@
 members and summary lines. Each test lists every disagreement of one module at once."""
 import ast
 import inspect
-import os
 import types
 
 import pytest
 
-from api_surface import MODULES, is_property, is_public, load, own_members, own_names
+from api_surface import MODULES, is_property, is_public, load, own_members, own_names, stub_path
 
 P = inspect.Parameter
 EMPTY = P.empty
-
-
-def stub_path(module):
-    leaf = module.__name__.rpartition(".")[2]
-    return os.path.join(os.path.dirname(module.__file__), leaf + ".pyi")
 
 
 def parse_stub(module):
@@ -214,9 +208,3 @@ class Checker:
 def test_stub_matches_module(name):
     problems = Checker(load(name)).run()
     assert not problems, "\n".join(problems)
-
-
-def test_package_is_marked_typed():
-    import velmoro
-
-    assert os.path.isfile(os.path.join(os.path.dirname(velmoro.__file__), "py.typed"))

@@ -1,6 +1,6 @@
 """State types of the live refresh loop and the live run's variables and environment."""
 import datetime
-from typing import Any, Dict, List, Mapping, Optional, Tuple
+from typing import Any, Dict, List, Optional, Tuple
 
 import numpy as np
 from velmoro.realtrade.model.orders import VMOrders, VMStopOrders, VMTrades
@@ -87,7 +87,7 @@ class RealTradeEnv(SystemBaseEnv):
         """The run's bar time line, cached per frequency and bar count."""
     def collect_contracts(
         self,
-        targets: List[Mapping[str, Any]],
+        targets: List[Any],
         begin_date: Optional[int] = None,
         end_date: Optional[int] = None,
     ) -> Tuple[List[Dict[str, str]], Dict[Any, int]]:

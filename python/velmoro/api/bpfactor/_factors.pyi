@@ -1,10 +1,10 @@
 """Factor queries: factor values by factor, by code and by day, prepared by the terminal."""
-from typing import Any, Dict, Iterable, List, Mapping, Optional, OrderedDict
+from typing import Any, Dict, Iterable, List, Optional, OrderedDict
 
 import numpy as np
 
-# target records ("Market", "Code"); the log line names the first and the last
-_Targets = List[Mapping[str, Any]]
+# a list of target records ("Market", "Code"); the log line names the first and the last
+_Targets = List[Any]
 
 def ask_factor_by_targets(
     item_name: str, targets: _Targets, date_begin: int, date_end: int, date_before: int = 0

@@ -1,11 +1,11 @@
 """Balance-sheet queries answering pandas DataFrames."""
 import datetime
-from typing import Any, List, Mapping, Tuple, Union
+from typing import Any, List, Tuple, Union
 
-import pandas as pd  # type: ignore[import]  # typed only where pandas-stubs is installed
+import pandas as pd  # type: ignore[import-untyped]  # typed where pandas-stubs is installed
 
 # target records ("Market", "Code"), as a list or tuple
-_Targets = Union[List[Mapping[str, Any]], Tuple[Mapping[str, Any], ...]]
+_Targets = Union[List[Any], Tuple[Any, ...]]
 # report types, fields and flags: a list or tuple, the empty tuple selecting nothing
 _Selection = Union[List[Any], Tuple[Any, ...]]
 # a date as YYYYMMDD (integer or text), 'YYYY-MM-DD' or a date; the empty string leaves the bound open
