@@ -1,11 +1,14 @@
 # make test  : build and test on every interpreter of PY (default 3.8 and 3.13)
 # make demo  : build and run the demo on DEMO_PY (default 3.8)
+# make test-asan  : the tests on modules built with AddressSanitizer and UBSan
+# make test-leaks : every public callable 100,000 rounds, then on the debug interpreter
+# make fuzz       : the bad-input property tests with many more examples, sanitized
 PY ?= 3.8 3.13
 DEMO_PY ?= 3.8
 VENV := .venv
 PYTEST_ARGS ?=
 
-.PHONY: test demo bench install install-native clean
+.PHONY: test demo bench install install-native clean test-asan test-leaks test-leaks-debug fuzz
 .SECONDARY:
 
 # one virtual environment per interpreter, with the pinned requirements
@@ -27,6 +30,29 @@ test: $(foreach v,$(PY),test-$(v))
 
 test-%: $(VENV)/%/installed
 	cd tests && ../$(VENV)/$*/bin/python -m pytest -q $(PYTEST_ARGS)
+
+# sanitized modules in a tree of their own (build/asan-<version>), see tools/asan-test
+test-asan: $(foreach v,$(PY),test-asan-$(v))
+
+test-asan-%: $(VENV)/%/ready
+	tools/asan-test $(VENV)/$*/bin/python $(PYTEST_ARGS)
+
+# LEAK_ARGS=--rounds N shortens the run; the debug interpreter runs fewer
+# rounds, its total reference count being exact
+LEAK_ARGS ?=
+test-leaks: $(foreach v,$(PY),test-leaks-$(v)) test-leaks-debug
+
+test-leaks-%: $(VENV)/%/installed
+	$(VENV)/$*/bin/python tools/leakcheck $(LEAK_ARGS)
+
+test-leaks-debug:
+	tools/leakcheck-debug --rounds 10000 $(LEAK_ARGS)
+
+FUZZ_ARGS ?=
+fuzz: $(foreach v,$(PY),fuzz-$(v))
+
+fuzz-%: $(VENV)/%/ready
+	VELMORO_FUZZ=long tools/asan-test $(VENV)/$*/bin/python reliability/test_fuzz.py $(FUZZ_ARGS)
 
 demo: $(VENV)/$(DEMO_PY)/installed
 	$(VENV)/$(DEMO_PY)/bin/python examples/demo.py

@@ -7,6 +7,9 @@ from harness import catalogue
 from harness.fakes import Boom, FullAnswer, Hostile, ResultFiles, Switch, Transport, install, targets_copy
 
 
+RUNTYPES_CLASSES = ("LoopStatus", "RealRunTimeContext", "RealTradeVar", "RealTradeEnv")
+
+
 class Case:
     """One call with fixed arguments; `before` prepares the fakes for it."""
 
@@ -18,6 +21,12 @@ class Case:
         self.args = list(args)
         self.kwargs = kwargs
         self.before = before
+
+    @property
+    def module(self):
+        """The module whose callable the case calls."""
+        head = self.label.split(".")[0]
+        return catalogue.RUNTYPES if head in RUNTYPES_CLASSES else catalogue.BY_SHORT_NAME[head]
 
     def __call__(self):
         self.before()

@@ -20,6 +20,7 @@ QUERY_MODULES = tuple(m for m in MODULES if ".api." in m)
 FUNDAMENTAL = QUERY_MODULES[:3]
 FACTORS = QUERY_MODULES[3]
 VMCMD, RUNTYPES, BARCYCLE = MODULES[:3]
+BY_SHORT_NAME = {m.rsplit(".", 1)[1]: m for m in MODULES}
 
 
 def load(dotted):
