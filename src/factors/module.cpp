@@ -9,19 +9,19 @@ namespace {
 
 const vm::FunctionSpec kFunctions[] = {
     VM_FUNCTION(ask_factor_by_targets, "item_name, targets, date_begin, date_end, date_before=0",
-                "Announce the preparation in the terminal's log and ask the terminal to prepare one factor (or "
-                "item) for the targets."),
+                "Ask the terminal to prepare one factor (or item) for the targets, announcing it in the terminal's "
+                "log."),
     VM_FUNCTION(get_factor_by_factor, "factor, targets, begin_date, end_date, day_before=0",
-                "One factor for many targets: a dict from target key (\"MARKET.CODE\") to the flattened series, "
-                "then \"date\" to the dates. Targets the terminal does not cover have no key."),
+                "One factor for many targets: {\"MARKET.CODE\": flattened series, ..., \"date\": dates}.\n\n"
+                "Targets the terminal does not cover have no key."),
     VM_FUNCTION(get_factor_by_code, "factor_list, targets, begin_date, end_date",
-                "Many factors for the first target: an ordered dict with \"date\" (date-times of the first factor), "
-                "then each factor's series (None values where the target is not covered); None when the first "
-                "factor has no dates."),
+                "Many factors for the first target: an ordered dict of \"date\" (date-times), then each factor's "
+                "series.\n\nThe dates are the first factor's; a factor that does not cover the target gets None "
+                "values; the result is None when the first factor has no dates."),
     VM_FUNCTION(get_factor_by_day, "factor_list, targets, date",
-                "Many factors for every target on one day: an ordered dict with \"code\" (the targets' keys), then "
-                "each factor's list of values (None where a target is not covered); None when a factor has no "
-                "dates."),
+                "Many factors for every target on one day: an ordered dict of \"code\" (target keys), then each "
+                "factor's values.\n\nA target a factor does not cover gets None; the result is None when a factor "
+                "has no dates."),
 };
 
 void exec(vm::Module& m) {
