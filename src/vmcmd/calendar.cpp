@@ -116,8 +116,9 @@ Ref vmSendCmdTransTradeTimeToTradeDate(Args a) {
 
 const vm::FunctionSpec kFunctions[] = {
     VM_FUNCTION(vmSendCmdGetOptionCode, "varargin",
-                "Option codes from 8 values (Market, Code, Price, Month, Type, ValueType, Level, "
-                "ContractAdjustmentType) or 5 (Market, Code, begin date, end date, ContractAdjustmentType)."),
+                "Option codes from a sequence of 8 or 5 values; any other count raises ValueError.\n\n8 values: "
+                "Market, Code, Price, Month, Type, ValueType, Level, ContractAdjustmentType. 5 values: Market, "
+                "Code, begin date, end date, ContractAdjustmentType."),
     VM_FUNCTION(vmSendCmdTransTradeTimeToTradeDate, "checkTime",
                 "The trading date a framework date-time belongs to."),
 };

@@ -14,9 +14,11 @@ struct GeneralResObject {
 };
 
 PyMemberDef kGeneralResMembers[] = {
-    {"errLevel", T_OBJECT_EX, offsetof(GeneralResObject, errLevel), 0, nullptr},
-    {"errCode", T_OBJECT_EX, offsetof(GeneralResObject, errCode), 0, nullptr},
-    {"errInfo", T_OBJECT_EX, offsetof(GeneralResObject, errInfo), 0, nullptr},
+    {"errLevel", T_OBJECT_EX, offsetof(GeneralResObject, errLevel), 0,
+     "Level of the answer: 0 no error, 1 error, 2 warning, 3 information."},
+    {"errCode", T_OBJECT_EX, offsetof(GeneralResObject, errCode), 0, "The terminal's error code."},
+    {"errInfo", T_OBJECT_EX, offsetof(GeneralResObject, errInfo), 0,
+     "The terminal's error text; empty when there is nothing to report."},
     {nullptr, 0, 0, 0, nullptr},
 };
 
@@ -95,4 +97,11 @@ void exec(vm::Module& m) {
 }  // namespace
 }  // namespace vmcmd
 
-VM_MODULE(vmcmd, "Command channel to the host trading terminal: one function per terminal command.", vmcmd::exec)
+VM_MODULE(vmcmd,
+          "Command channel to the host trading terminal: one function per terminal command.\n\n"
+          "Each vmSendCmd<Command> sends one request through vmserial and, where the command has an answer, "
+          "takes it from recv_serial. Checked commands pass the answer's status to vmReturnChecker first: an "
+          "ERROR level raises VmReturnError, a WARNING or INFO text is shown to the user. Families: market data, "
+          "calendar and reference, trading and accounts, tasks and subscriptions, factor, fundamental and "
+          "risk-model data.",
+          vmcmd::exec)

@@ -111,9 +111,9 @@ const vm::FunctionSpec kFunctions[] = {
     VM_FUNCTION(vmSendCmdGetAccountInfo, "handleList",
                 "Account records of the handles, each stamped with Handle64, in the order of handleList."),
     VM_FUNCTION(vmSendCmdSTGetAccountPosition, "Handle, Market, Code, LongShort=None",
-                "(Position, Frozen, AvgPrice) of one security in an account."),
+                "Position of one security in an account, as (Position, Frozen, AvgPrice)."),
     VM_FUNCTION(vmSendCmdGetAccountPositionAndCash, "handles, targets",
-                "(cash records, position records) of the accounts."),
+                "Cash and position records of the accounts, as (cash records, position records)."),
 };
 
 }  // namespace

@@ -58,6 +58,13 @@ def summary(obj):
     return doc.strip().split("\n")[0]
 
 
+def attribute_doc(node):
+    """The string that follows an attribute's declaration in a class body, or None."""
+    if isinstance(node, ast.Expr) and isinstance(node.value, ast.Constant) and isinstance(node.value.value, str):
+        return node.value.value
+    return None
+
+
 def dotted(node):
     return node.id if isinstance(node, ast.Name) else dotted(node.value) + "." + node.attr
 
@@ -94,7 +101,11 @@ class Checker:
         doc = ast.get_docstring(node)
         if doc is None:
             self.fail(where, "stub has no docstring")
-        elif doc != summary(live):
+        else:
+            self.same_summary(where, doc, live)
+
+    def same_summary(self, where, doc, live):
+        if doc != summary(live):
             self.fail(where, "stub docstring {!r} is not the summary line {!r}".format(doc, summary(live)))
 
     def annotations(self, where, fn, skip_first):
@@ -153,12 +164,14 @@ class Checker:
         functions = [i for i in node.body if isinstance(i, ast.FunctionDef)]
         setters = {f.name for f in functions if is_setter(f)}
         declared = set()
-        for item in node.body:
+        for item, after in zip(node.body, node.body[1:] + [None]):
             if isinstance(item, ast.AnnAssign):
                 declared.add(item.target.id)
+                where = "{}.{}".format(name, item.target.id)
                 if not hasattr(cls, item.target.id) and item.target.id not in own_attrs:
-                    where = "{}.{}".format(name, item.target.id)
                     self.fail(where, "declared in the stub, missing on the class and its instances")
+                elif is_property(members.get(item.target.id)) and attribute_doc(after) is not None:
+                    self.same_summary(where, attribute_doc(after), members[item.target.id])
         for fn in functions:
             where = "{}.{}".format(name, fn.name)
             if fn.name == "__init__" or is_setter(fn):

@@ -20,8 +20,11 @@ class GeneralRes:
     """Status record of a terminal answer: errLevel, errCode, errInfo."""
 
     errLevel: int
+    """Level of the answer: 0 no error, 1 error, 2 warning, 3 information."""
     errCode: Any
+    """The terminal's error code."""
     errInfo: str
+    """The terminal's error text; empty when there is nothing to report."""
 
 def vmReturnChecker(func_name: str, result: GeneralRes) -> None:
     """Check the status record of an answer: raise VmReturnError at ERROR level, show WARNING and INFO texts to the user."""
@@ -190,7 +193,7 @@ def vmSendCmdGetStrategyID() -> List[Any]:
     """The strategies the terminal knows."""
 
 def vmSendCmdGetOptionCode(varargin: Sequence[Any]) -> Any:
-    """Option codes from 8 values (Market, Code, Price, Month, Type, ValueType, Level, ContractAdjustmentType) or 5 (Market, Code, begin date, end date, ContractAdjustmentType)."""
+    """Option codes from a sequence of 8 or 5 values; any other count raises ValueError."""
 
 def vmSendCmdTransTradeTimeToTradeDate(checkTime: float) -> int:
     """The trading date a framework date-time belongs to."""
@@ -270,13 +273,13 @@ def vmSendCmdSTGetAccountPosition(
     Code: str,
     LongShort: Any = None,
 ) -> Tuple[Any, Any, Any]:
-    """(Position, Frozen, AvgPrice) of one security in an account."""
+    """Position of one security in an account, as (Position, Frozen, AvgPrice)."""
 
 def vmSendCmdGetAccountPositionAndCash(
     handles: Sequence[int],
     targets: _Targets,
 ) -> Tuple[List[Any], List[Any]]:
-    """(cash records, position records) of the accounts."""
+    """Cash and position records of the accounts, as (cash records, position records)."""
 
 
 # tasks, log, notifications and subscriptions
