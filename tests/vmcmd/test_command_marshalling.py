@@ -250,11 +250,16 @@ def test_nan_task_id_sends_nothing(wire, name, rest):
     assert len(wire.sent) == 1 and wire.sent[0][1][0] == 0
 
 
-@pytest.mark.parametrize("name,args", [("vmSendCmdStopTaskRealTrade", ("s", [])),
-                                       ("vmSendCmdGetBackTestPerformance", ())])
-def test_unguarded_task_commands_send_a_nan_id(wire, name, args):
-    wire.reply(listDetail=[])
-    getattr(vmcmd, name)(float("nan"), *args)
+# commands sending a number they were given first, unconverted
+NUMBER_FIRST = [r for r in ROWS if r[1] and isinstance(r[1][0], (int, float)) and r[3][:1] == r[1][:1]
+                and r[0] not in GUARDED]
+
+
+@pytest.mark.parametrize("name,args,send,sent,answer,payload", NUMBER_FIRST, ids=[r[0] for r in NUMBER_FIRST])
+def test_other_commands_send_a_nan_first_argument(wire, loads, name, args, send, sent, answer, payload):
+    if answer != "fire":
+        wire.reply(**{attr: 1 for attr in _payload_names(payload)})
+    getattr(vmcmd, name)(float("nan"), *args[1:])
     assert len(wire.sent) == 1
 
 
