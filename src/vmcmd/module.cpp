@@ -1,17 +1,22 @@
 // The command channel: one function per terminal command.
 #include "frame.hpp"
 
+#include "vm/heaptype.hpp"
+
 #include <structmember.h>
 
 namespace vmcmd {
 namespace {
 
+// The members are exposed as object slots; an empty Ref is a NULL slot
+// (tp_alloc zero-fills the instance).
 struct GeneralResObject {
     PyObject_HEAD
-    PyObject* errLevel;
-    PyObject* errCode;
-    PyObject* errInfo;
+    vm::Ref errLevel;
+    vm::Ref errCode;
+    vm::Ref errInfo;
 };
+static_assert(sizeof(vm::Ref) == sizeof(PyObject*), "slots are exposed as object members");
 
 PyMemberDef kGeneralResMembers[] = {
     {"errLevel", T_OBJECT_EX, offsetof(GeneralResObject, errLevel), 0,
@@ -24,29 +29,22 @@ PyMemberDef kGeneralResMembers[] = {
 
 int general_res_traverse(PyObject* self, visitproc visit, void* arg) {
     auto* o = reinterpret_cast<GeneralResObject*>(self);
-    Py_VISIT(o->errLevel);
-    Py_VISIT(o->errCode);
-    Py_VISIT(o->errInfo);
-#if PY_VERSION_HEX >= 0x03090000
-    Py_VISIT(Py_TYPE(self));
-#endif
-    return 0;
+    Py_VISIT(o->errLevel.get());
+    Py_VISIT(o->errCode.get());
+    Py_VISIT(o->errInfo.get());
+    return vm::visit_type(self, visit, arg);
+}
+
+void general_res_release(PyObject* self) {
+    auto* o = reinterpret_cast<GeneralResObject*>(self);
+    o->errLevel = vm::Ref();
+    o->errCode = vm::Ref();
+    o->errInfo = vm::Ref();
 }
 
 int general_res_clear(PyObject* self) {
-    auto* o = reinterpret_cast<GeneralResObject*>(self);
-    Py_CLEAR(o->errLevel);
-    Py_CLEAR(o->errCode);
-    Py_CLEAR(o->errInfo);
+    general_res_release(self);
     return 0;
-}
-
-void general_res_dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    general_res_clear(self);
-    type->tp_free(self);
-    Py_DECREF(type);
 }
 
 PyType_Slot kGeneralResSlots[] = {
@@ -54,7 +52,7 @@ PyType_Slot kGeneralResSlots[] = {
     {Py_tp_members, kGeneralResMembers},
     {Py_tp_traverse, reinterpret_cast<void*>(&general_res_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(&general_res_clear)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&general_res_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&vm::gc_dealloc<general_res_release>)},
     {0, nullptr},
 };
 
