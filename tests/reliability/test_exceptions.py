@@ -89,13 +89,17 @@ def test_transport_failure_reaches_the_caller(sandbox, kind):
     assert reached > 100
 
 
-def test_interrupt_in_the_strategy_handler_leaves_the_live_loop(terminal):
+def test_interrupt_in_the_strategy_handler_leaves_the_live_loop(terminal, monkeypatch):
     """KeyboardInterrupt raised by the strategy's handler during the refresh
     loop reaches the framework's caller as the same object."""
     if catalogue.load(catalogue.BARCYCLE) is None:
         pytest.skip("the refresh loop is not built")
+    import velmoro.tframe.runtypesbase as base
     from velmoro.realtrade.runner import run_live
     from velmoro.simterm.replay import Replay
+
+    monkeypatch.setattr(base, "vr", None)  # the run published here ends with the test
+    monkeypatch.setattr(base, "env", None)
 
     targets = [{"Market": "sse", "Code": "600000"}]
     days = terminal.data.trading_days

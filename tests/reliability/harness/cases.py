@@ -1,6 +1,8 @@
 """Fixed calls of every public callable, on its success and error paths, in
 a sandbox where the terminal and the framework's data services are fakes.
 The leak checks repeat them; each must give the same outcome every time."""
+import os
+
 import pytest
 
 from harness import catalogue
@@ -69,6 +71,12 @@ class Sandbox:
         self.unreadable = FullAnswer(self.files.folder)
         self.frame = object()  # what the fake convertor answers
         self.switches = {}
+        import velmoro.tframe.runtypesbase as base
+
+        # cases publish the run they work on; the published run is put back at the end
+        self.base = base
+        self.mp.setattr(base, "vr", base.vr)
+        self.mp.setattr(base, "env", base.env)
 
     def close(self):
         self.mp.undo()
@@ -82,13 +90,14 @@ class Sandbox:
         self.switches[key] = sw
         return key
 
-    def prepare(self, answer=None, fail_on_send=False, failing=None):
+    def prepare(self, answer=None, fail_on_send=False, failing=None, run=None):
         """A `before` hook: the terminal answers with `answer` (a callable is
-        called instead: `fail` makes the exchange raise), and only the
-        switch `failing` fails."""
+        called instead: `fail` makes the exchange raise), only the switch
+        `failing` fails, and `run` (variables, environment) is published."""
         answer = answer or self.ok
         transport = self.transport
         switches = self.switches
+        base = self.base
         chosen = answer if callable(answer) else (lambda name, args: answer)
 
         def before():
@@ -96,6 +105,8 @@ class Sandbox:
             transport.fail_on_send = fail_on_send
             for sw in switches.values():
                 sw.failing = sw.name == failing
+            if run is not None:
+                base.vr, base.env = run
 
         return before
 
@@ -178,21 +189,20 @@ def factor_cases(box):
     module = catalogue.load(catalogue.FACTORS)
     if module is None:
         return []
-    run = type("Run", (), {"g_VelmoroModeTaskId": 1})()
-    box.mp.setattr(module.cnt, "vr", run)
+    run = (type("Run", (), {"g_VelmoroModeTaskId": 1})(), None)
     load = box.switch(module, "load_mat")
     errors = [
-        ("error answer", box.prepare(box.error)),
-        ("send fails", box.prepare(fail, fail_on_send=True)),
-        ("unreadable file", box.prepare(box.unreadable)),
-        ("load_mat fails", box.prepare(failing=load)),
+        ("error answer", box.prepare(box.error, run=run)),
+        ("send fails", box.prepare(fail, fail_on_send=True, run=run)),
+        ("unreadable file", box.prepare(box.unreadable, run=run)),
+        ("load_mat fails", box.prepare(failing=load, run=run)),
     ]
     out = []
     for name, func in catalogue.functions(module):
         args = catalogue.plausible_args(func)
         label = "_factors." + name
-        out += calls_of(label, func, args, box.prepare(), errors)
-        out.append(Case(label + "/no targets", func, [args[0], []] + args[2:], {}, box.prepare()))
+        out += calls_of(label, func, args, box.prepare(run=run), errors)
+        out.append(Case(label + "/no targets", func, [args[0], []] + args[2:], {}, box.prepare(run=run)))
     return out
 
 
@@ -281,5 +291,116 @@ def runtypes_cases(box):
     return out
 
 
+class LiveRun:
+    """A live run on a simulated terminal, its history loaded and published,
+    that the refresh loop can take again and again from the same state: a
+    case restores every field a pass replaces before it runs."""
+
+    def __init__(self, box, barcycle):
+        import velmoro.tframe.runtypesbase as base
+        from velmoro.realtrade.runner import run_live
+        from velmoro.simterm import Terminal
+        from velmoro.simterm.replay import Replay
+
+        self.term = term = Terminal(result_dir=os.path.join(box.files.folder, "terminal"))
+        # one file per kind of result, rewritten: a long run leaves no trail
+        term.write_mat = lambda stem, variables: box.files.write(stem + ".mat", variables)
+        self.forward = lambda name, args: term.handle(name[len("Velmoro"):-len("_send")], args)
+        box.transport.answer = self.forward
+        days = term.data.trading_days
+        self.handler_fails = False
+        self.feed = [{"stop_run": True}]  # the run stops at once
+        box.switch(barcycle, "receive_data", lambda: self.feed.pop(0))
+        run_live(targets_copy(), self.on_data, begin_date=days[0], end_date=days[0], accounts=[1001])
+        self.vr, self.env = base.vr, base.env
+        # the runner's handler keeps a record of every call: the cases call ours
+        self.vr.g_VelmoroInputInfo.on_data_func = self.on_data
+        session = Replay(term, targets_copy(), [days[1]])._session()
+        self.pushes = [next(session)[1] for _ in range(2)]
+        self.day = days[1]
+        self.saved = self._fields()
+
+    def on_data(self, context):
+        if self.handler_fails:
+            raise Boom("strategy handler")
+
+    def _fields(self):
+        vr = self.vr
+        records = list(vr.g_VelmoroKDataList) + list(vr.g_VelmoroKDataList_Adj) + list(vr.g_VelmoroAccounts)
+        return [(o, dict(vars(o))) for o in [vr] + records]
+
+    def restore(self, feed=(), handler_fails=False):
+        for o, fields in self.saved:
+            d = vars(o)
+            d.clear()
+            d.update(fields)
+        self.term.sent.clear()
+        self.term.log.clear()
+        self.feed[:] = feed
+        self.handler_fails = handler_fails
+
+
+def barcycle_cases(box):
+    """The refresh loop over real pushes and the real refresh calculations
+    (a pass extends the run by a trading day and calls the handler), its
+    failures, and every step function on its own."""
+    import numpy as np
+
+    from velmoro.realtrade.runtypes import RealRunTimeContext
+    from velmoro.tframe.runtypesbase import gv
+    from velmoro.tframe.utils.utilcls import DotDict
+
+    barcycle = catalogue.load(catalogue.BARCYCLE)
+    if barcycle is None:
+        return []
+    run = LiveRun(box, barcycle)
+    stop = {"stop_run": True}
+
+    def state(feed=(), handler_fails=False, answer=None):
+        prepared = box.prepare(answer or run.forward, run=(run.vr, run.env))
+
+        def before():
+            prepared()
+            run.restore(feed, handler_fails)
+
+        return before
+
+    first, second = run.pushes
+    bad_arrays = dict(first, min_fresh_data=np.ones((2, 3)))
+    loop = barcycle.real_trade_k_fresh_loop
+    out = [Case("barcycle.real_trade_k_fresh_loop/" + tag, loop, (), {}, before) for tag, before in [
+        ("one pass", state([first, stop])),
+        ("two passes", state([first, second, stop])),
+        ("stop at once", state([stop])),
+        ("no stop flag", state([{}])),
+        ("nothing pushed", state([None, None, stop])),
+        ("push without data", state([{"stop_run": False}])),
+        ("malformed bars", state([bad_arrays, stop])),
+        ("handler fails", state([first, stop], handler_fails=True)),
+        ("terminal error", state([first, stop], answer=box.error)),
+        ("receive fails", state([])),
+    ]]
+    line = run.vr.g_VelmoroDataValueFresh[gv.KMatrixPos_TimeLine]
+    record = DotDict(more_time=line[-1:] + 1.0, more_day_pos=np.array([1.0]), KFrequency=gv.KFreq_Min)
+    values = {
+        "lpc": RealRunTimeContext(),
+        "unfilled_begin_calc_pos": np.zeros(len(run.vr.g_VelmoroKDataList), dtype=np.int64),
+        "unique_i_freq": np.array([gv.KFreq_Min, gv.KFreq_Day]),
+        "array_new_trading_time": [record],
+        "new_trading_time": record,
+        "trading_time": [record],
+        "expend_fresh_bar_tl": line[-1:] + 1.0,
+        "sum_idx_fresh_array": 1,
+        "update_date": run.day,
+        "minimum_time_point": float("nan"),
+    }
+    for name, func in catalogue.functions(barcycle):
+        if func is loop:
+            continue
+        args = [values.get(p.name.lstrip("_"), p.name) for p in catalogue.parameters(func)]
+        out += calls_of("barcycle." + name, func, args, state([first, stop]))
+    return out
+
+
 def all_cases(box):
-    return vmcmd_cases(box) + runtypes_cases(box) + fundamental_cases(box) + factor_cases(box)
+    return vmcmd_cases(box) + runtypes_cases(box) + barcycle_cases(box) + fundamental_cases(box) + factor_cases(box)
