@@ -36,6 +36,7 @@ class Report:
         self.traced = []  # (round, traced KiB)
         self.rss = []  # (round, RSS KiB)
         self.total_refs = []  # (round, sys.gettotalrefcount()), debug interpreter only
+        self.growth_sites = []  # where traced memory grew most between the first and last sample
 
     def growth(self, series):
         """Growth from the first to the last sample of a series."""
@@ -51,7 +52,7 @@ class Report:
         ]
         if self.total_refs:
             lines.append("total refcount by round: " + ", ".join("{}:{}".format(r, v) for r, v in self.total_refs))
-        for what in ("changed_outcomes", "refcount_changes", "held_results"):
+        for what in ("changed_outcomes", "refcount_changes", "held_results", "growth_sites"):
             for item in getattr(self, what):
                 lines.append("{}: {}".format(what, item))
         return "\n".join(lines)
@@ -82,11 +83,14 @@ def _fresh_result_is_ours(case):
     return sys.getrefcount(second) <= 2, None
 
 
-def run(cases, rounds, samples=10):
+def run(cases, rounds, samples=10, shard=(0, 1), warm=None):
     """Round r calls, for every callable, its case r modulo the number of its
-    cases; tracing starts after a tenth of the rounds (caches filled)."""
+    cases; tracing starts after `warm` rounds (a tenth by default), when the
+    interpreter's caches and free lists are filled. With shard (k, n), only
+    every n-th callable from the k-th is run."""
     report = Report()
-    groups = groups_of(cases)
+    groups = groups_of(cases)[shard[0]::shard[1]]
+    cases = [case for group in groups for case in group]
     report.callables = len(groups)
     report.cases = len(cases)
     previous = logging.root.manager.disable
@@ -104,7 +108,7 @@ def run(cases, rounds, samples=10):
             if same is not None:
                 shared.append((case.label, same))
         tracked = [(c.label, o) for c in cases for o in c.objects()] + shared
-        warm = max(rounds // 10, 1)
+        warm = warm or max(rounds // 10, 1)
         step = max((rounds - warm) // samples, 1)
 
         def one_round(r):
@@ -118,12 +122,15 @@ def run(cases, rounds, samples=10):
             one_round(r)
         gc.collect()
         before = [sys.getrefcount(o) for _, o in tracked]
-        tracemalloc.start()
+        tracemalloc.start(SITE_FRAMES)
+        first_snapshot = None
         for r in range(warm, rounds):
             if (r - warm) % step == 0:
+                first_snapshot = first_snapshot or tracemalloc.take_snapshot()
                 _sample(report, r)
             one_round(r)
         _sample(report, rounds)
+        report.growth_sites = _sites(tracemalloc.take_snapshot().compare_to(first_snapshot, "traceback"))
         tracemalloc.stop()
         gc.collect()
         after = [sys.getrefcount(o) for _, o in tracked]
@@ -135,6 +142,18 @@ def run(cases, rounds, samples=10):
     finally:
         logging.disable(previous)
     return report
+
+
+SITE_FRAMES = 6
+
+
+def _sites(stats, count=3):
+    """The largest growths, each with the Python frames that allocated."""
+    out = []
+    for stat in [s for s in stats if s.size_diff > 0][:count]:
+        frames = " <- ".join("{}:{}".format(f.filename.rsplit("/", 1)[-1], f.lineno) for f in stat.traceback)
+        out.append("+{} B in {} blocks at {}".format(stat.size_diff, stat.count_diff, frames))
+    return out
 
 
 def _sample(report, r):
