@@ -10,5 +10,7 @@ def test_repeated_calls_leak_nothing(sandbox):
     assert report.changed_outcomes == []
     assert report.refcount_changes == []
     assert report.held_results == []
-    # a leak of one small object per call of one case would be several times this
-    assert report.growth(report.traced) < 48, report.summary()
+    # caches and free lists settle; a leak of one small object per call of
+    # every case would grow several times this over the last third
+    assert report.growth(report.traced, part=1 / 3) < 32, report.summary()
+    assert report.growth(report.traced) < 256, report.summary()

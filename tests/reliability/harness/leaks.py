@@ -38,9 +38,14 @@ class Report:
         self.total_refs = []  # (round, sys.gettotalrefcount()), debug interpreter only
         self.growth_sites = []  # where traced memory grew most between the first and last sample
 
-    def growth(self, series):
-        """Growth from the first to the last sample of a series."""
-        return series[-1][1] - series[0][1] if len(series) > 1 else 0
+    def growth(self, series, part=1.0):
+        """Growth over the last `part` of a series (the whole by default): the
+        interpreter's caches and free lists fill ever more slowly, a leak
+        grows as fast at the end as at the start."""
+        if len(series) < 2:
+            return 0
+        first = min(int(round((len(series) - 1) * (1.0 - part))), len(series) - 2)
+        return series[-1][1] - series[first][1]
 
     def summary(self):
         lines = [
