@@ -1,4 +1,5 @@
 #include "vm/function.hpp"
+#include "vm/heaptype.hpp"
 
 #include <cstdlib>
 #include <cstring>
@@ -221,7 +222,73 @@ void add_methods(PyObject* type, const FunctionSpec* specs, size_t count) {
         Ref descr = own(PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(type), method_def(spec, "$self")));
         check(PyObject_SetAttrString(type, spec.name, descr.get()));
         *spec.object = descr.release();
+        if (std::strcmp(spec.name, "__init__") == 0) ensure_class_signature(type, spec.params);
     }
+}
+
+namespace {
+
+// __signature__ of one class: answers for that class only, so that a
+// subclass (with an __init__ of its own) is inspected afresh.
+struct ClassSignature {
+    PyObject_HEAD
+    PyTypeObject* owner;  // borrowed: the class keeps this object alive
+    Ref signature;
+};
+
+PyObject* class_signature_get(PyObject* self, PyObject* obj, PyObject* type) {
+    auto* d = reinterpret_cast<ClassSignature*>(self);
+    if (obj && obj != Py_None) {
+        PyErr_SetString(PyExc_AttributeError, "__signature__");
+        return nullptr;
+    }
+    return Ref(type == reinterpret_cast<PyObject*>(d->owner) ? d->signature : none()).release();
+}
+
+void class_signature_release(PyObject* self) { reinterpret_cast<ClassSignature*>(self)->signature = Ref(); }
+
+int class_signature_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(reinterpret_cast<ClassSignature*>(self)->signature.get());
+    return visit_type(self, visit, arg);
+}
+
+int class_signature_clear(PyObject* self) {
+    class_signature_release(self);
+    return 0;
+}
+
+PyType_Slot kClassSignatureSlots[] = {
+    {Py_tp_descr_get, reinterpret_cast<void*>(&class_signature_get)},
+    {Py_tp_traverse, reinterpret_cast<void*>(&class_signature_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(&class_signature_clear)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&gc_dealloc<class_signature_release>)},
+    {0, nullptr},
+};
+
+PyType_Spec kClassSignatureSpec = {"velmoro_support.class_signature", sizeof(ClassSignature), 0,
+                                   Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, kClassSignatureSlots};
+
+}  // namespace
+
+void ensure_class_signature(PyObject* type, const std::string& params) {
+    Ref inspect = own(PyImport_ImportModule("inspect"));
+    Ref signature = own(PyObject_GetAttrString(inspect.get(), "signature"));
+    if (Ref::steal(PyObject_CallFunctionObjArgs(signature.get(), type, nullptr))) return;
+    if (!PyErr_ExceptionMatches(PyExc_TypeError) && !PyErr_ExceptionMatches(PyExc_ValueError)) raise();
+    PyErr_Clear();
+    // the same parameters, read back by inspect from a Python callable
+    Ref globals = new_dict();
+    check(PyDict_SetItemString(globals.get(), "__builtins__", PyEval_GetBuiltins()));
+    const std::string code = "lambda " + params + ": None";
+    Ref lambda = own(PyRun_String(code.c_str(), Py_eval_input, globals.get(), globals.get()));
+    static PyObject* descriptor_type = nullptr;
+    if (!descriptor_type) descriptor_type = own(PyType_FromSpec(&kClassSignatureSpec)).release();
+    auto* tp = reinterpret_cast<PyTypeObject*>(descriptor_type);
+    Ref descr = own(tp->tp_alloc(tp, 0));
+    auto* d = reinterpret_cast<ClassSignature*>(descr.get());
+    d->owner = reinterpret_cast<PyTypeObject*>(type);
+    d->signature = call(signature.get(), lambda);
+    check(PyObject_SetAttrString(type, "__signature__", descr.get()));
 }
 
 void add_static_method(PyObject* type, const char* attr_name, const FunctionSpec& spec) {

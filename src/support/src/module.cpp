@@ -59,6 +59,33 @@ void Module::from_import_all(const char* dotted) {
     }
 }
 
+namespace {
+
+// The parameters of a constructor signature heading a type's doc
+// ("Name(a, b)\n--\n\n" gives "a, b"), or nullptr without one. Read from the
+// spec: older interpreters do not publish a heap type's text signature.
+const char* constructor_params(const PyType_Spec* spec) {
+    static std::string params;
+    const char* dot = std::strrchr(spec->name, '.');
+    const std::string head = std::string(dot ? dot + 1 : spec->name) + "(";
+    for (const PyType_Slot* slot = spec->slots; slot->slot; ++slot) {
+        if (slot->slot != Py_tp_doc) continue;
+        const std::string doc = static_cast<const char*>(slot->pfunc);
+        const size_t end = doc.find(")\n--\n\n");
+        if (doc.compare(0, head.size(), head) != 0 || end == std::string::npos) return nullptr;
+        params = doc.substr(head.size(), end - head.size());
+        if (!params.empty() && params[0] == '$') {  // "$type, /, a" -> "a"
+            const size_t slash = params.find('/');
+            params = slash == std::string::npos ? std::string() : params.substr(slash + 1);
+            params.erase(0, params.find_first_not_of(", "));
+        }
+        return params.c_str();
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 Ref make_type(Module& m, PyType_Spec* spec, PyObject* base, std::initializer_list<const char*> slots) {
     Ref bases;
     if (base) bases = new_tuple({base});
@@ -70,6 +97,7 @@ Ref make_type(Module& m, PyType_Spec* spec, PyObject* base, std::initializer_lis
         for (const char* s : slots) PyTuple_SET_ITEM(t.get(), i++, text(s).release());
         check(PyObject_SetAttrString(type.get(), "__slots__", t.get()));
     }
+    if (const char* params = constructor_params(spec)) ensure_class_signature(type.get(), params);
     const char* dot = std::strrchr(spec->name, '.');
     m.set(dot ? dot + 1 : spec->name, type.get());
     return type;

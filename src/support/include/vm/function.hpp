@@ -132,6 +132,11 @@ template <size_t N>
 void add_methods(PyObject* type, const FunctionSpec (&specs)[N]) {
     add_methods(type, specs, N);
 }
+// Classes show their constructor's parameters to inspect.signature as Python
+// classes do; where a native __init__ or the interpreter's version hides
+// them, the class gets an explicit __signature__ from `params`.
+void ensure_class_signature(PyObject* type, const std::string& params);
+
 // A static method (no self), stored on the class under `attr_name`.
 void add_static_method(PyObject* type, const char* attr_name, const FunctionSpec& spec);
 
