@@ -21,7 +21,7 @@ $(VENV)/%/ready: requirements/3.8.txt requirements/default.txt
 
 # build the modules (incrementally, in build/) and install the package
 $(VENV)/%/installed: $(VENV)/%/ready FORCE
-	$(VENV)/$*/bin/python -m pip install -q --no-build-isolation --no-deps .
+	$(VENV)/$*/bin/python -m pip install -q --no-build-isolation --no-deps --force-reinstall .
 	touch $@
 
 install: $(foreach v,$(PY),$(VENV)/$(v)/installed)
