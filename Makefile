@@ -8,7 +8,7 @@ DEMO_PY ?= 3.8
 VENV := .venv
 PYTEST_ARGS ?=
 
-.PHONY: test demo bench install install-native clean test-asan test-leaks test-leaks-debug fuzz
+.PHONY: test demo bench install install-native clean install-% test-% test-asan test-leaks test-leaks-debug fuzz
 .SECONDARY:
 
 # one virtual environment per interpreter, with the pinned requirements
@@ -20,15 +20,16 @@ $(VENV)/%/ready: requirements/3.8.txt requirements/default.txt
 	touch $@
 
 # build the modules (incrementally, in build/) and install the package
-$(VENV)/%/installed: $(VENV)/%/ready FORCE
-	$(VENV)/$*/bin/python -m pip install -q --no-build-isolation --no-deps --force-reinstall .
-	touch $@
+install_into = $(VENV)/$(1)/bin/python -m pip install -q --no-build-isolation --no-deps --force-reinstall .
 
-install: $(foreach v,$(PY),$(VENV)/$(v)/installed)
+install: $(foreach v,$(PY),install-$(v))
+
+install-%: $(VENV)/%/ready
+	$(call install_into,$*)
 
 test: $(foreach v,$(PY),test-$(v))
 
-test-%: $(VENV)/%/installed
+test-%: install-%
 	cd tests && ../$(VENV)/$*/bin/python -m pytest -q $(PYTEST_ARGS)
 
 # sanitized modules in a tree of their own (build/asan-<version>), see tools/asan-test
@@ -42,7 +43,7 @@ test-asan-%: $(VENV)/%/ready
 LEAK_ARGS ?=
 test-leaks: $(foreach v,$(PY),test-leaks-$(v)) test-leaks-debug
 
-test-leaks-%: $(VENV)/%/installed
+test-leaks-%: install-%
 	$(VENV)/$*/bin/python tools/leakcheck $(LEAK_ARGS)
 
 test-leaks-debug:
@@ -54,10 +55,10 @@ fuzz: $(foreach v,$(PY),fuzz-$(v))
 fuzz-%: $(VENV)/%/ready
 	VELMORO_FUZZ=long tools/asan-test $(VENV)/$*/bin/python reliability/test_fuzz.py $(FUZZ_ARGS)
 
-demo: $(VENV)/$(DEMO_PY)/installed
+demo: install-$(DEMO_PY)
 	$(VENV)/$(DEMO_PY)/bin/python examples/demo.py
 
-bench: $(VENV)/$(DEMO_PY)/installed
+bench: install-$(DEMO_PY)
 	for b in bench/*.py; do $(VENV)/$(DEMO_PY)/bin/python $$b || exit 1; done
 
 # only the compiled modules, into an existing framework tree:
@@ -71,5 +72,3 @@ install-native:
 
 clean:
 	rm -rf build $(VENV)
-
-FORCE:
