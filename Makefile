@@ -8,7 +8,7 @@ DEMO_PY ?= 3.8
 VENV := .venv
 PYTEST_ARGS ?=
 
-.PHONY: test demo bench install install-native clean install-% test-% test-asan test-leaks test-leaks-debug fuzz
+.PHONY: test demo bench install install-native clean test-asan test-leaks test-leaks-debug fuzz
 .SECONDARY:
 
 # one virtual environment per interpreter, with the pinned requirements
