@@ -11,6 +11,7 @@ import datetime as _dt
 import functools
 import math
 import time
+from typing import Any
 
 import numpy as np
 
@@ -459,8 +460,9 @@ class SystemBaseEnv:
         return self.vr.g_VelmoroDataValueFresh[gv.KMatrixPos_TimeLine]
 
 
-vr = None
-env = None
+# the current run's variables and environment; None until a run is published
+vr: Any = None
+env: Any = None
 
 
 def publish_run(variables, environment):
