@@ -11,11 +11,16 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness.cases import Sandbox  # noqa: E402  (needs the path above)
 
 # "ci" keeps the folder within a minute per interpreter; VELMORO_FUZZ=long
-# (make fuzz) tries many more inputs.
+# (make fuzz) tries VELMORO_FUZZ_EXAMPLES inputs per test, new ones each run.
 settings.register_profile(
     "ci", max_examples=100, deadline=None, derandomize=True, suppress_health_check=list(HealthCheck)
 )
-settings.register_profile("long", max_examples=20000, deadline=None, suppress_health_check=list(HealthCheck))
+settings.register_profile(
+    "long",
+    max_examples=int(os.environ.get("VELMORO_FUZZ_EXAMPLES", "5000")),
+    deadline=None,
+    suppress_health_check=list(HealthCheck),
+)
 settings.load_profile(os.environ.get("VELMORO_FUZZ", "ci"))
 
 

@@ -195,3 +195,52 @@ def test_nan_and_huge_numbers_reach_no_undefined_conversion(sandbox):
     for name, func in catalogue.functions(vmcmd):
         for value in edges:
             call_checked(func, [value] * len([p for p in catalogue.parameters(func) if p.default is p.empty]), {})
+
+
+def pushed_rows(columns, last_time):
+    """Pushed rows of `columns` values: target and factor indices in and out
+    of range, times around the run's last time, NaN and infinities."""
+    index = st.one_of(st.integers(-2, 4), st.sampled_from([math.nan, 1e300, 0.5]))
+    time = st.one_of(st.sampled_from([last_time + k / 1440.0 for k in (-1, 0, 1, 2, 600)]),
+                     st.sampled_from([math.nan, math.inf, -math.inf, 0.0]))
+    value = st.one_of(st.floats(-1e6, 1e6), st.just(math.nan))
+    cells = {"Target": index, "Factor": index, "Time": time}
+    row = st.tuples(*[cells.get(c, value) for c in columns])
+    return st.lists(row, max_size=4).map(lambda rows: np.array(rows, dtype=float).reshape(-1, len(columns)))
+
+
+@given(data=st.data())
+def test_refresh_loop_takes_any_push_and_run_state(sandbox, data):
+    """The refresh loop and each of its steps on a live run, with pushes of
+    any shape and content, and with run fields and arguments made junk."""
+    from harness.cases import LiveRun, barcycle_values
+    from velmoro.realtrade.calc.layout import PUSH_BAR_COLUMNS, PUSH_FACTOR_COLUMNS
+
+    barcycle = module_or_skip(catalogue.BARCYCLE)
+    run = getattr(sandbox, "live_run", None) or LiveRun(sandbox, barcycle)
+    sandbox.live_run = run
+    run.restore()
+    last = float(run.vr.g_VelmoroDataValueFresh[0, -1])
+    arrays = {
+        "min_fresh_data": pushed_rows(PUSH_BAR_COLUMNS, last),
+        "day_fresh_data": pushed_rows(PUSH_BAR_COLUMNS, last),
+        "factor_data": pushed_rows(PUSH_FACTOR_COLUMNS, last),
+    }
+    push = st.fixed_dictionaries({"stop_run": st.just(False)}, optional={k: st.one_of(v, junk.junk) for k, v in
+                                                                         arrays.items()})
+    pushes = data.draw(st.lists(st.one_of(push, run.pushes and st.sampled_from(run.pushes), st.none()), max_size=3),
+                       label="pushes")
+    run.feed[:] = pushes + [{"stop_run": True}]
+    sandbox.base.vr, sandbox.base.env = run.vr, run.env
+    sandbox.transport.answer = run.forward
+    values = barcycle_values(run)
+    fields = sorted(vars(run.vr))
+    for field in data.draw(st.lists(st.sampled_from(fields), max_size=2, unique=True), label="junk fields"):
+        setattr(run.vr, field, data.draw(junk.junk, label=field))
+    name, func = data.draw(st.sampled_from(catalogue.functions(barcycle)), label="callable")
+
+    def arg(param):
+        return st.one_of(st.just(values.get(param.lstrip("_"), param)), junk.junk)
+
+    args, kwargs = data.draw(junk.call_shape(catalogue.parameters(func), arg), label="arguments")
+    call_checked(func, args, kwargs)

@@ -346,10 +346,6 @@ def barcycle_cases(box):
     failures, and every step function on its own."""
     import numpy as np
 
-    from velmoro.realtrade.runtypes import RealRunTimeContext
-    from velmoro.tframe.runtypesbase import gv
-    from velmoro.tframe.utils.utilcls import DotDict
-
     barcycle = catalogue.load(catalogue.BARCYCLE)
     if barcycle is None:
         return []
@@ -380,9 +376,26 @@ def barcycle_cases(box):
         ("terminal error", state([first, stop], answer=box.error)),
         ("receive fails", state([])),
     ]]
+    values = barcycle_values(run)
+    for name, func in catalogue.functions(barcycle):
+        if func is loop:
+            continue
+        args = [values.get(p.name.lstrip("_"), p.name) for p in catalogue.parameters(func)]
+        out += calls_of("barcycle." + name, func, args, state([first, stop]))
+    return out
+
+
+def barcycle_values(run):
+    """Plausible arguments of the refresh steps, by parameter name."""
+    import numpy as np
+
+    from velmoro.realtrade.runtypes import RealRunTimeContext
+    from velmoro.tframe.runtypesbase import gv
+    from velmoro.tframe.utils.utilcls import DotDict
+
     line = run.vr.g_VelmoroDataValueFresh[gv.KMatrixPos_TimeLine]
     record = DotDict(more_time=line[-1:] + 1.0, more_day_pos=np.array([1.0]), KFrequency=gv.KFreq_Min)
-    values = {
+    return {
         "lpc": RealRunTimeContext(),
         "unfilled_begin_calc_pos": np.zeros(len(run.vr.g_VelmoroKDataList), dtype=np.int64),
         "unique_i_freq": np.array([gv.KFreq_Min, gv.KFreq_Day]),
@@ -394,12 +407,6 @@ def barcycle_cases(box):
         "update_date": run.day,
         "minimum_time_point": float("nan"),
     }
-    for name, func in catalogue.functions(barcycle):
-        if func is loop:
-            continue
-        args = [values.get(p.name.lstrip("_"), p.name) for p in catalogue.parameters(func)]
-        out += calls_of("barcycle." + name, func, args, state([first, stop]))
-    return out
 
 
 def all_cases(box):
