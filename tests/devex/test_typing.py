@@ -32,8 +32,13 @@ def _mypy_version():
 needs_mypy = pytest.mark.skipif((_mypy_version() or (0, 0)) < (1, 16), reason="needs mypy 1.16 or later")
 
 
+SOURCE_TREE = os.path.join(os.path.dirname(os.path.dirname(HERE)), "python")
+
+
 def stub_files():
-    return [stub_path(load(name)) for name in MODULES]
+    """The stubs as the source tree holds them: checked as sources from there, they do not
+    make mypy take an installed site-packages folder for a source root."""
+    return [os.path.join(SOURCE_TREE, *name.split(".")[:-1], name.rpartition(".")[2] + ".pyi") for name in MODULES]
 
 
 def mypy(tmp_path, *files):
@@ -110,7 +115,7 @@ def test_typed_helpers_run_on_the_terminal(terminal, monkeypatch):
 
 def test_stub_files_sit_beside_the_modules():
     # an installed package and the source tree alike: the checker finds the stub next to the module
-    assert all(os.path.isfile(path) for path in stub_files())
+    assert all(os.path.isfile(stub_path(load(name))) for name in MODULES)
     assert os.path.isfile(os.path.join(os.path.dirname(velmoro.__file__), "py.typed"))
 
 
