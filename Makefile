@@ -56,6 +56,8 @@ fuzz-%: $(VENV)/%/ready
 	VELMORO_FUZZ=long tools/asan-test $(VENV)/$*/bin/python reliability/test_fuzz.py $(FUZZ_ARGS)
 
 demo: install-$(DEMO_PY)
+	$(VENV)/$(DEMO_PY)/bin/python examples/terminal_tour.py
+	@echo
 	$(VENV)/$(DEMO_PY)/bin/python examples/demo.py
 
 bench: install-$(DEMO_PY)
