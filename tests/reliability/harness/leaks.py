@@ -63,6 +63,31 @@ class Report:
         return "\n".join(lines)
 
 
+def reference_deltas(cases, calls=20):
+    """On a debug interpreter: (label, references gained per call) of every
+    case that does not give back all the references it takes."""
+    out = []
+    for case in cases:
+        for _ in range(3):
+            _quiet(case)
+        gc.collect()
+        before = sys.gettotalrefcount()
+        for _ in range(calls):
+            _quiet(case)
+        gc.collect()
+        delta = (sys.gettotalrefcount() - before) / calls
+        if abs(delta) >= 0.5:
+            out.append((case.label, delta))
+    return out
+
+
+def _quiet(case):
+    try:
+        case()
+    except Exception:  # outcomes are compared elsewhere
+        pass
+
+
 def groups_of(cases):
     """Cases grouped by the callable they call (label before the '/')."""
     groups = {}
@@ -118,10 +143,7 @@ def run(cases, rounds, samples=10, shard=(0, 1), warm=None):
 
         def one_round(r):
             for group in groups:
-                try:
-                    group[r % len(group)]()
-                except Exception:  # the outcomes were compared above
-                    pass
+                _quiet(group[r % len(group)])
 
         for r in range(warm):
             one_round(r)
