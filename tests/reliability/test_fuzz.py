@@ -12,6 +12,7 @@ from hypothesis import strategies as st
 
 from harness import catalogue, junk
 from harness.fakes import Boom, Hostile
+from harness.runs import LiveRun, barcycle_values, minute_run
 
 
 def module_or_skip(dotted):
@@ -147,10 +148,8 @@ def test_replaced_framework_globals_never_crash(sandbox, monkeypatch, tmp_path, 
 def test_run_state_types_take_any_input(sandbox, data):
     """Loop status properties and the environment's operations, on a live
     run whose fields may be junk; a failed operation changes nothing."""
-    from harness.cases import _live_run
-
     runtypes = module_or_skip(catalogue.RUNTYPES)
-    var, env, line = _live_run(runtypes)
+    var, env, line = minute_run(runtypes)
     sandbox.switch(runtypes, "get_trading_time", lambda *args: (line, None))
     fields = ["g_VelmoroInputInfo", "g_VelmoroSettingInfo", "g_VelmoroTargetsInfo", "g_VelmoroAccounts",
               "g_VelmoroKDataList", "g_VMOrders", "g_VMStopOrders", "g_VelmoroCache"]
@@ -213,7 +212,6 @@ def pushed_rows(columns, last_time):
 def test_refresh_loop_takes_any_push_and_run_state(sandbox, data):
     """The refresh loop and each of its steps on a live run, with pushes of
     any shape and content, and with run fields and arguments made junk."""
-    from harness.cases import LiveRun, barcycle_values
     from velmoro.realtrade.calc.layout import PUSH_BAR_COLUMNS, PUSH_FACTOR_COLUMNS
 
     barcycle = module_or_skip(catalogue.BARCYCLE)

@@ -1,12 +1,16 @@
 """Fixed calls of every public callable, on its success and error paths, in
 a sandbox where the terminal and the framework's data services are fakes.
 The leak checks repeat them; each must give the same outcome every time."""
-import os
+import datetime as dt
 
+import numpy as np
 import pytest
 
+import velmoro.tframe.runtypesbase as base
 from harness import catalogue
 from harness.fakes import Boom, FullAnswer, Hostile, ResultFiles, Switch, Transport, install, targets_copy
+from harness.runs import LiveRun, barcycle_values, minute_run
+from velmoro.tframe.comm.link import Status
 
 
 RUNTYPES_CLASSES = ("LoopStatus", "RealRunTimeContext", "RealTradeVar", "RealTradeEnv")
@@ -71,8 +75,6 @@ class Sandbox:
         self.unreadable = FullAnswer(self.files.folder)
         self.frame = object()  # what the fake convertor answers
         self.switches = {}
-        import velmoro.tframe.runtypesbase as base
-
         # cases publish the run they work on; the published run is put back at the end
         self.base = base
         self.mp.setattr(base, "vr", base.vr)
@@ -130,8 +132,6 @@ def calls_of(label, func, args, before, error_befores=()):
 
 def _vmcmd_args():
     """Commands whose plausible arguments are not what their parameter names suggest."""
-    from velmoro.tframe.comm.link import Status
-
     run_factor = {"StraName": "f", "StraPath": "p", "IndexName": "i", "ToolBoxDesc": "d", "BeginDate": 1, "EndDate": 2}
     return {
         "vmReturnChecker": ["vmSendCmdGetKData", Status(2, 5, "note")],
@@ -206,48 +206,13 @@ def factor_cases(box):
     return out
 
 
-def _live_run(runtypes):
-    """Variables and environment of a minute-bar run over two days, with
-    accounts, orders and margins."""
-    import datetime as dt
-
-    import numpy as np
-
-    from velmoro.realtrade.model.orders import VMRealOrder
-    from velmoro.tframe.runtypesbase import Account, KData, gv
-    from velmoro.tframe.utils.datetimefunc import datetime_to_mft
-
-    var = runtypes.RealTradeVar()
-    env = runtypes.RealTradeEnv()
-    env.vr = var
-    info = var.g_VelmoroInputInfo
-    info.update(TargetList=targets_copy(), TargetListDot=["SSE.600000", "SZSE.000001"], KFrequency="min",
-                KFrequencyI=gv.KFreq_Min, BeginDate=20240102)
-    var.g_VelmoroTargetsInfo = {"SSE.600000": {"ShortMargin": 0.1, "LongMargin": 0.2}}
-    columns = [(dt.datetime(2024, 1, 4, 9, 31), 1), (dt.datetime(2024, 1, 4, 9, 32), 2),
-               (dt.datetime(2024, 1, 5, 9, 31), 1)]
-    matrix = np.zeros((gv.KMatrix_Rows, len(columns)))
-    for c, (moment, day_pos) in enumerate(columns):
-        matrix[gv.KMatrixPos_TimeLine, c] = datetime_to_mft(moment)
-        matrix[gv.KMatrixPos_DayPos, c] = day_pos
-    var.g_VelmoroKDataList[:] = [KData("min", 1, matrix)]
-    var.g_VelmoroAccounts = [Account(1001, 0), Account(2002, 1)]
-    for i, (order_id, handle_idx) in enumerate([("A", 0), ("B", 1), ("C", 0)]):
-        var.g_VMOrders.append(order_id, VMRealOrder(order_idx=i, order_id=order_id, handle_idx=handle_idx, target_idx=0))
-        var.g_VMStopOrders.append(order_id, VMRealOrder(order_idx=i, order_id=order_id, handle_idx=handle_idx,
-                                                        target_idx=0))
-    return var, env, matrix[gv.KMatrixPos_TimeLine].copy()
-
-
 def runtypes_cases(box):
     """Every class of the run-time types, built and used; the environment's
     operations on a live run, with their failures."""
-    import datetime as dt
-
     runtypes = catalogue.load(catalogue.RUNTYPES)
     if runtypes is None:
         return []
-    var, env, line = _live_run(runtypes)
+    var, env, line = minute_run(runtypes)
     trading_time = box.switch(runtypes, "get_trading_time", lambda *args: (line, None))
     ok = box.prepare()
     failing_history = [("history fails", box.prepare(failing=trading_time))]
@@ -291,61 +256,10 @@ def runtypes_cases(box):
     return out
 
 
-class LiveRun:
-    """A live run on a simulated terminal, its history loaded and published,
-    that the refresh loop can take again and again from the same state: a
-    case restores every field a pass replaces before it runs."""
-
-    def __init__(self, box, barcycle):
-        import velmoro.tframe.runtypesbase as base
-        from velmoro.realtrade.runner import run_live
-        from velmoro.simterm import Terminal
-        from velmoro.simterm.replay import Replay
-
-        self.term = term = Terminal(result_dir=os.path.join(box.files.folder, "terminal"))
-        # one file per kind of result, rewritten: a long run leaves no trail
-        term.write_mat = lambda stem, variables: box.files.write(stem + ".mat", variables)
-        self.forward = lambda name, args: term.handle(name[len("Velmoro"):-len("_send")], args)
-        box.transport.answer = self.forward
-        days = term.data.trading_days
-        self.handler_fails = False
-        self.feed = [{"stop_run": True}]  # the run stops at once
-        box.switch(barcycle, "receive_data", lambda: self.feed.pop(0))
-        run_live(targets_copy(), self.on_data, begin_date=days[0], end_date=days[0], accounts=[1001])
-        self.vr, self.env = base.vr, base.env
-        # the runner's handler keeps a record of every call: the cases call ours
-        self.vr.g_VelmoroInputInfo.on_data_func = self.on_data
-        session = Replay(term, targets_copy(), [days[1]])._session()
-        self.pushes = [next(session)[1] for _ in range(2)]
-        self.day = days[1]
-        self.saved = self._fields()
-
-    def on_data(self, context):
-        if self.handler_fails:
-            raise Boom("strategy handler")
-
-    def _fields(self):
-        vr = self.vr
-        records = list(vr.g_VelmoroKDataList) + list(vr.g_VelmoroKDataList_Adj) + list(vr.g_VelmoroAccounts)
-        return [(o, dict(vars(o))) for o in [vr] + records]
-
-    def restore(self, feed=(), handler_fails=False):
-        for o, fields in self.saved:
-            d = vars(o)
-            d.clear()
-            d.update(fields)
-        self.term.sent.clear()
-        self.term.log.clear()
-        self.feed[:] = feed
-        self.handler_fails = handler_fails
-
-
 def barcycle_cases(box):
     """The refresh loop over real pushes and the real refresh calculations
     (a pass extends the run by a trading day and calls the handler), its
     failures, and every step function on its own."""
-    import numpy as np
-
     barcycle = catalogue.load(catalogue.BARCYCLE)
     if barcycle is None:
         return []
@@ -383,30 +297,6 @@ def barcycle_cases(box):
         args = [values.get(p.name.lstrip("_"), p.name) for p in catalogue.parameters(func)]
         out += calls_of("barcycle." + name, func, args, state([first, stop]))
     return out
-
-
-def barcycle_values(run):
-    """Plausible arguments of the refresh steps, by parameter name."""
-    import numpy as np
-
-    from velmoro.realtrade.runtypes import RealRunTimeContext
-    from velmoro.tframe.runtypesbase import gv
-    from velmoro.tframe.utils.utilcls import DotDict
-
-    line = run.vr.g_VelmoroDataValueFresh[gv.KMatrixPos_TimeLine]
-    record = DotDict(more_time=line[-1:] + 1.0, more_day_pos=np.array([1.0]), KFrequency=gv.KFreq_Min)
-    return {
-        "lpc": RealRunTimeContext(),
-        "unfilled_begin_calc_pos": np.zeros(len(run.vr.g_VelmoroKDataList), dtype=np.int64),
-        "unique_i_freq": np.array([gv.KFreq_Min, gv.KFreq_Day]),
-        "array_new_trading_time": [record],
-        "new_trading_time": record,
-        "trading_time": [record],
-        "expend_fresh_bar_tl": line[-1:] + 1.0,
-        "sum_idx_fresh_array": 1,
-        "update_date": run.day,
-        "minimum_time_point": float("nan"),
-    }
 
 
 def all_cases(box):
