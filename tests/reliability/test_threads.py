@@ -137,3 +137,42 @@ def test_each_thread_gets_its_own_factor_values(sandbox, busy_switching, monkeyp
         return all(list(v) == [key, "date"] and v[key].tolist() == [float(i)] for v in values)
 
     assert all(run_threads(work))
+
+
+def test_queries_on_the_simulated_terminal_from_threads(terminal, busy_switching, monkeypatch):
+    """The real chain, transport and terminal included, answers each thread
+    as it answers one alone."""
+    import velmoro.tframe.runtypesbase as base
+
+    modules = {d: catalogue.load(d) for d in catalogue.MODULES}
+    if any(modules[d] is None for d in catalogue.QUERY_MODULES):
+        pytest.skip("the query modules are not built")
+    earnings, ledger, restricted, factors = (modules[d] for d in catalogue.QUERY_MODULES)
+    vmcmd = modules[catalogue.VMCMD]
+    run = base.SystemBaseVar()
+    run.g_VelmoroModeTaskId = 9
+    monkeypatch.setattr(base, "vr", run)
+    days = terminal.data.trading_days
+    targets = [{"Market": "sse", "Code": "600000"}, {"Market": "szse", "Code": "000001"}]
+    calls = [
+        lambda: vmcmd.vmSendCmdGetCodeList("Index", 0),
+        lambda: vmcmd.vmSendCmdGetTradingDays(),
+        lambda: earnings.is_pit(targets),
+        lambda: ledger.ledger_latest(targets, publish_date_end=20221231),
+        lambda: restricted.equ_shares_float(targets),
+        lambda: factors.get_factor_by_factor("turnover", targets, days[0], days[-1]),
+        lambda: factors.get_factor_by_day(["turnover", "momentum_5d"], targets, days[-1]),
+    ]
+    expected = [picture_of_answer(call()) for call in calls]
+
+    def work(i):
+        return [picture_of_answer(calls[k % len(calls)]()) == expected[k % len(calls)] for k in range(i, i + 40)]
+
+    assert all(all(r) for r in run_threads(work))
+
+
+def picture_of_answer(value):
+    """A picture of a result, data frames by their content."""
+    if hasattr(value, "to_dict") and hasattr(value, "columns"):
+        return picture(value.to_dict("list"))
+    return picture(value)

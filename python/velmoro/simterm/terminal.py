@@ -88,9 +88,10 @@ class Terminal:
 
     def write_mat(self, stem, variables):
         """Write one MAT result file and return its path."""
+        # one writer at a time: scipy's MAT writer, run from several threads at
+        # once, now and then writes a file it cannot read back
         with self._lock:
             self._file_no += 1
-            n = self._file_no
-        path = os.path.join(self.result_dir, "{}_{:06d}.mat".format(stem, n))
-        scipy.io.savemat(path, variables)
+            path = os.path.join(self.result_dir, "{}_{:06d}.mat".format(stem, self._file_no))
+            scipy.io.savemat(path, variables)
         return path
