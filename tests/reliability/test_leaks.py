@@ -5,7 +5,7 @@ from harness import cases, leaks
 
 
 def test_repeated_calls_leak_nothing(sandbox):
-    report = leaks.run(cases.all_cases(sandbox), rounds=900, samples=3, warm=300)
+    report = leaks.run(leaks.groups_of(cases.all_cases(sandbox)), rounds=900, samples=3, warm=300)
     assert report.ok_cases > report.callables / 2
     assert report.changed_outcomes == []
     assert report.refcount_changes == []

@@ -2,9 +2,12 @@
 counts of the objects passed and returned, memory traced by tracemalloc,
 the process's resident memory and, on a debug interpreter, the total
 reference count."""
+import contextlib
 import gc
 import logging
+import resource
 import sys
+import time
 import tracemalloc
 
 
@@ -12,8 +15,6 @@ def rss_kib():
     """Resident memory of this process (Linux)."""
     with open("/proc/self/statm") as f:
         pages = int(f.read().split()[1])
-    import resource
-
     return pages * resource.getpagesize() // 1024
 
 
@@ -113,19 +114,48 @@ def _fresh_result_is_ours(case):
     return sys.getrefcount(second) <= 2, None
 
 
-def run(cases, rounds, samples=10, shard=(0, 1), warm=None):
-    """Round r calls, for every callable, its case r modulo the number of its
-    cases; tracing starts after `warm` rounds (a tenth by default), when the
-    interpreter's caches and free lists are filled. With shard (k, n), only
-    every n-th callable from the k-th is run."""
-    report = Report()
-    groups = groups_of(cases)[shard[0]::shard[1]]
-    cases = [case for group in groups for case in group]
-    report.callables = len(groups)
-    report.cases = len(cases)
+@contextlib.contextmanager
+def logging_off():
+    """The framework's log lines, written by most calls, are neither shown nor kept."""
     previous = logging.root.manager.disable
     logging.disable(logging.CRITICAL)
     try:
+        yield
+    finally:
+        logging.disable(previous)
+
+
+def balance(groups, n):
+    """Shares out the groups among n processes by the time their calls take
+    (longest first, each to the least loaded share): lists of group indexes."""
+    cost = []
+    with logging_off():
+        for group in groups:
+            for case in group:  # caches and lazy imports first
+                _quiet(case)
+            started = time.perf_counter()
+            for case in group:
+                _quiet(case)
+            cost.append((time.perf_counter() - started) / len(group))
+    shares = [[] for _ in range(n)]
+    load = [0.0] * n
+    for i in sorted(range(len(groups)), key=lambda i: -cost[i]):
+        k = load.index(min(load))
+        shares[k].append(i)
+        load[k] += cost[i]
+    return [sorted(share) for share in shares]
+
+
+def run(groups, rounds, samples=10, warm=None):
+    """Round r calls, for every callable (a group of cases), its case r
+    modulo the number of its cases; tracing starts after `warm` rounds (a
+    tenth by default), when the interpreter's caches and free lists are
+    filled."""
+    report = Report()
+    cases = [case for group in groups for case in group]
+    report.callables = len(groups)
+    report.cases = len(cases)
+    with logging_off():
         first = [case.outcome() for case in cases]
         second = [case.outcome() for case in cases]
         report.changed_outcomes = [c.label for c, a, b in zip(cases, first, second) if a != b]
@@ -166,12 +196,10 @@ def run(cases, rounds, samples=10, shard=(0, 1), warm=None):
         ]
         report.rounds = rounds
         report.calls = 2 * len(cases) * 2 + rounds * len(groups)
-    finally:
-        logging.disable(previous)
     return report
 
 
-SITE_FRAMES = 6
+SITE_FRAMES = 2  # each traced frame costs: two tell a native call from its callees
 
 
 def _sites(stats, count=3):
