@@ -68,17 +68,18 @@ def reference_deltas(cases, calls=20):
     """On a debug interpreter: (label, references gained per call) of every
     case that does not give back all the references it takes."""
     out = []
-    for case in cases:
-        for _ in range(3):
-            _quiet(case)
-        gc.collect()
-        before = sys.gettotalrefcount()
-        for _ in range(calls):
-            _quiet(case)
-        gc.collect()
-        delta = (sys.gettotalrefcount() - before) / calls
-        if abs(delta) >= 0.5:
-            out.append((case.label, delta))
+    with logging_off():
+        for case in cases:
+            for _ in range(3):
+                _quiet(case)
+            gc.collect()
+            before = sys.gettotalrefcount()
+            for _ in range(calls):
+                _quiet(case)
+            gc.collect()
+            delta = (sys.gettotalrefcount() - before) / calls
+            if abs(delta) >= 0.5:
+                out.append((case.label, delta))
     return out
 
 
