@@ -34,6 +34,15 @@ Ref np(const Name& function);  // np.<function>
 void syslog(PyObject* message);
 void syslog(PyObject* message, PyObject* level);
 
+// A step that logs `step` ("info") and hands its work to the calc function
+// `work` with `args`; the result is ignored.
+template <class... A>
+Ref delegate(const Name& step, const Name& work, const A&... args) {
+    syslog(step, n_info);
+    vm::call(vm::global(work), args...);
+    return vm::none();
+}
+
 // text.<key>.format(...): fields by keyword (named by kw) or by position
 template <class... A>
 Ref format_text(const Name& key, const Kw& kw, const A&... fields) {

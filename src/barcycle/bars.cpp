@@ -62,10 +62,8 @@ Ref earlier(PyObject* a, PyObject* b) {
 
 Ref _expand_history_k_data_wrapper(Args a) {
     PyObject* lpc = a[0];
-    syslog(n__expand_history_k_data_wrapper, n_info);
-    vm::call(vm::global(n_expand_history_k_data), a[1], a[2], vm::attr(lpc, n_is_tick_freq),
-             vm::attr(lpc, n_idx_fresh_array));
-    return vm::none();
+    return delegate(n__expand_history_k_data_wrapper, n_expand_history_k_data, a[1], a[2],
+                    vm::attr(lpc, n_is_tick_freq), vm::attr(lpc, n_idx_fresh_array));
 }
 
 Ref _update_history_k_data_wrapper(Args a) {
@@ -121,9 +119,7 @@ Ref _update_history_instrument(Args a) {
 }
 
 Ref _expand_k_data_value_fresh_wrapper(Args a) {
-    syslog(n__expand_k_data_value_fresh_wrapper, n_info);
-    vm::call(vm::global(n_expand_k_data_value_fresh), a[0]);
-    return vm::none();
+    return delegate(n__expand_k_data_value_fresh_wrapper, n_expand_k_data_value_fresh, a[0]);
 }
 
 Ref _update_k_data_value_fresh_wrapper(Args) {
@@ -134,15 +130,11 @@ Ref _update_k_data_value_fresh_wrapper(Args) {
 }
 
 Ref _expand_history_k_data_adj_wrapper(Args a) {
-    syslog(n__expand_history_k_data_adj_wrapper, n_info);
-    vm::call(vm::global(n_expand_history_k_data_adj), a[1], a[2]);
-    return vm::none();
+    return delegate(n__expand_history_k_data_adj_wrapper, n_expand_history_k_data_adj, a[1], a[2]);
 }
 
 Ref _update_history_k_data_adj_wrapper(Args a) {
-    syslog(n__update_history_k_data_adj_wrapper, n_info);
-    vm::call(vm::global(n_update_history_k_data_adj), a[0]);
-    return vm::none();
+    return delegate(n__update_history_k_data_adj_wrapper, n_update_history_k_data_adj, a[0]);
 }
 
 Ref _expand_k_data_value_fresh_adj_wrapper(Args a) {

@@ -17,9 +17,7 @@ Name n_expand_user_calc_indices{"expand_user_calc_indices"};
 
 Ref _expand_user_calc_indices_wrapper(Args a) {
     // logged under the framework function's name
-    syslog(n_expand_user_calc_indices, n_info);
-    vm::call(vm::global(n_expand_user_calc_indices), a[1]);
-    return vm::none();
+    return delegate(n_expand_user_calc_indices, n_expand_user_calc_indices, a[1]);
 }
 
 Ref _update_user_indices_wrapper(Args a) {
@@ -33,9 +31,7 @@ Ref _update_user_indices_wrapper(Args a) {
 }
 
 Ref _expand_factor_data_value_fresh_wrapper(Args a) {
-    syslog(n__expand_factor_data_value_fresh_wrapper, n_info);
-    vm::call(vm::global(n_expand_factor_data_value_fresh), a[1]);
-    return vm::none();
+    return delegate(n__expand_factor_data_value_fresh_wrapper, n_expand_factor_data_value_fresh, a[1]);
 }
 
 Ref _update_factor_data_value_fresh_wrapper(Args a) {
