@@ -1,9 +1,12 @@
 """Stand-ins for what the native modules call: the terminal link, its answers,
 result files, and objects that fail in every way a Python object can."""
+import io
 import os
+import tempfile
 import threading
 import types
 
+import h5py
 import numpy as np
 import scipy.io
 
@@ -57,6 +60,32 @@ def install(monkeypatch, vmcmd, transport):
     monkeypatch.setattr(vmcmd, "recv_serial", transport.recv_serial)
 
 
+DAYS = np.array([[45293.0, 45294.0, 45295.0]])
+VARIABLES = {
+    "Date": DAYS,
+    "Time": DAYS + 0.375,
+    "bp_sse_600000": np.array([[1.0, 2.0, np.nan]]),
+    "bp_szse_000001": np.array([[3.0, 4.0, 5.0]]),
+    "sse_600000_0": np.array([[1.0, 2.0]]),
+    "szse_000001_1": np.array([[3.0, 4.0]]),
+    "Close": np.ones((1, 3)),
+}
+
+
+def v73_bytes(variables):
+    """A MAT v7.3 file: HDF5 behind a 512-byte header, matrices stored
+    transposed."""
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "v73.mat")
+        with h5py.File(path, "w", userblock_size=512) as f:
+            for name, value in variables.items():
+                f[name] = np.asarray(value).T
+        with open(path, "rb") as f:
+            data = bytearray(f.read())
+    data[:128] = b"MATLAB 7.3 MAT-file".ljust(116, b" ") + bytes(8) + b"\x00\x02IM"
+    return bytes(data)
+
+
 class ResultFiles:
     """MAT result files in a folder: one readable file holding every variable
     the modules look for, and broken copies of it made on demand."""
@@ -67,23 +96,16 @@ class ResultFiles:
         self.valid = os.path.join(folder, "valid.mat")
         self.restore()
         with open(self.valid, "rb") as f:
-            self.valid_bytes = f.read()
+            plain = f.read()
+        # the same variables packed, and in the HDF5 layout: copies to damage
+        packed = io.BytesIO()
+        scipy.io.savemat(packed, VARIABLES, do_compression=True)
+        self.originals = [plain, packed.getvalue(), v73_bytes(VARIABLES)]
 
     def restore(self):
         """(Re)writes the readable file; a command may remove the files it reads."""
-        if os.path.exists(self.valid):
-            return
-        days = np.array([[45293.0, 45294.0, 45295.0]])
-        variables = {
-            "Date": days,
-            "Time": days + 0.375,
-            "bp_sse_600000": np.array([[1.0, 2.0, np.nan]]),
-            "bp_szse_000001": np.array([[3.0, 4.0, 5.0]]),
-            "sse_600000_0": np.array([[1.0, 2.0]]),
-            "szse_000001_1": np.array([[3.0, 4.0]]),
-            "Close": np.ones((1, 3)),
-        }
-        scipy.io.savemat(self.valid, variables)
+        if not os.path.exists(self.valid):
+            scipy.io.savemat(self.valid, VARIABLES)
 
     def write(self, name, variables):
         """A readable file holding `variables`."""

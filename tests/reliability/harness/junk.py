@@ -169,15 +169,16 @@ def mat_file(files):
 def result_file(files):
     """The path of a result file: readable, of odd content, truncated,
     altered, empty, a folder, missing, or a MAT v7.3 header over junk."""
-    data = files.valid_bytes
     v73 = b"MATLAB 7.3 MAT-file".ljust(116, b" ") + bytes(8) + b"\x00\x02IM" + bytes(64)
+    original = st.sampled_from(files.originals)
     return st.one_of(
         st.just(files.valid),
         mat_file(files),
-        st.integers(0, len(data) - 1).map(lambda n: files.broken("cut.mat", data[:n])),
-        st.lists(st.tuples(st.integers(0, len(data) - 1), st.integers(0, 255)), min_size=1, max_size=8).map(
-            lambda changes: files.broken("altered.mat", _altered(data, changes))
-        ),
+        original.flatmap(lambda data: st.integers(0, len(data) - 1).map(
+            lambda n: files.broken("cut.mat", data[:n]))),
+        original.flatmap(lambda data: st.lists(st.tuples(st.integers(0, len(data) - 1), st.integers(0, 255)),
+                                               min_size=1, max_size=8).map(
+            lambda changes: files.broken("altered.mat", _altered(data, changes)))),
         st.just(b"").map(lambda d: files.broken("empty.mat", d)),
         st.just(v73).map(lambda d: files.broken("v73.mat", d)),
         st.just(files.folder),

@@ -1,9 +1,11 @@
 """File helpers: MAT result files and guarded calls."""
+import io
 import os
 
 import numpy as np
 
 from velmoro.tframe.utils.logger import write_log
+from velmoro.tframe.utils.matcheck import MatFileError, checked_v5, mat_version
 
 __all__ = ["MatData", "load_mat", "run_ignore_exception"]
 
@@ -31,14 +33,21 @@ def load_mat(path, error="warn"):
 
     error="raise" raises when the file cannot be read; otherwise the failure is
     written to the framework log (level "warn") and an empty MatData is returned.
+    A damaged v5 file is refused (MatFileError) before it is parsed.
     """
     import scipy.io
 
     try:
-        try:
-            raw = scipy.io.loadmat(path)
-        except NotImplementedError:
+        with open(path, "rb") as f:
+            data = f.read()
+        version = mat_version(data)
+        if version == 2:
             return _load_v73(path)
+        if version == 1:
+            data = checked_v5(data)
+        elif version is None:
+            raise MatFileError("{} is not a MAT file".format(path))
+        raw = scipy.io.loadmat(io.BytesIO(data))
     except Exception as exc:
         if error == "raise":
             raise

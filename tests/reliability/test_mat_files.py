@@ -1,0 +1,181 @@
+"""Result files read by the framework: every well-formed MAT file reads as
+scipy reads it, and a damaged one is refused with an error instead of
+reaching the parser's unchecked paths (which crash the process)."""
+import io
+import os
+import struct
+import subprocess
+import sys
+import textwrap
+
+import numpy as np
+import pytest
+import scipy.io
+import scipy.sparse
+
+from harness.fakes import v73_bytes
+from velmoro.tframe.utils.matcheck import MatFileError, checked_v5
+from velmoro.tframe.utils.utilfunc import MatData, load_mat
+
+VARIABLES = {
+    "Close": np.arange(12.0).reshape(3, 4),
+    "Cube": np.arange(24.0).reshape(2, 3, 4),
+    "Empty": np.zeros((0, 0)),
+    "Ints": np.array([[1, -2]], dtype=np.int32),
+    "Big": np.array([2 ** 64 - 1], dtype=np.uint64),
+    "Complex": np.array([[1 + 2j, 3 - 4j]]),
+    "Flag": np.array([[True, False]]),
+    "Text": "600000.sse",
+    "Wide": "\u6d66\u53d1\u94f6\u884c",
+    "Texts": np.array(["ab", "cd"]),
+    "Cell": np.array([np.ones((1, 2)), "x", np.zeros((0, 0))], dtype=object),
+    "Record": {"Code": "600000", "Price": np.ones(3), "Nothing": np.zeros((0, 3))},
+    "Sparse": scipy.sparse.csc_matrix(np.eye(3) * 2.0),
+    "SparseComplex": scipy.sparse.csc_matrix(np.eye(2) * (1 + 1j)),
+}
+
+
+def saved(compressed=False, variables=VARIABLES):
+    buffer = io.BytesIO()
+    scipy.io.savemat(buffer, variables, do_compression=compressed)
+    return buffer.getvalue()
+
+
+def same(a, b):
+    if scipy.sparse.issparse(a):
+        return scipy.sparse.issparse(b) and (a != b).nnz == 0
+    return repr(a) == repr(b)
+
+
+@pytest.mark.parametrize("compressed", [False, True], ids=["plain", "compressed"])
+def test_well_formed_files_read_as_the_parser_reads_them(tmp_path, compressed):
+    data = saved(compressed)
+    path = tmp_path / "result.mat"
+    path.write_bytes(data)
+    expected = scipy.io.loadmat(io.BytesIO(data))
+    got = load_mat(str(path), error="raise")
+    assert isinstance(got, MatData) and sorted(got) == sorted(VARIABLES)
+    for name in VARIABLES:
+        assert same(got[name], expected[name]), name
+
+
+def test_hdf5_files_read_back_in_row_major_order(tmp_path):
+    path = tmp_path / "v73.mat"
+    path.write_bytes(v73_bytes({"Close": VARIABLES["Close"], "Cube": VARIABLES["Cube"]}))
+    got = load_mat(str(path), error="raise")
+    assert got["Close"].tolist() == VARIABLES["Close"].tolist() and got["Cube"].shape == (2, 3, 4)
+
+
+def element(mdtype, payload, order="<"):
+    return struct.pack(order + "II", mdtype, len(payload)) + payload + bytes(-len(payload) % 8)
+
+
+def matrix(cls, dims, name, *parts, order="<"):
+    body = (element(6, struct.pack(order + "II", cls, 0), order)
+            + element(5, struct.pack(order + "%di" % len(dims), *dims), order)
+            + element(1, name, order) + b"".join(parts))
+    return struct.pack(order + "II", 14, len(body)) + body
+
+
+def v5(*variables, order="<"):
+    mark = b"IM" if order == "<" else b"MI"
+    return (b"MATLAB 5.0 MAT-file".ljust(116, b" ") + bytes(8) + struct.pack(order + "H", 0x0100) + mark
+            + b"".join(variables))
+
+
+def test_big_endian_files_and_small_elements_read():
+    values = struct.pack(">3d", 1.0, 2.0, 3.0)
+    data = v5(matrix(6, [1, 3], b"Close", element(9, values, ">"), order=">"), order=">")
+    got = scipy.io.loadmat(io.BytesIO(checked_v5(data)))
+    assert got["Close"].tolist() == [[1.0, 2.0, 3.0]]
+    # a value of 4 bytes or less may sit in its tag ("small element")
+    small = struct.pack("<HH", 5, 4) + struct.pack("<i", 7)
+    got = scipy.io.loadmat(io.BytesIO(checked_v5(v5(matrix(12, [1, 1], b"n", small)))))
+    assert got["n"].tolist() == [[7]]
+
+
+def one_double(mdtype=9, count=1, dims=(1, 1)):
+    return v5(matrix(6, list(dims), b"x", element(mdtype, struct.pack("<%dd" % count, *range(count)))))
+
+
+def sparse(rows, starts, values=(1.0, 2.0, 3.0)):
+    return v5(matrix(5, [3, 3], b"s", element(5, struct.pack("<%di" % len(rows), *rows)),
+                     element(5, struct.pack("<%di" % len(starts), *starts)),
+                     element(9, struct.pack("<%dd" % len(values), *values))))
+
+
+DAMAGED = {
+    "unknown data type": one_double(mdtype=113),
+    "matrix where numbers belong": one_double(mdtype=14),
+    "fewer values than the dimensions": one_double(count=1, dims=(1, 3)),
+    "negative dimension": one_double(dims=(1, -1)),
+    "element past the end": one_double()[:-8],
+    "tag cut short": one_double() + b"\x0e\x00",
+    "too many dimensions": one_double(dims=(1,) * 33),
+    "struct without field name length": v5(matrix(2, [1, 1], b"s", element(5, struct.pack("<i", 0)), element(1, b"ab"))),
+    "cell of more items than bytes": v5(matrix(1, [1000000, 1000000], b"c")),
+    "row index outside a sparse matrix": sparse([0, 99, 2], [0, 1, 2, 3]),
+    "column starts beyond the rows": sparse([0, 1, 2], [0, 5, 2, 300]),
+    "unknown byte order mark": one_double()[:126] + b"XX" + one_double()[128:],
+    "compressed junk": v5(element(15, b"\x78\x9c junk")),
+}
+
+
+@pytest.mark.parametrize("data", list(DAMAGED.values()), ids=list(DAMAGED))
+def test_damaged_files_are_refused(tmp_path, data):
+    path = tmp_path / "damaged.mat"
+    path.write_bytes(data)
+    with pytest.raises(MatFileError):
+        load_mat(str(path), error="raise")
+
+
+def test_a_damaged_file_is_logged_and_reads_empty_when_not_raising(tmp_path, caplog):
+    path = tmp_path / "damaged.mat"
+    path.write_bytes(DAMAGED["unknown data type"])
+    assert load_mat(str(path)) == {}
+    assert "data type 113" in caplog.text
+
+
+def test_no_file_nor_folder_is_a_mat_file(tmp_path):
+    (tmp_path / "short.mat").write_bytes(b"MAT")
+    for path in (tmp_path / "short.mat", tmp_path, tmp_path / "missing.mat"):
+        with pytest.raises((MatFileError, OSError)):
+            load_mat(str(path), error="raise")
+
+
+SWEEP = textwrap.dedent("""
+    import io, sys, warnings
+    import numpy as np, scipy.io
+    from velmoro.tframe.utils.utilfunc import load_mat
+    warnings.simplefilter("ignore")
+    path, data = sys.argv[1], open(sys.argv[2], "rb").read()
+    values = (0, 1, 8, 14, 15, 113, 127, 128, 255)
+    read = refused = 0
+    for pos in range(128, len(data)):
+        for value in values:
+            changed = bytearray(data)
+            changed[pos] = value
+            with open(path, "wb") as f:
+                f.write(changed)
+            try:
+                load_mat(path, error="raise")
+                read += 1
+            except Exception:
+                refused += 1
+    print(read, refused)
+""")
+
+
+@pytest.mark.parametrize("compressed", [False, True], ids=["plain", "compressed"])
+def test_every_single_byte_change_is_read_or_refused(tmp_path, compressed):
+    """Each byte after the header set to values that name other element
+    types, in a child process: a crash there fails this test, not the run."""
+    original = tmp_path / "original.mat"
+    original.write_bytes(saved(compressed, {k: VARIABLES[k] for k in ("Close", "Complex", "Text", "Cell", "Record",
+                                                                        "Sparse")}))
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    done = subprocess.run([sys.executable, "-c", SWEEP, str(tmp_path / "changed.mat"), str(original)],
+                          env=env, capture_output=True, text=True, timeout=600)
+    assert done.returncode == 0, done.stderr[-2000:]
+    read, refused = map(int, done.stdout.split())
+    assert refused > 0 and read + refused == (len(original.read_bytes()) - 128) * 9
