@@ -56,7 +56,7 @@ fuzz: $(foreach v,$(PY),fuzz-$(v))
 
 fuzz-%: $(VENV)/%/ready
 	VELMORO_FUZZ=long VELMORO_FUZZ_EXAMPLES=$(FUZZ_EXAMPLES) \
-	  tools/asan-test $(VENV)/$*/bin/python reliability/test_fuzz.py $(FUZZ_ARGS)
+	  tools/asan-test $(VENV)/$*/bin/python reliability/test_fuzz.py reliability/test_mat_files.py $(FUZZ_ARGS)
 
 demo: install-$(DEMO_PY)
 	$(VENV)/$(DEMO_PY)/bin/python examples/terminal_tour.py

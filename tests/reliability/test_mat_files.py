@@ -12,6 +12,8 @@ import numpy as np
 import pytest
 import scipy.io
 import scipy.sparse
+from hypothesis import given
+from hypothesis import strategies as st
 
 from harness.fakes import v73_bytes
 from velmoro.tframe.utils.matcheck import MatFileError, checked_v5
@@ -179,3 +181,25 @@ def test_every_single_byte_change_is_read_or_refused(tmp_path, compressed):
     assert done.returncode == 0, done.stderr[-2000:]
     read, refused = map(int, done.stdout.split())
     assert refused > 0 and read + refused == (len(original.read_bytes()) - 128) * 9
+
+
+ORIGINALS = [saved(False), saved(True), v73_bytes({"Close": VARIABLES["Close"], "Cube": VARIABLES["Cube"]})]
+
+
+@given(original=st.sampled_from(ORIGINALS), data=st.data())
+def test_any_damage_is_read_or_refused(tmp_path_factory, original, data):
+    """Bytes changed anywhere, and the file maybe cut short: it reads, or
+    load_mat raises an ordinary exception."""
+    changed = bytearray(original)
+    for pos, value in data.draw(st.lists(st.tuples(st.integers(0, len(changed) - 1), st.integers(0, 255)),
+                                         min_size=1, max_size=12), label="changes"):
+        changed[pos] = value
+    changed = changed[:data.draw(st.one_of(st.just(len(changed)), st.integers(1, len(changed))), label="length")]
+    path = tmp_path_factory.mktemp("damage") / "changed.mat"
+    path.write_bytes(bytes(changed))
+    try:
+        load_mat(str(path), error="raise")
+    except (SystemError, MemoryError):
+        raise
+    except Exception:
+        pass

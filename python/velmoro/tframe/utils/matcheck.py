@@ -21,10 +21,11 @@ __all__ = ["MatFileError", "mat_version", "checked_v5"]
 miINT8, miINT32, miUINT32, miMATRIX, miCOMPRESSED = 1, 5, 6, 14, 15
 miUTF8, miUTF16, miUTF32 = 16, 17, 18
 
-# numeric data types and their item sizes
+# numeric data types: item size and struct code
 NUMERIC = {1: 1, 2: 1, 3: 2, 4: 2, 5: 4, 6: 4, 7: 4, 9: 8, 12: 8, 13: 8}
-MDTYPE_CODES = {1: "i1", 2: "u1", 3: "i2", 4: "u2", 5: "i4", 6: "u4", 12: "i8", 13: "u8"}
-INTEGER = {t: n for t, n in NUMERIC.items() if t not in (7, 9)}
+CODES = {1: "b", 2: "B", 3: "h", 4: "H", 5: "i", 6: "I", 12: "q", 13: "Q"}
+INTEGER = {t: NUMERIC[t] for t in CODES}
+INT32, UINT32, INT8 = {miINT32: 4}, {miUINT32: 4}, {miINT8: 1}
 TEXT = {**NUMERIC, miUTF8: 1, miUTF16: 2, miUTF32: 4}
 
 mxCELL, mxSTRUCT, mxOBJECT, mxCHAR, mxSPARSE = 1, 2, 3, 4, 5
@@ -41,60 +42,63 @@ class _Walk:
     """Reads elements of one stream in order, as the reader will."""
 
     def __init__(self, data, order):
-        self.data, self.pos = data, 0
-        self.u32 = struct.Struct(order + "I")
-        self.order = order
+        self.data, self.pos, self.order = data, 0, order
+        self.pair = struct.Struct(order + "II").unpack_from
 
     def fail(self, why):
         raise MatFileError("{} at byte {}".format(why, self.pos))
 
-    def tag(self, end):
-        """The next element's (type, byte count, start of its data), past
+    def element(self, end, allowed=None, what=""):
+        """The next element's (type, item count, start of its data), past
         its data and padding; a small element holds up to 4 bytes in its
-        tag."""
-        if self.pos + 8 > end:
+        tag. With `allowed` (type -> item size) its type is checked and its
+        bytes counted in items, else its byte count is given."""
+        pos = self.pos
+        if pos + 8 > end:
             self.fail("element tag cut short")
-        word = self.u32.unpack_from(self.data, self.pos)[0]
-        small = word >> 16
-        if small:
-            if small > 4:
-                self.fail("small element of {} bytes".format(small))
-            start, self.pos = self.pos + 4, self.pos + 8
-            return word & 0xFFFF, small, start
-        count = self.u32.unpack_from(self.data, self.pos + 4)[0]
-        start = self.pos + 8
-        if start + count > end:
+        mdtype, count = self.pair(self.data, pos)
+        start = pos + 8
+        if mdtype >> 16:
+            mdtype, count, start = mdtype & 0xFFFF, mdtype >> 16, pos + 4
+            if count > 4:
+                self.fail("small element of {} bytes".format(count))
+            self.pos = pos + 8
+        elif start + count > end:
             self.fail("element of {} bytes runs past its end".format(count))
-        self.pos = start + count + (-count) % 8
-        return word, count, start
-
-    def element(self, end, allowed, what):
-        mdtype, count, start = self.tag(end)
-        if mdtype not in allowed:
+        else:
+            self.pos = start + count + (-count & 7)
+        if allowed is None:
+            return mdtype, count, start
+        size = allowed.get(mdtype)
+        if size is None:
             self.fail("{} has data type {}".format(what, mdtype))
-        if count % allowed[mdtype]:
+        if count % size:
             self.fail("{} of {} bytes is not whole items".format(what, count))
-        return mdtype, count, start
+        return mdtype, count // size, start
 
-    def ints(self, end, what, allowed=None):
-        mdtype, count, start = self.element(end, allowed or {miINT32: 4}, what)
-        kind = np.dtype(MDTYPE_CODES[mdtype]).newbyteorder(self.order)
-        return np.frombuffer(self.data, kind, count // kind.itemsize, start).astype(np.int64)
+    def ints(self, end, what):
+        """A few 32-bit integers (dimensions, a length)."""
+        mdtype, n, start = self.element(end, INT32, what)
+        return struct.unpack_from("{}{}i".format(self.order, n), self.data, start)
+
+    def indices(self, end, what):
+        """An index array of any integer type."""
+        mdtype, n, start = self.element(end, INTEGER, what)
+        kind = np.dtype(self.order + CODES[mdtype])
+        return np.frombuffer(self.data, kind, n, start).astype(np.int64)
 
     def text(self, end, what):
-        mdtype, count, start = self.element(end, {miINT8: 1}, what)
-        return count
+        return self.element(end, INT8, what)[1]
 
     def numbers(self, end, numel, what):
-        """A numeric part: numel items of any numeric type; its values."""
-        mdtype, count, start = self.element(end, NUMERIC, what)
-        if count // NUMERIC[mdtype] != numel:
-            self.fail("{} holds {} items for {}".format(what, count // NUMERIC[mdtype], numel))
-        return mdtype, start
+        """A numeric part: numel items of any numeric type."""
+        n = self.element(end, NUMERIC, what)[1]
+        if n != numel:
+            self.fail("{} holds {} items for {}".format(what, n, numel))
 
     def matrix(self, end, top=False):
         """One miMATRIX element, whole."""
-        mdtype, count, start = self.tag(end)
+        mdtype, count, start = self.element(end)
         if mdtype != miMATRIX:
             self.fail("variable has data type {}".format(mdtype))
         if count == 0 and not top:
@@ -106,15 +110,15 @@ class _Walk:
             self.fail("variable content ends at byte {} of {}".format(self.pos, stop))
 
     def array(self, end):
-        mdtype, count, start = self.element(end, {miUINT32: 4}, "array flags")
-        if count != 8:
-            self.fail("array flags of {} bytes".format(count))
-        flags, nzmax = struct.unpack_from(self.order + "II", self.data, start)
+        mdtype, n, start = self.element(end, UINT32, "array flags")
+        if n != 2:
+            self.fail("array flags of {} words".format(n))
+        flags = self.pair(self.data, start)[0]
         cls = flags & 0xFF
         dims = self.ints(end, "dimensions")
-        if not 1 <= len(dims) <= MAX_DIMS or (dims < 0).any():
+        if not 1 <= len(dims) <= MAX_DIMS or min(dims) < 0:
             self.fail("dimensions {}".format(list(dims)))
-        numel = math.prod(int(d) for d in dims)
+        numel = math.prod(dims)
         self.text(end, "name")
         if cls in NUMERIC_CLASSES:
             self.numbers(end, numel, "real part")
@@ -147,17 +151,17 @@ class _Walk:
         if len(length) != 1 or length[0] < 1:
             self.fail("field name length {}".format(list(length)))
         names = self.text(end, "field names")
-        if names % int(length[0]):
+        if names % length[0]:
             self.fail("field names of {} bytes for length {}".format(names, length[0]))
-        self.items(end, numel * (names // int(length[0])))
+        self.items(end, numel * (names // length[0]))
 
     def sparse(self, end, dims, flags):
         """Row indices, column starts and values that index inside the
         matrix: the sparse routines do not check them."""
         if len(dims) != 2:
             self.fail("sparse matrix of {} dimensions".format(len(dims)))
-        rows, cols = int(dims[0]), int(dims[1])
-        ir, jc = self.ints(end, "row indices", INTEGER), self.ints(end, "column starts", INTEGER)
+        rows, cols = dims
+        ir, jc = self.indices(end, "row indices"), self.indices(end, "column starts")
         if len(jc) != cols + 1 or jc[0] != 0 or (np.diff(jc) < 0).any() or jc[-1] > len(ir):
             self.fail("column starts do not fit the matrix")
         used = ir[: jc[-1]]
@@ -165,9 +169,9 @@ class _Walk:
             self.fail("row index outside the matrix")
         stored = int(jc[-1])
         for part in ("real part", "imaginary part")[: 2 if flags & COMPLEX else 1]:
-            mdtype, count, start = self.element(end, NUMERIC, part)
-            if count // NUMERIC[mdtype] < stored:
-                self.fail("{} holds {} of {} values".format(part, count // NUMERIC[mdtype], stored))
+            n = self.element(end, NUMERIC, part)[1]
+            if n < stored:
+                self.fail("{} holds {} of {} values".format(part, n, stored))
 
 
 def mat_version(data):
@@ -190,25 +194,27 @@ def checked_v5(data):
     order = {b"IM": "<", b"MI": ">"}.get(bytes(data[126:128]))
     if order is None:
         raise MatFileError("unknown byte order mark {!r}".format(bytes(data[126:128])))
-    parts = [bytes(data[:128])]
     walk = _Walk(data, order)
-    walk.pos = 128
+    walk.pos, parts, unpacked = 128, [], False
     while walk.pos < len(data):
         at = walk.pos
-        mdtype, count, start = walk.tag(len(data))
+        mdtype, count, start = walk.element(len(data))
         if mdtype == miCOMPRESSED:
-            inner = _inflate(data[start:start + count], walk.u32, at)
+            inner = _inflate(data[start:start + count], walk.pair, at)
             _Walk(inner, order).matrix(len(inner), top=True)
             parts.append(inner)
+            unpacked = True
         else:
             walk.pos = at
             walk.matrix(len(data), top=True)
-            parts.append(bytes(data[at:walk.pos]))
+            parts.append((at, walk.pos))
         walk.pos = start + count  # variables follow each other unpadded
-    return b"".join(parts)
+    if not unpacked:
+        return data
+    return data[:128] + b"".join(p if isinstance(p, bytes) else data[p[0]:p[1]] for p in parts)
 
 
-def _inflate(chunk, u32, at):
+def _inflate(chunk, pair, at):
     """The variable packed in a compressed element: its tag and as many
     bytes as the tag names, no more (what follows is ignored, as the
     reader does, and a forged stream cannot inflate without bound)."""
@@ -217,7 +223,7 @@ def _inflate(chunk, u32, at):
         tag = stream.decompress(chunk, 8)
         if len(tag) < 8:
             raise MatFileError("compressed variable at byte {} is cut short".format(at))
-        count = u32.unpack_from(tag, 4)[0]
+        count = pair(tag, 0)[1]
         return tag + (stream.decompress(stream.unconsumed_tail, count) if count else b"")
     except zlib.error as exc:
         raise MatFileError("compressed variable at byte {}: {}".format(at, exc)) from None
