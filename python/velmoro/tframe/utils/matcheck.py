@@ -10,6 +10,7 @@ it; one that does not hold together raises MatFileError instead.
 The walk also unpacks compressed variables, so that the reader is handed
 a plain stream and the data is inflated only once.
 """
+import functools
 import math
 import struct
 import zlib
@@ -79,7 +80,7 @@ class _Walk:
     def ints(self, end, what):
         """A few 32-bit integers (dimensions, a length)."""
         mdtype, n, start = self.element(end, INT32, what)
-        return struct.unpack_from("{}{}i".format(self.order, n), self.data, start)
+        return _int32s(self.order, n).unpack_from(self.data, start)
 
     def indices(self, end, what):
         """An index array of any integer type."""
@@ -110,7 +111,8 @@ class _Walk:
             self.fail("variable content ends at byte {} of {}".format(self.pos, stop))
 
     def array(self, end):
-        mdtype, n, start = self.element(end, UINT32, "array flags")
+        element = self.element
+        mdtype, n, start = element(end, UINT32, "array flags")
         if n != 2:
             self.fail("array flags of {} words".format(n))
         flags = self.pair(self.data, start)[0]
@@ -119,7 +121,7 @@ class _Walk:
         if not 1 <= len(dims) <= MAX_DIMS or min(dims) < 0:
             self.fail("dimensions {}".format(list(dims)))
         numel = math.prod(dims)
-        self.text(end, "name")
+        element(end, INT8, "name")
         if cls in NUMERIC_CLASSES:
             self.numbers(end, numel, "real part")
             if flags & COMPLEX:
@@ -172,6 +174,11 @@ class _Walk:
             n = self.element(end, NUMERIC, part)[1]
             if n < stored:
                 self.fail("{} holds {} of {} values".format(part, n, stored))
+
+
+@functools.lru_cache(maxsize=None)
+def _int32s(order, n):
+    return struct.Struct("{}{}i".format(order, n))
 
 
 def mat_version(data):
