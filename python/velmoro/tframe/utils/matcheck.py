@@ -45,6 +45,7 @@ class _Walk:
     def __init__(self, data, order):
         self.data, self.pos, self.order = data, 0, order
         self.pair = struct.Struct(order + "II").unpack_from
+        self.matrix_head = struct.Struct(order + "6I2i").unpack_from
 
     def fail(self, why):
         raise MatFileError("{} at byte {}".format(why, self.pos))
@@ -97,9 +98,12 @@ class _Walk:
         if n != numel:
             self.fail("{} holds {} items for {}".format(what, n, numel))
 
-    def matrix(self, end, top=False):
+    def matrix(self, end):
         """One miMATRIX element, whole."""
-        mdtype, count, start = self.element(end)
+        self.content(*self.element(end))
+
+    def content(self, mdtype, count, start, top=False):
+        """What the tag just read holds: a matrix, whole."""
         if mdtype != miMATRIX:
             self.fail("variable has data type {}".format(mdtype))
         if count == 0 and not top:
@@ -110,14 +114,22 @@ class _Walk:
         if self.pos != stop:
             self.fail("variable content ends at byte {} of {}".format(self.pos, stop))
 
-    def array(self, end):
-        element = self.element
-        mdtype, n, start = element(end, UINT32, "array flags")
+    def head(self, end):
+        """The array flags and dimensions."""
+        mdtype, n, start = self.element(end, UINT32, "array flags")
         if n != 2:
             self.fail("array flags of {} words".format(n))
-        flags = self.pair(self.data, start)[0]
+        return self.pair(self.data, start)[0], self.ints(end, "dimensions")
+
+    def array(self, end):
+        element, pos = self.element, self.pos
+        # the usual head (flags, then two dimensions) read at once
+        words = self.matrix_head(self.data, pos) if pos + 32 <= end else ()
+        if words[:2] == (miUINT32, 8) and words[4:6] == (miINT32, 8):
+            flags, dims, self.pos = words[2], words[6:], pos + 32
+        else:
+            flags, dims = self.head(end)
         cls = flags & 0xFF
-        dims = self.ints(end, "dimensions")
         if not 1 <= len(dims) <= MAX_DIMS or min(dims) < 0:
             self.fail("dimensions {}".format(list(dims)))
         numel = math.prod(dims)
@@ -207,13 +219,12 @@ def checked_v5(data):
         at = walk.pos
         mdtype, count, start = walk.element(len(data))
         if mdtype == miCOMPRESSED:
-            inner = _inflate(data[start:start + count], walk.pair, at)
-            _Walk(inner, order).matrix(len(inner), top=True)
-            parts.append(inner)
+            inner = _Walk(_inflate(data[start:start + count], walk.pair, at), order)
+            inner.content(*inner.element(len(inner.data)), top=True)
+            parts.append(inner.data)
             unpacked = True
         else:
-            walk.pos = at
-            walk.matrix(len(data), top=True)
+            walk.content(mdtype, count, start, top=True)
             parts.append((at, walk.pos))
         walk.pos = start + count  # variables follow each other unpadded
     if not unpacked:
