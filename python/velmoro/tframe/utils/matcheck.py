@@ -122,7 +122,7 @@ class _Walk:
         return self.pair(self.data, start)[0], self.ints(end, "dimensions")
 
     def array(self, end):
-        element, pos = self.element, self.pos
+        pos = self.pos
         # the usual head (flags, then two dimensions) read at once
         words = self.matrix_head(self.data, pos) if pos + 32 <= end else ()
         if words[:2] == (miUINT32, 8) and words[4:6] == (miINT32, 8):
@@ -133,7 +133,7 @@ class _Walk:
         if not 1 <= len(dims) <= MAX_DIMS or min(dims) < 0:
             self.fail("dimensions {}".format(list(dims)))
         numel = math.prod(dims)
-        element(end, INT8, "name")
+        self.text(end, "name")
         if cls in NUMERIC_CLASSES:
             self.numbers(end, numel, "real part")
             if flags & COMPLEX:
