@@ -1,5 +1,10 @@
-"""Fixtures shared by every subsystem's tests."""
+"""Fixtures shared by every subsystem's tests, and their shared helpers' folder."""
+import os
+import sys
+
 import pytest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from velmoro.tframe.comm import link
 

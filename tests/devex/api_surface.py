@@ -4,15 +4,7 @@ import inspect
 import os
 import sys
 
-MODULES = [
-    "velmoro.tframe.comm.vmcmd",
-    "velmoro.realtrade.runtypes",
-    "velmoro.realtrade.barcycle",
-    "velmoro.api.fundamental.fdmt.earnings",
-    "velmoro.api.fundamental.fdmt.ledger",
-    "velmoro.api.fundamental.company.restricted",
-    "velmoro.api.bpfactor._factors",
-]
+from native_modules import MODULES
 
 
 def load(name):

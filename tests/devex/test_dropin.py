@@ -14,19 +14,12 @@ import textwrap
 from pathlib import Path
 
 import pytest
+from native_modules import MODULES
 
 ROOT = Path(__file__).resolve().parents[2]
 USER_FRAMEWORK = Path(__file__).resolve().parent / "user_framework"
 
-INSTALLED = [
-    "velmoro/tframe/comm/vmcmd",
-    "velmoro/realtrade/runtypes",
-    "velmoro/realtrade/barcycle",
-    "velmoro/api/fundamental/fdmt/earnings",
-    "velmoro/api/fundamental/fdmt/ledger",
-    "velmoro/api/fundamental/company/restricted",
-    "velmoro/api/bpfactor/_factors",
-]
+INSTALLED = [m.replace(".", "/") for m in MODULES]
 
 
 def tool(name):

@@ -6,16 +6,7 @@ import inspect
 import re
 
 from harness.fakes import targets_copy
-
-MODULES = (
-    "velmoro.tframe.comm.vmcmd",
-    "velmoro.realtrade.runtypes",
-    "velmoro.realtrade.barcycle",
-    "velmoro.api.fundamental.fdmt.earnings",
-    "velmoro.api.fundamental.fdmt.ledger",
-    "velmoro.api.fundamental.company.restricted",
-    "velmoro.api.bpfactor._factors",
-)
+from native_modules import MODULES
 QUERY_MODULES = tuple(m for m in MODULES if ".api." in m)
 FUNDAMENTAL = QUERY_MODULES[:3]
 FACTORS = QUERY_MODULES[3]
