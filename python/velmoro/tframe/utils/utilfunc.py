@@ -39,10 +39,11 @@ def load_mat(path, error="warn"):
 
     try:
         with open(path, "rb") as f:
-            data = f.read()
-        version = mat_version(data)
-        if version == 2:
-            return _load_v73(path)
+            data = f.read(128)  # the header tells the version
+            version = mat_version(data)
+            if version == 2:
+                return _load_v73(path)  # h5py reads the file itself
+            data += f.read()
         if version == 1:
             data = checked_v5(data)
         elif version is None:
