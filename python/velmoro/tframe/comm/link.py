@@ -3,16 +3,38 @@
 A terminal is any object with `handle(command, args)` that returns the answer
 object of the command (or None for commands without an answer). Terminal-side
 failures come back as answers at error level; a failure of the link itself is
-a TransportError.
+a TransportError: NotConnectedError when the command was certainly not
+transmitted, OutcomeUnknownError when it was sent and no answer came.
+
+The terminal is the embedded simulated one unless `connect` is given an
+address ("unix:PATH" or "tcp://HOST:PORT") or VELMORO_TERMINAL holds one.
 """
 import os
 import threading
 
-__all__ = ["Status", "Answer", "TransportError", "connect", "disconnect", "current", "send", "recv_serial", "receive_push"]
+__all__ = ["Status", "Answer", "TransportError", "NotConnectedError", "OutcomeUnknownError", "PushGapError", "connect", "disconnect", "current", "send", "recv_serial", "receive_push"]
 
 
 class TransportError(ConnectionError):
     """The terminal could not be reached or did not answer."""
+
+
+class NotConnectedError(TransportError):
+    """No terminal is connected or the link is down: the command was not sent."""
+
+
+class OutcomeUnknownError(TransportError):
+    """The command was sent but its answer did not come (time-out or the link
+    died). `key` is the idempotency key of an order or cancel (else None): its
+    outcome can be asked with the remote terminal's `outcome(key)`."""
+
+    def __init__(self, message, key=None):
+        super().__init__(message)
+        self.key = key
+
+
+class PushGapError(TransportError):
+    """Pushes of the live run were lost and cannot be delivered again."""
 
 
 class Status:
@@ -50,25 +72,46 @@ _link = _Link()
 
 
 def connect(terminal):
-    """Route every command to `terminal`; returns the terminal."""
-    _link.terminal = terminal
+    """Route every command to `terminal` (a terminal object, or the address of
+    a terminal server: "unix:PATH" or "tcp://HOST:PORT"); returns the terminal."""
+    if isinstance(terminal, str):
+        from velmoro.tframe.comm.netlink import RemoteTerminal
+
+        terminal = RemoteTerminal(terminal)
+    previous, _link.terminal = _link.terminal, terminal
+    if previous is not None and previous is not terminal:
+        _close(previous)
     return terminal
 
 
+def _close(terminal):
+    close = getattr(terminal, "close", None)
+    if close is not None:
+        close()
+
+
 def disconnect():
-    """Drop the terminal; the next command connects the embedded default again."""
-    _link.terminal = None
+    """Drop the terminal (closing a link to a server); the next command
+    connects the default again."""
+    previous, _link.terminal = _link.terminal, None
+    if previous is not None:
+        _close(previous)
 
 
 def current():
-    """The connected terminal. Without one, the embedded simulated terminal is
-    started unless VELMORO_TERMINAL asks for another ("none" refuses)."""
+    """The connected terminal. Without one, VELMORO_TERMINAL decides:
+    "embedded" (the default) starts the embedded simulated terminal, an
+    address connects to that terminal server, "none" refuses."""
     if _link.terminal is None:
-        if os.environ.get("VELMORO_TERMINAL", "embedded") != "embedded":
-            raise TransportError("no terminal is connected")
-        from velmoro.simterm import Terminal
+        where = os.environ.get("VELMORO_TERMINAL", "embedded")
+        if where == "embedded":
+            from velmoro.simterm import Terminal
 
-        connect(Terminal())
+            connect(Terminal())
+        elif where.startswith(("unix:", "tcp://")):
+            connect(where)
+        else:
+            raise NotConnectedError("no terminal is connected")
     return _link.terminal
 
 
@@ -83,7 +126,7 @@ def recv_serial(func_name):
     pending = getattr(_link.local, "pending", None)
     _link.local.pending = None
     if pending is None or pending[1] is None:
-        raise TransportError("no answer from the terminal for {}".format(func_name))
+        raise NotConnectedError("no answer from the terminal for {}".format(func_name))
     return pending[1]
 
 

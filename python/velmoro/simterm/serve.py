@@ -1,0 +1,69 @@
+"""Command line of the terminal server: `serve` starts the simulated terminal
+as a server and runs until it is interrupted or terminated."""
+import argparse
+import collections
+import logging
+import os
+import signal
+import sys
+
+from velmoro.tframe.comm import wire
+
+__all__ = ["main", "parser"]
+
+
+def parser(prog="python -m velmoro.simterm"):
+    p = argparse.ArgumentParser(prog=prog, description="The simulated terminal.")
+    commands = p.add_subparsers(dest="command", required=True)
+    serve = commands.add_parser("serve", help="serve the terminal to other processes")
+    add_serve_arguments(serve)
+    return p
+
+
+def add_serve_arguments(serve):
+    serve.add_argument("--listen", required=True, help="unix:PATH or tcp://HOST:PORT (HOST 127.0.0.1 if left out)")
+    serve.add_argument("--state", help="folder of the terminal's state (SQLite); a restart keeps its orders")
+    serve.add_argument("--token-file", help="token of TCP clients (made when absent; default "
+                                            "$VELMORO_TERMINAL_TOKEN_FILE or ~/.velmoro/terminal.token)")
+    serve.add_argument("--days", type=int, default=5, help="trading days of the generated dataset")
+    serve.add_argument("--result-dir", help="folder of the result files (a temporary one by default)")
+    serve.add_argument("--queue", type=int, default=None, help="pushes queued per client session at most")
+    serve.add_argument("--heartbeat", type=float, default=1.0, help="seconds between signs of life")
+    serve.add_argument("--dead-after", type=float, default=5.0, help="seconds of silence ending a connection")
+    serve.add_argument("--max-frame", type=int, default=wire.MAX_FRAME, help="largest frame accepted, in bytes")
+
+
+def _address(text):
+    # "tcp://:PORT" binds the loopback address: other hosts only when named
+    return "tcp://127.0.0.1" + text[len("tcp://"):] if text.startswith("tcp://:") else text
+
+
+def serve(args):
+    from velmoro.simterm import Dataset, Terminal
+    from velmoro.simterm.server import QUEUE_CAP, Server
+    from velmoro.simterm.store import Store
+
+    logging.basicConfig(level=logging.INFO, format="%(asctime)s %(name)s %(levelname)s %(message)s")
+    days = args.days
+    if args.state:
+        days = Store(args.state).setting("days", days)  # the state belongs to the dataset it was made on
+    term = Terminal(Dataset(days=days), result_dir=args.result_dir)
+    term.sent = collections.deque(maxlen=1000)  # a long-running terminal keeps the recent commands only
+    server = Server(term, _address(args.listen), state_dir=args.state, token_file=args.token_file,
+                    queue_cap=args.queue or QUEUE_CAP, heartbeat=args.heartbeat, dead_after=args.dead_after,
+                    max_frame=args.max_frame)
+    signal.signal(signal.SIGTERM, lambda *_: server.listener.close())
+    print("terminal serving at {}".format(server.address), flush=True)
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+    server.stop()
+    return 0
+
+
+def main(argv=None):
+    args = parser().parse_args(sys.argv[1:] if argv is None else argv)
+    if os.environ.get("VELMORO_TERMINAL", "embedded") != "embedded":
+        os.environ["VELMORO_TERMINAL"] = "embedded"  # the server is the terminal, it does not connect to one
+    return serve(args)

@@ -1,0 +1,532 @@
+"""The simulated terminal served to other processes over a Unix socket or TCP.
+
+    python -m velmoro.simterm serve --listen unix:PATH|tcp://HOST:PORT [--state DIR]
+
+Every connection shakes hands (wire version; over TCP a challenge answered
+with the shared token's HMAC, the token itself never sent), then sends calls
+and takes answers and pushes. A connection belongs to a client session, which
+outlives it: pushes carry the session's sequence numbers, wait in a bounded
+queue per session (when it overflows the oldest pushes give way to a gap that
+the client is told of; a stop push never does) and are sent again after a
+reconnect from the last one the client received. A frame that is malformed,
+too large or unauthenticated closes its own connection only.
+"""
+import collections
+import hashlib
+import hmac
+import logging
+import os
+import select
+import socket
+import stat
+import threading
+import time
+
+from velmoro.simterm.replay import Replay
+from velmoro.simterm.store import Store, is_recorded
+from velmoro.simterm.terminal import HANDLERS
+from velmoro.tframe.comm import wire
+from velmoro.tframe.comm.link import TransportError
+from velmoro.tframe.comm.netlink import host_id
+
+__all__ = ["Server", "QUEUE_CAP", "bind", "ensure_token"]
+
+_log = logging.getLogger("velmoro.terminal.server")
+
+QUEUE_CAP = 10000
+HANDSHAKE_TIMEOUT = 5.0
+_EMPTY_STOP = {"stop_run": True}
+
+
+def _is_stop(record):
+    return not isinstance(record, dict) or bool(record.get("stop_run", True))
+
+
+def ensure_token(path):
+    """The token in `path`, made (random, readable by the owner only) when absent."""
+    folder = os.path.dirname(os.path.abspath(path))
+    os.makedirs(folder, mode=0o700, exist_ok=True)
+    try:
+        fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+    except FileExistsError:
+        from velmoro.tframe.comm.netlink import read_token
+
+        return read_token(path)
+    with os.fdopen(fd, "w") as f:
+        f.write(os.urandom(32).hex())
+    from velmoro.tframe.comm.netlink import read_token
+
+    return read_token(path)
+
+
+def bind(address):
+    """A listening socket at `address`; a Unix socket only in a folder that
+    no other user can enter."""
+    kind, where = wire.parse_address(address)
+    if kind == "unix":
+        folder = os.path.dirname(os.path.abspath(where))
+        if not os.path.isdir(folder):
+            os.makedirs(folder, mode=0o700)
+        mode = os.stat(folder).st_mode
+        if stat.S_IMODE(mode) & 0o077:
+            raise PermissionError("the socket's folder {} is open to other users (chmod 700 it)".format(folder))
+        if os.path.exists(where):
+            os.remove(where)  # left by a terminal that died
+        sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        sock.bind(where)
+        os.chmod(where, 0o600)
+    else:
+        sock = socket.socket(socket.AF_INET6 if ":" in where[0] else socket.AF_INET, socket.SOCK_STREAM)
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        sock.bind(where)
+    sock.listen(128)
+    return sock
+
+
+class _Port:
+    """What a Replay needs of a terminal: its data and clock, and a place for
+    its pushes (the session's queue)."""
+
+    def __init__(self, term, sink):
+        self.data = term.data
+        self._term = term
+        self.sink = sink
+
+    @property
+    def now(self):
+        return self._term.now
+
+    @now.setter
+    def now(self, value):
+        self._term.now = value
+
+    def push(self, record):
+        self.sink(record)
+
+    def next_push(self, timeout):
+        return None
+
+
+class Session:
+    """A client's pushes: numbered, queued (bounded) and kept for a resend."""
+
+    def __init__(self, server, session_id):
+        self.server = server
+        self.id = session_id
+        self.cond = threading.Condition()
+        self.seq = 0  # last number given
+        self.sent = 0  # last number sent
+        self.acked = 0  # last number the client took
+        self.window = 1
+        self.outbox = collections.deque()  # ("push", seq, record) or ("gap", first, last)
+        self.history = collections.deque(maxlen=server.queue_cap)
+        self.connection = None
+        self.replay = None  # (Replay, paced, its port)
+
+    def put(self, record, wait=False):
+        """Queue a push; with `wait` (a source that can wait) until there is
+        room, else the oldest queued pushes give way."""
+        with self.cond:
+            while wait and len(self.outbox) >= self.server.queue_cap:
+                self.cond.wait(0.5)
+            self.seq += 1
+            self.outbox.append(("push", self.seq, record))
+            while len(self.outbox) > self.server.queue_cap and self._shed():
+                pass
+            self.cond.notify_all()
+
+    def _shed(self):
+        """The oldest push that is not a stop becomes (part of) a gap."""
+        for i, entry in enumerate(self.outbox):
+            if entry[0] == "push" and not _is_stop(entry[2]):
+                break
+        else:
+            return False
+        seq = entry[1]
+        before = self.outbox[i - 1] if i else None
+        if before is not None and before[0] == "gap" and before[2] == seq - 1:
+            self.outbox[i - 1] = ("gap", before[1], seq)
+            del self.outbox[i]
+        else:
+            self.outbox[i] = ("gap", seq, seq)
+        return True
+
+    def take(self, alive):
+        """The entries the client has room for (waits briefly for some)."""
+        with self.cond:
+            if not self.outbox or self.sent - self.acked >= self.window:
+                self.cond.wait(0.2)
+            entries = []
+            while self.outbox and alive() and self.sent - self.acked < self.window and len(entries) < 256:
+                entry = self.outbox.popleft()
+                if entry[0] == "push":
+                    self.history.append((entry[1], entry[2]))
+                self.sent = entry[2] if entry[0] == "gap" else entry[1]
+                entries.append(entry)
+            if entries:
+                self.cond.notify_all()
+            return entries
+
+    def ack(self, seq):
+        with self.cond:
+            self.acked = max(self.acked, seq)
+            self.cond.notify_all()
+            due = self.replay is not None and self.replay[1] and self.acked >= self.seq
+        if due:
+            self.server.advance(self)
+
+    def resume(self, received, consumed, live):
+        """Send again what the client did not receive; report what is gone."""
+        with self.cond:
+            self.acked = consumed
+            behind = received - self.seq
+            if received < self.sent:
+                kept = [(s, r) for s, r in self.history if s > received]
+                first = kept[0][0] if kept else self.sent + 1
+                entries = [("gap", received + 1, first - 1)] if first > received + 1 else []
+                entries += [("push", s, r) for s, r in kept]
+                self.outbox.extendleft(reversed(entries))
+                self.sent = received
+            self.cond.notify_all()
+        if behind > 0:
+            # numbers given before this terminal restarted: a replay makes them
+            # again, other pushes are gone
+            if self.replay is not None:
+                self.server.skip(self, behind)
+            elif live:
+                with self.cond:
+                    self.outbox.appendleft(("gap", received + 1, -1))
+                    self.seq = self.sent = received
+        self.ack(consumed)
+
+
+class Connection:
+    def __init__(self, server, sock):
+        self.server = server
+        self.sock = sock
+        self.alive = True
+        self.session = None
+        self.send_lock = threading.Lock()
+        self.frames = wire.FrameReader(server.max_frame)
+        self.last_sent = self.last_recv = time.monotonic()
+
+    def write(self, data):
+        with self.send_lock:
+            self.sock.sendall(data)
+            self.last_sent = time.monotonic()
+
+    def close(self):
+        if self.alive:
+            self.alive = False
+            try:
+                self.sock.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            self.sock.close()
+
+    def _expect(self, kind):
+        deadline = time.monotonic() + HANDSHAKE_TIMEOUT
+        while True:
+            message = self.frames.next()
+            if message is not None:
+                if message[0] != kind or len(message) != 2:
+                    raise wire.FrameError("expected message kind {} in the handshake".format(kind))
+                return message[1]
+            self.sock.settimeout(max(0.01, deadline - time.monotonic()))
+            data = self.sock.recv(65536)
+            if not data:
+                raise TransportError("closed during the handshake")
+            self.frames.add(data)
+
+    def handshake(self):
+        server = self.server
+        hello = self._expect(wire.HELLO)
+        mine = wire.nonce()
+        self.write(wire.frame([wire.HELLO, {"version": wire.VERSION, "nonce": mine, "auth": server.token is not None,
+                                            "host": host_id()}]))
+        if not isinstance(hello, dict) or hello.get("version") != wire.VERSION:
+            self.write(wire.frame([wire.BYE, "wire version {} is not {}".format(
+                hello.get("version") if isinstance(hello, dict) else None, wire.VERSION)]))
+            raise TransportError("client of another wire version")
+        theirs, session_id = hello.get("nonce"), hello.get("session")
+        if not isinstance(theirs, bytes) or not isinstance(session_id, str):
+            raise wire.FrameError("a hello without nonce or session")
+        answer = self._expect(wire.AUTH)
+        welcome = {"proof": b""}
+        if server.token is not None:
+            if not isinstance(answer, bytes) or not hmac.compare_digest(
+                    answer, wire.proof(server.token, b"client", mine, theirs)):
+                self.write(wire.frame([wire.BYE, "authentication failed"]))
+                raise TransportError("authentication failed")
+            welcome["proof"] = wire.proof(server.token, b"server", theirs, mine)
+        welcome["outcomes"] = server.outcomes(hello.get("keys") or [])
+        self.sock.settimeout(server.dead_after)
+        self.session = server.attach(self, session_id)
+        with self.session.cond:
+            self.session.window = max(1, int(hello.get("window", 1)))
+        self.write(wire.frame([wire.WELCOME, welcome]))
+        self.session.resume(int(hello.get("received", 0)), int(hello.get("consumed", 0)), bool(hello.get("live")))
+
+    def serve(self):
+        try:
+            self.handshake()
+            pusher = threading.Thread(target=self.push_loop, name="velmoro-terminal-pusher", daemon=True)
+            pusher.start()
+            while self.alive:
+                self.pump()
+        except (OSError, TransportError) as exc:
+            if self.alive:
+                _log.info("connection closed: %s", exc)
+        finally:
+            self.close()
+            self.server.detach(self)
+
+    def pump(self):
+        ready = select.select([self.sock], [], [], self.server.heartbeat / 2)[0]
+        now = time.monotonic()
+        if ready:
+            data = self.sock.recv(262144)
+            if not data:
+                raise TransportError("the client closed the connection")
+            self.last_recv = now
+            for message in self.frames.feed(data):
+                self.dispatch(message)
+        if now - self.last_sent >= self.server.heartbeat:
+            self.write(wire.frame([wire.PING]))
+        if now - self.last_recv > self.server.dead_after:
+            raise TransportError("no sign of life from the client")
+
+    def dispatch(self, message):
+        kind = message[0]
+        if kind == wire.CALL and len(message) == 4 and isinstance(message[2], str) and isinstance(message[3], list):
+            self.write(wire.frame(self.server.call(self, message[1], message[2], message[3])))
+        elif kind == wire.ACK and len(message) == 2 and isinstance(message[1], int):
+            self.session.ack(message[1])
+        elif kind == wire.PING:
+            self.write(wire.frame([wire.PONG]))
+        elif kind == wire.BYE:
+            raise TransportError("the client said goodbye")
+        elif kind != wire.PONG:
+            raise wire.FrameError("unexpected message {!r}".format(message[:2]))
+
+    def push_loop(self):
+        session = self.session
+        alive = lambda: self.alive and session.connection is self  # noqa: E731
+        try:
+            while alive():
+                entries = session.take(alive)
+                if entries:
+                    self.write(b"".join(wire.frame([wire.PUSH, e[1], e[2]] if e[0] == "push" else [wire.GAP, e[1], e[2]])
+                                        for e in entries))
+        except (OSError, TransportError) as exc:
+            _log.info("pushes to a client stopped: %s", exc)
+            self.close()
+
+
+class Server:
+    """Serves `terminal` at `address`; its state kept in `state_dir` (memory
+    when None); TCP clients must prove they hold the token of `token_file`."""
+
+    def __init__(self, terminal, address, state_dir=None, token_file=None, queue_cap=QUEUE_CAP, heartbeat=1.0,
+                 dead_after=5.0, max_frame=wire.MAX_FRAME):
+        self.term = terminal
+        self.address = address
+        self.queue_cap, self.heartbeat, self.dead_after, self.max_frame = queue_cap, heartbeat, dead_after, max_frame
+        kind = wire.parse_address(address)[0]
+        if kind == "tcp":
+            from velmoro.tframe.comm.netlink import default_token_file
+
+            self.token = ensure_token(token_file or default_token_file())
+        else:
+            self.token = None
+        self.lock = threading.RLock()  # the terminal's state, one command at a time
+        self.store = Store(state_dir)
+        self.sessions = {}
+        self.connections = set()
+        self.fault = os.environ.get("VELMORO_TERMINAL_FAULT", "")
+        self._restore()
+        self.listener = bind(address)
+        self._thread = None
+
+    def _restore(self):
+        count = 0
+        for command, args, clock in self.store.events():
+            self.term.now = clock
+            self.term.handle(command, tuple(args))
+            count += 1
+        if count:
+            _log.info("terminal state rebuilt from %d recorded commands", count)
+
+    # ---- connections and sessions ----
+
+    def serve_forever(self):
+        while True:
+            try:
+                sock, _ = self.listener.accept()
+            except OSError:
+                return  # the listener was closed
+            if sock.family != socket.AF_UNIX:
+                sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            sock.settimeout(HANDSHAKE_TIMEOUT)
+            conn = Connection(self, sock)
+            with self.lock:
+                self.connections.add(conn)
+            threading.Thread(target=conn.serve, name="velmoro-terminal-conn", daemon=True).start()
+
+    def start(self):
+        """Serve in a background thread; returns self."""
+        self._thread = threading.Thread(target=self.serve_forever, name="velmoro-terminal-accept", daemon=True)
+        self._thread.start()
+        return self
+
+    def stop(self):
+        self.listener.close()
+        kind, where = wire.parse_address(self.address)
+        if kind == "unix" and os.path.exists(where):
+            os.remove(where)
+        with self.lock:
+            connections = list(self.connections)
+        for conn in connections:
+            conn.close()
+        if self._thread is not None:
+            self._thread.join(5.0)
+
+    def attach(self, conn, session_id):
+        with self.lock:
+            session = self.sessions.get(session_id)
+            if session is None:
+                session = self.sessions[session_id] = Session(self, session_id)
+                replay = self.store.session(session_id)
+                if replay is not None:
+                    self._start_replay(session, *replay)
+            previous, session.connection = session.connection, conn
+        if previous is not None:
+            previous.close()
+        return session
+
+    def detach(self, conn):
+        with self.lock:
+            self.connections.discard(conn)
+        if conn.session is not None:
+            with conn.session.cond:
+                if conn.session.connection is conn:
+                    conn.session.connection = None
+                conn.session.cond.notify_all()
+
+    def outcomes(self, keys):
+        with self.lock:
+            return {k: self.store.answer(k)[1] for k in keys if isinstance(k, str)}
+
+    # ---- calls ----
+
+    def call(self, conn, rid, op, args):
+        try:
+            handler = getattr(self, "op_" + op, None)
+            if handler is None:
+                raise TransportError("unknown request {!r}".format(op))
+            return [wire.REPLY, rid, True, handler(conn, *args)]
+        except Exception as exc:  # the caller's failure, answered to it
+            return [wire.REPLY, rid, False, [type(exc).__name__, str(exc)]]
+
+    def op_cmd(self, conn, command, args, key):
+        with self.lock:
+            if key is not None:
+                known, answer = self.store.answer(key)
+                if known:
+                    return answer
+            clock = self.term.now
+            answer = self.term.handle(command, tuple(args))
+            recorded = is_recorded(command, HANDLERS.get(command))
+            if recorded or key is not None:
+                self.store.record(command, args, clock, key, answer, recorded)
+        self._fault_point(command)
+        return answer
+
+    def _fault_point(self, command):
+        # VELMORO_TERMINAL_FAULT=hold:COMMAND:SECONDS holds the answer after the
+        # command took effect (a crash test kills the terminal in between)
+        if self.fault.startswith("hold:"):
+            _, name, seconds = self.fault.split(":")
+            if name == command:
+                time.sleep(float(seconds))
+
+    def op_resolve(self, conn, keys):
+        return self.outcomes(keys)
+
+    def op_log(self, conn):
+        return list(self.term.log)
+
+    def _result_file(self, path):
+        real = os.path.realpath(path)
+        root = os.path.realpath(self.term.result_dir)
+        if os.path.commonpath([real, root]) != root or not os.path.isfile(real):
+            raise PermissionError("{} is not a result file of this terminal".format(path))
+        return real
+
+    def op_stat(self, conn, path):
+        real = self._result_file(path)
+        digest = hashlib.sha256()
+        with open(real, "rb") as f:
+            for block in iter(lambda: f.read(1 << 20), b""):
+                digest.update(block)
+        return [os.path.getsize(real), digest.hexdigest()]
+
+    def op_read(self, conn, path, offset, size):
+        with open(self._result_file(path), "rb") as f:
+            f.seek(int(offset))
+            return f.read(min(int(size), self.max_frame // 2))
+
+    # ---- pushes ----
+
+    def op_replay(self, conn, targets, days, mode):
+        session = conn.session
+        with self.lock:
+            if session.seq:
+                raise TransportError("a session replays once; connect anew for another replay")
+            self.store.save_session(session.id, [targets, days, mode])
+            replay = self._start_replay(session, targets, days, mode)
+        if mode == "flood":
+            threading.Thread(target=self._flood_replay, args=(session, replay), daemon=True).start()
+        return sum(len(self.term.data.minute_times(d)) for d in replay.days) + 1
+
+    def _start_replay(self, session, targets, days, mode):
+        port = _Port(self.term, session.put if mode == "paced" else lambda record: session.put(record, wait=True))
+        replay = Replay(port, targets, days)
+        session.replay = (replay, mode == "paced", port)
+        return replay
+
+    def skip(self, session, count):
+        """Bring a rebuilt replay forward by `count` pushes the client already has."""
+        with self.lock:
+            replay, _, port = session.replay
+            sink, port.sink = port.sink, lambda record: None
+            for _ in range(count):
+                replay.next_push(0)
+            port.sink = sink
+            with session.cond:
+                session.seq += count
+                session.sent = session.seq
+
+    def advance(self, session):
+        """The next minute of a paced replay, once the client took the last push."""
+        with self.lock:
+            if session.acked >= session.seq:
+                session.replay[0].next_push(0)
+
+    def _flood_replay(self, session, replay):
+        while True:
+            with self.lock:
+                before = replay.pushed
+                replay.next_push(0)
+            if replay.pushed == before:
+                return
+
+    def op_flood(self, conn, record, count, wait=True):
+        """Push `record` `count` times, then a stop push: a load for the link
+        (`wait` false: as fast as it comes, whatever the client takes)."""
+        def run():
+            for _ in range(int(count)):
+                conn.session.put(record, wait)
+            conn.session.put(dict(_EMPTY_STOP), wait)
+
+        threading.Thread(target=run, daemon=True).start()

@@ -1,0 +1,238 @@
+"""The terminal link's wire: frames, message encoding, addresses and the
+challenge-response proof.
+
+A frame is a 4-byte big-endian body length followed by a msgpack body. A
+message is a list whose first item is its kind (the constants below). Values
+are msgpack's own types plus a fixed set of extension types (numpy arrays
+with dtype and shape, numpy scalars, tuples, sets, records of the framework,
+answers and status records, dates and times); nothing else is accepted either
+way, and nothing is ever unpickled.
+"""
+import collections
+import datetime as _dt
+import hashlib
+import hmac
+import os
+import struct
+
+import msgpack
+import numpy as np
+
+from velmoro.tframe.comm.link import Answer, Status, TransportError
+from velmoro.tframe.utils import utilcls
+from velmoro.tframe.utils.utilcls import DotDict
+
+__all__ = [
+    "VERSION", "MAX_FRAME", "FrameError", "frame", "encode", "decode", "FrameReader",
+    "parse_address", "proof", "nonce",
+    "HELLO", "AUTH", "WELCOME", "CALL", "REPLY", "PUSH", "GAP", "ACK", "PING", "PONG", "BYE",
+]
+
+VERSION = 1
+MAX_FRAME = 16 * 1024 * 1024
+
+# message kinds
+HELLO, AUTH, WELCOME, CALL, REPLY, PUSH, GAP, ACK, PING, PONG, BYE = range(1, 12)
+
+_HEADER = struct.Struct(">I")
+
+
+class FrameError(TransportError):
+    """A frame that is too large or does not decode: the connection is closed."""
+
+
+# extension type codes
+_ARRAY, _OBJECTS, _SCALAR, _TUPLE, _DOTDICT, _ANSWER, _STATUS, _SET, _FROZENSET, _DATETIME, _DATE, _TIME, \
+    _TIMEDELTA, _ORDERED, _ORDERED_FRAMEWORK = range(1, 16)
+
+
+def _array(value):
+    if value.dtype.hasobject:
+        return msgpack.ExtType(_OBJECTS, encode([list(value.shape), value.ravel().tolist()]))
+    data = np.ascontiguousarray(value)
+    return msgpack.ExtType(_ARRAY, encode([data.dtype.str, list(data.shape), data.tobytes()]))
+
+
+def _scalar(value):
+    if value.dtype.hasobject:
+        raise TypeError("cannot send a numpy object scalar")
+    return msgpack.ExtType(_SCALAR, encode([value.dtype.str, value.tobytes()]))
+
+
+_ENCODERS = {
+    tuple: lambda v: msgpack.ExtType(_TUPLE, encode(list(v))),
+    DotDict: lambda v: msgpack.ExtType(_DOTDICT, encode(dict(v))),
+    collections.OrderedDict: lambda v: msgpack.ExtType(_ORDERED, encode(dict(v))),
+    utilcls.OrderedDict: lambda v: msgpack.ExtType(_ORDERED_FRAMEWORK, encode(dict(v))),
+    Answer: lambda v: msgpack.ExtType(_ANSWER, encode(dict(v.__dict__))),
+    Status: lambda v: msgpack.ExtType(_STATUS, encode([v.errLevel, v.errCode, v.errInfo])),
+    set: lambda v: msgpack.ExtType(_SET, encode(list(v))),
+    frozenset: lambda v: msgpack.ExtType(_FROZENSET, encode(list(v))),
+    _dt.datetime: lambda v: msgpack.ExtType(_DATETIME, encode(v.isoformat())),
+    _dt.date: lambda v: msgpack.ExtType(_DATE, encode(v.isoformat())),
+    _dt.time: lambda v: msgpack.ExtType(_TIME, encode(v.isoformat())),
+    _dt.timedelta: lambda v: msgpack.ExtType(_TIMEDELTA, encode([v.days, v.seconds, v.microseconds])),
+}
+
+
+def _default(value):
+    encoder = _ENCODERS.get(type(value))
+    if encoder is not None:
+        return encoder(value)
+    if isinstance(value, np.ndarray):
+        return _array(value)
+    if isinstance(value, np.generic):
+        return _scalar(value)
+    if isinstance(value, dict):
+        return dict(value)
+    if isinstance(value, (list, tuple)):
+        return list(value)
+    raise TypeError("cannot send a value of type {} to the terminal".format(type(value).__name__))
+
+
+def _numeric_dtype(text):
+    dtype = np.dtype(text)
+    if dtype.hasobject:
+        raise FrameError("object arrays are not accepted")
+    return dtype
+
+
+def _decode_array(items):
+    text, shape, data = items
+    dtype = _numeric_dtype(text)
+    count = int(np.prod(shape, dtype=np.int64)) if shape else 1
+    if any(n < 0 for n in shape) or count * dtype.itemsize != len(data):
+        raise FrameError("array of shape {} and dtype {} does not match its {} bytes".format(shape, text, len(data)))
+    return np.frombuffer(data, dtype=dtype).reshape(shape).copy()
+
+
+def _decode_objects(items):
+    shape, values = items
+    result = np.empty(len(values), dtype=object)
+    result[:] = values
+    return result.reshape(shape)
+
+
+def _decode_scalar(items):
+    text, data = items
+    dtype = _numeric_dtype(text)
+    if dtype.itemsize != len(data):
+        raise FrameError("scalar of dtype {} from {} bytes".format(text, len(data)))
+    return np.frombuffer(data, dtype=dtype)[0]
+
+
+def _decode_answer(items):
+    answer = Answer()
+    answer.__dict__.update(items)
+    return answer
+
+
+_DECODERS = {
+    _ARRAY: _decode_array,
+    _OBJECTS: _decode_objects,
+    _SCALAR: _decode_scalar,
+    _TUPLE: tuple,
+    _DOTDICT: DotDict,
+    _ORDERED: collections.OrderedDict,
+    _ORDERED_FRAMEWORK: utilcls.OrderedDict,
+    _ANSWER: _decode_answer,
+    _STATUS: lambda items: Status(*items),
+    _SET: set,
+    _FROZENSET: frozenset,
+    _DATETIME: _dt.datetime.fromisoformat,
+    _DATE: _dt.date.fromisoformat,
+    _TIME: _dt.time.fromisoformat,
+    _TIMEDELTA: lambda items: _dt.timedelta(*items),
+}
+
+
+def _ext_hook(code, data):
+    decoder = _DECODERS.get(code)
+    if decoder is None:
+        raise FrameError("unknown extension type {}".format(code))
+    return decoder(decode(data))
+
+
+def encode(value):
+    """The msgpack body of a value (TypeError for a value the wire does not carry)."""
+    return msgpack.packb(value, default=_default, use_bin_type=True, strict_types=True)
+
+
+def decode(body):
+    """The value of a msgpack body; FrameError when it is not one."""
+    try:
+        return msgpack.unpackb(body, ext_hook=_ext_hook, raw=False, strict_map_key=False)
+    except FrameError:
+        raise
+    except Exception as exc:  # msgpack's and the decoders' errors alike: the body is bad
+        raise FrameError("malformed frame: {}".format(exc)) from None
+
+
+def frame(message):
+    """One frame (length prefix and body) holding `message`."""
+    body = encode(message)
+    if len(body) > MAX_FRAME:
+        raise FrameError("a frame of {} bytes exceeds the cap of {}".format(len(body), MAX_FRAME))
+    return _HEADER.pack(len(body)) + body
+
+
+class FrameReader:
+    """Cuts a byte stream into messages, whatever the pieces it arrives in."""
+
+    def __init__(self, cap=MAX_FRAME):
+        self.cap = cap
+        self._buffer = bytearray()
+
+    def add(self, data):
+        self._buffer += data
+
+    def next(self):
+        """The next complete message, or None (FrameError on a bad frame)."""
+        if len(self._buffer) < 4:
+            return None
+        (size,) = _HEADER.unpack_from(self._buffer)
+        if size == 0 or size > self.cap:
+            raise FrameError("frame of {} bytes refused (cap {})".format(size, self.cap))
+        if len(self._buffer) < 4 + size:
+            return None
+        body = bytes(self._buffer[4:4 + size])
+        del self._buffer[:4 + size]
+        message = decode(body)
+        if not isinstance(message, list) or not message or not isinstance(message[0], int):
+            raise FrameError("a message must be a list starting with its kind")
+        return message
+
+    def feed(self, data):
+        """The messages completed by `data` (FrameError on a bad frame)."""
+        self._buffer += data
+        messages = []
+        message = self.next()
+        while message is not None:
+            messages.append(message)
+            message = self.next()
+        return messages
+
+
+def parse_address(address):
+    """("unix", path) or ("tcp", (host, port)) from "unix:PATH" or "tcp://HOST:PORT"."""
+    if address.startswith("unix:"):
+        path = address[len("unix:"):]
+        if not path:
+            raise ValueError("no socket path in {!r}".format(address))
+        return "unix", path
+    if address.startswith("tcp://"):
+        host, sep, port = address[len("tcp://"):].rpartition(":")
+        if not sep or not port.isdigit():
+            raise ValueError("no port in {!r}".format(address))
+        return "tcp", (host.strip("[]") or "127.0.0.1", int(port))
+    raise ValueError("a terminal address is unix:PATH or tcp://HOST:PORT, not {!r}".format(address))
+
+
+def nonce():
+    return os.urandom(32)
+
+
+def proof(token, role, first, second):
+    """HMAC of the two nonces keyed by the shared token; `role` keeps the
+    client's and the server's proofs apart."""
+    return hmac.new(token, role + first + second, hashlib.sha256).digest()
