@@ -1,5 +1,6 @@
 # make test  : build and test on every interpreter of PY (default 3.8 and 3.13)
 # make demo  : build and run the demo on DEMO_PY (default 3.8)
+# make demo-served : the demo's session against the terminal served by its own process
 # make test-asan  : the tests on modules built with AddressSanitizer and UBSan
 # make test-leaks : every public callable 100,000 rounds, then on the debug interpreter
 # make fuzz       : the bad-input property tests with many more examples, sanitized
@@ -8,7 +9,7 @@ DEMO_PY ?= 3.8
 VENV := .venv
 PYTEST_ARGS ?=
 
-.PHONY: test demo bench install install-native clean test-asan test-leaks test-leaks-debug fuzz
+.PHONY: test demo demo-served bench install install-native clean test-asan test-leaks test-leaks-debug fuzz
 .SECONDARY:
 
 # one virtual environment per interpreter, with the pinned requirements
@@ -62,6 +63,9 @@ demo: install-$(DEMO_PY)
 	$(VENV)/$(DEMO_PY)/bin/python examples/terminal_tour.py
 	@echo
 	$(VENV)/$(DEMO_PY)/bin/python examples/demo.py
+
+demo-served: install-$(DEMO_PY)
+	tools/demo-served $(VENV)/$(DEMO_PY)/bin/python
 
 bench: install-$(DEMO_PY)
 	for b in bench/*.py; do $(VENV)/$(DEMO_PY)/bin/python $$b || exit 1; done

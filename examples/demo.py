@@ -4,6 +4,9 @@ The terminal replays its trading days after the first as minute pushes; the
 example strategy (examples/strategy.py) trades them through the refresh loop.
 Prints a progress line during the replay and a summary at the end; the logs
 go to demo-output/.
+
+    python examples/demo.py                     # the embedded terminal
+    python examples/demo.py --connect ADDRESS   # a terminal server (unix:PATH or tcp://HOST:PORT)
 """
 import collections
 import dataclasses
@@ -53,14 +56,35 @@ def _configure_logs(folder):
 HISTORY_DAYS, LIVE_DAYS = 2, 3
 
 
-def run_session(output=OUTPUT, progress=None):
+class _ServedReplay:
+    """The replay a terminal server makes for this session: `pushed` counts
+    the pushes taken."""
+
+    def __init__(self, term, targets, days):
+        self.term = term
+        self.base = term.consumed
+        term.replay(targets, days)
+
+    @property
+    def pushed(self):
+        return self.term.consumed - self.base
+
+
+def run_session(output=OUTPUT, progress=None, address=None):
     """Run the example strategy: the terminal's first days are the run's
-    history, the following ones are replayed live."""
+    history, the following ones are replayed live. With `address`, on the
+    terminal server there (started with as many days)."""
     _configure_logs(output)
-    term = link.connect(Terminal(Dataset(days=HISTORY_DAYS + LIVE_DAYS), result_dir=os.path.join(output, "files")))
-    days = term.data.trading_days
+    if address is None:
+        term = link.connect(Terminal(Dataset(days=HISTORY_DAYS + LIVE_DAYS),
+                                     result_dir=os.path.join(output, "files")))
+        days = term.data.trading_days
+        replay = Replay(term, strategy.TARGETS, days[HISTORY_DAYS:])
+    else:
+        term = link.connect(address)
+        days = vmcmd.vmSendCmdGetTradingDays()
+        replay = _ServedReplay(term, strategy.TARGETS, days[HISTORY_DAYS:])
     live_days = days[HISTORY_DAYS:]
-    replay = Replay(term, strategy.TARGETS, live_days)
     total = 240 * len(live_days)
     start_asset = vmcmd.vmSendCmdGetAccountCash([strategy.ACCOUNT])[0].total_asset
 
@@ -124,8 +148,11 @@ def report(session):
     return "\n".join(lines)
 
 
-def main():
-    session = run_session(progress=_progress)
+def main(argv=None):
+    argv = sys.argv[1:] if argv is None else argv
+    address = argv[1] if argv[:1] == ["--connect"] and len(argv) > 1 else None
+    session = run_session(progress=_progress, address=address)
+    link.disconnect()
     print(report(session))
 
 
