@@ -1,7 +1,8 @@
 """A recording transport put into the command channel's globals."""
 import pytest
 
-from velmoro.tframe.comm import vmcmd
+from serving import serving
+from velmoro.tframe.comm import link, vmcmd
 
 
 class Status:
@@ -59,3 +60,19 @@ def wire(monkeypatch):
     monkeypatch.setattr(vmcmd, "vmserial", w)
     monkeypatch.setattr(vmcmd, "recv_serial", w.receive)
     return w
+
+
+@pytest.fixture(params=["embedded", "served"])
+def terminal(request, tmp_path):
+    """A fresh simulated terminal, reached in this process or over a socket
+    through its server: the commands behave the same either way."""
+    from velmoro.simterm import Terminal
+
+    term = Terminal(result_dir=str(tmp_path / "terminal"))
+    if request.param == "embedded":
+        yield link.connect(term)
+    else:
+        with serving(term) as (_, address):
+            link.connect(address)
+            yield term
+    link.disconnect()

@@ -346,6 +346,9 @@ class Server:
         self.fault = os.environ.get("VELMORO_TERMINAL_FAULT", "")
         self._restore()
         self.listener = bind(address)
+        if kind == "tcp":  # the port the system gave for port 0
+            host, port = self.listener.getsockname()[:2]
+            self.address = "tcp://{}:{}".format("[{}]".format(host) if ":" in host else host, port)
         self._thread = None
 
     def _restore(self):
@@ -380,6 +383,10 @@ class Server:
         return self
 
     def stop(self):
+        try:
+            self.listener.shutdown(socket.SHUT_RDWR)  # wakes the accepting thread
+        except OSError:
+            pass
         self.listener.close()
         kind, where = wire.parse_address(self.address)
         if kind == "unix" and os.path.exists(where):

@@ -95,16 +95,18 @@ class RemoteTerminal:
     60 by default); heartbeat: seconds between signs of life on an idle link,
     which counts as dead after `dead_after` seconds of silence; reconnect_for:
     seconds of failed reconnection after which the link gives up; fetch: copy
-    result files into a local cache (by default only from another host).
+    result files into a local cache (by default only from another host);
+    window: pushes the terminal may send ahead of those taken.
     """
 
     def __init__(self, address, token_file=None, timeout=None, heartbeat=1.0, dead_after=5.0, reconnect_for=30.0,
-                 fetch=None, cache_dir=None):
+                 fetch=None, cache_dir=None, window=WINDOW):
         self.address = address
         self.kind, self.where = wire.parse_address(address)
         self.token = read_token(token_file or default_token_file()) if self.kind == "tcp" else None
         self.timeout = timeout if timeout is not None else _env_float("VELMORO_TERMINAL_TIMEOUT", 60.0)
         self.heartbeat, self.dead_after, self.reconnect_for = heartbeat, dead_after, reconnect_for
+        self.window = window
         self.session = os.urandom(8).hex()
         self._fetch_wanted = fetch if fetch is not None else (os.environ.get("VELMORO_TERMINAL_FETCH") == "1" or None)
         self._cache_dir = cache_dir
@@ -157,7 +159,7 @@ class RemoteTerminal:
         mine = wire.nonce()
         with self._push_cond:
             hello = {"version": wire.VERSION, "session": self.session, "nonce": mine, "received": self.received,
-                     "consumed": self.consumed, "window": WINDOW, "live": self._live, "keys": list(self.unknown)}
+                     "consumed": self.consumed, "window": self.window, "live": self._live, "keys": list(self.unknown)}
         sock.sendall(wire.frame([wire.HELLO, hello]))
         theirs = self._expect(sock, frames, wire.HELLO)[1]
         if theirs.get("version") != wire.VERSION:
@@ -424,7 +426,7 @@ class RemoteTerminal:
         deadline = time.monotonic() + timeout
         with self._push_cond:
             empty, consumed = not self._pushes, self.consumed
-        if empty or consumed - self._acked >= WINDOW // 4:
+        if empty or consumed - self._acked >= max(1, self.window // 4):
             self._ack(consumed)  # paced replays push the next minute on this
         with self._push_cond:
             while not self._pushes:

@@ -49,7 +49,7 @@ _ARRAY, _OBJECTS, _SCALAR, _TUPLE, _DOTDICT, _ANSWER, _STATUS, _SET, _FROZENSET,
 def _array(value):
     if value.dtype.hasobject:
         return msgpack.ExtType(_OBJECTS, encode([list(value.shape), value.ravel().tolist()]))
-    data = np.ascontiguousarray(value)
+    data = value if value.flags.c_contiguous else value.copy(order="C")
     return msgpack.ExtType(_ARRAY, encode([data.dtype.str, list(data.shape), data.tobytes()]))
 
 
@@ -103,7 +103,7 @@ def _decode_array(items):
     count = int(np.prod(shape, dtype=np.int64)) if shape else 1
     if any(n < 0 for n in shape) or count * dtype.itemsize != len(data):
         raise FrameError("array of shape {} and dtype {} does not match its {} bytes".format(shape, text, len(data)))
-    return np.frombuffer(data, dtype=dtype).reshape(shape).copy()
+    return np.frombuffer(data, dtype=dtype).reshape(tuple(shape)).copy()
 
 
 def _decode_objects(items):
