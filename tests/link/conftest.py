@@ -10,11 +10,12 @@ import tempfile
 
 import pytest
 
-from serving import serving
-from velmoro.simterm import Dataset, Terminal
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-# every wait of these tests ends: seconds
-START_TIMEOUT = 20.0
+from links import START_TIMEOUT  # noqa: E402  (needs the path above)
+from serving import serving  # noqa: E402
+from velmoro.simterm import Dataset, Terminal  # noqa: E402
+
 
 
 @pytest.fixture
@@ -95,3 +96,4 @@ def served(folder):
     term = Terminal(Dataset(), result_dir=os.path.join(folder, "files"))
     with serving(term, heartbeat=0.2, dead_after=2.0) as (server, _):
         yield term, server
+

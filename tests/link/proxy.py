@@ -1,0 +1,62 @@
+"""A loopback TCP proxy that misbehaves on demand: it delays, blackholes, or
+cuts each connection after a number of bytes; it keeps what clients sent."""
+import select
+import socket
+import threading
+import time
+
+
+class Proxy:
+    def __init__(self, target):
+        self.target = target
+        self.delay = 0.0
+        self.blackhole = False
+        self.cut_after = None  # bytes towards the client before a connection is cut
+        self.sent_by_clients = bytearray()
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(16)
+        self.address = "tcp://127.0.0.1:{}".format(self.listener.getsockname()[1])
+        self.closed = False
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while not self.closed:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            server = socket.create_connection(self.target, timeout=5)
+            threading.Thread(target=self._relay, args=(client, server), daemon=True).start()
+
+    def _relay(self, client, server):
+        to_client = 0
+        try:
+            while not self.closed:
+                ready = select.select([client, server], [], [], 0.05)[0]
+                if self.blackhole:
+                    continue  # nothing passes, both sides keep waiting
+                for source in ready:
+                    data = source.recv(65536)
+                    if not data:
+                        return
+                    if self.delay:
+                        time.sleep(self.delay)
+                    if source is client:
+                        self.sent_by_clients += data
+                        server.sendall(data)
+                    else:
+                        if self.cut_after is not None and to_client + len(data) > self.cut_after:
+                            client.sendall(data[:self.cut_after - to_client])
+                            return
+                        to_client += len(data)
+                        client.sendall(data)
+        except OSError:
+            pass
+        finally:
+            client.close()
+            server.close()
+
+    def close(self):
+        self.closed = True
+        self.listener.close()
