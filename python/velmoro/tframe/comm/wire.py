@@ -14,6 +14,7 @@ import hashlib
 import hmac
 import os
 import struct
+import threading
 
 import msgpack
 import numpy as np
@@ -153,9 +154,30 @@ def _ext_hook(code, data):
     return decoder(decode(data))
 
 
+_packers = threading.local()
+
+
 def encode(value):
     """The msgpack body of a value (TypeError for a value the wire does not carry)."""
-    return msgpack.packb(value, default=_default, use_bin_type=True, strict_types=True)
+    # a packer per thread and nesting depth (extension values pack their
+    # content while the outer value is packed): making one costs more than
+    # packing a small message
+    pool = getattr(_packers, "pool", None)
+    if pool is None:
+        pool = _packers.pool = []
+        _packers.depth = 0
+    depth = _packers.depth
+    if depth == len(pool):
+        pool.append(msgpack.Packer(default=_default, use_bin_type=True, strict_types=True))
+    packer = pool[depth]
+    _packers.depth = depth + 1
+    try:
+        return packer.pack(value)
+    except BaseException:
+        packer.reset()
+        raise
+    finally:
+        _packers.depth = depth
 
 
 def decode(body):
