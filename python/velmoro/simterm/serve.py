@@ -11,6 +11,8 @@ from velmoro.tframe.comm import wire
 
 __all__ = ["main", "parser"]
 
+SWITCH_INTERVAL = 0.0002
+
 
 def parser(prog="python -m velmoro.simterm"):
     p = argparse.ArgumentParser(prog=prog, description="The simulated terminal.")
@@ -44,6 +46,9 @@ def serve(args):
     from velmoro.simterm.store import Store
 
     logging.basicConfig(level=logging.INFO, format="%(asctime)s %(name)s %(levelname)s %(message)s")
+    # a thread per connection, each doing little at a time: hand the
+    # interpreter over sooner than the default 5 ms
+    sys.setswitchinterval(SWITCH_INTERVAL)
     days = args.days
     if args.state:
         days = Store(args.state).setting("days", days)  # the state belongs to the dataset it was made on

@@ -1,0 +1,127 @@
+"""The link to a terminal server in its own process.
+
+Round trip of a small command over a Unix socket and over TCP on loopback
+(p50, p99), calls per second from 4 threads, pushes per second to one client,
+then the load run: 8 client processes of 4 threads, 10,000 commands each,
+while each takes a flood of pushes. Targets: p50 at most 60 us (Unix) and
+80 us (TCP), p99 at most 1 ms, at least 20,000 calls/s and 50,000 pushes/s.
+
+    python bench/link_bench.py [--no-load]
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+from velmoro.tframe.comm.netlink import RemoteTerminal
+
+TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+LOAD_CLIENT = os.path.join(TOP, "tests", "link", "load_client.py")
+SAMPLES, THREAD_CALLS, PUSHES = 20000, 10000, 200000
+LOAD = dict(processes=8, threads=4, commands=10000, pushes=20000)
+
+
+def start_server(listen, env):
+    server = subprocess.Popen([sys.executable, "-m", "velmoro.simterm", "serve", "--listen", listen],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+    line = server.stdout.readline().decode().strip()
+    if not line.startswith("terminal serving at "):
+        server.kill()
+        raise SystemExit("the terminal server did not start")
+    return server, line[len("terminal serving at "):]
+
+
+def small(client):
+    return client.handle("CmdTest", ("bench", [1]))
+
+
+def round_trips(client):
+    for _ in range(2000):
+        small(client)
+    times = []
+    for _ in range(SAMPLES):
+        started = time.perf_counter()
+        small(client)
+        times.append(time.perf_counter() - started)
+    times.sort()
+    return times[len(times) // 2] * 1e6, times[int(len(times) * 0.99)] * 1e6
+
+
+def calls_per_second(client, threads=4):
+    def work():
+        for _ in range(THREAD_CALLS):
+            small(client)
+
+    workers = [threading.Thread(target=work) for _ in range(threads)]
+    started = time.perf_counter()
+    for w in workers:
+        w.start()
+    for w in workers:
+        w.join()
+    return threads * THREAD_CALLS / (time.perf_counter() - started)
+
+
+def pushes_per_second(client):
+    client.flood({"stop_run": False, "n": 1}, PUSHES)
+    first = client.next_push(30.0)
+    started = time.perf_counter()
+    count = 1
+    while not first.get("stop_run", True):
+        first = client.next_push(30.0)
+        count += 1
+    return (count - 1) / (time.perf_counter() - started)
+
+
+def load_run(address):
+    started = time.perf_counter()
+    clients = [subprocess.Popen([sys.executable, LOAD_CLIENT, address, str(p), str(LOAD["threads"]),
+                                 str(LOAD["commands"]), str(LOAD["pushes"])], stdout=subprocess.PIPE)
+               for p in range(LOAD["processes"])]
+    reports = [json.loads(c.communicate()[0]) for c in clients]
+    seconds = time.perf_counter() - started
+    orders = [o for r in reports for o in r["orders"]]
+    calls = sum(r["calls"] for r in reports)
+    print("load: {} processes x {} threads x {} commands in {:.1f} s ({:,.0f} calls/s); wrong answers {}, "
+          "orders {} (unique {}), pushes {} of {}, gaps {}, out of order {}".format(
+              LOAD["processes"], LOAD["threads"], LOAD["commands"], seconds, calls / seconds,
+              sum(r["wrong_answers"] for r in reports), len(orders), len(set(orders)),
+              sum(r["pushes"] for r in reports), LOAD["processes"] * LOAD["pushes"],
+              sum(r["gaps"] for r in reports), sum(r["out_of_order"] for r in reports)))
+
+
+def main():
+    folder = tempfile.mkdtemp(prefix="vmbench-")
+    token = os.path.join(folder, "token")
+    with open(os.open(token, os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
+        f.write(os.urandom(16).hex())
+    env = dict(os.environ, VELMORO_TERMINAL_TOKEN_FILE=token)
+    servers = []
+    try:
+        unix_server, unix = start_server("unix:" + os.path.join(folder, "sock"), env)
+        tcp_server, tcp = start_server("tcp://127.0.0.1:0", env)
+        servers += [unix_server, tcp_server]
+        for name, address, target in (("unix", unix, 60), ("tcp", tcp, 80)):
+            client = RemoteTerminal(address, token_file=token)
+            p50, p99 = round_trips(client)
+            print("round trip over {:4s}: p50 {:6.1f} us (target {} us)  p99 {:7.1f} us (target 1000 us)".format(
+                name, p50, target, p99))
+            client.close()
+        client = RemoteTerminal(unix)
+        print("calls/s with 4 threads: {:,.0f} (target 20,000)".format(calls_per_second(client)))
+        print("pushes/s to one client: {:,.0f} (target 50,000)".format(pushes_per_second(client)))
+        client.close()
+        if "--no-load" not in sys.argv:
+            load_run(unix)
+    finally:
+        for server in servers:
+            server.terminate()
+            server.wait()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
