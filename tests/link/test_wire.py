@@ -24,7 +24,7 @@ values = st.recursive(
         st.lists(inner, max_size=4), st.tuples(inner, inner),
         st.dictionaries(st.text(max_size=8), inner, max_size=4),
         st.dictionaries(st.text(max_size=8), inner, max_size=4).map(DotDict),
-        st.frozensets(st.integers(), max_size=4)),
+        st.frozensets(st.integers(-2 ** 63, 2 ** 63 - 1), max_size=4)),
     max_leaves=12)
 
 

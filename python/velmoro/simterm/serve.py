@@ -35,11 +35,6 @@ def add_serve_arguments(serve):
     serve.add_argument("--max-frame", type=int, default=wire.MAX_FRAME, help="largest frame accepted, in bytes")
 
 
-def _address(text):
-    # "tcp://:PORT" binds the loopback address: other hosts only when named
-    return "tcp://127.0.0.1" + text[len("tcp://"):] if text.startswith("tcp://:") else text
-
-
 def serve(args):
     from velmoro.simterm import Dataset, Terminal
     from velmoro.simterm.server import QUEUE_CAP, Server
@@ -54,7 +49,7 @@ def serve(args):
         days = Store(args.state).setting("days", days)  # the state belongs to the dataset it was made on
     term = Terminal(Dataset(days=days), result_dir=args.result_dir)
     term.sent = collections.deque(maxlen=1000)  # a long-running terminal keeps the recent commands only
-    server = Server(term, _address(args.listen), state_dir=args.state, token_file=args.token_file,
+    server = Server(term, args.listen, state_dir=args.state, token_file=args.token_file,
                     queue_cap=args.queue or QUEUE_CAP, heartbeat=args.heartbeat, dead_after=args.dead_after,
                     max_frame=args.max_frame)
     signal.signal(signal.SIGTERM, lambda *_: server.listener.close())

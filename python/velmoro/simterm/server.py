@@ -34,6 +34,7 @@ __all__ = ["Server", "QUEUE_CAP", "bind", "ensure_token"]
 _log = logging.getLogger("velmoro.terminal.server")
 
 QUEUE_CAP = 10000
+SESSION_KEEP = 600.0  # seconds a session without connection waits for its client to come back
 HANDSHAKE_TIMEOUT = 5.0
 _EMPTY_STOP = {"stop_run": True}
 
@@ -121,7 +122,9 @@ class Session:
         self.outbox = collections.deque()  # ("push", seq, record) or ("gap", first, last)
         self.history = collections.deque(maxlen=server.queue_cap)
         self.connection = None
+        self.left = None  # when its last connection ended
         self.replay = None  # (Replay, paced, its port)
+        self.restored = False  # its replay was rebuilt from the stored state and waits for the client
 
     def put(self, record, wait=False):
         """Queue a push; with `wait` (a source that can wait) until there is
@@ -197,6 +200,9 @@ class Session:
                 with self.cond:
                     self.outbox.appendleft(("gap", received + 1, -1))
                     self.seq = self.sent = received
+        if self.restored:
+            self.restored = False
+            self.server.run_replay(self)
         self.ack(consumed)
 
 
@@ -216,13 +222,13 @@ class Connection:
             self.last_sent = time.monotonic()
 
     def close(self):
+        """End the connection; its reader thread lets go of the socket."""
         if self.alive:
             self.alive = False
             try:
                 self.sock.shutdown(socket.SHUT_RDWR)
             except OSError:
                 pass
-            self.sock.close()
 
     def _expect(self, kind):
         deadline = time.monotonic() + HANDSHAKE_TIMEOUT
@@ -279,6 +285,7 @@ class Connection:
                 _log.info("connection closed: %s", exc)
         finally:
             self.close()
+            self.sock.close()
             self.server.detach(self)
 
     def pump(self):
@@ -305,6 +312,7 @@ class Connection:
         elif kind == wire.PING:
             self.write(wire.frame([wire.PONG]))
         elif kind == wire.BYE:
+            self.server.forget(self.session)
             raise TransportError("the client said goodbye")
         elif kind != wire.PONG:
             raise wire.FrameError("unexpected message {!r}".format(message[:2]))
@@ -400,13 +408,17 @@ class Server:
 
     def attach(self, conn, session_id):
         with self.lock:
+            now = time.monotonic()
+            for gone in [s for s in self.sessions.values() if s.left is not None and now - s.left > SESSION_KEEP]:
+                del self.sessions[gone.id]
             session = self.sessions.get(session_id)
             if session is None:
                 session = self.sessions[session_id] = Session(self, session_id)
                 replay = self.store.session(session_id)
                 if replay is not None:
                     self._start_replay(session, *replay)
-            previous, session.connection = session.connection, conn
+                    session.restored = True
+            previous, session.connection, session.left = session.connection, conn, None
         if previous is not None:
             previous.close()
         return session
@@ -418,7 +430,13 @@ class Server:
             with conn.session.cond:
                 if conn.session.connection is conn:
                     conn.session.connection = None
+                    conn.session.left = time.monotonic()
                 conn.session.cond.notify_all()
+
+    def forget(self, session):
+        """A client that said goodbye does not come back for its session."""
+        with self.lock:
+            self.sessions.pop(session.id, None)
 
     def outcomes(self, keys):
         with self.lock:
@@ -492,15 +510,32 @@ class Server:
                 raise TransportError("a session replays once; connect anew for another replay")
             self.store.save_session(session.id, [targets, days, mode])
             replay = self._start_replay(session, targets, days, mode)
-        if mode == "flood":
-            threading.Thread(target=self._flood_replay, args=(session, replay), daemon=True).start()
+        self.run_replay(session)
         return sum(len(self.term.data.minute_times(d)) for d in replay.days) + 1
 
     def _start_replay(self, session, targets, days, mode):
-        port = _Port(self.term, session.put if mode == "paced" else lambda record: session.put(record, wait=True))
+        port = _Port(self.term, session.put)
         replay = Replay(port, targets, days)
         session.replay = (replay, mode == "paced", port)
         return replay
+
+    def run_replay(self, session):
+        """Start a replay that pushes as fast as it goes (a paced one goes on
+        the client's acknowledgements)."""
+        if not session.replay[1]:
+            threading.Thread(target=self._flood_replay, args=(session,), daemon=True).start()
+
+    def _flood_replay(self, session):
+        replay, _, port = session.replay
+        while True:
+            made = []
+            with self.lock:  # the clock moves with the replay
+                port.sink = made.append
+                replay.next_push(0)
+            if not made:
+                return
+            for record in made:  # waiting for room without holding the terminal
+                session.put(record, wait=True)
 
     def skip(self, session, count):
         """Bring a rebuilt replay forward by `count` pushes the client already has."""

@@ -79,6 +79,13 @@ def _env_float(name, default):
     return float(os.environ.get(name) or default)
 
 
+def _shut(sock):
+    try:
+        sock.shutdown(socket.SHUT_RDWR)
+    except OSError:
+        pass
+
+
 class _Waiter:
     __slots__ = ("lock", "reply")
 
@@ -216,21 +223,28 @@ class RemoteTerminal:
                     sock.sendall(wire.frame([wire.BYE, "closed"]))
             except OSError:
                 pass
-            sock.close()
+            _shut(sock)  # the reader sees the end and lets go of the socket
         self._fail_pending(NotConnectedError("the link to the terminal was closed"))
         with self._push_cond:
             self._failed = NotConnectedError("the link to the terminal was closed")
             self._push_cond.notify_all()
         if self._reader is not threading.current_thread():
             self._reader.join(5.0)
+        if sock is not None:
+            sock.close()
 
     def _write(self, data):
-        """Send whole frames; NotConnectedError when nothing could be sent."""
+        """Send whole frames; NotConnectedError when nothing could be sent.
+        A failed send ends the connection: part of a frame may have left."""
         sock = self._sock
         if sock is None:
             raise self._failed or NotConnectedError("the link to the terminal at {} is down".format(self.address))
         with self._send_lock:
-            sock.sendall(data)
+            try:
+                sock.sendall(data)
+            except OSError:
+                _shut(sock)
+                raise
             self._last_sent = time.monotonic()
 
     def _run(self):
@@ -242,7 +256,7 @@ class RemoteTerminal:
                 continue
             try:
                 self._pump(sock)
-            except (OSError, TransportError) as exc:
+            except (OSError, ValueError, TransportError) as exc:  # ValueError: select on a closed socket
                 if self._closed:
                     return
                 self._lost(sock, exc)
