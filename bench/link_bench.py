@@ -11,6 +11,7 @@ while each takes a flood of pushes. Targets: p50 at most 60 us (Unix) and
 import json
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -37,6 +38,39 @@ def start_server(listen, env):
 
 def small(client):
     return client.handle("CmdTest", ("bench", [1]))
+
+
+def baseline():
+    """Round trip of 20 bytes between two processes through a reader thread,
+    in plain Python: what this machine allows before any framing."""
+    a, b = socket.socketpair()
+    child = os.fork()
+    if child == 0:
+        a.close()
+        while True:
+            data = b.recv(100)
+            if not data:
+                os._exit(0)
+            b.sendall(data)
+    b.close()
+    arrived = threading.Lock()
+    arrived.acquire()
+
+    def reader():
+        while a.recv(100):
+            arrived.release()
+
+    threading.Thread(target=reader, daemon=True).start()
+    times = []
+    for _ in range(SAMPLES):
+        started = time.perf_counter()
+        a.sendall(b"x" * 20)
+        arrived.acquire()
+        times.append(time.perf_counter() - started)
+    a.shutdown(socket.SHUT_RDWR)
+    os.waitpid(child, 0)
+    times.sort()
+    return times[len(times) // 2] * 1e6, times[int(len(times) * 0.99)] * 1e6
 
 
 def round_trips(client):
@@ -104,6 +138,8 @@ def main():
         unix_server, unix = start_server("unix:" + os.path.join(folder, "sock"), env)
         tcp_server, tcp = start_server("tcp://127.0.0.1:0", env)
         servers += [unix_server, tcp_server]
+        print("machine baseline (plain socket pair, reader thread): p50 {:6.1f} us  p99 {:7.1f} us".format(
+            *baseline()))
         for name, address, target in (("unix", unix, 60), ("tcp", tcp, 80)):
             client = RemoteTerminal(address, token_file=token)
             p50, p99 = round_trips(client)

@@ -269,8 +269,15 @@ class RemoteTerminal:
             if not data:
                 raise NotConnectedError("the terminal closed the connection")
             self._last_recv = now
+            pushes = []
             for message in self._frames.feed(data):
-                self._dispatch(message)
+                if message[0] == wire.PUSH:
+                    pushes.append(message)
+                else:
+                    self._queue_pushes(pushes)
+                    pushes = []
+                    self._dispatch(message)
+            self._queue_pushes(pushes)
         if now - self._last_sent >= self.heartbeat:
             self._write(wire.frame([wire.PING]))
         if now - self._last_recv > self.dead_after:
@@ -319,7 +326,7 @@ class RemoteTerminal:
             waiter.reply = message
             waiter.lock.release()
         elif kind == wire.PUSH:
-            self._queue_push(message[1], message[2])
+            self._queue_pushes([message])
         elif kind == wire.GAP:
             with self._push_cond:
                 self._pushes.append((_GAP, message[1], message[2]))
@@ -332,14 +339,19 @@ class RemoteTerminal:
         elif kind != wire.PONG:
             raise wire.FrameError("unexpected message kind {}".format(kind))
 
-    def _queue_push(self, seq, record):
+    def _queue_pushes(self, messages):
+        """Queue pushes in order: one already here (sent again after a
+        reconnect) is skipped, a hole in the numbers is a gap."""
+        if not messages:
+            return
         with self._push_cond:
-            if seq <= self.received:
-                return  # sent again after a reconnect, already here
-            if seq > self.received + 1:
-                self._pushes.append((_GAP, self.received + 1, seq - 1))
-            self._pushes.append((seq, record))
-            self.received = seq
+            for _, seq, record in messages:
+                if seq <= self.received:
+                    continue
+                if seq > self.received + 1:
+                    self._pushes.append((_GAP, self.received + 1, seq - 1))
+                self._pushes.append((seq, record))
+                self.received = seq
             self._push_cond.notify_all()
 
     # ---- commands ----
@@ -388,7 +400,7 @@ class RemoteTerminal:
         first outcome)."""
         if key is None and command in KEYED_COMMANDS:
             key = self.new_key()
-        answer = self.call("cmd", command, tuple(args), key, key=key)
+        answer = self.call("cmd", command, list(args), key, key=key)
         if self.fetching and answer is not None:
             self._localise(answer)
         return answer
