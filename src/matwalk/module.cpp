@@ -1,5 +1,6 @@
 // velmoro.tframe.utils._matwalk: the structure check of MAT v5 files, run
 // on every file before the parser sees it.
+#include "inflate.hpp"
 #include "walk.hpp"
 
 #include "vm/module.hpp"
@@ -14,11 +15,6 @@ namespace matwalk {
 
 namespace {
 
-vm::Name kZlib("zlib");
-vm::Name kDecompressobj("decompressobj");
-vm::Name kDecompress("decompress");
-vm::Name kUnconsumedTail("unconsumed_tail");
-vm::Name kError("error");
 vm::Name kMatFileError("MatFileError");
 
 [[noreturn]] void refuse(PyObject* message) {
@@ -49,7 +45,7 @@ private:
 
 // The unpacked file, built in one bytes object that grows as needed and is
 // handed over at its final size.
-class Output {
+class Output final : public Sink {
 public:
     explicit Output(size_t capacity) : bytes_(vm::own(PyBytes_FromStringAndSize(nullptr, capacity))) {}
 
@@ -58,9 +54,16 @@ public:
 
     void append(const void* p, size_t n) {
         reserve(size_ + n);
-        std::memcpy(PyBytes_AS_STRING(bytes_.get()) + size_, p, n);
+        std::memcpy(end(), p, n);
         size_ += n;
     }
+
+    size_t room(size_t wanted) override {
+        if (wanted) reserve(size_ + 1);
+        return capacity() - size_;
+    }
+    unsigned char* end() override { return reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(bytes_.get())) + size_; }
+    void grew(size_t n) override { size_ += n; }
 
     Ref finish() {
         resize(size_);
@@ -68,9 +71,9 @@ public:
     }
 
 private:
+    size_t capacity() const { return static_cast<size_t>(PyBytes_GET_SIZE(bytes_.get())); }
     void reserve(size_t need) {
-        const size_t capacity = static_cast<size_t>(PyBytes_GET_SIZE(bytes_.get()));
-        if (need > capacity) resize(std::max(need, 2 * capacity));
+        if (need > capacity()) resize(std::max(need, 2 * capacity()));
     }
     void resize(size_t n) {
         PyObject* p = bytes_.release();
@@ -82,42 +85,14 @@ private:
     size_t size_ = 0;
 };
 
-// stream.decompress(chunk, max_length), zlib's own error turned into a
-// refusal of the variable at `at`.
-Ref decompress(PyObject* stream, PyObject* chunk, uint64_t max_length, size_t at) {
-    Ref limit = vm::own(PyLong_FromUnsignedLongLong(max_length));
-    try {
-        return vm::call_method(stream, kDecompress, chunk, limit);
-    } catch (const vm::Error&) {
-    }
-    Ref zlib = vm::global(kZlib);
-    Ref error = vm::attr(zlib, kError);
-    if (!PyErr_ExceptionMatches(error)) vm::raise();
-    PyObject *type, *value, *trace;
-    PyErr_Fetch(&type, &value, &trace);
-    PyErr_NormalizeException(&type, &value, &trace);
-    Ref held_type = Ref::steal(type), held_value = Ref::steal(value), held_trace = Ref::steal(trace);
-    refuse(vm::own(PyUnicode_FromFormat("compressed variable at byte %zu: %S", at, value)));
-}
-
 // The variable packed in a compressed element, appended to `out`: its tag
 // and as many bytes as the tag names, no more (what follows is ignored, as
 // the parser does, and a forged stream cannot inflate without bound).
-void inflate(Output& out, const unsigned char* chunk, size_t count, size_t at, bool big_endian) {
-    Ref zlib = vm::global(kZlib);
-    Ref make = vm::attr(zlib, kDecompressobj);
-    Ref stream = vm::call(make.get());
-    Ref view = vm::own(PyMemoryView_FromMemory(reinterpret_cast<char*>(const_cast<unsigned char*>(chunk)),
-                                               static_cast<Py_ssize_t>(count), PyBUF_READ));
-    Ref tag = decompress(stream, view, 8, at);
-    if (PyBytes_GET_SIZE(tag.get()) < 8) refuse("compressed variable at byte " + std::to_string(at) + " is cut short");
+void unpack(Inflater& zlib, Output& out, const unsigned char* packed, size_t count, size_t at, bool big_endian) {
+    zlib.start(packed, count, at);
     const size_t start = out.size();
-    out.append(PyBytes_AS_STRING(tag.get()), 8);
-    const uint64_t size = read_word(out.data() + start + 4, big_endian);
-    if (!size) return;
-    Ref tail = vm::attr(stream, kUnconsumedTail);
-    Ref rest = decompress(stream, tail, size, at);
-    out.append(PyBytes_AS_STRING(rest.get()), static_cast<size_t>(PyBytes_GET_SIZE(rest.get())));
+    if (zlib.inflate(out, 8) < 8) throw Refusal{"compressed variable at byte " + std::to_string(at) + " is cut short"};
+    zlib.inflate(out, read_word(out.data() + start + 4, big_endian));
 }
 
 Ref checked_v5(vm::Args a) {
@@ -136,16 +111,17 @@ Ref checked_v5(vm::Args a) {
     walk.pos = 128;
     // variables are copied out only once a compressed one is met
     std::optional<Output> out;
+    std::optional<Inflater> zlib;
     size_t copied = 0;  // of the input, up to here
     try {
         while (walk.pos < size) {
             const size_t at = walk.pos;
             const Element tag = walk.element(size);
             if (tag.type == miCOMPRESSED) {
-                if (!out) out.emplace(2 * size);
+                if (!out) out.emplace(2 * size), zlib.emplace();
                 out->append(data + copied, at - copied);
                 const size_t begin = out->size();
-                inflate(*out, data + tag.start, tag.count, at, !little);
+                unpack(*zlib, *out, data + tag.start, tag.count, at, !little);
                 Walk inner(out->data() + begin, out->size() - begin, !little);
                 inner.content(inner.element(inner.size()), true);
                 copied = tag.start + tag.count;
@@ -169,10 +145,7 @@ const vm::FunctionSpec kFunctions[] = {
                 "and the byte, when the file does not hold together."),
 };
 
-void exec(vm::Module& m) {
-    m.import_as("zlib", "zlib");
-    m.add(kFunctions);
-}
+void exec(vm::Module& m) { m.add(kFunctions); }
 
 }  // namespace
 }  // namespace matwalk

@@ -38,12 +38,14 @@ def load_mat(path, error="warn"):
     import scipy.io
 
     try:
-        with open(path, "rb") as f:
+        # unbuffered: the file is read whole in one piece, not joined from
+        # the buffer's (several times the cost for a large file)
+        with open(path, "rb", buffering=0) as f:
             version = mat_version(f.read(128))  # the header tells the version
             if version == 2:
                 return _load_v73(path)  # h5py reads the file itself
             f.seek(0)
-            data = f.read()  # whole, in one piece: no joined copy
+            data = f.readall()
         if version == 1:
             data = checked_v5(data)
         elif version is None:
