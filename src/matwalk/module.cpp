@@ -140,9 +140,9 @@ Ref checked_v5(vm::Args a) {
 
 const vm::FunctionSpec kFunctions[] = {
     VM_FUNCTION(checked_v5, "data",
-                "A v5 file's bytes (header included), checked whole; compressed variables come back unpacked "
-                "and an intact file without them comes back as given.\n\nRaises MatFileError, naming the reason "
-                "and the byte, when the file does not hold together."),
+                "A v5 file's bytes, checked whole: given back as they are, or with compressed variables unpacked."
+                "\n\nThe header is included. Raises MatFileError, naming the reason and the byte, when the file "
+                "does not hold together."),
 };
 
 void exec(vm::Module& m) { m.add(kFunctions); }
