@@ -64,12 +64,13 @@ demo: install-$(DEMO_PY)
 	@echo
 	$(VENV)/$(DEMO_PY)/bin/python examples/demo.py
 
-# every script of bench/ (helpers start with _) on each interpreter of BENCH_PY
+# every script of bench/ (helpers start with _) on each interpreter of
+# BENCH_PY; all run, and a missed target fails the whole
 BENCH_PY ?= $(PY)
 bench: $(foreach v,$(BENCH_PY),bench-$(v))
 
 bench-%: install-%
-	for b in bench/[!_]*.py; do $(VENV)/$*/bin/python $$b || exit 1; done
+	status=0; for b in bench/[!_]*.py; do $(VENV)/$*/bin/python $$b || status=1; done; exit $$status
 
 # only the compiled modules, into an existing framework tree:
 #   make install-native PREFIX=/folder/holding/velmoro [PYTHON=/path/to/python]
