@@ -51,15 +51,15 @@ def load_mat(path, error="warn"):
         elif version is None:
             raise MatFileError("{} is not a MAT file".format(path))
         # the parser reads exactly the bytes checked (BytesIO shares them)
-        data = MatData(scipy.io.loadmat(io.BytesIO(data)))
+        variables = MatData(scipy.io.loadmat(io.BytesIO(data)))
     except Exception as exc:
         if error == "raise":
             raise
         write_log("cannot read MAT file {!r}: {}".format(path, exc), level="warn")
         return MatData()
-    for name in [name for name in data if name.startswith("__")]:
-        del data[name]  # the parser's own entries (header, version, globals)
-    return data
+    for name in [name for name in variables if name.startswith("__")]:
+        del variables[name]  # the parser's own entries (header, version, globals)
+    return variables
 
 
 def run_ignore_exception(func, *args):
