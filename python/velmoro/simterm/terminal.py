@@ -10,10 +10,13 @@ import scipy.io
 
 from velmoro.tframe.comm.link import Answer, Status
 
-__all__ = ["Terminal", "TerminalError", "command", "ok", "HANDLERS"]
+__all__ = ["Terminal", "TerminalError", "command", "ok", "HANDLERS", "CHECKS"]
 
 # send-function command name (without "Velmoro" and "_send") -> handler(terminal, *args)
 HANDLERS = {}
+# check(terminal, command, args) run before every handler; raises TerminalError
+# to refuse the request (see validation.py)
+CHECKS = []
 
 
 class TerminalError(Exception):
@@ -71,6 +74,8 @@ class Terminal:
         if handler is None:
             return ok(1, -1, "unknown command {}".format(command))
         try:
+            for check in CHECKS:
+                check(self, command, args)
             return handler(self, *args)
         except TerminalError as exc:
             return ok(1, exc.code, exc.info)

@@ -18,7 +18,8 @@ def _load_v73(path):
     try:
         import h5py
     except ImportError:
-        raise OSError("{} is a MAT v7.3 file; reading it needs h5py".format(path)) from None
+        raise OSError("{} is a MAT v7.3 file; reading it needs h5py (pip install h5py, or the package's "
+                      "extra: pip install 'velmoro[hdf5]')".format(path)) from None
     data = MatData()
     with h5py.File(path, "r") as f:
         for name, item in f.items():
