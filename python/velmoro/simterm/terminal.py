@@ -68,6 +68,14 @@ class Terminal:
         self._lock = threading.Lock()
         self._file_no = 0
 
+    name = "the embedded simulated terminal"
+
+    def replay_for_run(self, targets, begin_date, end_date):
+        """Arrange the pushes of a live run: see session.py."""
+        from velmoro.simterm.session import replay_for_run
+
+        return replay_for_run(self, targets, begin_date, end_date)
+
     def handle(self, command, args):
         self.sent.append((command, args))
         handler = HANDLERS.get(command)
