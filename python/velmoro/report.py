@@ -81,6 +81,7 @@ def figures(start, equity, orders, fills):
         "fills": len(fills),
         "turnover": traded / start if start else math.nan,
         "sharpe_per_bar": _sharpe(values),
+        "bars": len(equity),
     }
 
 
@@ -100,7 +101,7 @@ def collect(summary):
         curve.append((curve[-1][0], final))
     values = [v for _, v in curve] or [final]
     result = figures(summary.start_equity, values, orders, fills)
-    result["bars"] = len(summary.calls)
+    result["bars"] = len(summary.calls)  # the curve ends with the final total asset, after the last bar
     return Report(summary.strategy, result, curve, orders, fills)
 
 
