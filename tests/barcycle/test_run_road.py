@@ -1,6 +1,6 @@
 """The documented road of a live run on the embedded terminal: the requested
 days are replayed with no set-up of one's own; a quiet terminal is warned
-about; Ctrl-C ends the run cleanly."""
+about; Ctrl-C ends the run cleanly and reaches the caller with the summary."""
 import logging
 import time
 
@@ -57,8 +57,9 @@ def test_ctrl_c_ends_the_run_cleanly(terminal, caplog):
 
     seen = []
     days = terminal.data.trading_days
-    with caplog.at_level(logging.WARNING, logger="velmoro"):
-        summary = run_live(TARGETS, on_data, begin_date=days[1], end_date=days[2])
-    assert summary.interrupted and len(summary.calls) == 3 and len(seen) == 2
+    with caplog.at_level(logging.WARNING, logger="velmoro"), pytest.raises(KeyboardInterrupt) as info:
+        run_live(TARGETS, on_data, begin_date=days[1], end_date=days[2])
+    summary = info.value.summary  # what the run did until then, for the caller's report
+    assert summary.interrupted and len(summary.calls) == 3 and len(seen) == 2 and len(summary.equity) == 3
     assert any("interrupted" in r.getMessage() for r in caplog.records)
     assert "next_push" not in vars(terminal)

@@ -167,6 +167,10 @@ def main(args):
     except (VmReturnError, ConnectionError) as exc:
         print("\nvelmoro run: the terminal refused the run: {}".format(exc), file=sys.stderr)
         return 1
+    except KeyboardInterrupt as exc:
+        summary = getattr(exc, "summary", None)
+        if summary is None:  # before the loop: nothing to report
+            raise
     progress.done()
     finish(summary, args.out)
     return 130 if summary.interrupted else 0

@@ -10,7 +10,9 @@ trading day. On the embedded simulated terminal with nothing pushing to it,
 the terminal replays `begin_date`..`end_date` from its dataset instead, the
 dataset's earlier days being the history. A run without pushes for
 `idle_warning` seconds warns, naming the terminal, and again after each
-further such wait; Ctrl-C ends it cleanly (the summary says so).
+further such wait. Ctrl-C ends the run: it is logged, the replay is undone
+and the KeyboardInterrupt reaches the caller with the run's summary so far
+as its `summary` attribute.
 """
 import dataclasses
 import datetime as _dt
@@ -56,7 +58,7 @@ class RunSummary:
     accounts: List[int] = dataclasses.field(default_factory=list)
     start_equity: float = math.nan  # the accounts' total asset when the run started
     equity: List[tuple] = dataclasses.field(default_factory=list)  # (bar date-time, total asset) per handler call
-    interrupted: bool = False  # ended by Ctrl-C, not by the stop push
+    interrupted: bool = False  # ended by Ctrl-C (the summary KeyboardInterrupt carries), not by the stop push
 
 
 def _load_history(kdata, targets, begin, end, fq):
@@ -143,8 +145,9 @@ def run_live(
 
     On the embedded simulated terminal with nothing pushing to it,
     begin_date..end_date are the days replayed and the dataset's days before
-    begin_date the history. Ctrl-C ends the loop; the summary then has
-    `interrupted` true.
+    begin_date the history. Ctrl-C ends the loop: the KeyboardInterrupt
+    reaches the caller with a summary whose `interrupted` is true as its
+    `summary` attribute.
     """
     targets = [dict(Market=t["Market"], Code=t["Code"]) for t in targets]
     keys = todotmc(targets)
@@ -221,14 +224,17 @@ def _run(targets, keys, on_data, frequency, freq_num, strategy_name, begin_date,
         smm.enter_phase(gv.RUMMODE_PHASE_INIT)(initialize)(vr.g_VelmoroUserContext)
     vmcmd.vmSendCmdStartTaskRealTrade(task_id)
 
-    interrupted = False
+    def summary(interrupted):
+        cash = [a.cash for a in vr.g_VelmoroAccounts]
+        return RunSummary(strategy_name, int(task_id), calls, vr.g_VMOrders.keys(), cash,
+                          vr.g_VelmoroSimCurBarFresh, list(accounts), start_equity, equity, interrupted)
+
     try:
         barcycle.real_trade_k_fresh_loop()
-    except KeyboardInterrupt:
-        interrupted = True
+    except KeyboardInterrupt as exc:
         write_log(text.LOG_RUN_INTERRUPTED.format(STRATEGYNAME=strategy_name, POSITION=vr.g_VelmoroSimCurBarFresh),
                   level="warn", console=True)
-
-    cash = [a.cash for a in vr.g_VelmoroAccounts]
-    return RunSummary(strategy_name, int(task_id), calls, vr.g_VMOrders.keys(), cash, vr.g_VelmoroSimCurBarFresh,
-                      list(accounts), start_equity, equity, interrupted)
+        # the caller's own Ctrl-C: it goes on, carrying what the run did so far
+        exc.summary = summary(True)
+        raise
+    return summary(False)

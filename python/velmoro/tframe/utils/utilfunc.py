@@ -1,4 +1,5 @@
 """File helpers: MAT result files and guarded calls."""
+import functools
 import io
 import os
 
@@ -29,6 +30,17 @@ def _load_v73(path):
     return data
 
 
+@functools.lru_cache(maxsize=None)
+def _sparse_as_matrix():
+    """Sparse variables stay scipy.sparse matrices on every scipy: newer ones
+    ask for that choice (their default is moving to sparse arrays)."""
+    import inspect
+
+    import scipy.io
+
+    return {"spmatrix": True} if "spmatrix" in inspect.signature(scipy.io.loadmat).parameters else {}
+
+
 def load_mat(path, error="warn"):
     """Read the variables of a MAT file into a MatData mapping.
 
@@ -49,7 +61,7 @@ def load_mat(path, error="warn"):
             data = checked_v5(data)
         elif version is None:
             raise MatFileError("{} is not a MAT file".format(path))
-        raw = scipy.io.loadmat(io.BytesIO(data))
+        raw = scipy.io.loadmat(io.BytesIO(data), **_sparse_as_matrix())
     except Exception as exc:
         if error == "raise":
             raise
