@@ -113,8 +113,6 @@ def configure_logs(folder):
     root.handlers[:] = [log_file, console]
     root.setLevel(logging.DEBUG)
     root.propagate = False
-    # the console logger's lines reach the console once, through the root's handler
-    logging.getLogger("velmoro.console").handlers[:] = []
 
 
 def finish(summary, out, stream=sys.stdout):
@@ -165,7 +163,7 @@ def main(args):
                            accounts=accounts, factors=getattr(strategy, "FACTORS", ()),
                            idle_warning=args.idle_warning)
     except (VmReturnError, ConnectionError) as exc:
-        print("\nvelmoro run: the terminal refused the run: {}".format(exc), file=sys.stderr)
+        print("\nvelmoro run: {}".format(exc), file=sys.stderr)
         return 1
     except KeyboardInterrupt as exc:
         summary = getattr(exc, "summary", None)
