@@ -14,6 +14,8 @@ required, the values it takes and what it means.
 import datetime as _dt
 import numbers
 
+import numpy as np
+
 from velmoro.simterm.calendar import MARKETS
 from velmoro.simterm.dataset import BLOCKS
 from velmoro.simterm.factors import FACTORS
@@ -84,10 +86,19 @@ def _given(value):
     return not (value is None or (isinstance(value, str) and not value.strip()) or (_is_int(value) and value == 0))
 
 
+def _checked(label, value, parse):
+    """The date `value` stands for (parsed by `parse`); None when not given."""
+    if not _given(value):
+        return None
+    day = parse(value)
+    if day is None:
+        _refuse(BAD_DATE, label, "{!r} is not a date YYYYMMDD (0 for none)", value)
+    return day
+
+
 def date(term, label, value):
     """A date YYYYMMDD; 0, "" or None: not given."""
-    if _given(value) and _as_date(value) is None:
-        _refuse(BAD_DATE, label, "{!r} is not a date YYYYMMDD (0 for none)", value)
+    _checked(label, value, _as_date)
 
 
 def required_date(term, label, value):
@@ -104,11 +115,8 @@ def _date_range(parse):
     def rule(term, label, values):
         """Two dates, each optional; the begin not after the end."""
         command, _, names = label.rpartition(" ")
-        bounds = []
-        for name, value in zip(names.split(".."), values):
-            bounds.append(parse(value) if _given(value) else None)
-            if _given(value) and bounds[-1] is None:
-                _refuse(BAD_DATE, "{} {}".format(command, name), "{!r} is not a date YYYYMMDD (0 for none)", value)
+        bounds = [_checked("{} {}".format(command, name), value, parse)
+                  for name, value in zip(names.split(".."), values)]
         if None not in bounds and bounds[0] > bounds[1]:
             _refuse(BAD_DATE, label, "the begin {} is later than the end {}", *values)
 
@@ -155,7 +163,7 @@ count = _count(0)
 
 
 def flag(term, label, value):
-    if value not in (0, 1) or not isinstance(value, (bool, numbers.Integral)):
+    if value not in (0, 1) or not isinstance(value, (bool, np.bool_, numbers.Integral)):
         _refuse(BAD_COUNT, label, "{!r} is not a flag (True, False, 1 or 0)", value)
 
 
