@@ -1,4 +1,5 @@
 """File helpers: MAT result files and guarded calls."""
+import functools
 import io
 import os
 
@@ -18,7 +19,8 @@ def _load_v73(path):
     try:
         import h5py
     except ImportError:
-        raise OSError("{} is a MAT v7.3 file; reading it needs h5py".format(path)) from None
+        raise OSError("{} is a MAT v7.3 file; reading it needs h5py (pip install h5py, or the package's "
+                      "extra: pip install 'velmoro[hdf5]')".format(path)) from None
     data = MatData()
     with h5py.File(path, "r") as f:
         for name, item in f.items():
@@ -26,6 +28,17 @@ def _load_v73(path):
                 # v7.3 stores matrices column-major: transpose back
                 data[name] = np.array(item).T
     return data
+
+
+@functools.lru_cache(maxsize=None)
+def _sparse_as_matrix():
+    """Sparse variables stay scipy.sparse matrices on every scipy: newer ones
+    ask for that choice (their default is moving to sparse arrays)."""
+    import inspect
+
+    import scipy.io
+
+    return {"spmatrix": True} if "spmatrix" in inspect.signature(scipy.io.loadmat).parameters else {}
 
 
 def load_mat(path, error="warn"):
@@ -51,7 +64,7 @@ def load_mat(path, error="warn"):
         elif version is None:
             raise MatFileError("{} is not a MAT file".format(path))
         # the parser reads exactly the bytes checked (BytesIO shares them)
-        variables = MatData(scipy.io.loadmat(io.BytesIO(data)))
+        variables = MatData(scipy.io.loadmat(io.BytesIO(data), **_sparse_as_matrix()))
     except Exception as exc:
         if error == "raise":
             raise
