@@ -1,9 +1,9 @@
-"""Command line of the terminal server: `serve` starts the simulated terminal
-as a server and runs until it is interrupted or terminated."""
+"""Command line of the terminal server (`python -m velmoro.simterm serve`, and
+`velmoro terminal serve`): the simulated terminal as a server, running until
+it is interrupted or terminated."""
 import argparse
 import collections
 import logging
-import os
 import signal
 import sys
 
@@ -36,6 +36,7 @@ def add_serve_arguments(serve):
 
 
 def serve(args):
+    """Serve until interrupted or terminated; 0."""
     from velmoro.simterm import Dataset, Terminal
     from velmoro.simterm.server import QUEUE_CAP, Server
     from velmoro.simterm.store import Store
@@ -63,7 +64,4 @@ def serve(args):
 
 
 def main(argv=None):
-    args = parser().parse_args(sys.argv[1:] if argv is None else argv)
-    if os.environ.get("VELMORO_TERMINAL", "embedded") != "embedded":
-        os.environ["VELMORO_TERMINAL"] = "embedded"  # the server is the terminal, it does not connect to one
-    return serve(args)
+    return serve(parser().parse_args(sys.argv[1:] if argv is None else argv))

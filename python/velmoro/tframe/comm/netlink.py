@@ -137,6 +137,10 @@ class RemoteTerminal:
         self._reader = threading.Thread(target=self._run, name="velmoro-link-reader", daemon=True)
         self._reader.start()
 
+    @property
+    def name(self):
+        return "the terminal server at {}".format(self.address)
+
     # ---- connection ----
 
     def _connect_socket(self):

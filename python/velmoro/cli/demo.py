@@ -1,0 +1,16 @@
+"""`velmoro demo`: the demo session on the embedded simulated terminal."""
+NAME = "demo"
+HELP = "run the example strategy on the embedded simulated terminal and print its summary"
+
+
+def configure(parser):
+    parser.add_argument("--out", default="demo-output", help="folder of the logs and the report (default demo-output/)")
+    parser.add_argument("--connect", metavar="ADDRESS",
+                        help="run on the terminal server at unix:PATH or tcp://HOST:PORT (started with --days 5)")
+
+
+def main(args):
+    from velmoro.demo.session import main as run_demo
+
+    run_demo(args.out, address=args.connect)
+    return 0

@@ -1,0 +1,17 @@
+"""`velmoro terminal serve`: the simulated terminal as a server for other processes."""
+NAME = "terminal"
+HELP = "serve the simulated terminal over a Unix socket or TCP (velmoro terminal serve --listen ADDRESS)"
+
+
+def configure(parser):
+    from velmoro.simterm.serve import add_serve_arguments
+
+    actions = parser.add_subparsers(dest="action", metavar="ACTION")
+    actions.required = True
+    add_serve_arguments(actions.add_parser("serve", help="serve the terminal until interrupted or terminated"))
+
+
+def main(args):
+    from velmoro.simterm.serve import serve
+
+    return serve(args)
