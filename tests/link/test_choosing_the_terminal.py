@@ -44,3 +44,14 @@ def test_connecting_elsewhere_closes_the_previous_link(served):
     link.connect(Terminal(result_dir=os.path.join(os.path.dirname(term.result_dir), "other")))
     with pytest.raises(NotConnectedError):
         first.handle("GetCurDate", ())
+
+
+def test_a_live_run_on_a_served_terminal_replays_its_days(served):
+    from velmoro.realtrade.runner import run_live
+
+    term, server = served
+    link.connect(server.address)
+    day = term.data.trading_days[1]
+    summary = run_live([{"Market": "sse", "Code": "600000"}], lambda context: None, begin_date=day, end_date=day)
+    assert len(summary.calls) == len(term.data.minute_times(day))
+    assert {int(c[1].strftime("%Y%m%d")) for c in summary.calls} == {day}

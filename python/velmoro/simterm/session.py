@@ -8,7 +8,7 @@ the dataset's second or last day.
 """
 from velmoro.simterm.replay import Replay
 
-__all__ = ["replay_for_run"]
+__all__ = ["replay_for_run", "run_days"]
 
 
 def _days_text(days):
@@ -22,7 +22,13 @@ def replay_for_run(term, targets, begin_date, end_date):
     dataset does not hold the days or no history day before them."""
     if "next_push" in vars(term):
         return None
-    days = list(term.data.trading_days)
+    replayed, history = run_days(term.data.trading_days, begin_date, end_date)
+    return Replay(term, targets, replayed), history[0], history[-1]
+
+
+def run_days(trading_days, begin_date, end_date):
+    """The days a run replays and its history days, out of the dataset's."""
+    days = list(trading_days)
     begin = int(begin_date) or (days[1] if len(days) > 1 else days[0])
     end = int(end_date) or days[-1]
     replayed = [d for d in days if begin <= d <= end]
@@ -33,4 +39,4 @@ def replay_for_run(term, targets, begin_date, end_date):
         raise ValueError("no trading day to replay from {} to {}: {}".format(begin, end, where))
     if not history:
         raise ValueError("a replay from {} has no history day before it: {}".format(begin, where))
-    return Replay(term, targets, replayed), history[0], history[-1]
+    return replayed, history

@@ -86,6 +86,13 @@ def _shut(sock):
         pass
 
 
+class _ServedRun:
+    """A run's replay on the server: it ends with its stop push."""
+
+    def detach(self):
+        pass
+
+
 class _Waiter:
     __slots__ = ("lock", "reply")
 
@@ -432,6 +439,18 @@ class RemoteTerminal:
         with self._push_cond:
             self._live = True
         return self.call("replay", list(targets), list(days), "paced" if paced else "flood")
+
+    def replay_for_run(self, targets, begin_date, end_date):
+        """Arrange the pushes of a live run (see the embedded terminal's):
+        the server replays `begin_date`..`end_date`, the days before them are
+        the history. None when this session has pushes coming already."""
+        if self._live:
+            return None
+        from velmoro.simterm.session import run_days
+
+        replayed, history = run_days(self.handle("GetTradingDays", ()).result, begin_date, end_date)
+        self.replay(targets, replayed)
+        return _ServedRun(), history[0], history[-1]
 
     def flood(self, record, count, wait=True):
         """Have the terminal push `record` `count` times, then a stop push
