@@ -13,7 +13,7 @@ import time
 from velmoro.tframe.comm.link import PushGapError
 from velmoro.tframe.comm.netlink import RemoteTerminal
 
-ORDER = {"Handle": 1001, "Market": "sse", "Code": "600000", "Side": "buy", "Volume": 100}
+ORDER = {"Handle": 1001, "Market": "sse", "Code": "600000", "Side": "buy", "Volume": 1}  # 32,000 fit the cash
 
 
 def main(address, process, threads, commands, pushes):
