@@ -25,7 +25,9 @@ from velmoro.tframe.comm.netlink import RemoteTerminal
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 LOAD_CLIENT = os.path.join(TOP, "tests", "link", "load_client.py")
 SAMPLES, THREAD_CALLS, PUSHES = 20000, 10000, 200000
-LOAD = dict(processes=8, threads=4, commands=10000, pushes=20000)
+# every 100th command an order: the simulated terminal matches each order
+# against all it holds, which a tenth of 320,000 commands would make the figure
+LOAD = dict(processes=8, threads=4, commands=10000, pushes=20000, order_every=100)
 
 
 def start_server(listen, env):
@@ -115,7 +117,8 @@ def pushes_per_second(client):
 def load_run(address):
     started = time.perf_counter()
     clients = [subprocess.Popen([sys.executable, LOAD_CLIENT, address, str(p), str(LOAD["threads"]),
-                                 str(LOAD["commands"]), str(LOAD["pushes"])], stdout=subprocess.PIPE)
+                                 str(LOAD["commands"]), str(LOAD["pushes"]), str(LOAD["order_every"])],
+                                stdout=subprocess.PIPE)
                for p in range(LOAD["processes"])]
     reports = [json.loads(c.communicate()[0]) for c in clients]
     seconds = time.perf_counter() - started

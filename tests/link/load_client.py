@@ -1,9 +1,9 @@
 """One client process of the load test and benchmark: THREADS threads send
 COMMANDS commands each (echoes checked against their own caller, and every
-tenth an order), while the main thread takes a flood of PUSHES pushes.
-Prints a JSON report.
+ORDER_EVERY-th an order, 10 by default), while the main thread takes a
+flood of PUSHES pushes. Prints a JSON report.
 
-    python load_client.py ADDRESS PROCESS THREADS COMMANDS PUSHES
+    python load_client.py ADDRESS PROCESS THREADS COMMANDS PUSHES [ORDER_EVERY]
 """
 import json
 import sys
@@ -16,7 +16,7 @@ from velmoro.tframe.comm.netlink import RemoteTerminal
 ORDER = {"Handle": 1001, "Market": "sse", "Code": "600000", "Side": "buy", "Volume": 1}  # 32,000 fit the cash
 
 
-def main(address, process, threads, commands, pushes):
+def main(address, process, threads, commands, pushes, order_every=10):
     client = RemoteTerminal(address, timeout=60.0)
     report = {"wrong_answers": 0, "orders": [], "pushes": 0, "gaps": 0, "out_of_order": 0, "calls": 0}
     lock = threading.Lock()
@@ -24,7 +24,7 @@ def main(address, process, threads, commands, pushes):
     def send(thread):
         wrong, orders = 0, []
         for i in range(commands):
-            if i % 10 == 9:
+            if i % order_every == order_every - 1:
                 answer = client.handle("STTradeOperation", (dict(ORDER, StrategyName="p{}t{}".format(process, thread)),))
                 orders.append(int(answer.ClientID))
             elif client.handle("CmdTest", ("load", [process, thread, i])).listResult != [process, thread, i]:
@@ -61,4 +61,4 @@ def main(address, process, threads, commands, pushes):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1], *(int(a) for a in sys.argv[2:6]))
+    main(sys.argv[1], *(int(a) for a in sys.argv[2:7]))
