@@ -1,5 +1,6 @@
 # make test  : build and test on every interpreter of PY (default 3.8 and 3.13)
 # make demo  : build and run the demo on DEMO_PY (default 3.8)
+# make bench : the benchmarks of bench/ on BENCH_PY (default: those of PY)
 # make test-asan  : the tests on modules built with AddressSanitizer and UBSan
 # make test-leaks : every public callable 100,000 rounds, then on the debug interpreter
 # make fuzz       : the bad-input property tests with many more examples, sanitized
@@ -72,8 +73,13 @@ demo: install-$(DEMO_PY)
 test-install:
 	tools/install-check $(PY)
 
-bench: install-$(DEMO_PY)
-	for b in bench/*.py; do $(VENV)/$(DEMO_PY)/bin/python $$b || exit 1; done
+# every script of bench/ (helpers start with _) on each interpreter of
+# BENCH_PY; all run, and a missed target fails the whole
+BENCH_PY ?= $(PY)
+bench: $(foreach v,$(BENCH_PY),bench-$(v))
+
+bench-%: install-%
+	status=0; for b in bench/[!_]*.py; do $(VENV)/$*/bin/python $$b || status=1; done; exit $$status
 
 # only the compiled modules, into an existing framework tree:
 #   make install-native PREFIX=/folder/holding/velmoro [PYTHON=/path/to/python]

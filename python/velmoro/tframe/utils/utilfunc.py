@@ -51,23 +51,28 @@ def load_mat(path, error="warn"):
     import scipy.io
 
     try:
-        with open(path, "rb") as f:
-            data = f.read(128)  # the header tells the version
-            version = mat_version(data)
+        # unbuffered: the file is read whole in one piece, not joined from
+        # the buffer's (several times the cost for a large file)
+        with open(path, "rb", buffering=0) as f:
+            version = mat_version(f.read(128))  # the header tells the version
             if version == 2:
                 return _load_v73(path)  # h5py reads the file itself
-            data += f.read()
+            f.seek(0)
+            data = f.readall()
         if version == 1:
             data = checked_v5(data)
         elif version is None:
             raise MatFileError("{} is not a MAT file".format(path))
-        raw = scipy.io.loadmat(io.BytesIO(data), **_sparse_as_matrix())
+        # the parser reads exactly the bytes checked (BytesIO shares them)
+        variables = MatData(scipy.io.loadmat(io.BytesIO(data), **_sparse_as_matrix()))
     except Exception as exc:
         if error == "raise":
             raise
         write_log("cannot read MAT file {!r}: {}".format(path, exc), level="warn")
         return MatData()
-    return MatData((k, v) for k, v in raw.items() if not k.startswith("__"))
+    for name in [name for name in variables if name.startswith("__")]:
+        del variables[name]  # the parser's own entries (header, version, globals)
+    return variables
 
 
 def run_ignore_exception(func, *args):
