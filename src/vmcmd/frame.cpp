@@ -16,11 +16,12 @@ void check_answer(PyObject* func_name, PyObject* answer) {
 
 Ref dot(PyObject* mapping) { return vm::global(n_todotdict).call({mapping}); }
 
-// [todotdict(t) for t in items]: the global is read for every item, as the
-// comprehension reads it
+// [todotdict(t) for t in items]. The global is read once per list: nothing
+// between two items can rebind it but todotdict itself, which never does.
 Ref dot_list(PyObject* items) {
+    Ref todotdict = vm::global(n_todotdict);
     Ref out = vm::new_list();
-    vm::for_each(items, [&](PyObject* t) { vm::append(out, dot(t)); });
+    vm::for_each(items, [&](PyObject* t) { vm::append(out, todotdict.call({t})); });
     return out;
 }
 
@@ -31,8 +32,8 @@ template <class Fill>
 Ref indexed_records(PyObject* items, Fill fill) {
     Ref out = vm::new_list();
     Py_ssize_t idx = 0;
+    Ref todotdict = vm::global(n_todotdict);  // once per list, as dot_list reads it
     vm::for_each(items, [&](PyObject* item) {
-        Ref todotdict = vm::global(n_todotdict);
         Ref rec = vm::new_dict();
         vm::dict_set(rec, n_Idx, vm::integer(idx++));
         fill(rec.get(), item);
