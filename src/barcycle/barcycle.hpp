@@ -21,7 +21,7 @@ extern Name n_vr, n_env, n_g_VelmoroInputInfo, n_g_VelmoroKDataList, n_g_Velmoro
     n_KFrequencyI, n_KFreqNum, n_CurrentBar, n_Matrix, n_find_pos, n_KMatrixPos_TimeLine, n_KFreq_Min, n_KFreq_Day,
     n_unfilled_begin_calc_pos, n_end_fresh_bar, n_end_fresh_time, n_pushed_latest_timeline, n_loop_status,
     n_op_ok, n_op_continue, n_op_break, n_detail, n_size, n_tolist, n_format, n_get, n_info, n_warn;
-extern const Kw kw_level;
+extern const Kw<1> kw_level;
 
 // Run state, read at call time: cnt.vr, cnt.env, cnt.vr.g_VelmoroInputInfo.
 Ref vr();
@@ -45,7 +45,7 @@ Ref delegate(const Name& step, const Name& work, const A&... args) {
 
 // text.<key>.format(...): fields by keyword (named by kw) or by position
 template <class... A>
-Ref format_text(const Name& key, const Kw& kw, const A&... fields) {
+Ref format_text(const Name& key, const vm::Keywords& kw, const A&... fields) {
     Ref tmpl = vm::attr(vm::global(n_text), key);
     return vm::call(vm::attr(tmpl, n_format).get(), kw, fields...);
 }

@@ -44,7 +44,7 @@ Name n_format{"format"};
 Name n_get{"get"};
 Name n_info{"info"};
 Name n_warn{"warn"};
-const Kw kw_level{"level"};
+const Kw<1> kw_level{"level"};
 
 Name n__reset_base_adj_matrix_calc_pos{"_reset_base_adj_matrix_calc_pos"};
 Name n_update_account_position_info{"update_account_position_info"};

@@ -9,16 +9,6 @@
 namespace factors {
 namespace {
 
-Name n_get_factor_by_factor{"get_factor_by_factor"};
-Name n_OrderedDict{"OrderedDict"};
-Name n_todotmc{"todotmc"};
-Name n_utils_dt{"utils_dt"};
-Name n_mft_to_datetime{"mft_to_datetime"};
-Name n_astype{"astype"};
-Name n_float{"float"};
-Name n_date{"date"};
-Name n_code{"code"};
-
 // What get_factor_by_code and get_factor_by_day read of one factor's data:
 // the dictionary get_factor_by_factor returns, through the module's global.
 // While that global is the module's own function, the file is read here
@@ -26,15 +16,15 @@ Name n_code{"code"};
 class FactorData {
 public:
     FactorData(PyObject* factor, PyObject* targets, PyObject* begin, PyObject* end) {
-        Ref f = vm::global(n_get_factor_by_factor);
-        if (vm::is_own<get_factor_by_factor>(f))
-            file_.emplace(vm::Bound<get_factor_by_factor>(factor, targets, begin, end).args());
+        const auto f = vm::global<get_factor_by_factor>(n_get_factor_by_factor);
+        if (f.is_own())
+            file_.emplace(vm::Bound<get_factor_by_factor>({factor, targets, begin, end}).input());
         else
-            data_ = vm::call(f, factor, targets, begin, end);
+            data_ = f.object().call({factor, targets, begin, end});
     }
 
     // factor_data["date"]
-    Ref dates() { return data_ ? vm::item(data_, n_date) : file_->dates(); }
+    Ref dates() { return data_ ? data_.item(n_date) : file_->dates(); }
 
     // factor_data[key] when key in factor_data, else an empty Ref
     Ref series(PyObject* key) {
@@ -45,7 +35,7 @@ public:
         }
         const int found = PySequence_Contains(data_, key);
         vm::check(found);
-        return found ? vm::item(data_, key) : Ref();
+        return found ? data_.item(key) : Ref();
     }
 
 private:
@@ -62,49 +52,66 @@ Ref nones(Py_ssize_t n) {
 
 }  // namespace
 
-Ref get_factor_by_factor(Args a) { return FactorFile(a).dictionary(); }
+Ref get_factor_by_factor(Params<5> p) { return FactorFile(p).dictionary(); }
 
-Ref get_factor_by_code(Args a) {
-    PyObject* targets = a[1];
-    Ref result = vm::call(vm::global(n_OrderedDict));
+Ref get_factor_by_code(Params<4> p) {
+    auto [factor_list, targets, begin_date, end_date] = p.take<4>();
+    Ref result = vm::global(n_OrderedDict).call();
     bool dates_taken = false;
-    Ref factors = vm::iter(a[0]);
+    Ref factors = vm::iter(factor_list);
     while (Ref factor = vm::next(factors)) {
-        FactorData data(factor, targets, a[2], a[3]);
+        FactorData data(factor, targets, begin_date, end_date);
         if (!dates_taken) {
             // only the first factor gives the dates
-            Ref to_datetime = vm::attr(vm::global(n_utils_dt), n_mft_to_datetime);
-            Ref astype = vm::attr(data.dates(), n_astype);
-            Ref times = vm::call(to_datetime, vm::call(astype, vm::global(n_float)));
+            Ref times = vm::global(n_utils_dt).attr(n_mft_to_datetime).call(
+                {data.dates().attr(n_astype).call({vm::global(n_float)})});
             vm::set_item(result, n_date, times);
             if (vm::length(times) == 0) return vm::none();
             dates_taken = true;
         }
-        Ref todotmc = vm::global(n_todotmc);
-        Ref key = vm::call(todotmc, vm::item(targets, Py_ssize_t{0}));
+        Ref key = vm::global(n_todotmc).call({vm::item(targets, Py_ssize_t{0})});
         Ref series = data.series(key);
         vm::set_item(result, factor, series ? series : nones(vm::length(data.dates())));
     }
     return result;
 }
 
-Ref get_factor_by_day(Args a) {
-    PyObject* targets = a[1];
-    PyObject* date = a[2];
-    Ref result = vm::call(vm::global(n_OrderedDict));
-    vm::set_item(result, n_code, vm::call(vm::global(n_todotmc), targets));
-    Ref factors = vm::iter(a[0]);
+Ref get_factor_by_day(Params<3> p) {
+    auto [factor_list, targets, date] = p.take<3>();
+    Ref result = vm::global(n_OrderedDict).call();
+    vm::set_item(result, n_code, vm::global(n_todotmc).call({targets}));
+    Ref factors = vm::iter(factor_list);
     while (Ref factor = vm::next(factors)) {
         FactorData data(factor, targets, date, date);
         if (vm::length(data.dates()) == 0) return vm::none();
         Ref values = vm::new_list();
         vm::for_each(targets, [&](PyObject* target) {
-            Ref series = data.series(vm::call(vm::global(n_todotmc), target));
-            vm::append(values, series ? vm::item(series, Py_ssize_t{0}) : vm::none());
+            Ref series = data.series(vm::global(n_todotmc).call({target}));
+            vm::append(values, series ? series.item(Py_ssize_t{0}) : vm::none());
         });
         vm::set_item(result, factor, values);
     }
     return result;
 }
+
+namespace {
+
+const vm::FunctionSpec kFunctions[] = {
+    VM_FUNCTION(get_factor_by_factor, "factor, targets, begin_date, end_date, day_before=0",
+                "One factor for many targets: {\"MARKET.CODE\": flattened series, ..., \"date\": dates}.\n\n"
+                "Targets the terminal does not cover have no key."),
+    VM_FUNCTION(get_factor_by_code, "factor_list, targets, begin_date, end_date",
+                "Many factors for the first target: an ordered dict of \"date\" (date-times), then each factor's "
+                "series.\n\nThe dates are the first factor's; a factor that does not cover the target gets None "
+                "values; the result is None when the first factor has no dates."),
+    VM_FUNCTION(get_factor_by_day, "factor_list, targets, date",
+                "Many factors for every target on one day: an ordered dict of \"code\" (target keys), then each "
+                "factor's values.\n\nA target a factor does not cover gets None; the result is None when a factor "
+                "has no dates."),
+};
+
+}  // namespace
+
+void register_queries(vm::Module& m) { m.add(kFunctions); }
 
 }  // namespace factors

@@ -95,8 +95,8 @@ void unpack(Inflater& zlib, Output& out, const unsigned char* packed, size_t cou
     zlib.inflate(out, read_word(out.data() + start + 4, big_endian));
 }
 
-Ref checked_v5(vm::Args a) {
-    PyObject* file = a[0];
+Ref checked_v5(vm::Params<1> p) {
+    auto [file] = p.take<1>();
     const View in(file);
     const unsigned char* data = in.data();
     const size_t size = in.size();
