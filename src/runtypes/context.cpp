@@ -43,7 +43,6 @@ Field kFields[] = {
     {vm::Name("loop_status"), Init::Status},
 };
 
-const vm::Name kLoopStatus{"LoopStatus"};
 
 vm::Ref initial(Init init) {
     switch (init) {
@@ -119,8 +118,6 @@ PyType_Slot kContextSlots[] = {
 PyType_Spec kContextSpec = {"velmoro.realtrade.runtypes.RealRunTimeContext", sizeof(ContextObject), 0,
                             Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, kContextSlots};
 
-const vm::Name kNp{"np"};
-const vm::Name kArray{"array"};
 
 }  // namespace
 

@@ -7,18 +7,6 @@ namespace {
 
 PyObject* g_trade_var = nullptr;  // the class, kept for the process (as super() keeps __class__)
 
-const vm::Name kSystemBaseVar{"SystemBaseVar"};
-const vm::Name kVMOrders{"VMOrders"}, kVMStopOrders{"VMStopOrders"}, kVMTrades{"VMTrades"};
-const vm::Name kNp{"np"}, kNan{"nan"};
-const vm::Name kOrders{"g_VMOrders"}, kStopOrders{"g_VMStopOrders"}, kTrades{"g_VMTrades"};
-const vm::Name kSaveFreshPosition{"g_VelmoroRealTradeSaveFreshPosition"};
-const vm::Name kAppendFreshPosition{"g_VelmoroAppendFreshPosition"};
-const vm::Name kNFreqRealFresh{"g_VelmoroNFreqRealFresh"};
-const vm::Name kDayFreqTransEndTime{"g_VelmoroDayFreqTransEndTime"};
-const vm::Name kNFreqRealFreshOption{"g_VelmoroNFreqRealFreshOption"};
-const vm::Name kFlag{"flag"}, kDot{"dot"};
-const vm::Name kIsFresh{"is_fresh"}, kFreqGt1Day{"f_freq_gt_1day"}, kMatrixHasGt1Day{"matrix_has_gt_1day"};
-const vm::Name kAccounts{"g_VelmoroAccounts"}, kHandle{"handle"};
 
 vm::Ref new_book(const vm::Name& cls) { return vm::call(vm::global(cls).get()); }
 
