@@ -17,28 +17,24 @@ Name n_vr{"vr"};
 Name n_g_VelmoroModeTaskId{"g_VelmoroModeTaskId"};
 const vm::Kw kw_log{"ITEMNAME", "MARKET", "CODE", "MARKET2", "CODE2"};
 
-// The log line names the first and the last target; an empty list fails at
-// targets[0] before anything is sent.
+// The log line names the first and the last target, each item read as
+// Python reads targets[0]["Market"], targets[0]["Code"], ...: an empty list
+// fails at targets[0] before anything is sent.
 Ref preparation_log(PyObject* item_name, PyObject* targets) {
-    Ref format = vm::attr(vm::attr(vm::global(n_text), n_LOG_PREPARE_FACTORDATA), n_format);
-    Ref first = vm::item(targets, Py_ssize_t{0});
-    Ref market = vm::item(first, n_Market);
-    Ref code = vm::item(first, n_Code);
-    Ref last = vm::item(targets, Py_ssize_t{-1});
-    Ref market2 = vm::item(last, n_Market);
-    Ref code2 = vm::item(last, n_Code);
-    return vm::call(format, kw_log, item_name, market, code, market2, code2);
+    return vm::global(n_text).attr(n_LOG_PREPARE_FACTORDATA).attr(n_format).call(
+        kw_log, {item_name, vm::item(targets, Py_ssize_t{0}).item(n_Market),
+                 vm::item(targets, Py_ssize_t{0}).item(n_Code), vm::item(targets, Py_ssize_t{-1}).item(n_Market),
+                 vm::item(targets, Py_ssize_t{-1}).item(n_Code)});
 }
 
 }  // namespace
 
-Ref ask_factor_by_targets(Args a) {
-    Ref log = preparation_log(a[0], a[1]);
-    Ref put_log = vm::attr(vm::global(n_vmcmd), n_vmSendCmdPutLog);
-    Ref task_id = vm::attr(vm::attr(vm::global(n_cnt), n_vr), n_g_VelmoroModeTaskId);
-    vm::call(put_log, task_id, log);
-    Ref ask = vm::attr(vm::global(n_vmcmd), n_vmSendCmdAskFactor);
-    vm::call(ask, a[0], a[1], a[2], a[3], a[4]);
+Ref ask_factor_by_targets(Params<5> p) {
+    auto [item_name, targets, date_begin, date_end, date_before] = p.take<5>();
+    Ref log = preparation_log(item_name, targets);
+    vm::global(n_vmcmd).attr(n_vmSendCmdPutLog).call(
+        {vm::global(n_cnt).attr(n_vr).attr(n_g_VelmoroModeTaskId), log});
+    vm::global(n_vmcmd).attr(n_vmSendCmdAskFactor).call({item_name, targets, date_begin, date_end, date_before});
     return vm::none();
 }
 

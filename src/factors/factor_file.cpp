@@ -1,5 +1,7 @@
 #include "factor_file.hpp"
 
+#include "vm/shortcut.hpp"
+
 #include <algorithm>
 
 namespace factors {
@@ -33,29 +35,27 @@ bool ascii_view(PyObject* s, std::string_view& out) {
 
 char upper_ascii(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-Ref ravel(PyObject* v) { return vm::call_method(v, n_ravel); }
+Ref ravel(const Ref& v) { return v.attr(n_ravel).call(); }
 
 // ".".join(name.split("_")[-2:]).upper(), for names that are not ASCII
 Ref python_key(PyObject* name) {
     Ref parts = vm::own(PyUnicode_RSplit(name, n_underscore, 2));
     const Py_ssize_t n = PyList_GET_SIZE(parts.get());
     Ref last_two = vm::own(PyList_GetSlice(parts, n - 2, n));
-    return vm::call_method(vm::own(PyUnicode_Join(n_dot, last_two)), n_upper);
+    return vm::own(PyUnicode_Join(n_dot, last_two)).attr(n_upper).call();
 }
 
 }  // namespace
 
-FactorFile::FactorFile(Args a) {
-    vm::call_global<ask_factor_by_targets>(n_ask_factor_by_targets, a[0], a[1], a[2], a[3], a[4]);
-    Ref get_factor = vm::attr(vm::global(n_vmcmd), n_vmSendCmdGetFactor);
-    Ref path = vm::call(get_factor, a[0], a[1], a[2], a[3], a[4]);
-    Ref dot_dict = vm::global(n_DotDict);
-    Ref load_mat = vm::global(n_load_mat);
-    Ref data = vm::call(dot_dict, vm::call(load_mat, path));
+FactorFile::FactorFile(Params<5> p) {
+    auto [factor, targets, begin_date, end_date, day_before] = p.take<5>();
+    vm::global<ask_factor_by_targets>(n_ask_factor_by_targets).call({factor, targets, begin_date, end_date, day_before});
+    Ref path = vm::global(n_vmcmd).attr(n_vmSendCmdGetFactor).call({factor, targets, begin_date, end_date, day_before});
+    Ref data = vm::global(n_DotDict).call({vm::global(n_load_mat).call({path})});
     collect(data);
     sort();
     read_values(data);
-    dates_ = ravel(vm::item(data, n_Date));
+    dates_ = ravel(data.item(n_Date));
 }
 
 // The names that begin with "bp_".
@@ -71,7 +71,7 @@ void FactorFile::collect(PyObject* data) {
         if (!PyUnicode_Check(name.get())) {
             // name.startswith("bp_") decides, as it would for any name; only
             // text names make target keys
-            if (vm::truthy(vm::call_method(name, n_startswith, n_prefix)))
+            if (vm::truthy(name.attr(n_startswith).call({n_prefix})))
                 vm::raise_format(PyExc_TypeError, "factor entry name must be str, not '%.200s'",
                                  Py_TYPE(name.get())->tp_name);
             continue;

@@ -21,8 +21,8 @@ class FactorFile {
 public:
     // Everything get_factor_by_factor does before it builds its dictionary:
     // ask, fetch the path, load_mat, DotDict, read the entries and the dates.
-    // `a`: factor, targets, begin_date, end_date, day_before.
-    explicit FactorFile(Args a);
+    // The arguments of get_factor_by_factor.
+    explicit FactorFile(Params<5> p);
 
     // The dictionary get_factor_by_factor returns.
     Ref dictionary();

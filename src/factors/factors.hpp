@@ -6,15 +6,15 @@
 
 namespace factors {
 
-using vm::Args;
+using vm::Params;
 using vm::Name;
 using vm::Ref;
 
 // The published functions (module globals of the same names).
-Ref ask_factor_by_targets(Args a);
-Ref get_factor_by_factor(Args a);
-Ref get_factor_by_code(Args a);
-Ref get_factor_by_day(Args a);
+Ref ask_factor_by_targets(Params<5> p);
+Ref get_factor_by_factor(Params<5> p);
+Ref get_factor_by_code(Params<4> p);
+Ref get_factor_by_day(Params<3> p);
 
 // numpy's ndarray type, taken when the module initialises.
 extern PyObject* g_ndarray;

@@ -26,15 +26,15 @@ Name n_code{"code"};
 class FactorData {
 public:
     FactorData(PyObject* factor, PyObject* targets, PyObject* begin, PyObject* end) {
-        Ref f = vm::global(n_get_factor_by_factor);
-        if (vm::is_own<get_factor_by_factor>(f))
-            file_.emplace(vm::Bound<get_factor_by_factor>(factor, targets, begin, end).args());
+        const auto f = vm::global<get_factor_by_factor>(n_get_factor_by_factor);
+        if (f.is_own())
+            file_.emplace(vm::Bound<get_factor_by_factor>({factor, targets, begin, end}).input());
         else
-            data_ = vm::call(f, factor, targets, begin, end);
+            data_ = f.object().call({factor, targets, begin, end});
     }
 
     // factor_data["date"]
-    Ref dates() { return data_ ? vm::item(data_, n_date) : file_->dates(); }
+    Ref dates() { return data_ ? data_.item(n_date) : file_->dates(); }
 
     // factor_data[key] when key in factor_data, else an empty Ref
     Ref series(PyObject* key) {
@@ -45,7 +45,7 @@ public:
         }
         const int found = PySequence_Contains(data_, key);
         vm::check(found);
-        return found ? vm::item(data_, key) : Ref();
+        return found ? data_.item(key) : Ref();
     }
 
 private:
@@ -62,45 +62,42 @@ Ref nones(Py_ssize_t n) {
 
 }  // namespace
 
-Ref get_factor_by_factor(Args a) { return FactorFile(a).dictionary(); }
+Ref get_factor_by_factor(Params<5> p) { return FactorFile(p).dictionary(); }
 
-Ref get_factor_by_code(Args a) {
-    PyObject* targets = a[1];
-    Ref result = vm::call(vm::global(n_OrderedDict));
+Ref get_factor_by_code(Params<4> p) {
+    auto [factor_list, targets, begin_date, end_date] = p.take<4>();
+    Ref result = vm::global(n_OrderedDict).call();
     bool dates_taken = false;
-    Ref factors = vm::iter(a[0]);
+    Ref factors = vm::iter(factor_list);
     while (Ref factor = vm::next(factors)) {
-        FactorData data(factor, targets, a[2], a[3]);
+        FactorData data(factor, targets, begin_date, end_date);
         if (!dates_taken) {
             // only the first factor gives the dates
-            Ref to_datetime = vm::attr(vm::global(n_utils_dt), n_mft_to_datetime);
-            Ref astype = vm::attr(data.dates(), n_astype);
-            Ref times = vm::call(to_datetime, vm::call(astype, vm::global(n_float)));
+            Ref times = vm::global(n_utils_dt).attr(n_mft_to_datetime).call(
+                {data.dates().attr(n_astype).call({vm::global(n_float)})});
             vm::set_item(result, n_date, times);
             if (vm::length(times) == 0) return vm::none();
             dates_taken = true;
         }
-        Ref todotmc = vm::global(n_todotmc);
-        Ref key = vm::call(todotmc, vm::item(targets, Py_ssize_t{0}));
+        Ref key = vm::global(n_todotmc).call({vm::item(targets, Py_ssize_t{0})});
         Ref series = data.series(key);
         vm::set_item(result, factor, series ? series : nones(vm::length(data.dates())));
     }
     return result;
 }
 
-Ref get_factor_by_day(Args a) {
-    PyObject* targets = a[1];
-    PyObject* date = a[2];
-    Ref result = vm::call(vm::global(n_OrderedDict));
-    vm::set_item(result, n_code, vm::call(vm::global(n_todotmc), targets));
-    Ref factors = vm::iter(a[0]);
+Ref get_factor_by_day(Params<3> p) {
+    auto [factor_list, targets, date] = p.take<3>();
+    Ref result = vm::global(n_OrderedDict).call();
+    vm::set_item(result, n_code, vm::global(n_todotmc).call({targets}));
+    Ref factors = vm::iter(factor_list);
     while (Ref factor = vm::next(factors)) {
         FactorData data(factor, targets, date, date);
         if (vm::length(data.dates()) == 0) return vm::none();
         Ref values = vm::new_list();
         vm::for_each(targets, [&](PyObject* target) {
-            Ref series = data.series(vm::call(vm::global(n_todotmc), target));
-            vm::append(values, series ? vm::item(series, Py_ssize_t{0}) : vm::none());
+            Ref series = data.series(vm::global(n_todotmc).call({target}));
+            vm::append(values, series ? series.item(Py_ssize_t{0}) : vm::none());
         });
         vm::set_item(result, factor, values);
     }

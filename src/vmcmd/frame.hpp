@@ -32,7 +32,7 @@ Ref load(PyObject* path, bool raise_errors);  // load_mat(path[, error="raise"])
 // The checker itself, published as vmReturnChecker.
 Ref vmReturnChecker(Args a);
 
-void register_frame(vm::Module& m);
+void register_general_res(vm::Module& m);
 void register_market(vm::Module& m);
 void register_calendar(vm::Module& m);
 void register_trading(vm::Module& m);

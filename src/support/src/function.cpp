@@ -53,7 +53,16 @@ std::string quoted_names(const std::vector<PyObject*>& names) {
     return s;
 }
 
+std::string param_name(const std::string& param) { return trim(param.substr(0, param.find('='))); }
+
 }  // namespace
+
+Slot slot_of(const char* params, const char* name) {
+    const std::vector<std::string> list = split_params(params);
+    for (size_t i = 0; i < list.size(); ++i)
+        if (param_name(list[i]) == name) return Slot(i);
+    raise_format(PyExc_SystemError, "no parameter '%s' in (%s)", name, params);
+}
 
 Ref parse_literal(const std::string& source) {
     const std::string s = trim(source);
@@ -86,7 +95,7 @@ void Signature::init(const std::string& qualname, const char* params, int self_c
         if (!params_text_.empty()) params_text_ += ", ";
         params_text_ += p;
         size_t eq = p.find('=');
-        std::string name = trim(p.substr(0, eq));
+        std::string name = param_name(p);
         PyObject* n = PyUnicode_InternFromString(name.c_str());
         if (!n) raise();
         names_.push_back(n);
@@ -192,6 +201,14 @@ PyMethodDef* method_def(const FunctionSpec& spec, const char* self_marker) {
                            METH_FASTCALL | METH_KEYWORDS, doc->c_str()};
 }
 
+// Creates the signature of a spec: its body must take what it declares.
+void init_signature(const FunctionSpec& spec, const std::string& display, int self_count) {
+    spec.sig->init(display, spec.params, self_count);
+    if (spec.arity != kAnyArity && spec.arity != spec.sig->size())
+        raise_format(PyExc_SystemError, "%s: the body takes %zu parameters, the declaration (%s) has %zu",
+                     display.c_str(), spec.arity, spec.params, spec.sig->size());
+}
+
 std::string type_name(PyObject* type) { return reinterpret_cast<PyTypeObject*>(type)->tp_name; }
 
 std::string short_type_name(PyObject* type) {
@@ -206,7 +223,7 @@ void add_functions(PyObject* module, const FunctionSpec* specs, size_t count) {
     PyObject* dict = PyModule_GetDict(module);
     for (size_t i = 0; i < count; ++i) {
         const FunctionSpec& spec = specs[i];
-        spec.sig->init(spec.name, spec.params, 0);
+        init_signature(spec, spec.name, 0);
         Ref f = own(PyCFunction_NewEx(method_def(spec, "$module"), module, modname.get()));
         dict_set(dict, Ref(text(spec.name)).get(), f.get());
         // kept alive for the process so that identity tests stay meaningful
@@ -218,7 +235,7 @@ void add_methods(PyObject* type, const FunctionSpec* specs, size_t count) {
     const std::string cls = short_type_name(type);
     for (size_t i = 0; i < count; ++i) {
         const FunctionSpec& spec = specs[i];
-        spec.sig->init(cls + "." + spec.name, spec.params, 1);
+        init_signature(spec, cls + "." + spec.name, 1);
         Ref descr = own(PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(type), method_def(spec, "$self")));
         check(PyObject_SetAttrString(type, spec.name, descr.get()));
         *spec.object = descr.release();
@@ -292,7 +309,7 @@ void ensure_class_signature(PyObject* type, const std::string& params) {
 }
 
 void add_static_method(PyObject* type, const char* attr_name, const FunctionSpec& spec) {
-    spec.sig->init(short_type_name(type) + "." + spec.name, spec.params, 0);
+    init_signature(spec, short_type_name(type) + "." + spec.name, 0);
     Ref modname = own(PyObject_GetAttrString(type, "__module__"));
     Ref f = own(PyCFunction_NewEx(method_def(spec, nullptr), nullptr, modname.get()));
     Ref sm = own(PyStaticMethod_New(f.get()));

@@ -11,8 +11,8 @@ std::vector<Name*>& names() {
     static std::vector<Name*> all;
     return all;
 }
-std::vector<Kw*>& kws() {
-    static std::vector<Kw*> all;
+std::vector<Keywords*>& kws() {
+    static std::vector<Keywords*> all;
     return all;
 }
 
@@ -26,13 +26,11 @@ void Name::intern() {
     if (!obj_) raise();
 }
 
-Kw::Kw(std::initializer_list<const char*> names) : size_(static_cast<Py_ssize_t>(names.size())) {
-    Py_ssize_t i = 0;
-    for (const char* n : names) names_[i++] = n;
-    kws().push_back(this);
-}
+// The names are read at build time only: the derived Kw fills them after this
+// constructor has run.
+Keywords::Keywords(const char* const* names, Py_ssize_t size) : names_(names), size_(size) { kws().push_back(this); }
 
-void Kw::build() {
+void Keywords::build() {
     if (tuple_) return;
     Ref t = own(PyTuple_New(size_));
     for (Py_ssize_t i = 0; i < size_; ++i) {
@@ -45,7 +43,7 @@ void Kw::build() {
 
 void intern_all() {
     for (Name* n : names()) n->intern();
-    for (Kw* k : kws()) k->build();
+    for (Keywords* k : kws()) k->build();
 }
 
 }  // namespace vm

@@ -6,6 +6,7 @@
 #include "vm/ref.hpp"
 
 #include <string>
+#include <utility>
 
 #if PY_VERSION_HEX < 0x03090000
 #define VM_VECTORCALL _PyObject_Vectorcall
@@ -15,7 +16,54 @@
 
 namespace vm {
 
-// f(a...)
+// One argument of a braced argument list: borrowed from a variable, or owning
+// the temporary it was made from until the call's full expression ends.
+class Arg {
+public:
+    Arg(PyObject* p) noexcept : p_(p) {}
+    Arg(const Ref& r) noexcept : p_(r.get()) {}
+    Arg(Ref&& r) noexcept : owned_(std::move(r)), p_(owned_.get()) {}
+    Arg(const Name& n) noexcept : p_(n.get()) {}
+    Arg(const Arg&) = delete;
+    Arg& operator=(const Arg&) = delete;
+
+    PyObject* get() const noexcept { return p_; }
+
+private:
+    Ref owned_;
+    PyObject* p_;
+};
+
+namespace detail {
+template <size_t N>
+Ref vectorcall(PyObject* f, const Arg (&args)[N], size_t positional, PyObject* kwnames) {
+    PyObject* argv[N + 1];
+    argv[0] = nullptr;
+    for (size_t i = 0; i < N; ++i) argv[i + 1] = args[i].get();
+    return own(VM_VECTORCALL(f, argv + 1, positional | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+}
+}  // namespace detail
+
+// f({a, b, ...}) and f(kw, {a, b, ..., name=value...}): a braced list is
+// evaluated left to right, so arguments that make Python steps run them in
+// Python's order. The callee must already be evaluated: a temporary callee
+// would be unsequenced with the list (write `expr.call({...})` instead).
+template <size_t N>
+Ref call(PyObject* f, const Arg (&args)[N]) {
+    return detail::vectorcall(f, args, N, nullptr);
+}
+template <size_t K, size_t N>
+Ref call(PyObject* f, const Kw<K>& kw, const Arg (&args)[N]) {
+    static_assert(K <= N, "every keyword needs its value");
+    return detail::vectorcall(f, args, N - K, kw.tuple());
+}
+template <size_t N>
+Ref call(Ref&& f, const Arg (&args)[N]) = delete;
+template <size_t K, size_t N>
+Ref call(Ref&& f, const Kw<K>& kw, const Arg (&args)[N]) = delete;
+
+// f(a...): one argument, or arguments that are all variables already made.
+// Several arguments that each make a Python step belong in a braced list.
 template <class... A>
 Ref call(PyObject* f, const A&... a) {
     PyObject* args[sizeof...(A) + 1] = {nullptr, ptr(a)...};
@@ -25,10 +73,15 @@ Ref call(PyObject* f, const A&... a) {
 // f(positional..., name=value...): the last kw.size() arguments are the
 // values of the keywords named by kw, in order.
 template <class... A>
-Ref call(PyObject* f, const Kw& kw, const A&... a) {
+Ref call(PyObject* f, const Keywords& kw, const A&... a) {
     PyObject* args[sizeof...(A) + 1] = {nullptr, ptr(a)...};
     const size_t positional = sizeof...(A) - static_cast<size_t>(kw.size());
     return own(VM_VECTORCALL(f, args + 1, positional | PY_VECTORCALL_ARGUMENTS_OFFSET, kw.tuple()));
+}
+template <size_t K, class... A>
+Ref call(PyObject* f, const Kw<K>& kw, const A&... a) {
+    static_assert(K <= sizeof...(A), "every keyword needs its value");
+    return call(f, static_cast<const Keywords&>(kw), a...);
 }
 
 // Array forms for calls whose argument count is known only at run time.
@@ -37,7 +90,8 @@ Ref call_array(PyObject* f, PyObject* const* args, size_t nargs, PyObject* kwnam
 inline Ref attr(PyObject* o, PyObject* name) { return own(PyObject_GetAttr(o, name)); }
 inline void set_attr(PyObject* o, PyObject* name, PyObject* v) { check(PyObject_SetAttr(o, name, v)); }
 
-// o.name(a...), with or without keywords.
+// o.name(a...), kept for code still to move to o.attr(name).call({...}):
+// the attribute is read only after the arguments were made.
 template <class... A>
 Ref call_method(PyObject* o, PyObject* name, const A&... a) {
     Ref f = attr(o, name);
@@ -90,5 +144,23 @@ void for_each(PyObject* iterable, F&& body) {
 Ref global(const Name& name);
 PyObject* module_dict() noexcept;
 PyObject* module_object() noexcept;
+
+}  // namespace vm
+
+namespace vm {
+
+inline Ref Ref::attr(PyObject* name) const { return vm::attr(p_, name); }
+inline Ref Ref::item(PyObject* key) const { return vm::item(p_, key); }
+inline Ref Ref::item(Py_ssize_t index) const { return vm::item(p_, index); }
+inline bool Ref::equals(PyObject* other) const { return equal(p_, other); }
+inline Ref Ref::call() const { return vm::call(p_); }
+template <size_t N>
+Ref Ref::call(const Arg (&args)[N]) const {
+    return vm::call(p_, args);
+}
+template <size_t K, size_t N>
+Ref Ref::call(const Kw<K>& kw, const Arg (&args)[N]) const {
+    return vm::call(p_, kw, args);
+}
 
 }  // namespace vm

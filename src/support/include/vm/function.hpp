@@ -5,6 +5,8 @@
 
 #include "vm/call.hpp"
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -13,15 +15,84 @@ namespace vm {
 
 constexpr size_t kMaxParams = 16;
 
-// The bound arguments of one call, in declaration order (borrowed).
+// A parameter found by name in a declaration (see slot_of).
+class Slot {
+public:
+    constexpr explicit Slot(size_t index) noexcept : index_(index) {}
+    constexpr size_t index() const noexcept { return index_; }
+
+private:
+    size_t index_;
+};
+
+// The bound arguments of one call, in declaration order (borrowed), for
+// bodies that serve many declarations: they read a parameter through a Slot
+// resolved at import, or walk them all in order.
 class Args {
 public:
-    explicit Args(PyObject* const* v) noexcept : v_(v) {}
+    Args(PyObject* const* v, size_t n) noexcept : v_(v), n_(n) {}
+    PyObject* operator[](Slot s) const noexcept { return v_[s.index()]; }
+    // by position, for code still to move to Params or Slots
     PyObject* operator[](size_t i) const noexcept { return v_[i]; }
+    size_t size() const noexcept { return n_; }
+    PyObject* const* begin() const noexcept { return v_; }
+    PyObject* const* end() const noexcept { return v_ + n_; }
+
+private:
+    PyObject* const* v_;
+    size_t n_;
+};
+
+// The bound arguments of a body written for one declaration of N parameters,
+// taken by name in declaration order:
+//     auto [targets, freq, num, begin] = p.take<4>();
+// N is checked against the declaration when the function is created (at
+// compile time where the declaration is a literal), so a parameter list and
+// a body that disagree never load.
+template <size_t N>
+class Params {
+public:
+    explicit Params(PyObject* const* v) noexcept : v_(v) {}
+    template <size_t K>
+    std::array<PyObject*, K> take() const noexcept {
+        static_assert(K == N, "take<K>() names every parameter of the declaration");
+        std::array<PyObject*, K> out;
+        for (size_t i = 0; i < K; ++i) out[i] = v_[i];
+        return out;
+    }
 
 private:
     PyObject* const* v_;
 };
+
+// The number of parameters in a declaration such as "a, b=(1, 2), c='x,y'".
+constexpr size_t count_params(const char* params) {
+    size_t commas = 0;
+    int depth = 0;
+    char quote = 0;
+    bool any = false;
+    for (const char* p = params; *p; ++p) {
+        const char c = *p;
+        if (c != ' ' && c != '\t' && c != '\n') any = true;
+        if (quote) {
+            if (c == quote) quote = 0;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+        } else if (c == '(' || c == '[' || c == '{') {
+            ++depth;
+        } else if (c == ')' || c == ']' || c == '}') {
+            --depth;
+        } else if (c == ',' && depth == 0) {
+            ++commas;
+        }
+    }
+    return any ? commas + 1 : 0;
+}
+
+// The slot of parameter `name` in the declaration `params`; SystemError when
+// the declaration has no such parameter (a table row naming a wrong
+// parameter fails the import, never a call).
+Slot slot_of(const char* params, const char* name);
 
 class Signature {
 public:
@@ -58,53 +129,93 @@ Ref parse_literal(const std::string& source);
 
 using FastEntry = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
+constexpr size_t kAnyArity = SIZE_MAX;
+
 struct FunctionSpec {
     const char* name;
     const char* params;
     const char* doc;
     FastEntry entry;
     Signature* sig;
-    PyObject** object;  // the published callable, for call_global shortcuts
+    PyObject** object;  // the published callable, for own-function shortcuts
+    size_t arity;       // parameters the body takes; kAnyArity for Args bodies
 };
 
 namespace detail {
+
+// What a body takes: Args (any declaration) or Params<N>, after an optional self.
+template <class In>
+struct Input {
+    static constexpr size_t arity = kAnyArity;
+    static Args make(PyObject* const* v, const Signature& sig) noexcept { return Args(v, sig.size()); }
+};
+template <size_t N>
+struct Input<Params<N>> {
+    static constexpr size_t arity = N;
+    static Params<N> make(PyObject* const* v, const Signature&) noexcept { return Params<N>(v); }
+};
+template <class F>
+struct Body;
+template <class In>
+struct Body<Ref (*)(In)> : Input<In> {
+    static constexpr bool method = false;
+};
+template <class In>
+struct Body<Ref (*)(PyObject*, In)> : Input<In> {
+    static constexpr bool method = true;
+};
+
 template <auto F>
 struct Fn {
+    using B = Body<decltype(F)>;
+    static constexpr size_t arity = B::arity;
     static inline Signature sig;
     static inline PyObject* object = nullptr;
 
     static PyObject* entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
         PyObject* bound[kMaxParams];
         if (!sig.bind(args, static_cast<size_t>(nargs), kwnames, bound)) return nullptr;
-        return guard([&] { return invoke(self, Args(bound)); });
+        return guard([&] { return invoke(self, bound); });
     }
 
-    static Ref invoke(PyObject* self, Args a) {
-        if constexpr (std::is_invocable_v<decltype(F), Args>) {
-            (void)self;
-            return F(a);
+    static Ref invoke(PyObject* self, PyObject* const* bound) {
+        if constexpr (B::method) {
+            return F(self, B::make(bound, sig));
         } else {
-            return F(self, a);
+            (void)self;
+            return F(B::make(bound, sig));
         }
     }
 };
+
+// A literal declaration of `count` parameters for a body of `arity`.
+template <size_t arity, size_t count>
+constexpr const char* declared(const char* params) {
+    static_assert(arity == kAnyArity || arity == count, "the body takes a different number of parameters");
+    return params;
+}
+
 }  // namespace detail
 
-// A module-level function `Ref f(Args)` or a method `Ref f(PyObject* self, Args)`.
-#define VM_FUNCTION(fn, params, doc)                                                        \
-    ::vm::FunctionSpec {                                                                    \
-        #fn, params, doc, &::vm::detail::Fn<fn>::entry, &::vm::detail::Fn<fn>::sig,         \
-            &::vm::detail::Fn<fn>::object                                                   \
+// A module-level function `Ref f(Params<N>)` (or `Ref f(Args)`), or a method
+// `Ref f(PyObject* self, Params<N>)`, published under its C++ name.
+#define VM_FUNCTION(fn, params, doc)                                                                      \
+    ::vm::FunctionSpec {                                                                                  \
+        #fn, ::vm::detail::declared<::vm::detail::Fn<fn>::arity, ::vm::count_params(params)>(params), doc, \
+            &::vm::detail::Fn<fn>::entry, &::vm::detail::Fn<fn>::sig, &::vm::detail::Fn<fn>::object,      \
+            ::vm::detail::Fn<fn>::arity                                                                   \
     }
-#define VM_NAMED_FUNCTION(name, fn, params, doc)                                            \
-    ::vm::FunctionSpec {                                                                    \
-        name, params, doc, &::vm::detail::Fn<fn>::entry, &::vm::detail::Fn<fn>::sig,        \
-            &::vm::detail::Fn<fn>::object                                                   \
+// The same under another name, for declarations made at run time (table rows).
+#define VM_NAMED_FUNCTION(name, fn, params, doc)                                                          \
+    ::vm::FunctionSpec {                                                                                  \
+        name, params, doc, &::vm::detail::Fn<fn>::entry, &::vm::detail::Fn<fn>::sig,                      \
+            &::vm::detail::Fn<fn>::object, ::vm::detail::Fn<fn>::arity                                    \
     }
 
-// Calls the module global `name` with positional arguments. While the global
-// is still the module's own function F, the C++ body runs directly (same
-// binding, same defaults); a replacement is called through Python.
+// Calls the module global `name` with positional arguments, for code still to
+// move to vm::global<F>(name).call({...}): the global is read after the
+// arguments were made. While the global is the module's own function F, the
+// C++ body runs directly (same binding, same defaults).
 template <auto F, class... A>
 Ref call_global(const Name& name, const A&... a) {
     Ref f = global(name);
@@ -113,7 +224,7 @@ Ref call_global(const Name& name, const A&... a) {
         PyObject* given[sizeof...(A) + 1] = {ptr(a)...};
         PyObject* bound[kMaxParams];
         if (!Fn::sig.bind(given, sizeof...(A), nullptr, bound)) raise();
-        return Fn::invoke(module_object(), Args(bound));
+        return Fn::invoke(module_object(), bound);
     }
     return call(f.get(), a...);
 }

@@ -4,7 +4,7 @@
 
 #include "vm/ref.hpp"
 
-#include <initializer_list>
+#include <cstddef>
 
 namespace vm {
 
@@ -25,23 +25,42 @@ private:
     PyObject* obj_ = nullptr;
 };
 
-// The names passed by keyword in one call shape, e.g. Kw{"level", "console"}.
-class Kw {
+// The keyword names of one call shape, whatever their count: what a call
+// needs at run time (the tuple), built once at initialisation.
+class Keywords {
 public:
-    Kw(std::initializer_list<const char*> names);
-    Kw(const Kw&) = delete;
-    Kw& operator=(const Kw&) = delete;
+    Keywords(const Keywords&) = delete;
+    Keywords& operator=(const Keywords&) = delete;
 
     PyObject* tuple() const noexcept { return tuple_; }
     Py_ssize_t size() const noexcept { return size_; }
 
     void build();
 
+protected:
+    Keywords(const char* const* names, Py_ssize_t size);
+
 private:
-    const char* names_[8];
+    const char* const* names_;
     Py_ssize_t size_;
     PyObject* tuple_ = nullptr;
 };
+
+// The names passed by keyword in one call shape, e.g. Kw{"level", "console"}:
+// the count comes from the names given, so it can never overflow.
+template <size_t N>
+class Kw : public Keywords {
+public:
+    template <class... S>
+    explicit Kw(const S&... names) : Keywords(names_, N), names_{names...} {
+        static_assert(sizeof...(S) == N && N > 0, "a keyword tuple names at least one keyword");
+    }
+
+private:
+    const char* names_[N];
+};
+template <class... S>
+Kw(const S&...) -> Kw<sizeof...(S)>;
 
 // Interns every Name and builds every Kw of this module (called at exec).
 void intern_all();

@@ -5,9 +5,14 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstddef>
 #include <utility>
 
 namespace vm {
+
+class Arg;
+template <size_t N>
+class Kw;
 
 // Thrown while a Python exception is set; the C entry points turn it back
 // into a NULL return, so the Python error reaches the caller unchanged.
@@ -46,6 +51,19 @@ public:
     }
     explicit operator bool() const noexcept { return p_ != nullptr; }
     operator PyObject*() const noexcept { return p_; }
+
+    // Python steps on this object, chained: C++17 evaluates the object of a
+    // member call before its arguments, so `o.attr(n).call({x, y})` runs
+    // o.n, then x, then y, then the call, as Python does (call.hpp).
+    Ref attr(PyObject* name) const;
+    Ref item(PyObject* key) const;
+    Ref item(Py_ssize_t index) const;
+    bool equals(PyObject* other) const;  // truth of self == other
+    Ref call() const;
+    template <size_t N>
+    Ref call(const Arg (&args)[N]) const;
+    template <size_t K, size_t N>
+    Ref call(const Kw<K>& kw, const Arg (&args)[N]) const;
 
 private:
     PyObject* p_ = nullptr;

@@ -1,28 +1,61 @@
-// Partial shortcuts: a caller that needs only part of what one of the module's
-// own functions builds may do that part itself, but only while the global it
-// would call is still that function (a replacement is called as Python would).
+// Module globals that may still be one of the module's own functions: while
+// the global is that function, a caller may run its body (or the part it
+// needs) directly; a replacement is called as Python would call it.
 #pragma once
 
 #include "vm/function.hpp"
 
 namespace vm {
 
-// Whether `f` (a global just read) is the module's own function F.
+// The module global `name`, read when this object is made, that may be F.
 template <auto F>
-bool is_own(PyObject* f) noexcept {
-    return f == detail::Fn<F>::object;
+class OwnFunction {
+public:
+    explicit OwnFunction(const Name& name) : f_(global(name)) {}
+
+    bool is_own() const noexcept { return f_.get() == detail::Fn<F>::object; }
+    const Ref& object() const noexcept { return f_; }
+
+    // f(a...): F's body with F's binding and defaults, or a Python call.
+    template <size_t N>
+    Ref call(const Arg (&args)[N]) const {
+        if (!is_own()) return vm::call(f_.get(), args);
+        PyObject* given[N];
+        for (size_t i = 0; i < N; ++i) given[i] = args[i].get();
+        PyObject* bound[kMaxParams];
+        if (!detail::Fn<F>::sig.bind(given, N, nullptr, bound)) raise();
+        return detail::Fn<F>::invoke(module_object(), bound);
+    }
+    Ref call() const {
+        if (!is_own()) return vm::call(f_.get());
+        PyObject* bound[kMaxParams];
+        if (!detail::Fn<F>::sig.bind(nullptr, 0, nullptr, bound)) raise();
+        return detail::Fn<F>::invoke(module_object(), bound);
+    }
+
+private:
+    Ref f_;
+};
+
+// vm::global<F>(name).call({a, b}): the global is read first, then the
+// arguments are made left to right, then the call, as Python does.
+template <auto F>
+OwnFunction<F> global(const Name& name) {
+    return OwnFunction<F>(name);
 }
 
-// The arguments of a positional call to F, bound with F's own defaults.
+// The arguments of a positional call to F, bound with F's own defaults, in
+// the form F's body takes them.
 template <auto F>
 class Bound {
 public:
-    template <class... A>
-    explicit Bound(const A&... a) {
-        PyObject* given[sizeof...(A) + 1] = {ptr(a)...};
-        if (!detail::Fn<F>::sig.bind(given, sizeof...(A), nullptr, bound_)) raise();
+    template <size_t N>
+    explicit Bound(const Arg (&args)[N]) {
+        PyObject* given[N];
+        for (size_t i = 0; i < N; ++i) given[i] = args[i].get();
+        if (!detail::Fn<F>::sig.bind(given, N, nullptr, bound_)) raise();
     }
-    Args args() const noexcept { return Args(bound_); }
+    auto input() const noexcept { return detail::Fn<F>::B::make(bound_, detail::Fn<F>::sig); }
 
 private:
     PyObject* bound_[kMaxParams];
