@@ -38,10 +38,8 @@ Ref earlier(PyObject* a, PyObject* b) {
     return vm::floating(std::min(x, y));
 }
 
-Ref _expand_history_k_data_wrapper(Args a) {
-    PyObject* lpc = a[0];
-    PyObject* unique_i_freq = a[1];
-    PyObject* trading_time = a[2];
+Ref _expand_history_k_data_wrapper(vm::Params<3> p) {
+    auto [lpc, unique_i_freq, trading_time] = p.take<3>();
     syslog(n__expand_history_k_data_wrapper, n_info);
     Ref expand = vm::global(n_expand_history_k_data);
     Ref is_tick_freq = vm::attr(lpc, n_is_tick_freq);
@@ -50,8 +48,8 @@ Ref _expand_history_k_data_wrapper(Args a) {
     return vm::none();
 }
 
-Ref _update_history_k_data_wrapper(Args a) {
-    PyObject* lpc = a[0];
+Ref _update_history_k_data_wrapper(vm::Params<1> p) {
+    auto [lpc] = p.take<1>();
     syslog(n__update_history_k_data_wrapper, n_info);
     Ref nan = vm::floating(NAN);
     Ref minimum_time_point1 = nan;
@@ -79,7 +77,7 @@ Ref _update_history_k_data_wrapper(Args a) {
     return vm::none();
 }
 
-Ref _get_k_matrix_update_begin(Args) {
+Ref _get_k_matrix_update_begin(vm::Params<0>) {
     Ref find_pos = vm::attr(vm::attr(vr(), n_g_VelmoroKDataList), n_find_pos);
     Ref rule_map = vm::global(n_synthetic_k_data_rule_map);
     Ref base_freq = vm::call(rule_map.get(), vm::attr(input_info(), n_KFrequencyI));
@@ -89,8 +87,8 @@ Ref _get_k_matrix_update_begin(Args) {
     return vm::item(current_bar, vm::attr(vr(), n_g_VelmoroSimCurBarFresh));
 }
 
-Ref _update_history_instrument(Args a) {
-    PyObject* lpc = a[0];
+Ref _update_history_instrument(vm::Params<1> p) {
+    auto [lpc] = p.take<1>();
     Ref unfilled = vm::attr(lpc, n_unfilled_begin_calc_pos);
     Ref pre_pos = vm::item(unfilled, vm::attr(lpc, n_refresh_k_data_idx));
     Ref start_date;
@@ -112,14 +110,14 @@ Ref _update_history_instrument(Args a) {
     return vm::none();
 }
 
-Ref _expand_k_data_value_fresh_wrapper(Args a) {
-    PyObject* expend_fresh_bar_tl = a[0];
+Ref _expand_k_data_value_fresh_wrapper(vm::Params<1> p) {
+    auto [expend_fresh_bar_tl] = p.take<1>();
     syslog(n__expand_k_data_value_fresh_wrapper, n_info);
     vm::call(vm::global(n_expand_k_data_value_fresh), expend_fresh_bar_tl);
     return vm::none();
 }
 
-Ref _update_k_data_value_fresh_wrapper(Args) {
+Ref _update_k_data_value_fresh_wrapper(vm::Params<1>) {
     syslog(n__update_k_data_value_fresh_wrapper, n_info);
     Ref update = vm::global(n_update_k_data_value_fresh);
     Ref begin = vm::call(vm::global(n__get_k_matrix_update_begin));
@@ -127,23 +125,22 @@ Ref _update_k_data_value_fresh_wrapper(Args) {
     return vm::none();
 }
 
-Ref _expand_history_k_data_adj_wrapper(Args a) {
-    PyObject* unique_i_freq = a[1];
-    PyObject* trading_time = a[2];
+Ref _expand_history_k_data_adj_wrapper(vm::Params<3> p) {
+    auto [_lpc, unique_i_freq, trading_time] = p.take<3>();
     syslog(n__expand_history_k_data_adj_wrapper, n_info);
     vm::call(vm::global(n_expand_history_k_data_adj), unique_i_freq, trading_time);
     return vm::none();
 }
 
-Ref _update_history_k_data_adj_wrapper(Args a) {
-    PyObject* minimum_time_point = a[0];
+Ref _update_history_k_data_adj_wrapper(vm::Params<1> p) {
+    auto [minimum_time_point] = p.take<1>();
     syslog(n__update_history_k_data_adj_wrapper, n_info);
     vm::call(vm::global(n_update_history_k_data_adj), minimum_time_point);
     return vm::none();
 }
 
-Ref _expand_k_data_value_fresh_adj_wrapper(Args a) {
-    PyObject* expend_fresh_bar_tl = a[1];
+Ref _expand_k_data_value_fresh_adj_wrapper(vm::Params<2> p) {
+    auto [_lpc, expend_fresh_bar_tl] = p.take<2>();
     syslog(n__expand_k_data_value_fresh_adj_wrapper, n_info);
     Ref adj = vm::attr(vr(), n_g_VelmoroDataValueFresh_Adj);
     // a run without an adjusted refresh matrix has nothing to extend
@@ -152,8 +149,8 @@ Ref _expand_k_data_value_fresh_adj_wrapper(Args a) {
     return vm::none();
 }
 
-Ref _update_k_data_value_fresh_adj_wrapper(Args a) {
-    PyObject* lpc = a[0];
+Ref _update_k_data_value_fresh_adj_wrapper(vm::Params<1> p) {
+    auto [lpc] = p.take<1>();
     syslog(n__update_k_data_value_fresh_adj_wrapper, n_info);
     Ref update = vm::global(n_update_k_data_value_fresh_adj);
     Ref unfilled = vm::attr(lpc, n_unfilled_begin_calc_pos);

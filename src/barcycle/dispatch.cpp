@@ -78,7 +78,7 @@ void append_new_order(PyObject* order) {
     vm::call(snap_create_add.get(), handle_idx, ids);
 }
 
-Ref update_account_position_info(Args) {
+Ref update_account_position_info(vm::Params<0>) {
     Ref fetch = vm::attr(vm::global(n_vmcmd), n_vmSendCmdGetAccountPositionAndCash);
     Ref handles = vm::attr(vr(), n_account_handles);
     auto [cash_info_list, position_info_list] = unpack2(vm::call(fetch.get(), handles, vm::new_list()));
@@ -94,7 +94,7 @@ Ref update_account_position_info(Args) {
     return vm::none();
 }
 
-Ref update_order_info(Args) {
+Ref update_order_info(vm::Params<0>) {
     Ref array = np(n_array);
     Ref keys = vm::call(order_book_attr(n_keys).get());
     Ref local_order_ids = vm::call(array.get(), vm::own(PySequence_List(keys)));
@@ -107,8 +107,8 @@ Ref update_order_info(Args) {
     return vm::none();
 }
 
-Ref call_on_data_wrapper(Args a) {
-    PyObject* lpc = a[0];
+Ref call_on_data_wrapper(vm::Params<1> p) {
+    auto [lpc] = p.take<1>();
     int daily_stop_fresh = 0;
     Ref const_day_end = vm::floating(kConstDayEnd);
     Ref utx = vm::attr(vr(), n_g_VelmoroUserContext);

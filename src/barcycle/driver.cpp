@@ -104,8 +104,8 @@ bool one_period_base(PyObject* kdata, PyObject* one) {
     return false;
 }
 
-Ref _reset_base_adj_matrix_calc_pos(Args a) {
-    PyObject* unfilled = a[0];
+Ref _reset_base_adj_matrix_calc_pos(vm::Params<1> p) {
+    auto [unfilled] = p.take<1>();
     Ref one = vm::integer(1);
     Ref zero = vm::integer(0);
     vm::for_each(vm::attr(vr(), n_g_VelmoroKDataList_Adj), [&](PyObject* kdata) {
@@ -133,7 +133,7 @@ Ref _reset_base_adj_matrix_calc_pos(Args a) {
     return vm::none();
 }
 
-Ref real_trade_k_fresh_loop(Args) {
+Ref real_trade_k_fresh_loop(vm::Params<0>) {
     Ref lpc = start_context();
     for (;;) {
         // the loop may wait on quiet pushes for a long time: stay interruptible
@@ -172,8 +172,8 @@ Ref real_trade_k_fresh_loop(Args) {
     }
 }
 
-Ref expand_by_time_line_wrapper(Args a) {
-    PyObject* lpc = a[0];
+Ref expand_by_time_line_wrapper(vm::Params<1> p) {
+    auto [lpc] = p.take<1>();
     if (size_of(vm::attr(lpc, n_pushed_latest_timeline)) < 1) return vm::none();
     Ref pushed = vm::attr(lpc, n_pushed_latest_timeline);
     Ref temp_pos = indices_where(pushed, Py_GT, last_refresh_time());
@@ -206,8 +206,8 @@ Ref expand_by_time_line_wrapper(Args a) {
     return vm::none();
 }
 
-Ref update_by_time_line_wrapper(Args a) {
-    PyObject* lpc = a[0];
+Ref update_by_time_line_wrapper(vm::Params<1> p) {
+    auto [lpc] = p.take<1>();
     for (const Name* step : {&n__update_end_fresh_bar_pos_wrapper, &n__update_history_k_data_wrapper,
                              &n__update_k_data_value_fresh_wrapper, &n__update_k_data_value_fresh_adj_wrapper,
                              &n__update_factor_data_value_fresh_wrapper, &n__update_user_indices_wrapper}) {
@@ -229,8 +229,8 @@ Ref real_timeline_warning(PyObject* lpc, PyObject* fresh_bar_tl) {
     return vm::call(format.get(), kw_real_timeline, bar_line, pushed_line, position, n_empty);
 }
 
-Ref _update_end_fresh_bar_pos_wrapper(Args a) {
-    PyObject* lpc = a[0];
+Ref _update_end_fresh_bar_pos_wrapper(vm::Params<1> p) {
+    auto [lpc] = p.take<1>();
     syslog(n__update_end_fresh_bar_pos_wrapper, n_info);
     if (size_of(vm::attr(lpc, n_pushed_latest_timeline)) < 1) return vm::none();
     Ref fresh = vm::attr(vr(), n_g_VelmoroDataValueFresh);

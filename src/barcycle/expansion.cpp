@@ -65,9 +65,8 @@ Ref fatal_timeline(PyObject* last, PyObject* pushed) {
     return vm::call(format.get(), kw_fatal_timeline, strategy, time, k_time);
 }
 
-Ref _extract_expand_time_line_loop(Args a) {
-    PyObject* array_new_trading_time = a[0];
-    PyObject* unique_i_freq = a[1];
+Ref _extract_expand_time_line_loop(vm::Params<2> p) {
+    auto [array_new_trading_time, unique_i_freq] = p.take<2>();
     Ref expand_times = vm::new_list();
     Ref option = vm::attr(vr(), n_g_VelmoroNFreqRealFreshOption);
     Ref get = vm::attr(option, n_get);
@@ -120,10 +119,8 @@ Ref _extract_expand_time_line_loop(Args a) {
     return expand_times;
 }
 
-Ref expand_time_line_by_one(Args a) {
-    PyObject* lpc = a[0];
-    PyObject* new_trading_time = a[1];
-    PyObject* unique_i_freq = a[2];
+Ref expand_time_line_by_one(vm::Params<3> p) {
+    auto [lpc, new_trading_time, unique_i_freq] = p.take<3>();
     Ref run_freq = vm::attr(input_info(), n_KFrequencyI);
     const Py_ssize_t freq_pos = position_of(unique_i_freq, run_freq);
     if (freq_pos < 0) {
@@ -173,8 +170,8 @@ Ref expand_time_line_by_one(Args a) {
     return vm::none();
 }
 
-Ref _update_target_main_contract(Args a) {
-    PyObject* update_date = a[0];
+Ref _update_target_main_contract(vm::Params<1> p) {
+    auto [update_date] = p.take<1>();
     Ref targets = vm::attr(input_info(), n_TargetList);
     Ref collect = vm::attr(env(), n_collect_contracts);
     auto [real_targets, contract_targets] =

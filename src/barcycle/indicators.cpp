@@ -6,16 +6,16 @@
 namespace barcycle {
 namespace {
 
-Ref _expand_user_calc_indices_wrapper(Args a) {
-    PyObject* expend_fresh_bar_tl = a[1];
+Ref _expand_user_calc_indices_wrapper(vm::Params<2> p) {
+    auto [_lpc, expend_fresh_bar_tl] = p.take<2>();
     // logged under the framework function's name
     syslog(n_expand_user_calc_indices, n_info);
     vm::call(vm::global(n_expand_user_calc_indices), expend_fresh_bar_tl);
     return vm::none();
 }
 
-Ref _update_user_indices_wrapper(Args a) {
-    PyObject* lpc = a[0];
+Ref _update_user_indices_wrapper(vm::Params<1> p) {
+    auto [lpc] = p.take<1>();
     syslog(n__update_user_indices_wrapper, n_info);
     Ref end_fresh_bar = vm::attr(lpc, n_end_fresh_bar);
     Ref current = vm::attr(vr(), n_g_VelmoroSimCurBarFresh);
@@ -27,15 +27,15 @@ Ref _update_user_indices_wrapper(Args a) {
     return vm::none();
 }
 
-Ref _expand_factor_data_value_fresh_wrapper(Args a) {
-    PyObject* sum_idx_fresh_array = a[1];
+Ref _expand_factor_data_value_fresh_wrapper(vm::Params<2> p) {
+    auto [_lpc, sum_idx_fresh_array] = p.take<2>();
     syslog(n__expand_factor_data_value_fresh_wrapper, n_info);
     vm::call(vm::global(n_expand_factor_data_value_fresh), sum_idx_fresh_array);
     return vm::none();
 }
 
-Ref _update_factor_data_value_fresh_wrapper(Args a) {
-    PyObject* lpc = a[0];
+Ref _update_factor_data_value_fresh_wrapper(vm::Params<1> p) {
+    auto [lpc] = p.take<1>();
     syslog(n__update_factor_data_value_fresh_wrapper, n_info);
     Ref it = vm::iter(vm::attr(lpc, n_factor_data));
     while (Ref factor_data = vm::next(it)) {

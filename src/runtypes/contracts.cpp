@@ -35,10 +35,8 @@ vm::Ref items_of(PyObject* records, const vm::Name& key) {
     return values;
 }
 
-vm::Ref get_main_contract(vm::Args a) {
-    PyObject* targets = a[0];
-    PyObject* begin_date = a[1];
-    PyObject* end_date = a[2];
+vm::Ref get_main_contract(vm::Params<3> p) {
+    auto [targets, begin_date, end_date] = p.take<3>();
     vm::Ref command = target_ins_command();
     vm::Ref table = vm::new_dict();
     vm::for_each(targets, [&](PyObject* target) {
@@ -67,13 +65,13 @@ vm::Ref target_record(PyObject* market, PyObject* code) {
     return record;
 }
 
-vm::Ref collect_contracts(PyObject* self, vm::Args a) {
-    PyObject* targets = a[0];
+vm::Ref collect_contracts(PyObject* self, vm::Params<3> p) {
+    auto [targets, begin, end] = p.take<3>();
     if (!PyList_Check(targets))
         vm::raise_format(PyExc_TypeError, "collect_contracts() argument 'targets' must be list, not %.200s",
                          Py_TYPE(targets)->tp_name);
-    vm::Ref begin_date = vm::borrow(a[1]);
-    vm::Ref end_date = vm::borrow(a[2]);
+    vm::Ref begin_date = vm::borrow(begin);
+    vm::Ref end_date = vm::borrow(end);
     vm::Ref result_list = vm::new_list();
     vm::Ref result_dict = vm::new_dict();
     if (vm::is_none(begin_date) && vm::is_none(end_date)) {

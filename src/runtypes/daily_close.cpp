@@ -72,8 +72,8 @@ vm::Ref first_day_times(PyObject* matrix, PyObject* time_row, PyObject* day_pos_
     return vm::item(matrix, vm::new_tuple({time_row, columns.get()}));
 }
 
-vm::Ref set_daily_close(PyObject* self, vm::Args a) {
-    PyObject* close_time = a[0];
+vm::Ref set_daily_close(PyObject* self, vm::Params<1> p) {
+    auto [close_time] = p.take<1>();
     vm::Ref time_row = vm::attr(vm::global(kGv), kTimeLineRow);
     vm::Ref day_pos_row = vm::attr(vm::global(kGv), kDayPosRow);
     vm::Ref frequency = input_field(self, kKFrequency);

@@ -9,14 +9,13 @@ namespace {
 PyObject* g_trade_env = nullptr;  // the class, kept for the process (as super() keeps __class__)
 
 
-vm::Ref RealTradeEnv_init(PyObject* self, vm::Args) {
+vm::Ref RealTradeEnv_init(PyObject* self, vm::Params<0>) {
     init_base(g_trade_env, self);
     return vm::none();
 }
 
-vm::Ref get_margin_rate(PyObject* self, vm::Args a) {
-    PyObject* target_idx = a[0];
-    PyObject* side = a[1];
+vm::Ref get_margin_rate(PyObject* self, vm::Params<2> p) {
+    auto [target_idx, side] = p.take<2>();
     vm::Ref code = vm::item(vm::attr(vm::attr(vm::attr(self, kVr), kInputInfo), kTargetListDot), target_idx);
     vm::Ref target_info = vm::item(vm::attr(vm::attr(self, kVr), kTargetsInfo), code);
     // side 0 is the short side; any other side is long
@@ -41,20 +40,26 @@ vm::Ref owner_handle(PyObject* self, const vm::Name& book, PyObject* id) {
     return vm::call(idx_to_handle.get(), vm::attr(vm::item(records, Py_ssize_t{0}), kHandleIdx));
 }
 
-vm::Ref order_id_relevant_account_handle(PyObject* self, vm::Args a) { return owner_handle(self, kOrders, a[0]); }
-
-vm::Ref stop_order_id_relevant_account_handle(PyObject* self, vm::Args a) {
-    return owner_handle(self, kStopOrders, a[0]);
+vm::Ref order_id_relevant_account_handle(PyObject* self, vm::Params<1> p) {
+    auto [order_id] = p.take<1>();
+    return owner_handle(self, kOrders, order_id);
 }
 
-vm::Ref get_order_by_order_id(PyObject* self, vm::Args a) {
-    vm::Ref records = records_of(self, kOrders, a[0]);
+vm::Ref stop_order_id_relevant_account_handle(PyObject* self, vm::Params<1> p) {
+    auto [stop_order_id] = p.take<1>();
+    return owner_handle(self, kStopOrders, stop_order_id);
+}
+
+vm::Ref get_order_by_order_id(PyObject* self, vm::Params<1> p) {
+    auto [order_id] = p.take<1>();
+    vm::Ref records = records_of(self, kOrders, order_id);
     return vm::length(records) > 0 ? vm::item(records, Py_ssize_t{0}) : vm::none();
 }
 
-vm::Ref account_handle_relevant_all_order_id(PyObject* self, vm::Args a) {
+vm::Ref account_handle_relevant_all_order_id(PyObject* self, vm::Params<1> p) {
+    auto [handle] = p.take<1>();
     vm::Ref ids = vm::new_list();
-    vm::Ref idx = vm::call(vm::attr(self, kHandleToIdx).get(), a[0]);
+    vm::Ref idx = vm::call(vm::attr(self, kHandleToIdx).get(), handle);
     if (vm::is_none(idx)) return ids;
     vm::Ref all = vm::call(vm::attr(vm::attr(self, kVr), kOrders).get());
     vm::for_each(all, [&](PyObject* record) {

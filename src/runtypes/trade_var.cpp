@@ -10,7 +10,7 @@ PyObject* g_trade_var = nullptr;  // the class, kept for the process (as super()
 
 vm::Ref new_book(const vm::Name& cls) { return vm::call(vm::global(cls).get()); }
 
-vm::Ref RealTradeVar_init(PyObject* self, vm::Args) {
+vm::Ref RealTradeVar_init(PyObject* self, vm::Params<0>) {
     init_base(g_trade_var, self);
     vm::set_attr(self, kOrders, new_book(kVMOrders));
     vm::set_attr(self, kStopOrders, new_book(kVMStopOrders));

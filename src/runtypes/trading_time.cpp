@@ -38,8 +38,8 @@ vm::Ref fetch_line(PyObject* info, Begin begin, PyObject* end) {
     return vm::item(answer, Py_ssize_t{0});
 }
 
-vm::Ref get_all_trading_time(PyObject* self, vm::Args a) {
-    PyObject* new_time = a[0];
+vm::Ref get_all_trading_time(PyObject* self, vm::Params<1> p) {
+    auto [new_time] = p.take<1>();
     vm::Ref vr = vm::attr(self, kVr);
     vm::Ref info = vm::attr(vr, kInputInfo);
     vm::Ref cache = vm::attr(vr, kCache);
