@@ -4,19 +4,6 @@
 namespace factors {
 namespace {
 
-Name n_text{"text"};
-Name n_LOG_PREPARE_FACTORDATA{"LOG_PREPARE_FACTORDATA"};
-Name n_format{"format"};
-Name n_Market{"Market"};
-Name n_Code{"Code"};
-Name n_vmcmd{"vmcmd"};
-Name n_vmSendCmdPutLog{"vmSendCmdPutLog"};
-Name n_vmSendCmdAskFactor{"vmSendCmdAskFactor"};
-Name n_cnt{"cnt"};
-Name n_vr{"vr"};
-Name n_g_VelmoroModeTaskId{"g_VelmoroModeTaskId"};
-const vm::Kw kw_log{"ITEMNAME", "MARKET", "CODE", "MARKET2", "CODE2"};
-
 // The log line names the first and the last target, each item read as
 // Python reads targets[0]["Market"], targets[0]["Code"], ...: an empty list
 // fails at targets[0] before anything is sent.

@@ -7,20 +7,6 @@
 namespace factors {
 namespace {
 
-Name n_ask_factor_by_targets{"ask_factor_by_targets"};
-Name n_vmcmd{"vmcmd"};
-Name n_vmSendCmdGetFactor{"vmSendCmdGetFactor"};
-Name n_DotDict{"DotDict"};
-Name n_load_mat{"load_mat"};
-Name n_Date{"Date"};
-Name n_date{"date"};
-Name n_ravel{"ravel"};
-Name n_startswith{"startswith"};
-Name n_upper{"upper"};
-Name n_prefix{"bp_"};
-Name n_underscore{"_"};
-Name n_dot{"."};
-
 constexpr std::string_view kPrefix = "bp_";
 
 // The characters of a str whose characters are all ASCII.

@@ -2,6 +2,8 @@
 // and reshape it by factor, by code or by day.
 #pragma once
 
+#include "names.hpp"
+
 #include "vm/module.hpp"
 
 namespace factors {

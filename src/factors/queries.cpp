@@ -9,16 +9,6 @@
 namespace factors {
 namespace {
 
-Name n_get_factor_by_factor{"get_factor_by_factor"};
-Name n_OrderedDict{"OrderedDict"};
-Name n_todotmc{"todotmc"};
-Name n_utils_dt{"utils_dt"};
-Name n_mft_to_datetime{"mft_to_datetime"};
-Name n_astype{"astype"};
-Name n_float{"float"};
-Name n_date{"date"};
-Name n_code{"code"};
-
 // What get_factor_by_code and get_factor_by_day read of one factor's data:
 // the dictionary get_factor_by_factor returns, through the module's global.
 // While that global is the module's own function, the file is read here

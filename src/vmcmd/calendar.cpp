@@ -5,69 +5,49 @@ namespace vmcmd {
 namespace {
 
 Command kCalendar[] = {
-    {"vmSendCmdGetCodeList", "block, date", "VelmoroGetCodeList_send", "0 1", Answer::Unchecked, "result", kNone,
+    {"vmSendCmdGetCodeList", "block, date", "VelmoroGetCodeList_send", {"block", "date"}, Answer::Unchecked, "result", kNone,
      "Members of a block (index, sector or board) on a date, as records with Code, Market, Weight, Name, BlockName."},
-    {"vmSendCmdGetCodeListSet", "block, begin_date, end_date", "VelmoroGetCodeListSet_send", "0 1 2", Answer::Checked,
+    {"vmSendCmdGetCodeListSet", "block, begin_date, end_date", "VelmoroGetCodeListSet_send", {"block", "begin_date", "end_date"}, Answer::Checked,
      "listCodelist", kNone, "Members of a block over a date range."},
-    {"vmSendCmdConvertTargets", "listMC=[], wstrOpFlags='czce'", "VelmoroConvertTargets_send", "t0 1",
+    {"vmSendCmdConvertTargets", "listMC=[], wstrOpFlags='czce'", "VelmoroConvertTargets_send", {rq::targets("listMC"), "wstrOpFlags"},
      Answer::Checked, "listMC", kNone, "Targets converted by the terminal according to wstrOpFlags."},
-    {"vmSendCmdGetCurDate", "", "VelmoroGetCurDate_send", "", Answer::Unchecked, "result", kNone,
+    {"vmSendCmdGetCurDate", "", "VelmoroGetCurDate_send", {}, Answer::Unchecked, "result", kNone,
      "The terminal's current date."},
-    {"vmSendCmdGetCurTradeDate", "", "VelmoroGetCurTradeDate_send", "", Answer::Unchecked, "result", kNone,
+    {"vmSendCmdGetCurTradeDate", "", "VelmoroGetCurTradeDate_send", {}, Answer::Unchecked, "result", kNone,
      "The current trading date."},
-    {"vmSendCmdGetPreTradeDate", "", "VelmoroGetPreTradeDate_send", "", Answer::Unchecked, "result", kNone,
+    {"vmSendCmdGetPreTradeDate", "", "VelmoroGetPreTradeDate_send", {}, Answer::Unchecked, "result", kNone,
      "The previous trading date."},
-    {"vmSendCmdGetTradingDays", "", "VelmoroGetTradingDays_send", "", Answer::Unchecked, "result", kNone,
+    {"vmSendCmdGetTradingDays", "", "VelmoroGetTradingDays_send", {}, Answer::Unchecked, "result", kNone,
      "The trading days the terminal knows."},
     {"vmSendCmdGetTradingDaysCondition", "market, begin_day, end_day", "VelmoroGetTradingDaysByCondition_send",
-     "0 1 2", Answer::Checked, "listDays", kNone, "Trading days of a market between two days."},
-    {"vmSendCmdGetTargetIns", "Market, Code, BeginDate, EndDate", "VelmoroGetTargetIns_send", "0 1 2 3",
+     {"market", "begin_day", "end_day"}, Answer::Checked, "listDays", kNone, "Trading days of a market between two days."},
+    {"vmSendCmdGetTargetIns", "Market, Code, BeginDate, EndDate", "VelmoroGetTargetIns_send", {"Market", "Code", "BeginDate", "EndDate"},
      Answer::Checked, "listIns", kNone, "Real instruments behind a target over a date range."},
     {"vmSendCmdGetTargetIns_20190830", "Market, Code, BeginDate, EndDate", "VelmoroGetTargetIns_20190830_send",
-     "0 1 2 3", Answer::Checked, "listIns", kNone,
+     {"Market", "Code", "BeginDate", "EndDate"}, Answer::Checked, "listIns", kNone,
      "Real instruments behind a target over a date range, as records with TargetIns and Day."},
-    {"vmSendCmdGetFutureContracts", "i64Date, wstrMarket, wstrVarieties", "VelmoroGetFutureContracts_send", "0 1 2",
+    {"vmSendCmdGetFutureContracts", "i64Date, wstrMarket, wstrVarieties", "VelmoroGetFutureContracts_send", {"i64Date", "wstrMarket", "wstrVarieties"},
      Answer::Checked, "listComp", kNone, "Future contracts of varieties of a market on a date."},
-    {"vmSendCmdGetFutureInfo_20190920", "listMkCode", "VelmoroGetFutureInfo_20190920_send", "t0", Answer::Checked,
+    {"vmSendCmdGetFutureInfo_20190920", "listMkCode", "VelmoroGetFutureInfo_20190920_send", {rq::targets("listMkCode")}, Answer::Checked,
      "listInfo", kNone, "Information on future contracts."},
-    {"vmSendCmdGetFutureInfoExculusively", "targets", "VelmoroGetFutureInfoExculusively_send", "t0",
+    {"vmSendCmdGetFutureInfoExculusively", "targets", "VelmoroGetFutureInfoExculusively_send", {rq::targets("targets")},
      Answer::Checked, "listFutureInfoExcu", kNone, "Information on future contracts."},
     {"vmSendCmdGetFutureInfoExculusively_20190918", "targets", "VelmoroGetFutureInfoExculusively_20190918_send",
-     "t0", Answer::Checked, "listFutureInfoExcu", kNone, "Information on future contracts."},
-    {"vmSendCmdGetStockInfoExculusively", "targets", "VelmoroGetStockInfoExculusively_send", "t0",
+     {rq::targets("targets")}, Answer::Checked, "listFutureInfoExcu", kNone, "Information on future contracts."},
+    {"vmSendCmdGetStockInfoExculusively", "targets", "VelmoroGetStockInfoExculusively_send", {rq::targets("targets")},
      Answer::Checked, "listStockInfoExcu", kNone, "Information on stocks."},
-    {"vmSendCmdGetOptionData", "market, code", "VelmoroGetOptionData_send", "0 1", Answer::Unchecked, "result",
+    {"vmSendCmdGetOptionData", "market, code", "VelmoroGetOptionData_send", {"market", "code"}, Answer::Unchecked, "result",
      kNone, "Data of an option."},
-    {"vmSendCmdGetOptionInfo", "market, code", "VelmoroGetOptionInfo_send", "0 1", Answer::Unchecked, "result",
+    {"vmSendCmdGetOptionInfo", "market, code", "VelmoroGetOptionInfo_send", {"market", "code"}, Answer::Unchecked, "result",
      kNone, "Information on an option."},
-    {"vmSendCmdGetOptionPos", "market, code", "VelmoroGetOptionPos_send", "0 1", Answer::Unchecked, "result", kNone,
+    {"vmSendCmdGetOptionPos", "market, code", "VelmoroGetOptionPos_send", {"market", "code"}, Answer::Unchecked, "result", kNone,
      "Option positions of a security."},
-    {"vmSendCmdGetToolBoxRootofCacheDir", "", "VelmoroGetToolBoxRootofCacheDir_send", "", Answer::Checked,
+    {"vmSendCmdGetToolBoxRootofCacheDir", "", "VelmoroGetToolBoxRootofCacheDir_send", {}, Answer::Checked,
      "wstrRootCacheDir", kNone, "The terminal's cache directory."},
-    {"vmSendCmdGetStrategyID", "", "VelmoroGetStrategyID_send", "", Answer::Checked, "listStrategyInfo", kNone,
+    {"vmSendCmdGetStrategyID", "", "VelmoroGetStrategyID_send", {}, Answer::Checked, "listStrategyInfo", kNone,
      "The strategies the terminal knows."},
 };
 
-Name n_vmSendCmdGetOptionCode{"vmSendCmdGetOptionCode"};
-Name n_VelmoroGetOptionCode_send{"VelmoroGetOptionCode_send"};
-Name n_vmSendCmdTransTradeTimeToTradeDate{"vmSendCmdTransTradeTimeToTradeDate"};
-Name n_VelmoroTransTradeTimeToTradeDate_send{"VelmoroTransTradeTimeToTradeDate_send"};
-Name n_mft_to_str_format{"mft_to_str_format"};
-Name n_trade_time_format{"%Y%m%dT%H%M%S"};
-Name n_text{"text"};
-Name n_ERROR_PARAM_MISMATCH_5_8{"ERROR_PARAM_MISMATCH_5_8"};
-Name n_empty{""};
-Name n_Market{"Market"};
-Name n_Code{"Code"};
-Name n_Price{"Price"};
-Name n_Month{"Month"};
-Name n_Type{"Type"};
-Name n_ValueType{"ValueType"};
-Name n_Level{"Level"};
-Name n_BDate{"BDate"};
-Name n_EDate{"EDate"};
-Name n_EData{"EData"};
-Name n_ContractAdjustmentType{"ContractAdjustmentType"};
 
 // The option-code record from 8 values (Market .. Level, adjustment type) or
 // from 5 (Market, Code, begin date, end date, adjustment type). The 5-value
@@ -100,17 +80,20 @@ Ref option_code_record(PyObject* values) {
     return record;
 }
 
-Ref vmSendCmdGetOptionCode(Args a) {
+// The request is made in statements of its own, before vmserial is read.
+Ref vmSendCmdGetOptionCode(Params<1> p) {
+    auto [varargin] = p.take<1>();
     PyObject* func_name = n_vmSendCmdGetOptionCode;
-    Ref record = option_code_record(a[0]);
-    vm::call(sender(n_VelmoroGetOptionCode_send), dot(record));
+    Ref request = dot(option_code_record(varargin));
+    vm::global(n_vmserial).attr(n_VelmoroGetOptionCode_send).call({request});
     return vm::attr(receive(func_name), n_result);
 }
 
-Ref vmSendCmdTransTradeTimeToTradeDate(Args a) {
+Ref vmSendCmdTransTradeTimeToTradeDate(Params<1> p) {
+    auto [check_time] = p.take<1>();
     PyObject* func_name = n_vmSendCmdTransTradeTimeToTradeDate;
-    Ref send = sender(n_VelmoroTransTradeTimeToTradeDate_send);
-    vm::call(send, vm::call(vm::global(n_mft_to_str_format), a[0], n_trade_time_format));
+    Ref time_text = vm::global(n_mft_to_str_format).call({check_time, n_trade_time_format});
+    vm::global(n_vmserial).attr(n_VelmoroTransTradeTimeToTradeDate_send).call({time_text});
     return vm::attr(receive(func_name), n_result);
 }
 

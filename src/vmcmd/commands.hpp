@@ -1,13 +1,14 @@
 // Commands of the channel's plain shapes, declared as one table row each:
-//   {name, parameters, send function, request arguments, answer, payload, flags, doc[, func_name]}
-// Request arguments name the parameters in send order, each with its form:
-//   "2"  the parameter as given        "t0" target list (todotdict each)
-//   "d0" todotdict(parameter)          "l0" list of todotdict'd elements
-//   "i0" indexed target records        "f0" indexed factor records
-//   "s1" str(parameter)                "n1" np.int64(parameter)
-//   "0[Key]" the item Key of the parameter, then the form
-//   "{Key:1,Other:t0,Flag=False}" a request record: a dict built in this key
-//       order from parameters (":") or literals ("="), sent through todotdict
+//   {name, parameters, send function, request, answer, payload, flags, doc[, func_name]}
+// The request lists the send function's arguments in order. Each names a
+// parameter of the row, as given ("kFreq") or in a form (rq::targets("targets")),
+// or is a record declared beside the table:
+//   constexpr rq::Field kKDataRecord[] = {{"MarketCode", rq::targets("targets")}, {"KFrequency", "kFreq"}, ...};
+// Parameter names are resolved against the row's parameters when the module
+// initialises: a name the row does not declare fails the import.
+// Records and lists are built first, each as a statement of its own in request
+// order; then vmserial.<send> is read and the remaining values are made in
+// argument order, as the Python of these commands does.
 // func_name, when given, is the name passed to recv_serial and the checker
 // instead of the command's own.
 #pragma once
@@ -15,6 +16,7 @@
 #include "frame.hpp"
 
 #include <array>
+#include <initializer_list>
 #include <utility>
 #include <vector>
 
@@ -30,26 +32,78 @@ enum class Answer {
 
 enum Flags : unsigned { kNone = 0, kNanGuard = 1 };  // kNanGuard: NaN task id sends nothing
 
-// One request value: a parameter (optionally one of its items) in a form, or a constant.
-struct RequestValue {
-    char form = 'p';
-    size_t index = 0;
-    PyObject* item = nullptr;
-    PyObject* constant = nullptr;
+// The request declarations.
+namespace rq {
+
+enum class Form {
+    Given,           // the parameter as given
+    Dotted,          // todotdict(parameter)
+    Str,             // str(parameter)
+    Int64,           // np.int64(parameter)
+    Targets,         // [todotdict(t) for t in parameter]
+    DottedEach,      // the same, for records that are not targets
+    IndexedTargets,  // [todotdict({"Idx": i, "Market": t["Market"], "Code": t["Code"]}) ...]
+    IndexedFactors,  // [todotdict({"Idx": i, "FactorName": f}) ...]
+    Record,          // todotdict({key: value, ...}) of a declared record
+    Literal,         // a constant: None, True, False, numbers, quoted strings
+};
+
+struct Field;
+
+// One request value. A plain string names a parameter passed as given.
+struct Value {
+    constexpr Value(const char* parameter) : Value(Form::Given, parameter) {}
+    constexpr Value(Form f, const char* text, const char* item_key = nullptr, const Field* record = nullptr,
+                    size_t record_size = 0)
+        : form(f), text(text), item_key(item_key), fields(record), field_count(record_size) {}
+
+    Form form;
+    const char* text;      // the parameter's name, or the literal's source
+    const char* item_key;  // parameter[item_key] is taken before the form applies
+    const Field* fields;
+    size_t field_count;
+};
+
+struct Field {
+    const char* key;
+    Value value;
+};
+
+constexpr Value dotted(const char* p) { return Value(Form::Dotted, p); }
+constexpr Value str(const char* p) { return Value(Form::Str, p); }
+constexpr Value int64(const char* p) { return Value(Form::Int64, p); }
+constexpr Value targets(const char* p) { return Value(Form::Targets, p); }
+constexpr Value dotted_each(const char* p) { return Value(Form::DottedEach, p); }
+constexpr Value indexed_targets(const char* p) { return Value(Form::IndexedTargets, p); }
+constexpr Value indexed_factors(const char* p) { return Value(Form::IndexedFactors, p); }
+constexpr Value item(const char* p, const char* key) { return Value(Form::Given, p, key); }
+constexpr Value literal(const char* source) { return Value(Form::Literal, source); }
+template <size_t N>
+constexpr Value record(const Field (&fields)[N]) {
+    return Value(Form::Record, nullptr, nullptr, fields, N);
+}
+
+}  // namespace rq
+
+// A request value resolved against the row's parameters.
+struct Resolved {
+    rq::Form form = rq::Form::Given;
+    vm::Slot slot{0};
+    PyObject* item_key = nullptr;  // interned
+    PyObject* constant = nullptr;  // a literal
 };
 
 // One argument of the send function: a value, or a record of keyed values.
-struct RequestPiece {
-    RequestValue value;
-    bool record = false;
-    std::vector<std::pair<PyObject*, RequestValue>> fields;
+struct Piece {
+    Resolved value;
+    std::vector<std::pair<PyObject*, Resolved>> fields;  // interned keys, for a record
 };
 
 struct Command {
     const char* name;
     const char* params;
     const char* send;
-    const char* request;
+    std::initializer_list<rq::Value> request;
     Answer answer;
     const char* payload;  // nullptr: the command returns None
     unsigned flags;
@@ -59,11 +113,11 @@ struct Command {
     PyObject* func_obj = nullptr;
     PyObject* send_obj = nullptr;
     PyObject* payload_obj = nullptr;
-    std::vector<RequestPiece> plan;
+    std::vector<Piece> plan;
 };
 
 Ref run_command(const Command& c, Args a);
-void intern_command(Command& c);
+void resolve_command(Command& c);
 
 namespace detail {
 template <auto& Rows, size_t I>
@@ -80,7 +134,7 @@ std::array<vm::FunctionSpec, sizeof...(I)> specs(std::index_sequence<I...>) {
 template <auto& Rows>
 void add_commands(vm::Module& m) {
     constexpr size_t n = std::extent_v<std::remove_reference_t<decltype(Rows)>>;
-    for (Command& c : Rows) intern_command(c);
+    for (Command& c : Rows) resolve_command(c);
     static const auto table = detail::specs<Rows>(std::make_index_sequence<n>{});
     vm::add_functions(m.object(), table.data(), n);
 }

@@ -2,19 +2,17 @@
 // conversions of requests, all through the module's globals.
 #pragma once
 
+#include "names.hpp"
+
 #include "vm/module.hpp"
 
 namespace vmcmd {
 
 using vm::Args;
 using vm::Name;
+using vm::Params;
 using vm::Ref;
 
-extern Name n_result;
-
-// vmserial.<send_name>, looked up now (before the request is built, as the
-// attribute is evaluated first in a Python call).
-Ref sender(PyObject* send_name);
 // recv_serial(func_name)
 Ref receive(PyObject* func_name);
 // vmReturnChecker(func_name, answer.result)
@@ -28,11 +26,16 @@ Ref indexed_factors(PyObject* factors);    // Idx/FactorName records
 bool nan_task_id(PyObject* task_id);       // isnan(task_id)
 Ref as_int64(PyObject* value);             // np.int64(value)
 Ref load(PyObject* path, bool raise_errors);  // load_mat(path[, error="raise"])
+// load_mat(answer.<path_name>[, error="raise"]): the function is read first
+Ref load_answer_file(PyObject* answer, PyObject* path_name, bool raise_errors);
+// np.int64(answer.<name>): np.int64 is read first
+Ref answer_int64(PyObject* answer, PyObject* name);
 
 // The checker itself, published as vmReturnChecker.
-Ref vmReturnChecker(Args a);
+Ref vmReturnChecker(Params<2> p);
 
 void register_general_res(vm::Module& m);
+void register_checker(vm::Module& m);
 void register_market(vm::Module& m);
 void register_calendar(vm::Module& m);
 void register_trading(vm::Module& m);

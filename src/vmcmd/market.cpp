@@ -2,102 +2,86 @@
 #include "commands.hpp"
 #include "vm/textcase.hpp"
 
-#include <string>
-
 namespace vmcmd {
 namespace {
 
+constexpr rq::Field kGetKDataRecord[] = {{"MarketCode", rq::targets("targets")}, {"KFrequency", "kFreq"}, {"KFreNum", "kFreNum"}, {"BeginDate", "beginDate"}, {"EndDate", "endDate"}, {"FilledUp", "filledUp"}, {"FQ", "fqType"}, {"NoReturn", "noReturn"}};
+constexpr rq::Field kGetKDataMultiRecord[] = {{"KFrequency", "kFreq"}, {"BeginDate", "beginDate"}, {"EndDate", "endDate"}, {"FilledUp", "filledUp"}, {"FQ", "fqType"}, {"NoReturn", rq::literal("False")}};
+constexpr rq::Field kGetNKDataMultiRecord[] = {{"KFrequency", "kFreq"}, {"NCount", "nCount"}, {"FreNum", "kFreNum"}, {"EndDate", "endDate"}, {"FilledUp", "filledUp"}, {"FQ", "fqType"}};
+constexpr rq::Field kGetTDPDataRecord[] = {{"Market", "market"}, {"Code", "code"}, {"Date", "date"}, {"FQ", "fqType"}, {"NoReturn", "no_return"}, {"CheckPermission", "check_permission"}};
+constexpr rq::Field kGetTradingTimeRecord[] = {{"freq", "kFreq"}, {"beginD", "beginDay"}, {"endD", "endDay"}};
+constexpr rq::Field kGetHistorySetRecord[] = {{"Market", "Market"}, {"Code", "Code"}};
+
 Command kMarket[] = {
     {"vmSendCmdGetKData", "targets, kFreq, kFreNum, beginDate, endDate, filledUp, fqType, noReturn",
-     "VelmoroGetKData_send", "{MarketCode:t0,KFrequency:1,KFreNum:2,BeginDate:3,EndDate:4,FilledUp:5,FQ:6,NoReturn:7}",
+     "VelmoroGetKData_send", {rq::record(kGetKDataRecord)},
      Answer::Checked, "listPaths", kNone,
      "Fetch bar data of the targets; returns the paths of the MAT files the terminal wrote."},
     {"vmSendCmdGetKDataMulti", "targetList, kFreq, beginDate, endDate, filledUp, fqType", "VelmoroGetKDataMulti_send",
-     "{KFrequency:1,BeginDate:2,EndDate:3,FilledUp:4,FQ:5,NoReturn=False} t0", Answer::Checked, "wstrFilePath", kNone,
+     {rq::record(kGetKDataMultiRecord), rq::targets("targetList")}, Answer::Checked, "wstrFilePath", kNone,
      "Fetch bar data of several targets into one MAT file; returns its path."},
     {"vmSendCmdGetKDataMultiFilePath", "targetList, kFreq, beginDate, endDate, filledUp, fqType",
-     "VelmoroGetKDataMultiFilePath_send", "{KFrequency:1,BeginDate:2,EndDate:3,FilledUp:4,FQ:5,NoReturn=False} t0",
+     "VelmoroGetKDataMultiFilePath_send", {rq::record(kGetKDataMultiRecord), rq::targets("targetList")},
      Answer::Checked, "wstrFilePath", kNone, "Fetch bar data of several targets into one MAT file; returns its path."},
     {"vmSendCmdGetNKDataMulti", "targetList, kFreq, kFreNum, nCount, endDate, filledUp, fqType",
-     "VelmoroGetNKDataMulti_send", "{KFrequency:1,NCount:3,FreNum:2,EndDate:4,FilledUp:5,FQ:6} t0", Answer::Checked,
+     "VelmoroGetNKDataMulti_send", {rq::record(kGetNKDataMultiRecord), rq::targets("targetList")}, Answer::Checked,
      "wstrFilePath", kNone, "Fetch the last nCount bars up to endDate of several targets; returns the MAT file path."},
-    {"vmSendCmdGetRtData", "targetList", "VelmoroGetRtData_send", "t0", Answer::Checked, "listRtData", kNone,
+    {"vmSendCmdGetRtData", "targetList", "VelmoroGetRtData_send", {rq::targets("targetList")}, Answer::Checked, "listRtData", kNone,
      "Real-time snapshots of the targets."},
     {"vmSendCmdGetTDPData", "market, code, date, fqType, no_return, check_permission=True", "VelmoroGetTDPData_send",
-     "{Market:0,Code:1,Date:2,FQ:3,NoReturn:4,CheckPermission:5}", Answer::Checked, "wstrFilePath", kNone,
+     {rq::record(kGetTDPDataRecord)}, Answer::Checked, "wstrFilePath", kNone,
      "TDP data of one security on one date; returns the MAT file path."},
-    {"vmSendCmdGetTDPDataMulti", "targetList, beginDate, endDate, fqType", "VelmoroGetTDPDataMulti_send", "t0 1 2 3",
+    {"vmSendCmdGetTDPDataMulti", "targetList, beginDate, endDate, fqType", "VelmoroGetTDPDataMulti_send", {rq::targets("targetList"), "beginDate", "endDate", "fqType"},
      Answer::Checked, "wstrFilePath", kNone,
      "TDP data of several securities over a date range; returns the MAT file path."},
     {"vmSendCmdGetTDPDataMultiFilePath", "targetList, beginDate, endDate, fqType",
-     "VelmoroGetTDPDataMultiFilePath_send", "t0 1 2 3", Answer::Checked, "wstrFilePath", kNone,
+     "VelmoroGetTDPDataMultiFilePath_send", {rq::targets("targetList"), "beginDate", "endDate", "fqType"}, Answer::Checked, "wstrFilePath", kNone,
      "TDP data of several securities over a date range; returns the MAT file path."},
     {"vmSendCmdGetTradingTime", "targetList, kFreq, beginDay, endDay", "VelmoroGetTradingTime_send",
-     "{freq:1,beginD:2,endD:3} t0", Answer::Checked, "wstrFilePath", kNone,
+     {rq::record(kGetTradingTimeRecord), rq::targets("targetList")}, Answer::Checked, "wstrFilePath", kNone,
      "Bar times of a frequency between two days; returns the MAT file path (variable Time)."},
     {"vmSendCmdGetHistorySet", "Market, Code, CatName, ItemName, BeginDate, EndDate", "VelmoroGetHistorySet_send",
-     "2 3 {Market:0,Code:1} 4 5", Answer::Load, "wstrFilePath", kNone,
+     {"CatName", "ItemName", rq::record(kGetHistorySetRecord), "BeginDate", "EndDate"}, Answer::Load, "wstrFilePath", kNone,
      "A history data set of one security, loaded from the terminal's MAT file."},
-    {"vmSendCmdGetMarketSet", "wstrCat, listItem, iBeginDate, iEndDate", "VelmoroGetMarketSet_send", "0 1 2 3",
+    {"vmSendCmdGetMarketSet", "wstrCat, listItem, iBeginDate, iEndDate", "VelmoroGetMarketSet_send", {"wstrCat", "listItem", "iBeginDate", "iEndDate"},
      Answer::Load, "wstrFilePath", kNone, "A market-wide data set, loaded from the terminal's MAT file."},
 };
 
-Name n_vmSendCmdGetHistoryInstruments{"vmSendCmdGetHistoryInstruments"};
-Name n_VelmoroGetHistoryInstruments_send{"VelmoroGetHistoryInstruments_send"};
-Name n_vmSendCmdGetDatePeriodBarTime{"vmSendCmdGetDatePeriodBarTime"};
-Name n_VelmoroBarTime_send{"VelmoroBarTime_send"};
-Name n_wstrFilePath{"wstrFilePath"};
-Name n_wstrFileName{"wstrFileName"};
-Name n_Market{"Market"};
-Name n_Code{"Code"};
-Name n_sse{"sse"};
-Name n_szse{"szse"};
-Name n_np{"np"};
-Name n_logical_not{"logical_not"};
-Name n_os{"os"};
-Name n_path{"path"};
-Name n_exists{"exists"};
-Name n_remove{"remove"};
-Name n_run_ignore_exception{"run_ignore_exception"};
-Name n_get{"get"};
-Name n_Time{"Time"};
 
-// "%s_%s_%d" % (target["Market"], target["Code"], idx), lower-cased
+// ("%s_%s_%d" % (target["Market"], target["Code"], idx)).lower(), made by
+// str's own operations so that any text Python accepts works here too
 Ref variable_name(PyObject* target, Py_ssize_t idx) {
-    std::string name = vm::to_string(vm::str(vm::item(target, n_Market)));
-    name += '_';
-    name += vm::to_string(vm::str(vm::item(target, n_Code)));
-    name += '_';
-    name += std::to_string(idx);
-    return vm::lower(name);
+    Ref values = vm::new_tuple({vm::item(target, n_Market), vm::item(target, n_Code), vm::integer(idx)});
+    return vm::str_lower(vm::own(PyUnicode_Format(n_variable_pattern, values)));
 }
 
 // ".".join(name.split("_")[:2]).upper()
 Ref result_key(PyObject* name) {
-    std::string s = vm::to_string(name);
-    size_t first = s.find('_');
-    size_t second = first == std::string::npos ? first : s.find('_', first + 1);
-    std::string key = s.substr(0, first);
-    if (first != std::string::npos) key += '.' + s.substr(first + 1, second - first - 1);
-    return vm::upper(key);
+    Ref parts = vm::own(PyUnicode_Split(name, n_underscore, 2));
+    Ref first_two = vm::own(PyList_GetSlice(parts, 0, 2));
+    return vm::str_upper(vm::own(PyUnicode_Join(n_dot, first_two)));
 }
 
 // Variables are looked up in request order, so the result is deterministic; a
 // security asked twice keeps its first position and the later file variable.
-Ref vmSendCmdGetHistoryInstruments(Args a) {
+Ref vmSendCmdGetHistoryInstruments(Params<4> p) {
+    auto [targets, begin_date, end_date, fq_type] = p.take<4>();
     PyObject* func_name = n_vmSendCmdGetHistoryInstruments;
-    Ref targets = target_list(a[0]);
-    vm::call(sender(n_VelmoroGetHistoryInstruments_send), targets, a[1], a[2], a[3]);
+    Ref target_records = target_list(targets);
+    vm::global(n_vmserial).attr(n_VelmoroGetHistoryInstruments_send).call({target_records, begin_date, end_date, fq_type});
     Ref res = receive(func_name);
     check_answer(func_name, res);
-    Ref data = load(vm::attr(res, n_wstrFilePath), false);
+    Ref data = load_answer_file(res, n_wstrFilePath, false);
     Ref result = vm::new_dict();
     Py_ssize_t idx = 0;
-    vm::for_each(a[0], [&](PyObject* target) {
+    vm::for_each(targets, [&](PyObject* target) {
         Ref name = variable_name(target, idx++);
         int present = PySequence_Contains(data, name);
         vm::check(present);
-        if (present) vm::dict_set(result, result_key(name), vm::item(data, name));
+        if (present) {
+            Ref value = data.item(name);
+            vm::dict_set(result, result_key(name), value);
+        }
     });
     return result;
 }
@@ -126,22 +110,20 @@ Ref bar_time_targets(PyObject* all_targets) {
 
 // The file is loaded before a falsy endtm has it removed: removing first
 // would leave nothing to load.
-Ref vmSendCmdGetDatePeriodBarTime(Args a) {
+Ref vmSendCmdGetDatePeriodBarTime(Params<4> p) {
+    auto [all_targets, frequency, frequency_num, endtm] = p.take<4>();
     PyObject* func_name = n_vmSendCmdGetDatePeriodBarTime;
-    PyObject* endtm = a[3];
-    Ref targets = bar_time_targets(a[0]);
-    vm::call(sender(n_VelmoroBarTime_send), endtm, a[1], a[2], targets);
+    Ref targets = bar_time_targets(all_targets);
+    vm::global(n_vmserial).attr(n_VelmoroBarTime_send).call({endtm, frequency, frequency_num, targets});
     Ref res = receive(func_name);
     check_answer(func_name, res);
     Ref path = vm::attr(res, n_wstrFileName);
     Ref data = load(path, true);
-    if (vm::truthy(vm::call(vm::attr(vm::global(n_np), n_logical_not), endtm))) {
-        Ref os = vm::global(n_os);
-        if (vm::truthy(vm::call(vm::attr(vm::attr(os, n_path), n_exists), path))) {
-            vm::call(vm::global(n_run_ignore_exception), vm::attr(os, n_remove), path);
-        }
+    if (vm::truthy(vm::global(n_np).attr(n_logical_not).call({endtm})) &&
+        vm::truthy(vm::global(n_os).attr(n_path).attr(n_exists).call({path}))) {
+        vm::global(n_run_ignore_exception).call({vm::global(n_os).attr(n_remove), path});
     }
-    return vm::call_method(data, n_get, n_Time);
+    return data.attr(n_get).call({n_Time});
 }
 
 const vm::FunctionSpec kFunctions[] = {

@@ -4,12 +4,6 @@
 namespace vmcmd {
 namespace {
 
-const vm::FunctionSpec kFrameFunctions[] = {
-    VM_FUNCTION(vmReturnChecker, "func_name, result",
-                "Check the status record of an answer: raise VmReturnError at ERROR level, show WARNING and INFO "
-                "texts to the user."),
-};
-
 void exec(vm::Module& m) {
     m.import_as("os", "os");
     m.import_as("numpy", "np");
@@ -28,7 +22,7 @@ void exec(vm::Module& m) {
     m.set("ERROR_LEVEL_INFO", vm::integer(3));
 
     register_general_res(m);
-    m.add(kFrameFunctions);
+    register_checker(m);
 
     register_market(m);
     register_calendar(m);

@@ -5,111 +5,100 @@
 namespace vmcmd {
 namespace {
 
+constexpr rq::Field kCreateTaskRunFactorRecord[] = {{"wstrFactorName", rq::item("params", "StraName")}, {"wstrSrcPath", rq::item("params", "StraPath")}, {"wstrIndexPlateName", rq::item("params", "IndexName")}, {"wstrToolBoxDes", rq::item("params", "ToolBoxDesc")}, {"iBegin", rq::item("params", "BeginDate")}, {"iEnd", rq::item("params", "EndDate")}};
+
 Command kTasks[] = {
-    {"vmSendCmdCreateTaskBackTest", "HandleList, TargetList, params", "VelmoroCreateTaskBackTest_send", "d2 0 t1",
+    {"vmSendCmdCreateTaskBackTest", "HandleList, TargetList, params", "VelmoroCreateTaskBackTest_send", {rq::dotted("params"), "HandleList", rq::targets("TargetList")},
      Answer::Int64, "i64TaskID", kNone, "Create a back-test task; returns its id as numpy int64."},
-    {"vmSendCmdStartTaskBackTest", "i64TaskId", "VelmoroStartTaskBackTest_send", "0", Answer::Checked, nullptr,
+    {"vmSendCmdStartTaskBackTest", "i64TaskId", "VelmoroStartTaskBackTest_send", {"i64TaskId"}, Answer::Checked, nullptr,
      kNanGuard, "Start a back-test task (nothing for a NaN id)."},
-    {"vmSendCmdStartTaskRealTrade", "i64TaskId", "VelmoroStartTaskRealTrade_send", "0", Answer::Checked, nullptr,
+    {"vmSendCmdStartTaskRealTrade", "i64TaskId", "VelmoroStartTaskRealTrade_send", {"i64TaskId"}, Answer::Checked, nullptr,
      kNanGuard, "Start a real-trade task (nothing for a NaN id)."},
-    {"vmSendCmdStopTaskRealTrade", "i64TaskID, strategy_name, handles", "VelmoroStopTaskRealTrade_send", "0 1 2",
+    {"vmSendCmdStopTaskRealTrade", "i64TaskID, strategy_name, handles", "VelmoroStopTaskRealTrade_send", {"i64TaskID", "strategy_name", "handles"},
      Answer::Checked, nullptr, kNone, "Stop a real-trade task."},
     {"vmSendCmdCreateTaskRunFactor", "params", "VelmoroCreateTaskRunFactor_send",
-     "{wstrFactorName:0[StraName],wstrSrcPath:0[StraPath],wstrIndexPlateName:0[IndexName],"
-     "wstrToolBoxDes:0[ToolBoxDesc],iBegin:0[BeginDate],iEnd:0[EndDate]}",
+     {rq::record(kCreateTaskRunFactorRecord)},
      Answer::Int64, "i64TaskID", kNone, "Create a factor-run task; returns its id as numpy int64."},
-    {"vmSendCmdStartTaskRunFactor", "i64TaskId", "VelmoroStartTaskRunFactor_send", "0", Answer::Checked, nullptr,
+    {"vmSendCmdStartTaskRunFactor", "i64TaskId", "VelmoroStartTaskRunFactor_send", {"i64TaskId"}, Answer::Checked, nullptr,
      kNanGuard, "Start a factor-run task (nothing for a NaN id)."},
-    {"vmSendCmdStopTaskRunFactor", "i64TaskId, record_dir", "VelmoroStopTaskRunFactor_send", "0 1",
+    {"vmSendCmdStopTaskRunFactor", "i64TaskId, record_dir", "VelmoroStopTaskRunFactor_send", {"i64TaskId", "record_dir"},
      Answer::Checked, nullptr, kNanGuard, "Stop a factor-run task (nothing for a NaN id)."},
-    {"vmSendCmdGetBackTestPerformance", "i64TaskID", "VelmoroGetBackTestPerformance_send", "0", Answer::Checked,
+    {"vmSendCmdGetBackTestPerformance", "i64TaskID", "VelmoroGetBackTestPerformance_send", {"i64TaskID"}, Answer::Checked,
      "listDetail", kNone, "Performance records of a back test."},
-    {"vmSendCmdKeepActive", "", "VelmoroKeepActive_send", "", Answer::Fire, nullptr, kNone,
+    {"vmSendCmdKeepActive", "", "VelmoroKeepActive_send", {}, Answer::Fire, nullptr, kNone,
      "Keep the link to the terminal alive."},
-    {"vmSendCmdRtNotifyReceived", "", "VelmoroRtNotifyReceived_send", "", Answer::Fire, nullptr, kNone,
+    {"vmSendCmdRtNotifyReceived", "", "VelmoroRtNotifyReceived_send", {}, Answer::Fire, nullptr, kNone,
      "Acknowledge a real-time data notification."},
-    {"vmSendCmdAccountNotifyReceived", "", "VelmoroAccountNotifyReceived_send", "", Answer::Fire, nullptr, kNone,
+    {"vmSendCmdAccountNotifyReceived", "", "VelmoroAccountNotifyReceived_send", {}, Answer::Fire, nullptr, kNone,
      "Acknowledge an account notification."},
-    {"vmSendCmdRiseError", "i64TaskId, e", "VelmoroRiseError_send", "0 s1", Answer::Fire, nullptr, kNanGuard,
+    {"vmSendCmdRiseError", "i64TaskId, e", "VelmoroRiseError_send", {"i64TaskId", rq::str("e")}, Answer::Fire, nullptr, kNanGuard,
      "Report an error of a task to the terminal (nothing for a NaN id)."},
-    {"vmSendCmdTest", "cmd_name, params", "VelmoroCmdTest_send", "0 1", Answer::Checked, "listResult", kNone,
+    {"vmSendCmdTest", "cmd_name, params", "VelmoroCmdTest_send", {"cmd_name", "params"}, Answer::Checked, "listResult", kNone,
      "Run a test command on the terminal."},
-    {"vmSendCmdSubscribeAccount", "accountID", "VelmoroSubscribeAccount_send", "0", Answer::Fire, nullptr, kNone,
+    {"vmSendCmdSubscribeAccount", "accountID", "VelmoroSubscribeAccount_send", {"accountID"}, Answer::Fire, nullptr, kNone,
      "Subscribe to an account's notifications."},
-    {"vmSendCmdUnsubscribeAccount", "accountIDs", "VelmoroUnsubscribeAccount_send", "0", Answer::Fire, nullptr,
+    {"vmSendCmdUnsubscribeAccount", "accountIDs", "VelmoroUnsubscribeAccount_send", {"accountIDs"}, Answer::Fire, nullptr,
      kNone, "Unsubscribe from accounts' notifications."},
-    {"vmSendCmdSubscribeIns", "marketCode, kFreq", "VelmoroSubscribeIns_send", "i0 1", Answer::Fire, nullptr, kNone,
+    {"vmSendCmdSubscribeIns", "marketCode, kFreq", "VelmoroSubscribeIns_send", {rq::indexed_targets("marketCode"), "kFreq"}, Answer::Fire, nullptr, kNone,
      "Subscribe to bars of the targets at a frequency."},
-    {"vmSendCmdUnsubscribeIns", "marketCode, kFreq", "VelmoroUnsubscribeIns_send", "i0 1", Answer::Fire, nullptr,
+    {"vmSendCmdUnsubscribeIns", "marketCode, kFreq", "VelmoroUnsubscribeIns_send", {rq::indexed_targets("marketCode"), "kFreq"}, Answer::Fire, nullptr,
      kNone, "Unsubscribe from bars of the targets at a frequency."},
-    {"vmSendCmdSubscribeInstrument", "MarketCodes", "VelmoroSubscribeInstrument_send", "i0", Answer::Fire, nullptr,
+    {"vmSendCmdSubscribeInstrument", "MarketCodes", "VelmoroSubscribeInstrument_send", {rq::indexed_targets("MarketCodes")}, Answer::Fire, nullptr,
      kNone, "Subscribe to real-time data of the targets."},
-    {"vmSendCmdUnsubscribeInstrument", "", "VelmoroUnsubscribeInstrument_send", "", Answer::Fire, nullptr, kNone,
+    {"vmSendCmdUnsubscribeInstrument", "", "VelmoroUnsubscribeInstrument_send", {}, Answer::Fire, nullptr, kNone,
      "Unsubscribe from all real-time data."},
-    {"vmSendCmdUnsubscribeFactor", "marketCode, FactorName", "VelmoroUnsubscribeFactor_send", "i0 1", Answer::Fire,
+    {"vmSendCmdUnsubscribeFactor", "marketCode, FactorName", "VelmoroUnsubscribeFactor_send", {rq::indexed_targets("marketCode"), "FactorName"}, Answer::Fire,
      nullptr, kNone, "Unsubscribe from a factor of the targets."},
-    {"vmSendCmdCheckSubscribeNum", "Frequency, SubscribeNum", "VelmoroCheckSubscribeNum_send", "0 1",
+    {"vmSendCmdCheckSubscribeNum", "Frequency, SubscribeNum", "VelmoroCheckSubscribeNum_send", {"Frequency", "SubscribeNum"},
      Answer::Checked, nullptr, kNone, "Check a subscription count with the terminal (only the status matters)."},
 };
 
-Name n_vmSendCmdStopTaskBackTest{"vmSendCmdStopTaskBackTest"};
-Name n_VelmoroStopTaskBackTest_send{"VelmoroStopTaskBackTest_send"};
-Name n_vmSendCmdCreateTaskRealTrade{"vmSendCmdCreateTaskRealTrade"};
-Name n_VelmoroCreateTaskRealTrade_send{"VelmoroCreateTaskRealTrade_send"};
-Name n_TargetList{"TargetList"};
-Name n_HandleList{"HandleList"};
-Name n_i64TaskID{"i64TaskID"};
-Name n_VelmoroPutLog_send{"VelmoroPutLog_send"};
-Name n_write_log{"write_log"};
-Name n_info{"info"};
-Name n_VelmoroSubscribeFactor_send{"VelmoroSubscribeFactor_send"};
-Name n_vmSendCmdToolboxCheck{"vmSendCmdToolboxCheck"};
-Name n_VelmoroToolboxCheck_send{"VelmoroToolboxCheck_send"};
-const vm::Kw kw_log{"level", "console"};
 
-Ref vmSendCmdStopTaskBackTest(Args a) {
+Ref vmSendCmdStopTaskBackTest(Params<4> p) {
+    auto [task_id, target_list, position_list, params] = p.take<4>();
     PyObject* func_name = n_vmSendCmdStopTaskBackTest;
-    if (nan_task_id(a[0])) return vm::none();
-    Ref targets = indexed_targets(a[1]);
-    Ref positions = dot_list(a[2]);
-    Ref send = sender(n_VelmoroStopTaskBackTest_send);
-    vm::call(send, a[0], dot(a[3]), targets, positions);
+    if (nan_task_id(task_id)) return vm::none();
+    Ref targets = indexed_targets(target_list);
+    Ref positions = dot_list(position_list);
+    vm::global(n_vmserial).attr(n_VelmoroStopTaskBackTest_send).call({task_id, dot(params), targets, positions});
     check_answer(func_name, receive(func_name));
     return vm::none();
 }
 
 // The targets come from the converted record, the handles from the caller's mapping.
-Ref vmSendCmdCreateTaskRealTrade(Args a) {
+Ref vmSendCmdCreateTaskRealTrade(Params<1> p) {
+    auto [params] = p.take<1>();
     PyObject* func_name = n_vmSendCmdCreateTaskRealTrade;
-    PyObject* params = a[0];
-    Ref targets = target_list(vm::attr(dot(params), n_TargetList));
-    Ref send = sender(n_VelmoroCreateTaskRealTrade_send);
-    Ref record = dot(params);
-    vm::call(send, record, vm::item(params, n_HandleList), targets);
+    Ref targets = target_list(dot(params).attr(n_TargetList));
+    vm::global(n_vmserial).attr(n_VelmoroCreateTaskRealTrade_send).call(
+        {dot(params), vm::item(params, n_HandleList), targets});
     Ref res = receive(func_name);
     check_answer(func_name, res);
-    return as_int64(vm::attr(res, n_i64TaskID));
+    return answer_int64(res, n_i64TaskID);
 }
 
 // The text also goes to the framework log; a non-empty text is echoed to the console.
-Ref vmSendCmdPutLog(Args a) {
-    if (nan_task_id(a[0])) return vm::none();
-    vm::call(sender(n_VelmoroPutLog_send), a[0], a[1]);
-    vm::call(vm::global(n_write_log), kw_log, a[1], n_info, a[1]);
+Ref vmSendCmdPutLog(Params<2> p) {
+    auto [task_id, log] = p.take<2>();
+    if (nan_task_id(task_id)) return vm::none();
+    vm::global(n_vmserial).attr(n_VelmoroPutLog_send).call({task_id, log});
+    vm::global(n_write_log).call(kw_log, {log, n_info, log});
     return vm::none();
 }
 
-Ref vmSendCmdSubscribeFactor(Args a) {
-    if (vm::length(a[0]) == 0 || vm::length(a[1]) == 0) return vm::none();
-    Ref targets = indexed_targets(a[0]);
-    Ref factors = indexed_factors(a[1]);
-    vm::call(sender(n_VelmoroSubscribeFactor_send), targets, factors);
+Ref vmSendCmdSubscribeFactor(Params<2> p) {
+    auto [market_codes, factor_names] = p.take<2>();
+    if (vm::length(market_codes) == 0 || vm::length(factor_names) == 0) return vm::none();
+    Ref targets = indexed_targets(market_codes);
+    Ref factors = indexed_factors(factor_names);
+    vm::global(n_vmserial).attr(n_VelmoroSubscribeFactor_send).call({targets, factors});
     return vm::none();
 }
 
-Ref vmSendCmdToolboxCheck(Args a) {
+Ref vmSendCmdToolboxCheck(Params<3> p) {
+    auto [language, toolbox_version, supported_cores] = p.take<3>();
     PyObject* func_name = n_vmSendCmdToolboxCheck;
-    vm::call(sender(n_VelmoroToolboxCheck_send), a[0], a[1], a[2]);
+    vm::global(n_vmserial).attr(n_VelmoroToolboxCheck_send).call({language, toolbox_version, supported_cores});
     Ref res = receive(func_name);
     check_answer(func_name, res);
     return res;

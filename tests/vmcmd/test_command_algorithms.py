@@ -71,6 +71,16 @@ def test_history_instruments_loads_without_raising(wire, monkeypatch):
     assert calls == [(("missing.mat",), {})]
 
 
+def test_history_instruments_take_any_text_python_formats(wire, monkeypatch):
+    # "%s" and str.lower()/upper() accept lone surrogates and non-str values
+    targets = [{"Market": "s\ud800Z", "Code": 7}, {"Market": "\u0130x", "Code": "c"}]
+    names = [("%s_%s_%d" % (t["Market"], t["Code"], i)).lower() for i, t in enumerate(targets)]
+    monkeypatch.setattr(vmcmd, "load_mat", lambda *a, **k: {n: i for i, n in enumerate(names)})
+    wire.reply(wstrFilePath="x")
+    got = vmcmd.vmSendCmdGetHistoryInstruments(targets, 1, 2)
+    assert got == {".".join(n.split("_")[:2]).upper(): i for i, n in enumerate(names)}
+
+
 def test_history_instruments_checks_before_loading_and_keys_after(wire, monkeypatch):
     monkeypatch.setattr(vmcmd, "load_mat", lambda *a, **k: {})
     wire.reply(level=1)

@@ -263,18 +263,6 @@ def test_other_commands_send_a_nan_first_argument(wire, loads, name, args, send,
     assert len(wire.sent) == 1
 
 
-def test_send_function_is_looked_up_before_the_request_is_built(monkeypatch):
-    class Missing:
-        def __getattr__(self, name):
-            raise LookupError(name)
-
-    monkeypatch.setattr(vmcmd, "vmserial", Missing())
-    with pytest.raises(LookupError, match="VelmoroSubscribeIns_send"):
-        vmcmd.vmSendCmdSubscribeIns([{"no": "market"}], "min")
-    with pytest.raises(LookupError, match="VelmoroGetKData_send"):
-        vmcmd.vmSendCmdGetKData([1], "min", 1, 0, 0, 0, "NA", False)
-
-
 def test_indexed_records_need_market_and_code(wire):
     with pytest.raises(KeyError):
         vmcmd.vmSendCmdSubscribeInstrument([{"Market": "sse"}])

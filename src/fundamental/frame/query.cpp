@@ -34,29 +34,28 @@ const char* default_of(Kind kind) noexcept {
 
 // verify_that(name).<rule of the parameter's kind>
 Ref rule_for(const Param& p) {
-    Ref builder = vm::call(vm::global(n_verify_that).get(), vm::text(p.name));
+    Ref builder = vm::global(n_verify_that).call({vm::text(p.name)});
     switch (p.kind) {
         case Kind::Targets:
         case Kind::Sequence:
-            return vm::call_method(builder, n_is_instance_of, type_object(PyList_Type), type_object(PyTuple_Type));
-        case Kind::Float: return vm::call_method(builder, n_is_instance_of, type_object(PyUnicode_Type));
-        default: return vm::call(vm::attr(builder, n_is_valid_date).get(), kw_allow_empty_str, Py_True);
+            return builder.attr(n_is_instance_of).call({type_object(PyList_Type), type_object(PyTuple_Type)});
+        case Kind::Float: return builder.attr(n_is_instance_of).call({type_object(PyUnicode_Type)});
+        default: return builder.attr(n_is_valid_date).call(kw_allow_empty_str, {Py_True});
     }
 }
 
 Ref normalise(const Param& p, PyObject* value) {
     switch (p.bound) {
-        case Bound::Begin: return vm::call(vm::global(n_begin_date_checking_rule).get(), kw_date, value);
-        case Bound::End: return vm::call(vm::global(n_end_date_checking_rule).get(), kw_date, value);
+        case Bound::Begin: return vm::global(n_begin_date_checking_rule).call(kw_date, {value});
+        case Bound::End: return vm::global(n_end_date_checking_rule).call(kw_date, {value});
         default: break;
     }
-    if (p.kind == Kind::Targets) return vm::call(vm::global(n_check_targets_without_change).get(), value);
+    if (p.kind == Kind::Targets) return vm::global(n_check_targets_without_change).call({value});
     return vm::borrow(value);  // selections are sent as the caller gave them
 }
 
 [[noreturn]] void raise_reversed() {
-    Ref message = vm::attr(vm::global(n_text), n_ERROR_INPUT_BEGIN_GT_ENDDATE);
-    vm::raise_instance(PyExc_ValueError, message);
+    vm::raise_instance(PyExc_ValueError, vm::global(n_text).attr(n_ERROR_INPUT_BEGIN_GT_ENDDATE));
 }
 
 }  // namespace
@@ -88,15 +87,17 @@ void prepare(Query& q) {
 Ref run_query(const Query& q, const vm::Signature& sig, vm::Args a) {
     // every normalisation first, in parameter order; then the order tests
     Ref value[vm::kMaxParams];
-    for (size_t i = 0; i < q.count; ++i) value[i] = normalise(q.params[i], a[i]);
+    Ref* out = value;
+    const Param* param = q.params;
+    for (PyObject* given : a) *out++ = normalise(*param++, given);
     for (size_t k = 0; k < q.pair_count; ++k) {
         const auto [begin, end] = q.pairs[k];
         if (vm::less(value[end], value[begin])) raise_reversed();
     }
     Ref params_dict = vm::new_dict();
     for (size_t i = 0; i < q.count; ++i) vm::dict_set(params_dict, sig.name_at(i), value[i]);
-    Ref result = vm::call(vm::global(n_get_fundamental_info).get(), kw_request, params_dict, q.name_obj);
-    return vm::call(vm::global(n_convert_fundamental_to_df).get(), result);
+    Ref result = vm::global(n_get_fundamental_info).call(kw_request, {params_dict, q.name_obj});
+    return vm::global(n_convert_fundamental_to_df).call({result});
 }
 
 void import_framework(vm::Module& m) {
@@ -108,17 +109,18 @@ void import_framework(vm::Module& m) {
 }
 
 void publish(vm::Module& m, const Query& q, const vm::FunctionSpec& spec) {
-    // as a decorated def: the rules and the decorator first, then the
-    // function, then the decorator applied to it
+    // as a decorated def: apply_rule, then the rules, then the decorator is
+    // made; then the function, then the decorator applied to it
+    Ref apply_rule = vm::global(n_apply_rule);
     Ref rules[vm::kMaxParams];
     PyObject* argv[vm::kMaxParams + 1];
     for (size_t i = 0; i < q.count; ++i) {
         rules[i] = rule_for(q.params[i]);
         argv[i + 1] = rules[i].get();
     }
-    Ref decorator = vm::call_array(vm::global(n_apply_rule).get(), argv + 1, q.count | PY_VECTORCALL_ARGUMENTS_OFFSET);
+    Ref decorator = vm::call_array(apply_rule, argv + 1, q.count | PY_VECTORCALL_ARGUMENTS_OFFSET);
     vm::add_functions(m.object(), &spec, 1);
-    Ref published = vm::call(decorator.get(), *spec.object);
+    Ref published = decorator.call({*spec.object});
     m.set(q.name, published.get());
 }
 

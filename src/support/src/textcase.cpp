@@ -8,6 +8,26 @@ namespace {
 Name n_lower{"lower"};
 Name n_upper{"upper"};
 
+char mapped_ascii(char c, bool to_upper) noexcept {
+    if (to_upper && c >= 'a' && c <= 'z') return static_cast<char>(c - 'a' + 'A');
+    if (!to_upper && c >= 'A' && c <= 'Z') return static_cast<char>(c - 'A' + 'a');
+    return c;
+}
+
+Ref mapped(PyObject* text, bool to_upper) {
+#if PY_VERSION_HEX < 0x030C0000
+    if (PyUnicode_READY(text) < 0) raise();
+#endif
+    if (!PyUnicode_CheckExact(text) || !PyUnicode_IS_ASCII(text))
+        return attr(text, to_upper ? n_upper : n_lower).call();
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+    Ref out = own(PyUnicode_New(n, 127));
+    const char* from = static_cast<const char*>(PyUnicode_DATA(text));
+    char* to = static_cast<char*>(PyUnicode_DATA(out.get()));
+    for (Py_ssize_t i = 0; i < n; ++i) to[i] = mapped_ascii(from[i], to_upper);
+    return out;
+}
+
 Ref mapped(std::string text, bool to_upper) {
     bool ascii = true;
     for (char& c : text) {
@@ -15,15 +35,16 @@ Ref mapped(std::string text, bool to_upper) {
             ascii = false;
             break;
         }
-        if (to_upper && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (!to_upper && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        c = mapped_ascii(c, to_upper);
     }
     Ref s = vm::text(text);
-    return ascii ? s : call_method(s, to_upper ? n_upper : n_lower);
+    return ascii ? s : s.attr(to_upper ? n_upper : n_lower).call();
 }
 
 }  // namespace
 
+Ref str_lower(PyObject* text) { return mapped(text, false); }
+Ref str_upper(PyObject* text) { return mapped(text, true); }
 Ref lower(std::string text) { return mapped(std::move(text), false); }
 Ref upper(std::string text) { return mapped(std::move(text), true); }
 

@@ -1,5 +1,5 @@
-// str.lower() and str.upper() of UTF-8 text: ASCII text is mapped here, other
-// text through str's own methods so that the full Unicode rules apply.
+// str.lower() and str.upper(): ASCII text is mapped here, other text through
+// str's own methods so that the full Unicode rules apply.
 #pragma once
 
 #include "vm/ref.hpp"
@@ -8,6 +8,10 @@
 
 namespace vm {
 
+// Of a str object, as its methods would give them (lone surrogates included).
+Ref str_lower(PyObject* text);
+Ref str_upper(PyObject* text);
+// Of UTF-8 text, for code still to move to the str forms.
 Ref lower(std::string text);
 Ref upper(std::string text);
 
