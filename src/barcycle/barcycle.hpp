@@ -15,7 +15,6 @@
 
 namespace barcycle {
 
-using vm::Args;
 using vm::Name;
 using vm::Ref;
 
