@@ -6,7 +6,7 @@
 
 namespace {
 
-using vm::Args;
+using vm::Params;
 using vm::Ref;
 
 const vm::Kw kw_level_console{"level", "console"};
@@ -20,31 +20,31 @@ Ref timed(PyObject* count, F&& body) {
     return vm::integer(std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count());
 }
 
-Ref layer_keyword(Args a) {
-    PyObject* f = a[0];
-    return timed(a[1], [&] { vm::call(f, kw_level_console, a[2], a[3], a[4], a[5]); });
+Ref layer_keyword(Params<6> p) {
+    auto [f, n, a, b, level, console] = p.take<6>();
+    return timed(n, [&] { vm::call(f, kw_level_console, {a, b, level, console}); });
 }
 
-Ref raw_keyword(Args a) {
-    PyObject* f = a[0];
+Ref raw_keyword(Params<6> p) {
+    auto [f, n, a, b, level, console] = p.take<6>();
     PyObject* kwnames = kw_level_console.tuple();
-    return timed(a[1], [&] {
-        PyObject* args[5] = {nullptr, a[2], a[3], a[4], a[5]};
+    return timed(n, [&] {
+        PyObject* args[5] = {nullptr, a, b, level, console};
         PyObject* r = VM_VECTORCALL(f, args + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames);
         if (!r) vm::raise();
         Py_DECREF(r);
     });
 }
 
-Ref layer_positional(Args a) {
-    PyObject* f = a[0];
-    return timed(a[1], [&] { vm::call(f, a[2], a[3]); });
+Ref layer_positional(Params<4> p) {
+    auto [f, n, a, b] = p.take<4>();
+    return timed(n, [&] { vm::call(f, {a, b}); });
 }
 
-Ref raw_positional(Args a) {
-    PyObject* f = a[0];
-    return timed(a[1], [&] {
-        PyObject* args[3] = {nullptr, a[2], a[3]};
+Ref raw_positional(Params<4> p) {
+    auto [f, n, a, b] = p.take<4>();
+    return timed(n, [&] {
+        PyObject* args[3] = {nullptr, a, b};
         PyObject* r = VM_VECTORCALL(f, args + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
         if (!r) vm::raise();
         Py_DECREF(r);

@@ -25,4 +25,16 @@ Ref ask_factor_by_targets(Params<5> p) {
     return vm::none();
 }
 
+namespace {
+
+const vm::FunctionSpec kFunctions[] = {
+    VM_FUNCTION(ask_factor_by_targets, "item_name, targets, date_begin, date_end, date_before=0",
+                "Ask the terminal to prepare one factor (or item) for the targets, announcing it in the terminal's "
+                "log."),
+};
+
+}  // namespace
+
+void register_ask(vm::Module& m) { m.add(kFunctions); }
+
 }  // namespace factors

@@ -1,6 +1,7 @@
 #include "factor_file.hpp"
 
 #include "vm/shortcut.hpp"
+#include "vm/textcase.hpp"
 
 #include <algorithm>
 
@@ -28,7 +29,7 @@ Ref python_key(PyObject* name) {
     Ref parts = vm::own(PyUnicode_RSplit(name, n_underscore, 2));
     const Py_ssize_t n = PyList_GET_SIZE(parts.get());
     Ref last_two = vm::own(PyList_GetSlice(parts, n - 2, n));
-    return vm::own(PyUnicode_Join(n_dot, last_two)).attr(n_upper).call();
+    return vm::str_upper(vm::own(PyUnicode_Join(n_dot, last_two)));
 }
 
 }  // namespace

@@ -18,6 +18,9 @@ Ref get_factor_by_factor(Params<5> p);
 Ref get_factor_by_code(Params<4> p);
 Ref get_factor_by_day(Params<3> p);
 
+void register_ask(vm::Module& m);
+void register_queries(vm::Module& m);
+
 // numpy's ndarray type, taken when the module initialises.
 extern PyObject* g_ndarray;
 

@@ -30,7 +30,6 @@
     X(text, "text") \
     X(todotmc, "todotmc") \
     X(underscore, "_") \
-    X(upper, "upper") \
     X(utils_dt, "utils_dt") \
     X(vmcmd, "vmcmd") \
     X(vmSendCmdAskFactor, "vmSendCmdAskFactor") \

@@ -94,4 +94,24 @@ Ref get_factor_by_day(Params<3> p) {
     return result;
 }
 
+namespace {
+
+const vm::FunctionSpec kFunctions[] = {
+    VM_FUNCTION(get_factor_by_factor, "factor, targets, begin_date, end_date, day_before=0",
+                "One factor for many targets: {\"MARKET.CODE\": flattened series, ..., \"date\": dates}.\n\n"
+                "Targets the terminal does not cover have no key."),
+    VM_FUNCTION(get_factor_by_code, "factor_list, targets, begin_date, end_date",
+                "Many factors for the first target: an ordered dict of \"date\" (date-times), then each factor's "
+                "series.\n\nThe dates are the first factor's; a factor that does not cover the target gets None "
+                "values; the result is None when the first factor has no dates."),
+    VM_FUNCTION(get_factor_by_day, "factor_list, targets, date",
+                "Many factors for every target on one day: an ordered dict of \"code\" (target keys), then each "
+                "factor's values.\n\nA target a factor does not cover gets None; the result is None when a factor "
+                "has no dates."),
+};
+
+}  // namespace
+
+void register_queries(vm::Module& m) { m.add(kFunctions); }
+
 }  // namespace factors

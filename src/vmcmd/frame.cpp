@@ -16,10 +16,11 @@ void check_answer(PyObject* func_name, PyObject* answer) {
 
 Ref dot(PyObject* mapping) { return vm::global(n_todotdict).call({mapping}); }
 
+// [todotdict(t) for t in items]: the global is read for every item, as the
+// comprehension reads it
 Ref dot_list(PyObject* items) {
-    Ref todotdict = vm::global(n_todotdict);
     Ref out = vm::new_list();
-    vm::for_each(items, [&](PyObject* t) { vm::append(out, todotdict.call({t})); });
+    vm::for_each(items, [&](PyObject* t) { vm::append(out, dot(t)); });
     return out;
 }
 
@@ -28,10 +29,10 @@ Ref target_list(PyObject* targets) { return dot_list(targets); }
 // [todotdict({"Idx": i, ...fill(item)}) for i, item in enumerate(items)]
 template <class Fill>
 Ref indexed_records(PyObject* items, Fill fill) {
-    Ref todotdict = vm::global(n_todotdict);
     Ref out = vm::new_list();
     Py_ssize_t idx = 0;
     vm::for_each(items, [&](PyObject* item) {
+        Ref todotdict = vm::global(n_todotdict);
         Ref rec = vm::new_dict();
         vm::dict_set(rec, n_Idx, vm::integer(idx++));
         fill(rec.get(), item);

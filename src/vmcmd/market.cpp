@@ -5,46 +5,86 @@
 namespace vmcmd {
 namespace {
 
-constexpr rq::Field kGetKDataRecord[] = {{"MarketCode", rq::targets("targets")}, {"KFrequency", "kFreq"}, {"KFreNum", "kFreNum"}, {"BeginDate", "beginDate"}, {"EndDate", "endDate"}, {"FilledUp", "filledUp"}, {"FQ", "fqType"}, {"NoReturn", "noReturn"}};
-constexpr rq::Field kGetKDataMultiRecord[] = {{"KFrequency", "kFreq"}, {"BeginDate", "beginDate"}, {"EndDate", "endDate"}, {"FilledUp", "filledUp"}, {"FQ", "fqType"}, {"NoReturn", rq::literal("False")}};
-constexpr rq::Field kGetNKDataMultiRecord[] = {{"KFrequency", "kFreq"}, {"NCount", "nCount"}, {"FreNum", "kFreNum"}, {"EndDate", "endDate"}, {"FilledUp", "filledUp"}, {"FQ", "fqType"}};
-constexpr rq::Field kGetTDPDataRecord[] = {{"Market", "market"}, {"Code", "code"}, {"Date", "date"}, {"FQ", "fqType"}, {"NoReturn", "no_return"}, {"CheckPermission", "check_permission"}};
-constexpr rq::Field kGetTradingTimeRecord[] = {{"freq", "kFreq"}, {"beginD", "beginDay"}, {"endD", "endDay"}};
-constexpr rq::Field kGetHistorySetRecord[] = {{"Market", "Market"}, {"Code", "Code"}};
+constexpr rq::Field kGetKDataRecord[] = {
+    {"MarketCode", rq::targets("targets")},
+    {"KFrequency", "kFreq"},
+    {"KFreNum", "kFreNum"},
+    {"BeginDate", "beginDate"},
+    {"EndDate", "endDate"},
+    {"FilledUp", "filledUp"},
+    {"FQ", "fqType"},
+    {"NoReturn", "noReturn"},
+};
+constexpr rq::Field kGetKDataMultiRecord[] = {
+    {"KFrequency", "kFreq"},
+    {"BeginDate", "beginDate"},
+    {"EndDate", "endDate"},
+    {"FilledUp", "filledUp"},
+    {"FQ", "fqType"},
+    {"NoReturn", rq::literal("False")},
+};
+constexpr rq::Field kGetNKDataMultiRecord[] = {
+    {"KFrequency", "kFreq"},
+    {"NCount", "nCount"},
+    {"FreNum", "kFreNum"},
+    {"EndDate", "endDate"},
+    {"FilledUp", "filledUp"},
+    {"FQ", "fqType"},
+};
+constexpr rq::Field kGetTDPDataRecord[] = {
+    {"Market", "market"},
+    {"Code", "code"},
+    {"Date", "date"},
+    {"FQ", "fqType"},
+    {"NoReturn", "no_return"},
+    {"CheckPermission", "check_permission"},
+};
+constexpr rq::Field kGetTradingTimeRecord[] = {
+    {"freq", "kFreq"},
+    {"beginD", "beginDay"},
+    {"endD", "endDay"},
+};
+constexpr rq::Field kGetHistorySetRecord[] = {
+    {"Market", "Market"},
+    {"Code", "Code"},
+};
 
 Command kMarket[] = {
     {"vmSendCmdGetKData", "targets, kFreq, kFreNum, beginDate, endDate, filledUp, fqType, noReturn",
-     "VelmoroGetKData_send", {rq::record(kGetKDataRecord)},
-     Answer::Checked, "listPaths", kNone,
+     "VelmoroGetKData_send", {rq::record(kGetKDataRecord)}, Answer::Checked, "listPaths", kNone,
      "Fetch bar data of the targets; returns the paths of the MAT files the terminal wrote."},
     {"vmSendCmdGetKDataMulti", "targetList, kFreq, beginDate, endDate, filledUp, fqType", "VelmoroGetKDataMulti_send",
      {rq::record(kGetKDataMultiRecord), rq::targets("targetList")}, Answer::Checked, "wstrFilePath", kNone,
      "Fetch bar data of several targets into one MAT file; returns its path."},
     {"vmSendCmdGetKDataMultiFilePath", "targetList, kFreq, beginDate, endDate, filledUp, fqType",
      "VelmoroGetKDataMultiFilePath_send", {rq::record(kGetKDataMultiRecord), rq::targets("targetList")},
-     Answer::Checked, "wstrFilePath", kNone, "Fetch bar data of several targets into one MAT file; returns its path."},
+     Answer::Checked, "wstrFilePath", kNone,
+     "Fetch bar data of several targets into one MAT file; returns its path."},
     {"vmSendCmdGetNKDataMulti", "targetList, kFreq, kFreNum, nCount, endDate, filledUp, fqType",
      "VelmoroGetNKDataMulti_send", {rq::record(kGetNKDataMultiRecord), rq::targets("targetList")}, Answer::Checked,
-     "wstrFilePath", kNone, "Fetch the last nCount bars up to endDate of several targets; returns the MAT file path."},
-    {"vmSendCmdGetRtData", "targetList", "VelmoroGetRtData_send", {rq::targets("targetList")}, Answer::Checked, "listRtData", kNone,
-     "Real-time snapshots of the targets."},
+     "wstrFilePath", kNone,
+     "Fetch the last nCount bars up to endDate of several targets; returns the MAT file path."},
+    {"vmSendCmdGetRtData", "targetList", "VelmoroGetRtData_send", {rq::targets("targetList")}, Answer::Checked,
+     "listRtData", kNone, "Real-time snapshots of the targets."},
     {"vmSendCmdGetTDPData", "market, code, date, fqType, no_return, check_permission=True", "VelmoroGetTDPData_send",
      {rq::record(kGetTDPDataRecord)}, Answer::Checked, "wstrFilePath", kNone,
      "TDP data of one security on one date; returns the MAT file path."},
-    {"vmSendCmdGetTDPDataMulti", "targetList, beginDate, endDate, fqType", "VelmoroGetTDPDataMulti_send", {rq::targets("targetList"), "beginDate", "endDate", "fqType"},
-     Answer::Checked, "wstrFilePath", kNone,
+    {"vmSendCmdGetTDPDataMulti", "targetList, beginDate, endDate, fqType", "VelmoroGetTDPDataMulti_send",
+     {rq::targets("targetList"), "beginDate", "endDate", "fqType"}, Answer::Checked, "wstrFilePath", kNone,
      "TDP data of several securities over a date range; returns the MAT file path."},
     {"vmSendCmdGetTDPDataMultiFilePath", "targetList, beginDate, endDate, fqType",
-     "VelmoroGetTDPDataMultiFilePath_send", {rq::targets("targetList"), "beginDate", "endDate", "fqType"}, Answer::Checked, "wstrFilePath", kNone,
+     "VelmoroGetTDPDataMultiFilePath_send", {rq::targets("targetList"), "beginDate", "endDate", "fqType"},
+     Answer::Checked, "wstrFilePath", kNone,
      "TDP data of several securities over a date range; returns the MAT file path."},
     {"vmSendCmdGetTradingTime", "targetList, kFreq, beginDay, endDay", "VelmoroGetTradingTime_send",
      {rq::record(kGetTradingTimeRecord), rq::targets("targetList")}, Answer::Checked, "wstrFilePath", kNone,
      "Bar times of a frequency between two days; returns the MAT file path (variable Time)."},
     {"vmSendCmdGetHistorySet", "Market, Code, CatName, ItemName, BeginDate, EndDate", "VelmoroGetHistorySet_send",
-     {"CatName", "ItemName", rq::record(kGetHistorySetRecord), "BeginDate", "EndDate"}, Answer::Load, "wstrFilePath", kNone,
-     "A history data set of one security, loaded from the terminal's MAT file."},
-    {"vmSendCmdGetMarketSet", "wstrCat, listItem, iBeginDate, iEndDate", "VelmoroGetMarketSet_send", {"wstrCat", "listItem", "iBeginDate", "iEndDate"},
-     Answer::Load, "wstrFilePath", kNone, "A market-wide data set, loaded from the terminal's MAT file."},
+     {"CatName", "ItemName", rq::record(kGetHistorySetRecord), "BeginDate", "EndDate"}, Answer::Load, "wstrFilePath",
+     kNone, "A history data set of one security, loaded from the terminal's MAT file."},
+    {"vmSendCmdGetMarketSet", "wstrCat, listItem, iBeginDate, iEndDate", "VelmoroGetMarketSet_send",
+     {"wstrCat", "listItem", "iBeginDate", "iEndDate"}, Answer::Load, "wstrFilePath", kNone,
+     "A market-wide data set, loaded from the terminal's MAT file."},
 };
 
 
@@ -68,7 +108,8 @@ Ref vmSendCmdGetHistoryInstruments(Params<4> p) {
     auto [targets, begin_date, end_date, fq_type] = p.take<4>();
     PyObject* func_name = n_vmSendCmdGetHistoryInstruments;
     Ref target_records = target_list(targets);
-    vm::global(n_vmserial).attr(n_VelmoroGetHistoryInstruments_send).call({target_records, begin_date, end_date, fq_type});
+    vm::global(n_vmserial).attr(n_VelmoroGetHistoryInstruments_send).call(
+        {target_records, begin_date, end_date, fq_type});
     Ref res = receive(func_name);
     check_answer(func_name, res);
     Ref data = load_answer_file(res, n_wstrFilePath, false);

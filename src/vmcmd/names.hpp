@@ -6,14 +6,12 @@
 #include "vm/names.hpp"
 
 #define VMCMD_NAMES(X) \
-    X(dot, ".") \
-    X(underscore, "_") \
-    X(variable_pattern, "%s_%s_%d") \
     X(AvgPrice, "AvgPrice") \
     X(BDate, "BDate") \
     X(check_vm_return_error, "check_vm_return_error") \
     X(Code, "Code") \
     X(ContractAdjustmentType, "ContractAdjustmentType") \
+    X(dot, ".") \
     X(EData, "EData") \
     X(EDate, "EDate") \
     X(empty, "") \
@@ -67,9 +65,11 @@
     X(todotdict, "todotdict") \
     X(trade_time_format, "%Y%m%dT%H%M%S") \
     X(Type, "Type") \
+    X(underscore, "_") \
     X(user_info, "user_info") \
     X(user_warning, "user_warning") \
     X(ValueType, "ValueType") \
+    X(variable_pattern, "%s_%s_%d") \
     X(VelmoroBarTime_send, "VelmoroBarTime_send") \
     X(VelmoroCreateTaskRealTrade_send, "VelmoroCreateTaskRealTrade_send") \
     X(VelmoroGetAccountPositionAndCashInfo_send, "VelmoroGetAccountPositionAndCashInfo_send") \

@@ -4,6 +4,7 @@ on a framework that records every step."""
 import pytest
 
 from velmoro.tframe.comm import vmcmd
+from velmoro.tframe.utils.exceptions import VmReturnError
 
 T = [{"Market": "sse", "Code": "600000"}, {"Market": "czce", "Code": "SR405"}]
 
@@ -176,3 +177,81 @@ def test_the_step_that_fails_first_is_pythons(monkeypatch, case):
     for step in steps_of(call):
         with monkeypatch.context() as m:
             assert run(call, step, monkeypatch=m) == run(call, step, use_twin=True), step
+
+
+class Status:
+    """A status record whose every read is logged."""
+
+    def __init__(self, log, level, info):
+        self._log, self._values = log, {"errLevel": level, "errCode": 77, "errInfo": info}
+
+    def __getattr__(self, name):
+        self._log.append("result." + name)
+        return self._values[name]
+
+
+class Texts:
+    def __init__(self, log):
+        self._log = log
+
+    @property
+    def ERROR_CODE_REASON(self):
+        self._log.append("text.ERROR_CODE_REASON")
+        log = self._log
+
+        class Template(str):
+            def format(self, **fields):
+                log.append("format " + " ".join(fields))
+                return "message"
+
+        return Template("{Name}")
+
+
+def checker_twin(g):
+    """vmReturnChecker as Python writes it, over the globals g."""
+
+    def vmReturnChecker(func_name, result):
+        if result.errLevel == g["ERROR_LEVEL_ERROR"]:
+            error_info = g["check_vm_return_error"](result.errInfo, error="ignore")
+            error = g["text"].ERROR_CODE_REASON.format(Name=func_name, Code=result.errCode, Reason=error_info)
+            raise g["VmReturnError"](error)
+        elif result.errLevel == g["ERROR_LEVEL_WARNING"] and result.errInfo != "":
+            error_info = g["check_vm_return_error"](result.errInfo, error="ignore")
+            error = g["text"].ERROR_CODE_REASON.format(Name=func_name, Code=result.errCode, Reason=error_info)
+            g["user_warning"](error)
+        elif result.errLevel == g["ERROR_LEVEL_INFO"] and result.errInfo != "":
+            error_info = g["check_vm_return_error"](result.errInfo, error="ignore")
+            error = g["text"].ERROR_CODE_REASON.format(Name=func_name, Code=result.errCode, Reason=error_info)
+            g["user_info"](error)
+
+    return vmReturnChecker
+
+
+class Globals(dict):
+    def __missing__(self, name):
+        raise NameError("name %r is not defined" % name)
+
+
+@pytest.mark.parametrize("level,info,missing", [
+    (1, "", None), (1, "x", None), (2, "", None), (2, "x", None), (3, "x", None), (0, "x", None), (7, "x", None),
+    (1, "x", "VmReturnError"), (2, "x", "user_warning"), (3, "x", "user_info"), (2, "x", "check_vm_return_error"),
+])
+def test_checker_steps_follow_python(monkeypatch, level, info, missing):
+    def run_checker(checker, log):
+        g = Globals({"ERROR_LEVEL_ERROR": 1, "ERROR_LEVEL_WARNING": 2, "ERROR_LEVEL_INFO": 3, "text": Texts(log),
+             "VmReturnError": VmReturnError,
+             "check_vm_return_error": lambda text, error: log.append("check_vm_return_error") or "reason",
+             "user_warning": lambda m: log.append("user_warning " + m),
+             "user_info": lambda m: log.append("user_info " + m)})
+        for name, value in g.items():
+            monkeypatch.setattr(vmcmd, name, value, raising=False)
+        if missing:
+            del g[missing]
+            monkeypatch.delattr(vmcmd, missing)
+        try:
+            (checker or checker_twin(g))("cmd", Status(log, level, info))
+        except (VmReturnError, NameError) as exc:
+            log.append("raised %s %s" % (type(exc).__name__, exc))
+        return log
+
+    assert run_checker(vmcmd.vmReturnChecker, []) == run_checker(None, [])

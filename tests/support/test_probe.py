@@ -1,0 +1,125 @@
+"""The support layer against Python twins of the probe's functions: binding,
+defaults, keyword tuples of many names, and the order of Python steps."""
+import inspect
+
+import pytest
+
+
+def defaults(a, b=None, c=True, d=False, e=0, f=-1.5, g='x,y', h="q", i=(), j=[]):
+    return (a, b, c, d, e, f, g, h, i, j)
+
+
+def steps(o, f):
+    return o.method(f(1), o.a, o[2], f(o.b), key=o.c)
+
+
+def error_of(func, *args, **kwargs):
+    with pytest.raises(TypeError) as info:
+        func(*args, **kwargs)
+    return str(info.value).replace(func.__name__ + "()", "()")
+
+
+@pytest.mark.parametrize("args,kwargs", [
+    ((), {}), ((1,) * 11, {}), ((1,), {"a": 2}), ((1,), {"z": 2}), ((), {"b": 1}), ((1,) * 11, {"a": 1}),
+    ((1, 2), {"b": 3, "j": 4}),
+])
+def test_binding_errors_read_as_pythons(probe, args, kwargs):
+    assert error_of(probe.defaults, *args, **kwargs) == error_of(defaults, *args, **kwargs)
+
+
+def test_every_default_form_binds_as_python(probe):
+    assert inspect.signature(probe.defaults) == inspect.signature(defaults)
+    assert probe.defaults(1) == defaults(1)
+    assert probe.defaults(j=5, a=1)[0::9] == (1, 5)
+    # a mutable default is made once and shared by every call, as Python's is
+    assert probe.defaults(1)[9] is probe.defaults(2)[9]
+    assert probe.defaults(1, *range(9)) == defaults(1, *range(9))
+
+
+def test_keyword_tuples_of_many_names(probe):
+    assert probe.many_keywords(lambda *a, **k: (a, k)) == ((1, 2), {"k%d" % i: i + 2 for i in range(1, 13)})
+    assert list(probe.many_keywords(lambda *a, **k: k)) == ["k%d" % i for i in range(1, 13)]
+
+
+class Recorder:
+    """Logs every attribute and item read and every call; `fail` names the step that raises."""
+
+    def __init__(self, fail=None):
+        self.log, self.fail = [], fail
+
+    def step(self, what, value):
+        self.log.append(what)
+        if what == self.fail:
+            raise LookupError(what)
+        return value
+
+    def __getattr__(self, name):
+        if name == "method":
+            return self.step("o.method", lambda *a, **k: self.step("call method", (a, k)))
+        return self.step("o." + name, name)
+
+    def __getitem__(self, key):
+        return self.step("o[%r]" % (key,), key)
+
+    def f(self, x):
+        return self.step("f(%r)" % (x,), ("f", x))
+
+
+def run(func, rec):
+    try:
+        return func(rec, rec.f)
+    except LookupError as exc:
+        return ("raised", exc.args)
+
+
+def test_steps_run_in_pythons_order(probe):
+    native, twin = Recorder(), Recorder()
+    assert run(probe.steps, native) == run(steps, twin)
+    assert native.log == twin.log
+    # whichever step fails, the same steps ran before it and the same error surfaces
+    for step in twin.log:
+        native, twin = Recorder(step), Recorder(step)
+        assert run(probe.steps, native) == run(steps, twin)
+        assert native.log == twin.log, step
+
+
+def test_the_callee_is_read_before_the_arguments(probe, monkeypatch):
+    rec = Recorder()
+    monkeypatch.delattr(probe, "callee", raising=False)
+    with pytest.raises(NameError):
+        probe.global_steps(rec)
+    assert rec.log == []
+    monkeypatch.setattr(probe, "callee", lambda *a: a, raising=False)
+    assert probe.global_steps(rec) == ("a", "b") and rec.log == ["o.a", "o.b"]
+
+
+def test_own_function_shortcut_follows_the_global(probe, monkeypatch):
+    rec = Recorder()
+    assert probe.call_twice(rec) == ("a", None, "a", None)
+    monkeypatch.setattr(probe, "twice", lambda x: ("replaced", x))
+    assert probe.call_twice(rec) == ("replaced", "a")
+    monkeypatch.setattr(probe, "twice", None)
+    with pytest.raises(TypeError):
+        probe.call_twice(rec)
+    assert rec.log == ["o.a"] * 3
+
+
+class Text(str):
+    def upper(self):
+        return "own upper"
+
+
+@pytest.mark.parametrize("s", ["abc", "ABC xyz", "", "\u0130stanbul", "stra\u00dfe", "lone \ud800 half", Text("x")])
+def test_case_mapping_is_strs(probe, s):
+    assert probe.upper(s) == s.upper() and type(probe.upper(s)) is type(s.upper())
+    assert probe.lower(s) == s.lower()
+
+
+def test_declarations_are_checked_when_functions_are_made(probe):
+    assert probe.slot("a, b=(1, 2), c='x,y'", "c") == 2
+    with pytest.raises(SystemError, match="no parameter 'd'"):
+        probe.slot("a, b", "d")
+    with pytest.raises(SystemError, match="the body takes 3 parameters"):
+        probe.publish_three("a, b")
+    probe.publish_three("a, b, c=None")
+    assert probe.three(1, 2) == (1, 2, None)
