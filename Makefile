@@ -1,14 +1,16 @@
 # make test  : build and test on every interpreter of PY (default 3.8 and 3.13)
 # make demo  : build and run the demo on DEMO_PY (default 3.8)
+# make bench : the benchmarks of bench/ on BENCH_PY (default: those of PY)
 # make test-asan  : the tests on modules built with AddressSanitizer and UBSan
 # make test-leaks : every public callable 100,000 rounds, then on the debug interpreter
 # make fuzz       : the bad-input property tests with many more examples, sanitized
+# make test-install : pip install . as a user does it, on every interpreter of PY
 PY ?= 3.8 3.13
 DEMO_PY ?= 3.8
 VENV := .venv
 PYTEST_ARGS ?=
 
-.PHONY: test demo bench install install-native clean test-asan test-leaks test-leaks-debug fuzz
+.PHONY: test demo bench install install-native clean test-asan test-leaks test-leaks-debug fuzz test-install
 .SECONDARY:
 
 # one virtual environment per interpreter, with the pinned requirements
@@ -41,13 +43,16 @@ test-asan-%: $(VENV)/%/ready
 # LEAK_ARGS=--rounds N shortens the run; the debug interpreter, ten times
 # slower, runs fewer rounds and counts every reference of each call instead
 LEAK_ARGS ?=
-test-leaks: $(foreach v,$(PY),test-leaks-$(v)) test-leaks-debug
+LEAK_DEBUG = tools/leakcheck-debug --rounds 2000 $(LEAK_ARGS)
+# the release interpreters first, then the debug one
+test-leaks: $(foreach v,$(PY),test-leaks-$(v))
+	$(LEAK_DEBUG)
 
 test-leaks-%: install-%
 	$(VENV)/$*/bin/python tools/leakcheck $(LEAK_ARGS)
 
 test-leaks-debug:
-	tools/leakcheck-debug --rounds 2000 $(LEAK_ARGS)
+	$(LEAK_DEBUG)
 
 # FUZZ_EXAMPLES inputs per property (new ones each run), on the sanitized build
 FUZZ_EXAMPLES ?= 1000
@@ -61,10 +66,20 @@ fuzz-%: $(VENV)/%/ready
 demo: install-$(DEMO_PY)
 	$(VENV)/$(DEMO_PY)/bin/python examples/terminal_tour.py
 	@echo
-	$(VENV)/$(DEMO_PY)/bin/python examples/demo.py
+	$(VENV)/$(DEMO_PY)/bin/python -m velmoro demo
 
-bench: install-$(DEMO_PY)
-	for b in bench/*.py; do $(VENV)/$(DEMO_PY)/bin/python $$b || exit 1; done
+# a user's install on every interpreter of PY: fresh environment, its own pip,
+# a clean copy of the tree, pip check, another install, the modules imported
+test-install:
+	tools/install-check $(PY)
+
+# every script of bench/ (helpers start with _) on each interpreter of
+# BENCH_PY; all run, and a missed target fails the whole
+BENCH_PY ?= $(PY)
+bench: $(foreach v,$(BENCH_PY),bench-$(v))
+
+bench-%: install-%
+	status=0; for b in bench/[!_]*.py; do $(VENV)/$*/bin/python $$b || status=1; done; exit $$status
 
 # only the compiled modules, into an existing framework tree:
 #   make install-native PREFIX=/folder/holding/velmoro [PYTHON=/path/to/python]

@@ -11,20 +11,13 @@ partial reading off) and as a straightforward Python version.
 """
 import argparse
 import os
-import sys
 import tempfile
-import time
 import types
 
-import numpy as np
 import scipy.io
+from _common import best, factor_file
 
-try:
-    import velmoro  # noqa: F401
-except ImportError:  # run in place, from a source tree
-    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
-
-from velmoro.api.bpfactor import _factors  # noqa: E402
+from velmoro.api.bpfactor import _factors
 
 
 def python_by_factor(factor, targets, begin_date, end_date, day_before=0):
@@ -64,15 +57,6 @@ def python_by_day(factor_list, targets, date):
     return result
 
 
-def best(fn, repeat):
-    times = []
-    for _ in range(repeat):
-        start = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - start)
-    return min(times)
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--targets", type=int, default=5000)
@@ -80,10 +64,7 @@ def main():
     parser.add_argument("--repeat", type=int, default=7)
     opts = parser.parse_args()
 
-    rng = np.random.default_rng(1)
-    targets = [{"Market": ("sse", "szse")[i % 2], "Code": "{:06d}".format(i)} for i in range(opts.targets)]
-    variables = {"bp_{}_{}".format(t["Market"], t["Code"]): rng.normal(size=(1, opts.days)) for t in targets}
-    variables["Date"] = (739253.625 + np.arange(opts.days)).reshape(1, -1)
+    targets, variables = factor_file(opts.targets, opts.days)
     path = os.path.join(tempfile.mkdtemp(prefix="velmoro-bench-"), "factor.mat")
     scipy.io.savemat(path, variables)
     load_mat = _factors.load_mat

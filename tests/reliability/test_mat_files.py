@@ -7,6 +7,7 @@ import struct
 import subprocess
 import sys
 import textwrap
+import zlib
 
 import numpy as np
 import pytest
@@ -55,7 +56,7 @@ def test_well_formed_files_read_as_the_parser_reads_them(tmp_path, compressed):
     data = saved(compressed)
     path = tmp_path / "result.mat"
     path.write_bytes(data)
-    expected = scipy.io.loadmat(io.BytesIO(data))
+    expected = scipy.io.loadmat(io.BytesIO(data), **utilfunc._sparse_as_matrix())  # as load_mat asks it
     got = load_mat(str(path), error="raise")
     assert isinstance(got, MatData) and sorted(got) == sorted(VARIABLES)
     for name in VARIABLES:
@@ -73,8 +74,8 @@ def element(mdtype, payload, order="<"):
     return struct.pack(order + "II", mdtype, len(payload)) + payload + bytes(-len(payload) % 8)
 
 
-def matrix(cls, dims, name, *parts, order="<"):
-    body = (element(6, struct.pack(order + "II", cls, 0), order)
+def matrix(cls, dims, name, *parts, order="<", flags=0):
+    body = (element(6, struct.pack(order + "II", cls | flags, 0), order)
             + element(5, struct.pack(order + "%di" % len(dims), *dims), order)
             + element(1, name, order) + b"".join(parts))
     return struct.pack(order + "II", 14, len(body)) + body
@@ -97,46 +98,132 @@ def test_big_endian_files_and_small_elements_read():
     assert got["n"].tolist() == [[7]]
 
 
+def test_intact_files_come_back_as_given_and_compressed_ones_unpacked():
+    plain = saved(False)
+    assert checked_v5(plain) is plain
+    unpacked = checked_v5(saved(True))
+    assert checked_v5(unpacked) is unpacked and len(unpacked) > len(saved(True))
+    assert checked_v5(bytearray(plain)) == plain  # any bytes-like object
+
+
 def one_double(mdtype=9, count=1, dims=(1, 1)):
     return v5(matrix(6, list(dims), b"x", element(mdtype, struct.pack("<%dd" % count, *range(count)))))
 
 
-def sparse(rows, starts, values=(1.0, 2.0, 3.0)):
-    return v5(matrix(5, [3, 3], b"s", element(5, struct.pack("<%di" % len(rows), *rows)),
+def sparse(rows, starts, values=(1.0, 2.0, 3.0), dims=(3, 3)):
+    return v5(matrix(5, list(dims), b"s", element(5, struct.pack("<%di" % len(rows), *rows)),
                      element(5, struct.pack("<%di" % len(starts), *starts)),
                      element(9, struct.pack("<%dd" % len(values), *values))))
 
 
+def compressed(variable):
+    packed = zlib.compress(variable)
+    return v5(struct.pack("<II", 15, len(packed)) + packed)
+
+
+def head(flags, dims, name=b"x"):
+    """A matrix tag and its first elements, as given (byte count included)."""
+    return struct.pack("<II", 14, len(flags + dims + name) + 16) + flags + dims + name + element(9, bytes(8))
+
+
+def nested_cells(depth):
+    inner = matrix(6, [1, 1], b"", element(9, bytes(8)))
+    for _ in range(depth - 1):
+        inner = matrix(1, [1, 1], b"", inner)
+    return v5(matrix(1, [1, 1], b"top", inner))
+
+
+BIG = 2 ** 31 - 1
+# each damaged file with the refusal it gets: the reason and the byte where
+# the walk stood (inside the unpacked variable for a compressed one)
 DAMAGED = {
-    "unknown data type": one_double(mdtype=113),
-    "matrix where numbers belong": one_double(mdtype=14),
-    "fewer values than the dimensions": one_double(count=1, dims=(1, 3)),
-    "negative dimension": one_double(dims=(1, -1)),
-    "element past the end": one_double()[:-8],
-    "tag cut short": one_double() + b"\x0e\x00",
-    "too many dimensions": one_double(dims=(1,) * 33),
-    "struct without field name length": v5(matrix(2, [1, 1], b"s", element(5, struct.pack("<i", 0)), element(1, b"ab"))),
-    "cell of more items than bytes": v5(matrix(1, [1000000, 1000000], b"c")),
-    "row index outside a sparse matrix": sparse([0, 99, 2], [0, 1, 2, 3]),
-    "column starts beyond the rows": sparse([0, 1, 2], [0, 5, 2, 300]),
-    "unknown byte order mark": one_double()[:126] + b"XX" + one_double()[128:],
-    "compressed junk": v5(element(15, b"\x78\x9c junk")),
+    "unknown data type": (one_double(mdtype=113), "real part has data type 113 at byte 200"),
+    "matrix where numbers belong": (one_double(mdtype=14), "real part has data type 14 at byte 200"),
+    "fewer values than the dimensions": (one_double(count=1, dims=(1, 3)), "real part holds 1 items for 3 at byte 200"),
+    "more values than 64 bits count": (one_double(count=1, dims=(BIG, BIG, BIG)),
+                                       "real part holds 1 items for 9903520300447984150353281023 at byte 208"),
+    "negative dimension": (one_double(dims=(1, -1)), "dimensions [1, -1] at byte 168"),
+    "no dimension": (one_double(dims=()), "dimensions [] at byte 160"),
+    "too many dimensions": (one_double(dims=(1,) * 33), "dimensions [%s] at byte 296" % ", ".join(["1"] * 33)),
+    "dimensions of another type": (v5(head(element(6, bytes(8)), element(1, b"ab"))),
+                                   "dimensions has data type 1 at byte 168"),
+    "dimensions of odd bytes": (v5(head(element(6, bytes(8)), element(5, bytes(6)))),
+                                "dimensions of 6 bytes is not whole items at byte 168"),
+    "array flags of three words": (v5(head(element(6, bytes(12)), element(5, bytes(8)))),
+                                   "array flags of 3 words at byte 160"),
+    "small element over four bytes": (v5(matrix(6, [1, 1], b"x", struct.pack("<HH", 9, 8) + bytes(4))),
+                                      "small element of 8 bytes at byte 184"),
+    "element past the end": (one_double()[:-8], "element of 64 bytes runs past its end at byte 128"),
+    "tag cut short": (one_double() + b"\x0e\x00", "element tag cut short at byte 200"),
+    "variable of another type": (v5(element(9, bytes(8))), "variable has data type 9 at byte 144"),
+    "content ending early": (v5(matrix(6, [1, 1], b"x", element(9, bytes(8)), element(1, b"junk"))),
+                             "variable content ends at byte 200 of 216 at byte 200"),
+    "imaginary part short": (v5(matrix(6, [1, 2], b"z", element(9, bytes(16)), element(9, bytes(8)), flags=0x800)),
+                             "imaginary part holds 1 items for 2 at byte 224"),
+    "characters of a matrix": (v5(matrix(4, [1, 2], b"t", element(14, bytes(8)))),
+                               "characters has data type 14 at byte 200"),
+    "opaque object": (v5(matrix(17, [1, 1], b"o")), "array class 17 at byte 184"),
+    "class zero": (v5(matrix(0, [1, 1], b"o")), "array class 0 at byte 184"),
+    "object class name of numbers": (v5(matrix(3, [1, 1], b"o", element(9, bytes(8)))),
+                                     "class name has data type 9 at byte 200"),
+    "function handle of numbers": (v5(matrix(16, [1, 1], b"f", element(9, bytes(8)))),
+                                   "variable has data type 9 at byte 200"),
+    "struct without field name length": (v5(matrix(2, [1, 1], b"s", element(5, struct.pack("<i", 0)),
+                                                   element(1, b"ab"))), "field name length [0] at byte 200"),
+    "two field name lengths": (v5(matrix(2, [1, 1], b"s", element(5, struct.pack("<ii", 2, 2)), element(1, b"ab"))),
+                               "field name length [2, 2] at byte 200"),
+    "field names split": (v5(matrix(2, [1, 1], b"s", element(5, struct.pack("<i", 4)), element(1, b"abcdef"))),
+                          "field names of 6 bytes for length 4 at byte 216"),
+    "struct of more fields than 64 bits count": (
+        v5(matrix(2, [BIG, BIG, BIG], b"s", element(5, struct.pack("<i", 2)), element(1, b"abcd"))),
+        "19807040600895968300706562046 items cannot fit at byte 224"),
+    "cell of more items than bytes": (v5(matrix(1, [1000000, 1000000], b"c")),
+                                      "1000000000000 items cannot fit at byte 184"),
+    "cell item of numbers": (v5(matrix(1, [1, 1], b"c", element(9, bytes(8)))), "variable has data type 9 at byte 200"),
+    "cells nested too deep": (nested_cells(201), "cells or structures nested over 200 deep at byte 9784"),
+    "row index outside a sparse matrix": (sparse([0, 99, 2], [0, 1, 2, 3]), "row index outside the matrix at byte 232"),
+    "column starts beyond the rows": (sparse([0, 1, 2], [0, 5, 2, 300]),
+                                      "column starts do not fit the matrix at byte 232"),
+    "column starts descending": (sparse([0, 1, 2], [0, 2, 1, 3]), "column starts do not fit the matrix at byte 232"),
+    "sparse of three dimensions": (sparse([0, 1, 2], [0, 1, 2, 3], dims=(3, 3, 1)),
+                                   "sparse matrix of 3 dimensions at byte 192"),
+    "sparse values short": (sparse([0, 1, 2], [0, 1, 2, 3], values=(1.0, 2.0)), "real part holds 2 of 3 values at byte 256"),
+    "sparse row indices of doubles": (v5(matrix(5, [3, 3], b"s", element(9, bytes(8)))),
+                                      "row indices has data type 9 at byte 200"),
+    "unknown byte order mark": (one_double()[:126] + b"XX" + one_double()[128:], "unknown byte order mark b'XX'"),
+    "compressed junk": (v5(element(15, b"\x78\x9c junk")),
+                        "compressed variable at byte 128: Error -3 while decompressing data: invalid stored block lengths"),
+    "compressed and cut short": (compressed(b"\x0e\x00\x00"), "compressed variable at byte 128 is cut short"),
+    "compressed with damage inside": (compressed(matrix(6, [1, 1], b"x", element(113, bytes(8)))),
+                                      "real part has data type 113 at byte 72"),
+    "compressed tag beyond its data": (compressed(struct.pack("<II", 14, 400) + bytes(16)),
+                                       "element of 400 bytes runs past its end at byte 0"),
+    "big-endian damage": (v5(matrix(6, [1, 3], b"x", element(113, bytes(24), ">"), order=">"), order=">"),
+                          "real part has data type 113 at byte 216"),
 }
 
 
-@pytest.mark.parametrize("data", list(DAMAGED.values()), ids=list(DAMAGED))
-def test_damaged_files_are_refused(tmp_path, data):
+@pytest.mark.parametrize("data, reason", list(DAMAGED.values()), ids=list(DAMAGED))
+def test_damaged_files_are_refused_with_reason_and_byte(tmp_path, data, reason):
+    with pytest.raises(MatFileError) as refused:
+        checked_v5(data)
+    assert str(refused.value) == reason
     path = tmp_path / "damaged.mat"
     path.write_bytes(data)
     with pytest.raises(MatFileError):
         load_mat(str(path), error="raise")
 
 
+def test_nesting_up_to_the_limit_reads():
+    got = scipy.io.loadmat(io.BytesIO(checked_v5(nested_cells(200))))
+    assert got["top"].shape == (1, 1)
+
+
 def test_a_damaged_file_is_logged_and_reads_empty_when_not_raising(tmp_path, monkeypatch):
     logged = []
     monkeypatch.setattr(utilfunc, "write_log", lambda text, level: logged.append((text, level)))
     path = tmp_path / "damaged.mat"
-    path.write_bytes(DAMAGED["unknown data type"])
+    path.write_bytes(DAMAGED["unknown data type"][0])
     assert load_mat(str(path)) == {}
     assert len(logged) == 1 and "data type 113" in logged[0][0] and logged[0][1] == "warn"
 

@@ -2,13 +2,21 @@
 history matrices from the terminal, publish the run and hand it to the
 refresh loop until the terminal asks it to stop.
 
-    summary = run_live(targets, on_data, frequency="min", begin_date=20240102, end_date=20240102)
+    summary = run_live(targets, on_data, frequency="min", begin_date=20240103, end_date=20240104)
 
-The history covers `begin_date`..`end_date`; the live pushes then extend it
-trading day by trading day.
+On a terminal that pushes live data the history covers
+`begin_date`..`end_date` and the pushes then extend it trading day by
+trading day. On the embedded simulated terminal with nothing pushing to it,
+the terminal replays `begin_date`..`end_date` from its dataset instead, the
+dataset's earlier days being the history. A run without pushes for
+`idle_warning` seconds warns, naming the terminal, and again after each
+further such wait. Ctrl-C ends the run: it is logged, the replay is undone
+and the KeyboardInterrupt reaches the caller with the run's summary so far
+as its `summary` attribute.
 """
 import dataclasses
 import datetime as _dt
+import math
 from typing import Callable, List, Optional, Sequence
 
 import numpy as np
@@ -25,9 +33,11 @@ from velmoro.realtrade.calc import (
     update_user_calc_indices,
 )
 from velmoro.realtrade.runtypes import RealTradeEnv, RealTradeVar
-from velmoro.tframe.comm import vmcmd
+from velmoro.tframe.comm import link, vmcmd
+from velmoro.tframe.language import text
 from velmoro.tframe.runtypesbase import Account, KData, KDataAdj, KDataList, gv, publish_run, smm
 from velmoro.tframe.ufuncs import todotmc
+from velmoro.tframe.utils.logger import write_log
 from velmoro.tframe.utils.utilfunc import load_mat
 
 __all__ = ["RunSummary", "run_live"]
@@ -45,6 +55,10 @@ class RunSummary:
     orders: list
     cash: list
     last_position: int
+    accounts: List[int] = dataclasses.field(default_factory=list)
+    start_equity: float = math.nan  # the accounts' total asset when the run started
+    equity: List[tuple] = dataclasses.field(default_factory=list)  # (bar date-time, total asset) per handler call
+    interrupted: bool = False  # ended by Ctrl-C (the summary KeyboardInterrupt carries), not by the stop push
 
 
 def _load_history(kdata, targets, begin, end, fq):
@@ -113,11 +127,12 @@ def run_live(
     factors: Sequence[str] = (),
     indicators: Optional[dict] = None,
     fq: str = "NA",
+    idle_warning: float = 30.0,
 ) -> RunSummary:
     """Run a strategy live on the connected terminal.
 
-    targets: records with "Market" and "Code"; on_data(context) is called once
-    per refresh position; frequency ("min" or "day") and freq_num give the
+    targets: records with "Market" and "Code" (the strategy finds them as
+    `context.targets`); on_data(context) is called once per refresh position; frequency ("min" or "day") and freq_num give the
     run's bars; begin_date..end_date (YYYYMMDD) the history loaded before
     the live pushes; initialize(context), when given, runs once before them;
     accounts: the handles traded (every account of the terminal when None);
@@ -125,21 +140,50 @@ def run_live(
     and its positions are closed each day; factors: names of the factors the
     pushes may carry; indicators: name -> func(closes) (see UserIndicator),
     kept on the run's variables; fq: the price adjustment ("NA", "forward",
-    "backward").
+    "backward"); idle_warning: seconds without a push after which a warning
+    is logged, and logged again after each further such wait (0: never).
+
+    On the embedded simulated terminal with nothing pushing to it,
+    begin_date..end_date are the days replayed and the dataset's days before
+    begin_date the history. Ctrl-C ends the loop: the KeyboardInterrupt
+    reaches the caller with a summary whose `interrupted` is true as its
+    `summary` attribute.
     """
     targets = [dict(Market=t["Market"], Code=t["Code"]) for t in targets]
     keys = todotmc(targets)
+    term = link.current()
+    arranged = term.replay_for_run(targets, begin_date, end_date) if hasattr(term, "replay_for_run") else None
+    if arranged is not None:
+        replay, begin_date, end_date = arranged
+    try:
+        return _run(targets, keys, on_data, frequency, freq_num, strategy_name, begin_date, end_date, initialize,
+                    accounts, daily_close, factors, indicators, fq, idle_warning)
+    finally:
+        if arranged is not None:
+            replay.detach()
+
+
+def _total_asset(cash_records):
+    return sum(float(getattr(cash, "total_asset", math.nan)) for cash in cash_records)
+
+
+def _run(targets, keys, on_data, frequency, freq_num, strategy_name, begin_date, end_date, initialize, accounts,
+         daily_close, factors, indicators, fq, idle_warning):
     vr, env = RealTradeVar(), RealTradeEnv()
     publish_run(vr, env)
 
     if accounts is None:
         accounts = [a.Handle for a in vmcmd.vmSendCmdSTTradeGetAccountList()]
     vr.g_VelmoroAccounts = [Account(handle, idx) for idx, handle in enumerate(accounts)]
+    vr.g_VelmoroSettingInfo.IdleWarning = float(idle_warning)
+    start_equity = _total_asset(vmcmd.vmSendCmdGetAccountCash(list(accounts)))
 
-    calls = []
+    calls, equity = [], []
 
     def handler(context):
         calls.append((context._internal_bar_num, context.now, context.day_begin))
+        # the accounts as the loop refreshed them for this bar
+        equity.append((context.now, _total_asset(a.cash for a in vr.g_VelmoroAccounts)))
         on_data(context)
 
     info = vr.g_VelmoroInputInfo
@@ -175,11 +219,22 @@ def run_live(
     vr.g_VelmoroModeTaskId = task_id
     if daily_close is not None:
         env.set_daily_close(_close_moment(daily_close, end_date))
+    vr.g_VelmoroUserContext.targets = targets
     if initialize is not None:
         smm.enter_phase(gv.RUMMODE_PHASE_INIT)(initialize)(vr.g_VelmoroUserContext)
     vmcmd.vmSendCmdStartTaskRealTrade(task_id)
 
-    barcycle.real_trade_k_fresh_loop()
+    def summary(interrupted):
+        cash = [a.cash for a in vr.g_VelmoroAccounts]
+        return RunSummary(strategy_name, int(task_id), calls, vr.g_VMOrders.keys(), cash,
+                          vr.g_VelmoroSimCurBarFresh, list(accounts), start_equity, equity, interrupted)
 
-    cash = [a.cash for a in vr.g_VelmoroAccounts]
-    return RunSummary(strategy_name, int(task_id), calls, vr.g_VMOrders.keys(), cash, vr.g_VelmoroSimCurBarFresh)
+    try:
+        barcycle.real_trade_k_fresh_loop()
+    except KeyboardInterrupt as exc:
+        write_log(text.LOG_RUN_INTERRUPTED.format(STRATEGYNAME=strategy_name, POSITION=vr.g_VelmoroSimCurBarFresh),
+                  level="warn", console=True)
+        # the caller's own Ctrl-C: it goes on, carrying what the run did so far
+        exc.summary = summary(True)
+        raise
+    return summary(False)

@@ -106,8 +106,8 @@ def _members(term, block):
 
 @command("GetCodeList")
 def get_code_list(term, block, date):
-    """Unchecked: an unknown block answers an empty list."""
-    return Answer(result=_members(term, block) if block in BLOCKS else [])
+    """The members of a block; an unknown block is refused (validation.py)."""
+    return Answer(result=_members(term, block))
 
 
 @command("GetCodeListSet")

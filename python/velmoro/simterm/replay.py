@@ -64,6 +64,11 @@ class Replay:
                 }
         yield None, {"stop_run": True, "factor_data": _EMPTY, "min_fresh_data": _EMPTY, "day_fresh_data": _EMPTY}
 
+    def detach(self):
+        """Stop pushing: the terminal takes its pushes as before the replay."""
+        if vars(self.term).get("next_push") == self.next_push:
+            del self.term.next_push
+
     def next_push(self, timeout):
         """Push the next minute of the session (the clock moves to it) and
         hand over the terminal's next push."""

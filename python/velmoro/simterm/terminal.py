@@ -10,10 +10,13 @@ import scipy.io
 
 from velmoro.tframe.comm.link import Answer, Status
 
-__all__ = ["Terminal", "TerminalError", "command", "ok", "HANDLERS"]
+__all__ = ["Terminal", "TerminalError", "command", "ok", "HANDLERS", "CHECKS"]
 
 # send-function command name (without "Velmoro" and "_send") -> handler(terminal, *args)
 HANDLERS = {}
+# check(terminal, command, args) run before every handler; raises TerminalError
+# to refuse the request (see validation.py)
+CHECKS = []
 
 
 class TerminalError(Exception):
@@ -65,12 +68,22 @@ class Terminal:
         self._lock = threading.Lock()
         self._file_no = 0
 
+    name = "the embedded simulated terminal"
+
+    def replay_for_run(self, targets, begin_date, end_date):
+        """Arrange the pushes of a live run: see session.py."""
+        from velmoro.simterm.session import replay_for_run
+
+        return replay_for_run(self, targets, begin_date, end_date)
+
     def handle(self, command, args):
         self.sent.append((command, args))
         handler = HANDLERS.get(command)
         if handler is None:
             return ok(1, -1, "unknown command {}".format(command))
         try:
+            for check in CHECKS:
+                check(self, command, args)
             return handler(self, *args)
         except TerminalError as exc:
             return ok(1, exc.code, exc.info)

@@ -4,13 +4,13 @@ Accounts: ACCOUNTS (handle, account id, type, starting cash) are open on every
 terminal; `book(term)` is a terminal's trading state. In every query an empty
 list of handles means every account. Handles may come as any integer type.
 
-Order requests (STTradeOperation), a record with: Handle, Market, Code, Side
-("buy"/"sell", or 1/2), Volume, OrderType ("market" or "limit"; "limit" when a
-Price is given), Price (the limit), PositionEffect ("open"/"close"; by default
-open for a buy, close for a sell), StrategyName (optional). Stop-order
-requests (STTradeStopOrder): Handle, Market, Code, Side, Volume, StopPrice,
-StrategyName; a sell stop triggers when the price falls to StopPrice, a buy
-stop when it rises to it, and then places a market order.
+Order requests (STTradeOperation) and stop-order requests (STTradeStopOrder)
+are records whose accepted keys, values and meanings are the tables
+ORDER_KEYS and STOP_ORDER_KEYS of validation.py; a record with an unknown or
+missing key or a value the terminal does not know is refused. A sell stop
+triggers when the price falls to StopPrice, a buy stop when it rises to it,
+and then places a market order. Cancelling an order the account never placed
+is refused.
 
 Fill model: the price is the dataset's close of the last minute bar at or
 before the clock (`term.now`). A market order fills at it at once; a limit
@@ -74,6 +74,7 @@ BAD_ORDER = 302
 NO_PRICE = 303
 SHORT_OF_CASH = 304
 SHORT_OF_SHARES = 305
+UNKNOWN_ORDER = 306
 
 
 def _commission(amount):
@@ -300,10 +301,15 @@ def _pending(state, handle, strategy_name=None):
 
 @command("CancelOrder")
 def cancel_order(term, strategy_name, handle, order_id):
+    """Cancel a waiting order; an order the account never placed is refused
+    (the command reads no answer: the refusal shows in the terminal's record)."""
     state = book(term)
     for order in _pending(state, handle):
         if order.order_id == order_id:
             _release(state, order)
+    if not any(o.order_id == order_id and o.account_handle == int(handle) for o in state.orders):
+        return ok(1, UNKNOWN_ORDER, "CancelOrder: account {} has no order {!r}".format(handle, order_id))
+    return None
 
 
 @command("CancelStopOrder")
@@ -313,6 +319,9 @@ def cancel_stop_order(term, strategy_name, handle, stop_order_id):
         if stop.stop_order_id == stop_order_id and stop.account_handle == int(handle) and stop.status == "waiting":
             stop.status = "cancelled"
             return ok(bResult=True)
+    if not any(s.stop_order_id == stop_order_id and s.account_handle == int(handle) for s in state.stop_orders):
+        return ok(1, UNKNOWN_ORDER, "CancelStopOrder: account {} has no stop order {!r}".format(handle, stop_order_id),
+                  bResult=False)
     return ok(bResult=False)
 
 

@@ -3,8 +3,10 @@
 they hold.
 
 A run creates one variables object and one environment object and publishes
-them with `publish_run`; from then on the module-level `vr` and `env` name them
-(both are None until a run publishes them). Other modules import this module
+them with `publish_run`; from then on the module-level `vr` and `env` name them.
+Until a run publishes them they are placeholders: reading a field raises
+RuntimeError saying that no live run is active and how to start one, except
+the task id of `vr`, 0 (no task), which lets factor queries log outside a run. Other modules import this module
 whole (as `cnt`) and read `cnt.vr` / `cnt.env` at call time.
 """
 import datetime as _dt
@@ -33,6 +35,8 @@ __all__ = [
     "SystemBaseVar",
     "SystemBaseEnv",
     "publish_run",
+    "NoRunVar",
+    "NoRunEnv",
     "vr",
     "env",
 ]
@@ -460,9 +464,43 @@ class SystemBaseEnv:
         return self.vr.g_VelmoroDataValueFresh[gv.KMatrixPos_TimeLine]
 
 
-# the current run's variables and environment; None until a run is published
-vr: Any = None
-env: Any = None
+NO_RUN_HELP = (
+    "no live run is active: {what} needs one. Start a run with "
+    "velmoro.realtrade.runner.run_live(targets, on_data, initialize=..., begin_date=..., end_date=...) "
+    "or from the command line: velmoro run STRATEGY.py --targets ... --begin ... --end ..."
+)
+
+
+class _NoRun:
+    """A placeholder of the run's state while no run is published: any public
+    field raises RuntimeError saying how to start a run."""
+
+    def __getattr__(self, name):
+        if name.startswith("_"):
+            raise AttributeError(name)
+        raise RuntimeError(NO_RUN_HELP.format(what="reading {}".format(name)))
+
+    def __setattr__(self, name, value):
+        raise RuntimeError(NO_RUN_HELP.format(what="setting {}".format(name)))
+
+    def __repr__(self):
+        return "<no live run>"
+
+
+class NoRunVar(_NoRun):
+    """The run's variables while no run is published. Research calls that
+    log to the terminal read the task id: 0 (no task) here."""
+
+    g_VelmoroModeTaskId = 0
+
+
+class NoRunEnv(_NoRun):
+    """The run's environment while no run is published."""
+
+
+# the current run's variables and environment; placeholders until a run is published
+vr: Any = NoRunVar()
+env: Any = NoRunEnv()
 
 
 def publish_run(variables, environment):

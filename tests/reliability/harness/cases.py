@@ -299,5 +299,21 @@ def barcycle_cases(box):
     return out
 
 
+def matwalk_cases(box):
+    """The structure check of result files: an intact file (given back), a
+    packed one (unpacked), damaged ones of both kinds (refused)."""
+    module = catalogue.load(catalogue.MATWALK)
+    plain, packed = box.files.originals[:2]
+    tag_byte = len(plain) - 8 * 3 - 4  # inside the last variable's last tags
+    damaged = [bytes(plain[:tag_byte]) + b"\x71" + plain[tag_byte + 1:], plain[:-3],
+               packed[:200] + bytes(8) + packed[208:], packed[:-100]]
+    out = calls_of("_matwalk.checked_v5", module.checked_v5, [plain], box.prepare())
+    out.append(Case("_matwalk.checked_v5/packed", module.checked_v5, [packed], {}, box.prepare()))
+    out += [Case("_matwalk.checked_v5/damaged {}".format(i), module.checked_v5, [data], {}, box.prepare())
+            for i, data in enumerate(damaged)]
+    return out
+
+
 def all_cases(box):
-    return vmcmd_cases(box) + runtypes_cases(box) + barcycle_cases(box) + fundamental_cases(box) + factor_cases(box)
+    return (vmcmd_cases(box) + runtypes_cases(box) + barcycle_cases(box) + fundamental_cases(box) + factor_cases(box)
+            + matwalk_cases(box))

@@ -11,7 +11,9 @@ QUERY_MODULES = tuple(m for m in MODULES if ".api." in m)
 FUNDAMENTAL = QUERY_MODULES[:3]
 FACTORS = QUERY_MODULES[3]
 VMCMD, RUNTYPES, BARCYCLE = MODULES[:3]
-BY_SHORT_NAME = {m.rsplit(".", 1)[1]: m for m in MODULES}
+# the framework layer's own native helper: not one of the seven, checked alike
+MATWALK = "velmoro.tframe.utils._matwalk"
+BY_SHORT_NAME = {m.rsplit(".", 1)[1]: m for m in MODULES + (MATWALK,)}
 
 
 def load(dotted):

@@ -58,7 +58,9 @@ class LiveRun:
         self.handler_fails = False
         self.feed = [{"stop_run": True}]  # the run stops at once
         box.switch(barcycle, "receive_data", lambda: self.feed.pop(0))
-        run_live(targets_copy(), self.on_data, begin_date=days[0], end_date=days[0], accounts=[1001])
+        # on the embedded terminal the run replays days[1] after the history, days[0]; the feed above
+        # stands in for the replay's pushes
+        run_live(targets_copy(), self.on_data, begin_date=days[1], end_date=days[1], accounts=[1001])
         self.vr, self.env = base.vr, base.env
         # the runner's handler keeps a record of every call: the cases call ours
         self.vr.g_VelmoroInputInfo.on_data_func = self.on_data

@@ -4,7 +4,9 @@ import numpy as np
 
 import velmoro.tframe.runtypesbase as cnt
 from velmoro.realtrade.calc.layout import PUSH_BAR_COLUMNS, PUSH_FACTOR_COLUMNS
-from velmoro.tframe.comm.link import receive_push
+from velmoro.tframe.comm.link import current, receive_push
+from velmoro.tframe.language import text
+from velmoro.tframe.utils.logger import write_log
 
 __all__ = [
     "RECEIVE_TIMEOUT",
@@ -20,12 +22,38 @@ RECEIVE_TIMEOUT = 1.0
 _TIME = PUSH_BAR_COLUMNS.index("Time")
 
 
+# the heartbeat moment and the number of idle periods last warned about
+_warned = {"beat": None, "periods": 0}
+
+
+def _warn_when_idle(heartbeat):
+    """Warn once per `IdleWarning` seconds (a run setting) without a sign of
+    life, naming the terminal and what the run waits for."""
+    idle = cnt.vr.g_VelmoroSettingInfo.get("IdleWarning") or 0.0
+    quiet = heartbeat.elapsed()
+    if idle <= 0 or quiet < idle:
+        return
+    if _warned["beat"] != heartbeat.last:
+        _warned.update(beat=heartbeat.last, periods=0)
+    periods = int(quiet // idle)
+    if periods > _warned["periods"]:
+        _warned["periods"] = periods
+        term = current()
+        write_log(text.WARN_NO_PUSH.format(TERMINAL=getattr(term, "name", repr(term)), SECONDS=quiet,
+                                           STRATEGYNAME=cnt.vr.g_VelmoroInputInfo.StrategyName),
+                  level="warn", console=True)
+
+
 def receive_data(timeout=RECEIVE_TIMEOUT):
     """The terminal's next push, or None when none comes within `timeout`
-    seconds. A push counts as a sign of life of the run (its heartbeat)."""
+    seconds. A push counts as a sign of life of the run (its heartbeat);
+    a long quiet is warned about (see `_warn_when_idle`)."""
     push = receive_push(timeout)
+    heartbeat = cnt.vr.g_VelmoroLastHeartBeat
     if push is not None:
-        cnt.vr.g_VelmoroLastHeartBeat.beat()
+        heartbeat.beat()
+    else:
+        _warn_when_idle(heartbeat)
     return push
 
 

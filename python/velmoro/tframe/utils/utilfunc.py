@@ -1,4 +1,5 @@
 """File helpers: MAT result files and guarded calls."""
+import functools
 import io
 import os
 
@@ -18,7 +19,8 @@ def _load_v73(path):
     try:
         import h5py
     except ImportError:
-        raise OSError("{} is a MAT v7.3 file; reading it needs h5py".format(path)) from None
+        raise OSError("{} is a MAT v7.3 file; reading it needs h5py (pip install h5py, or the package's "
+                      "extra: pip install 'velmoro[hdf5]')".format(path)) from None
     data = MatData()
     with h5py.File(path, "r") as f:
         for name, item in f.items():
@@ -26,6 +28,17 @@ def _load_v73(path):
                 # v7.3 stores matrices column-major: transpose back
                 data[name] = np.array(item).T
     return data
+
+
+@functools.lru_cache(maxsize=None)
+def _sparse_as_matrix():
+    """Sparse variables stay scipy.sparse matrices on every scipy: newer ones
+    ask for that choice (their default is moving to sparse arrays)."""
+    import inspect
+
+    import scipy.io
+
+    return {"spmatrix": True} if "spmatrix" in inspect.signature(scipy.io.loadmat).parameters else {}
 
 
 def load_mat(path, error="warn"):
@@ -38,23 +51,28 @@ def load_mat(path, error="warn"):
     import scipy.io
 
     try:
-        with open(path, "rb") as f:
-            data = f.read(128)  # the header tells the version
-            version = mat_version(data)
+        # unbuffered: the file is read whole in one piece, not joined from
+        # the buffer's (several times the cost for a large file)
+        with open(path, "rb", buffering=0) as f:
+            version = mat_version(f.read(128))  # the header tells the version
             if version == 2:
                 return _load_v73(path)  # h5py reads the file itself
-            data += f.read()
+            f.seek(0)
+            data = f.readall()
         if version == 1:
             data = checked_v5(data)
         elif version is None:
             raise MatFileError("{} is not a MAT file".format(path))
-        raw = scipy.io.loadmat(io.BytesIO(data))
+        # the parser reads exactly the bytes checked (BytesIO shares them)
+        variables = MatData(scipy.io.loadmat(io.BytesIO(data), **_sparse_as_matrix()))
     except Exception as exc:
         if error == "raise":
             raise
         write_log("cannot read MAT file {!r}: {}".format(path, exc), level="warn")
         return MatData()
-    return MatData((k, v) for k, v in raw.items() if not k.startswith("__"))
+    for name in [name for name in variables if name.startswith("__")]:
+        del variables[name]  # the parser's own entries (header, version, globals)
+    return variables
 
 
 def run_ignore_exception(func, *args):

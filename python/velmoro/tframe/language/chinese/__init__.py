@@ -1,1 +1,1 @@
-"""Chinese message table."""
+"""Chinese templates (`templates`) and the message table read from this path (`text`)."""

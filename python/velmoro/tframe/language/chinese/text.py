@@ -1,20 +1,6 @@
-"""中文消息模板：按键读取，用 str.format 填充。"""
+"""The message table of the runtime types and the factor queries, at the
+import path they use: the chosen language's templates, as `language.text`."""
+from velmoro.tframe.language import fill_table
 
-ERROR_CODE_REASON = "{Name} 执行失败，错误码 {Code}：{Reason}"
-ERROR_PARAM_MISMATCH_5_8 = "期权代码查询需要 5 个或 8 个参数"
-ERROR_INPUT_BEGIN_GT_ENDDATE = "开始日期晚于结束日期"
-WARN_FREQUENCY_GREAT_DAY = "频率为 {FREQUANCY} 的运行不支持设置每日收盘时间"
-ERROR_SET_NONTRADING_PERIOD = "每日收盘时间不在交易时段内"
-LOG_PREPARE_FACTORDATA = "正在准备因子数据 {ITEMNAME}：{MARKET}.{CODE} 至 {MARKET2}.{CODE2}"
-LOG_BEFORE_REALFRESH_REAL = "策略 {STRATEGYNAME} 于 {TIMEPOINT} 开始实盘刷新"
-LOG_BEFORE_LOOP_K_TIMELINE = "循环前第 {0} 个K线数据的时间轴：{1}"
-LOG_BEFORE_LOOP_DVF_TIMELINE = "循环前的刷新时间轴：{0}"
-LOG_REAL_TRADE_FRESH_POSITION = "实盘刷新从位置 {0} 继续"
-WARN_ERROR_REAL_TIMELINE = (
-    "推送时间 {KFRESHTIMELINE} 均早于刷新时间轴 {BARFRESHTIMELINE}"
-    "（当前位置 {CURFRESHBARPOS}，查找位置 {FINDPOS}）"
-)
-LOG_MORE_TIMELINE = "时间轴 {BASE0TIMELINE}，刷新时间轴 {FRESHTIMELINE}，新增时间 {MORETIME}，新增日内位置 {MOREDAYPOS}"
-LOG_FATAL_TIMELINE = "策略 {Strategy}：时间轴止于 {Time}，早于推送时间 {KTime}"
-LOG_REALFRESH_BAR = "刷新位置 {FreshNum}，时间 {Pos}"
-ERROR_IN_FRESHBAR = "当前无法分发刷新的K线"
+fill_table(__name__)
+del fill_table

@@ -1,0 +1,175 @@
+"""`velmoro run`: run a strategy file live and write its report."""
+import datetime as _dt
+import importlib.util
+import logging
+import os
+import sys
+
+import velmoro.tframe.runtypesbase as cnt
+from velmoro import report
+from velmoro.cli.progress import Progress
+from velmoro.tframe.utils.exceptions import VmReturnError
+
+NAME = "run"
+HELP = "run a strategy file (defining initialize(context) and on_data(context)) and write its report"
+HISTORY_DAYS = 2  # days before --begin that the embedded terminal generates as the run's history
+BARS_PER_DAY = 240
+
+
+def configure(parser):
+    parser.add_argument("strategy", metavar="STRATEGY.py",
+                        help="the strategy file; optional module-level ACCOUNTS (handles traded, default every "
+                             "account) and FACTORS (factor names its pushes may carry)")
+    parser.add_argument("--targets", required=True,
+                        help="comma-separated MARKET.CODE targets, e.g. sse.600000,szse.000001")
+    parser.add_argument("--begin", required=True, type=date, help="first trading day of the run, YYYYMMDD")
+    parser.add_argument("--end", required=True, type=date, help="last trading day of the run, YYYYMMDD")
+    parser.add_argument("--terminal", default="embedded",
+                        help="the terminal: 'embedded' (default: the simulated terminal, replaying the days) or "
+                             "an address the terminal link understands (VELMORO_TERMINAL)")
+    parser.add_argument("--out", default="velmoro-output", help="folder of the report (default velmoro-output/)")
+    parser.add_argument("--accounts", help="comma-separated account handles (default: the strategy's ACCOUNTS)")
+    parser.add_argument("--frequency", default="min", choices=("min", "day"), help="bar frequency (default min)")
+    parser.add_argument("--idle-warning", type=float, default=30.0,
+                        help="seconds without a push before a warning (default 30)")
+    parser.add_argument("--language", help="language of the log messages: en (default) or zh")
+
+
+def date(value):
+    try:
+        return int(_dt.datetime.strptime(value, "%Y%m%d").strftime("%Y%m%d"))
+    except ValueError:
+        raise ValueError("not a date YYYYMMDD: {!r}".format(value)) from None
+
+
+def targets_of(text):
+    """'sse.600000,szse.000001' as target records."""
+    records = []
+    for item in filter(None, (t.strip() for t in text.split(","))):
+        market, dot, code = item.partition(".")
+        if not dot or not market or not code:
+            raise ValueError("a target is MARKET.CODE, e.g. sse.600000; got {!r}".format(item))
+        records.append({"Market": market.lower(), "Code": code})
+    if not records:
+        raise ValueError("no targets given")
+    return records
+
+
+def load_strategy(path):
+    """The strategy file as a module; it must define on_data(context)."""
+    name = os.path.splitext(os.path.basename(path))[0]
+    spec = importlib.util.spec_from_file_location(name, path)
+    if spec is None:
+        raise ValueError("not a Python file: {}".format(path))
+    module = importlib.util.module_from_spec(spec)
+    sys.path.insert(0, os.path.dirname(os.path.abspath(path)))
+    spec.loader.exec_module(module)
+    if not callable(getattr(module, "on_data", None)):
+        raise ValueError("{} defines no on_data(context)".format(path))
+    return module
+
+
+def weekdays(begin, end):
+    day, last = (_dt.datetime.strptime(str(d), "%Y%m%d").date() for d in (begin, end))
+    days = []
+    while day <= last:
+        if day.weekday() < 5:
+            days.append(day)
+        day += _dt.timedelta(days=1)
+    return days
+
+
+def connect(address, begin, end):
+    """Connect the terminal; the embedded one gets a dataset of the run's
+    days and HISTORY_DAYS weekdays before them. Returns the bars expected
+    (None when the terminal decides)."""
+    from velmoro.tframe.comm import link
+
+    if address != "embedded":
+        os.environ["VELMORO_TERMINAL"] = address
+        link.disconnect()
+        return None
+    from velmoro.simterm import Dataset, Terminal
+
+    days = weekdays(begin, end)
+    if not days:
+        raise ValueError("no weekday from {} to {}".format(begin, end))
+    start = days[0]
+    for _ in range(HISTORY_DAYS):
+        start -= _dt.timedelta(days=3 if start.weekday() == 0 else 1)
+    link.connect(Terminal(Dataset(start=start, days=HISTORY_DAYS + len(days))))
+    return len(days)
+
+
+def configure_logs(folder):
+    """Everything into folder/velmoro.log; warnings also on the console."""
+    os.makedirs(folder, exist_ok=True)
+    log_file = logging.FileHandler(os.path.join(folder, "velmoro.log"), mode="w")
+    log_file.setFormatter(logging.Formatter("%(asctime)s %(name)s %(levelname)s %(message)s"))
+    console = logging.StreamHandler(sys.stderr)
+    console.setLevel(logging.WARNING)
+    console.setFormatter(logging.Formatter("velmoro: %(message)s"))
+    root = logging.getLogger("velmoro")
+    root.handlers[:] = [log_file, console]
+    root.setLevel(logging.DEBUG)
+    root.propagate = False
+
+
+def finish(summary, out, stream=sys.stdout):
+    """Collect, print and write the report of a finished run."""
+    result = report.collect(summary)
+    paths, note = report.write(result, out)
+    print(report.text(result), file=stream)
+    if summary.interrupted:
+        print("the run was interrupted (Ctrl-C): the report covers the bars before it", file=stream)
+    print("report: {}".format(", ".join(sorted(paths.values()))), file=stream)
+    if note:
+        print(note, file=stream)
+    return result
+
+
+def main(args):
+    from velmoro.realtrade.runner import run_live
+    from velmoro.tframe.language import set_language
+
+    try:
+        targets = targets_of(args.targets)
+        if args.begin > args.end:
+            raise ValueError("--begin {} is after --end {}".format(args.begin, args.end))
+        if args.language:
+            set_language(args.language)
+        strategy = load_strategy(args.strategy)
+    except (ValueError, OSError) as exc:
+        print("velmoro run: {}".format(exc), file=sys.stderr)
+        return 2
+    configure_logs(args.out)
+    try:
+        days = connect(args.terminal, args.begin, args.end)
+    except ValueError as exc:
+        print("velmoro run: {}".format(exc), file=sys.stderr)
+        return 2
+    accounts = ([int(h) for h in args.accounts.split(",")] if args.accounts
+                else getattr(strategy, "ACCOUNTS", None))
+    per_day = BARS_PER_DAY if args.frequency == "min" else 1
+    progress = Progress(days * per_day if days else None)
+
+    def on_data(context):
+        strategy.on_data(context)
+        progress.bar(context.now, len(cnt.vr.g_VMOrders.keys()))
+
+    try:
+        summary = run_live(targets, on_data, frequency=args.frequency, strategy_name=strategy.__name__,
+                           begin_date=args.begin, end_date=args.end, initialize=getattr(strategy, "initialize", None),
+                           accounts=accounts, factors=getattr(strategy, "FACTORS", ()),
+                           idle_warning=args.idle_warning)
+    except (VmReturnError, ConnectionError) as exc:
+        print("\nvelmoro run: {}".format(exc), file=sys.stderr)
+        return 1
+    except KeyboardInterrupt as exc:
+        summary = getattr(exc, "summary", None)
+        if summary is None:  # before the loop: nothing to report
+            raise
+    progress.done()
+    finish(summary, args.out)
+    return 130 if summary.interrupted else 0
+

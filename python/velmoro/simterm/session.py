@@ -1,0 +1,36 @@
+"""A live run on the simulated terminal with nothing else pushing to it: the
+terminal replays the run's trading days from its dataset.
+
+The days from the run's begin date to its end date are replayed minute by
+minute (see replay.py) and end with the stop push; the dataset's days before
+the begin date are the run's history. A begin or end date of 0 stands for
+the dataset's second or last day.
+"""
+from velmoro.simterm.replay import Replay
+
+__all__ = ["replay_for_run"]
+
+
+def _days_text(days):
+    return "{}..{}".format(days[0], days[-1]) if days else "none"
+
+
+def replay_for_run(term, targets, begin_date, end_date):
+    """Attach a Replay of `begin_date`..`end_date` to `term`; returns it with
+    the history's first and last day. None when something already pushes to
+    the terminal (a Replay attached by the caller). ValueError when the
+    dataset does not hold the days or no history day before them."""
+    if "next_push" in vars(term):
+        return None
+    days = list(term.data.trading_days)
+    begin = int(begin_date) or (days[1] if len(days) > 1 else days[0])
+    end = int(end_date) or days[-1]
+    replayed = [d for d in days if begin <= d <= end]
+    history = [d for d in days if d < begin]
+    where = ("the embedded terminal's dataset holds the trading days {}; connect one covering the run, e.g. "
+             "link.connect(Terminal(Dataset(start=datetime.date(...), days=...)))").format(_days_text(days))
+    if not replayed:
+        raise ValueError("no trading day to replay from {} to {}: {}".format(begin, end, where))
+    if not history:
+        raise ValueError("a replay from {} has no history day before it: {}".format(begin, where))
+    return Replay(term, targets, replayed), history[0], history[-1]
