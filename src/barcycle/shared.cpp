@@ -1,7 +1,6 @@
 #include "barcycle.hpp"
 
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace barcycle {
