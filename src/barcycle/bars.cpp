@@ -9,6 +9,30 @@
 namespace barcycle {
 namespace {
 
+vm::Name n_FQ{"FQ"};
+vm::Name n__get_k_matrix_update_begin{"_get_k_matrix_update_begin"};
+vm::Name n__update_history_instrument{"_update_history_instrument"};
+vm::Name n__update_history_k_data_adj_wrapper{"_update_history_k_data_adj_wrapper"};
+vm::Name n_beyond_pushed{"g_VelmoroSimCurBarFresh > endFreshBar continue."};
+vm::Name n_expand_history_k_data_adj{"expand_history_k_data_adj"};
+vm::Name n_expand_history_k_data{"expand_history_k_data"};
+vm::Name n_expand_k_data_value_fresh_adj{"expand_k_data_value_fresh_adj"};
+vm::Name n_expand_k_data_value_fresh{"expand_k_data_value_fresh"};
+vm::Name n_expand_update_k_data_unfilled_index{"expand_update_k_data_unfilled_index"};
+vm::Name n_fetch_or_update{"fetch_or_update"};
+vm::Name n_fill_pushed_k_data{"fill_pushed_k_data"};
+vm::Name n_fq_to_int{"fq_to_int"};
+vm::Name n_fresh_bar_timeline{"fresh_bar_timeline"};
+vm::Name n_g_VelmoroDataValueFresh_Adj{"g_VelmoroDataValueFresh_Adj"};
+vm::Name n_g_VelmoroInstrument{"g_VelmoroInstrument"};
+vm::Name n_is_tick_freq{"is_tick_freq"};
+vm::Name n_ndim{"ndim"};
+vm::Name n_update_base_history_k_data_adj{"update_base_history_k_data_adj"};
+vm::Name n_update_history_k_data_adj{"update_history_k_data_adj"};
+vm::Name n_update_history_k_data{"update_history_k_data"};
+vm::Name n_update_k_data_value_fresh_adj{"update_k_data_value_fresh_adj"};
+vm::Name n_update_k_data_value_fresh{"update_k_data_value_fresh"};
+
 // Puts the pushed bars of one frequency into the matrices; returns that
 // frequency's minimum time point.
 Ref fill_pushed(PyObject* lpc, const Name& freq, const Name& pushed) {

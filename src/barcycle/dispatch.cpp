@@ -6,6 +6,50 @@
 namespace barcycle {
 namespace {
 
+vm::Name n_Code{"Code"};
+vm::Name n_ERROR_IN_FRESHBAR{"ERROR_IN_FRESHBAR"};
+vm::Name n_KMatrixPos_DayPos{"KMatrixPos_DayPos"};
+vm::Name n_LOG_REALFRESH_BAR{"LOG_REALFRESH_BAR"};
+vm::Name n_Market{"Market"};
+vm::Name n_RUMMODE_PHASE_ONDATA{"RUMMODE_PHASE_ONDATA"};
+vm::Name n_VMRealOrder{"VMRealOrder"};
+vm::Name n__internal_bar_num{"_internal_bar_num"};
+vm::Name n_account_handles{"account_handles"};
+vm::Name n_account_handle{"account_handle"};
+vm::Name n_any{"any"};
+vm::Name n_append{"append"};
+vm::Name n_before_new_fresh_bar{"before_new_fresh_bar"};
+vm::Name n_code{"code"};
+vm::Name n_day_begin{"day_begin"};
+vm::Name n_enter_phase{"enter_phase"};
+vm::Name n_exist_daily_close_time_setting{"exist_daily_close_time_setting"};
+vm::Name n_g_VMOrders{"g_VMOrders"};
+vm::Name n_g_VelmoroAccounts{"g_VelmoroAccounts"};
+vm::Name n_g_VelmoroDailyCloseTime{"g_VelmoroDailyCloseTime"};
+vm::Name n_g_VelmoroUserContext{"g_VelmoroUserContext"};
+vm::Name n_get_handle_account_map{"get_handle_account_map"};
+vm::Name n_handle_idx{"handle_idx"};
+vm::Name n_in_fresh_bar{"in_fresh_bar"};
+vm::Name n_is_first_time_do_fresh_loop{"is_first_time_do_fresh_loop"};
+vm::Name n_isin{"isin"};
+vm::Name n_keys{"keys"};
+vm::Name n_last_log{"last_log"};
+vm::Name n_market{"market"};
+vm::Name n_mft_to_datetime{"mft_to_datetime"};
+vm::Name n_now{"now"};
+vm::Name n_on_data_func{"on_data_func"};
+vm::Name n_order_id{"order_id"};
+vm::Name n_smm{"smm"};
+vm::Name n_snap_create_add{"snap_create_add"};
+vm::Name n_update_account_position_info{"update_account_position_info"};
+vm::Name n_update_info{"update_info"};
+vm::Name n_update_order_info{"update_order_info"};
+vm::Name n_vmSendCmdCloseOperation{"vmSendCmdCloseOperation"};
+vm::Name n_vmSendCmdGetAccountPositionAndCash{"vmSendCmdGetAccountPositionAndCash"};
+vm::Name n_vmSendCmdSTGetOrderInfoByDate{"vmSendCmdSTGetOrderInfoByDate"};
+vm::Kw kw_new_order{"order_idx", "order_id", "handle_idx", "target_idx"};
+vm::Kw kw_realfresh_bar{"FreshNum", "Pos"};
+
 // Past this fraction of a day (just before 15:15) the daily stop is lifted.
 constexpr double kConstDayEnd = 0.635416;
 

@@ -6,6 +6,51 @@
 namespace barcycle {
 namespace {
 
+vm::Name n_AdjCalcPos{"AdjCalcPos"};
+vm::Name n_FactorList{"FactorList"};
+vm::Name n_KFreqNum{"KFreqNum"};
+vm::Name n_LOG_BEFORE_LOOP_DVF_TIMELINE{"LOG_BEFORE_LOOP_DVF_TIMELINE"};
+vm::Name n_LOG_BEFORE_LOOP_K_TIMELINE{"LOG_BEFORE_LOOP_K_TIMELINE"};
+vm::Name n_LOG_BEFORE_REALFRESH_REAL{"LOG_BEFORE_REALFRESH_REAL"};
+vm::Name n_LOG_REAL_TRADE_FRESH_POSITION{"LOG_REAL_TRADE_FRESH_POSITION"};
+vm::Name n_LastSynBaseTimeLinePos{"LastSynBaseTimeLinePos"};
+vm::Name n_LastSynTimeLinePos{"LastSynTimeLinePos"};
+vm::Name n_RealRunTimeContext{"RealRunTimeContext"};
+vm::Name n_RefreshKDataIdx{"RefreshKDataIdx"};
+vm::Name n_WARN_ERROR_REAL_TIMELINE{"WARN_ERROR_REAL_TIMELINE"};
+vm::Name n__extract_expand_time_line_loop{"_extract_expand_time_line_loop"};
+vm::Name n__reset_base_adj_matrix_calc_pos{"_reset_base_adj_matrix_calc_pos"};
+vm::Name n__update_end_fresh_bar_pos_wrapper{"_update_end_fresh_bar_pos_wrapper"};
+vm::Name n_call_on_data_wrapper{"call_on_data_wrapper"};
+vm::Name n_check_day_fresh_data{"check_day_fresh_data"};
+vm::Name n_check_factor_data{"check_factor_data"};
+vm::Name n_check_min_fresh_data{"check_min_fresh_data"};
+vm::Name n_combine_pushed_timeline{"combine_pushed_timeline"};
+vm::Name n_detail{"detail"};
+vm::Name n_empty{""};
+vm::Name n_expand_by_time_line_wrapper{"expand_by_time_line_wrapper"};
+vm::Name n_expand_time_line_by_one{"expand_time_line_by_one"};
+vm::Name n_f_freq_gt_1day{"f_freq_gt_1day"};
+vm::Name n_factor_list_len{"factor_list_len"};
+vm::Name n_g_VelmoroLastHeartBeat{"g_VelmoroLastHeartBeat"};
+vm::Name n_g_VelmoroNFreqRealFresh{"g_VelmoroNFreqRealFresh"};
+vm::Name n_g_VelmoroRealTradeSaveFreshPosition{"g_VelmoroRealTradeSaveFreshPosition"};
+vm::Name n_get_new_time_line_and_day_position{"get_new_time_line_and_day_position"};
+vm::Name n_max{"max"};
+vm::Name n_now_format{"%Y-%m-%d %H:%M:%S"};
+vm::Name n_receive_data{"receive_data"};
+vm::Name n_reset{"reset"};
+vm::Name n_stop_run{"stop_run"};
+vm::Name n_target_list_len{"target_list_len"};
+vm::Name n_to_int_now_date{"to_int_now_date"};
+vm::Name n_unique{"unique"};
+vm::Name n_update_by_time_line_wrapper{"update_by_time_line_wrapper"};
+vm::Name n_vmSendCmdTransTradeTimeToTradeDate{"vmSendCmdTransTradeTimeToTradeDate"};
+vm::Name n_write_log{"write_log"};
+vm::Kw kw_before_realfresh{"TIMEPOINT", "STRATEGYNAME"};
+vm::Kw kw_level_console{"level", "use_args_for_console"};
+vm::Kw kw_real_timeline{"BARFRESHTIMELINE", "KFRESHTIMELINE", "CURFRESHBARPOS", "FINDPOS"};
+
 Ref kdata_list() { return vm::attr(vr(), n_g_VelmoroKDataList); }
 
 // matrix[gv.KMatrixPos_TimeLine, start:]

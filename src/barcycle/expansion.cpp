@@ -7,6 +7,31 @@
 namespace barcycle {
 namespace {
 
+vm::Name n_DotDict{"DotDict"};
+vm::Name n_KFreNum{"KFreNum"};
+vm::Name n_KFrequency{"KFrequency"};
+vm::Name n_LOG_FATAL_TIMELINE{"LOG_FATAL_TIMELINE"};
+vm::Name n_LOG_MORE_TIMELINE{"LOG_MORE_TIMELINE"};
+vm::Name n_RealTargetList{"RealTargetList"};
+vm::Name n__expand_user_calc_indices_wrapper{"_expand_user_calc_indices_wrapper"};
+vm::Name n__update_target_main_contract{"_update_target_main_contract"};
+vm::Name n_arange{"arange"};
+vm::Name n_astype{"astype"};
+vm::Name n_collect_contracts{"collect_contracts"};
+vm::Name n_count_nonzero{"count_nonzero"};
+vm::Name n_frequency_to_int{"frequency_to_int"};
+vm::Name n_int64{"int64"};
+vm::Name n_intp{"intp"};
+vm::Name n_matrix_has_gt_1day{"matrix_has_gt_1day"};
+vm::Name n_mod{"mod"};
+vm::Name n_more_day_pos{"more_day_pos"};
+vm::Name n_more_time{"more_time"};
+vm::Name n_ones{"ones"};
+vm::Kw kw_contract_dates{"begin_date", "end_date"};
+vm::Kw kw_dtype{"dtype"};
+vm::Kw kw_fatal_timeline{"Strategy", "Time", "KTime"};
+vm::Kw kw_more_timeline{"BASE0TIMELINE", "FRESHTIMELINE", "MORETIME", "MOREDAYPOS"};
+
 // First index k with codes[k] == code, or -1.
 Py_ssize_t position_of(PyObject* codes, PyObject* code) {
     Py_ssize_t k = 0;

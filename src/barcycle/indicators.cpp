@@ -6,6 +6,12 @@
 namespace barcycle {
 namespace {
 
+vm::Name n_clear{"clear"};
+vm::Name n_expand_factor_data_value_fresh{"expand_factor_data_value_fresh"};
+vm::Name n_expand_user_calc_indices{"expand_user_calc_indices"};
+vm::Name n_update_factor_data_value_fresh{"update_factor_data_value_fresh"};
+vm::Name n_update_user_calc_indices{"update_user_calc_indices"};
+
 Ref _expand_user_calc_indices_wrapper(vm::Params<2> p) {
     auto [_lpc, expend_fresh_bar_tl] = p.take<2>();
     // logged under the framework function's name

@@ -4,6 +4,20 @@
 #include <vector>
 
 namespace barcycle {
+namespace {
+
+vm::Name n_cnt{"cnt"};
+vm::Name n_env{"env"};
+vm::Name n_flatnonzero{"flatnonzero"};
+vm::Name n_format{"format"};
+vm::Name n_g_VelmoroInputInfo{"g_VelmoroInputInfo"};
+vm::Name n_gv{"gv"};
+vm::Name n_np{"np"};
+vm::Name n_tolist{"tolist"};
+vm::Name n_write_syslog{"write_syslog"};
+vm::Kw kw_level{"level"};
+
+}  // namespace
 
 Ref vr() { return vm::attr(vm::global(n_cnt), n_vr); }
 Ref env() { return vm::attr(vm::global(n_cnt), n_env); }

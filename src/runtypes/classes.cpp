@@ -5,6 +5,8 @@
 namespace runtypes {
 namespace {
 
+vm::Name kDunderInit{"__init__"};
+
 
 }  // namespace
 

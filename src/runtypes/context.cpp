@@ -9,6 +9,9 @@
 namespace runtypes {
 namespace {
 
+vm::Name kArray{"array"};
+vm::Name kLoopStatus{"LoopStatus"};
+
 struct ContextObject {
     PyObject_HEAD
     vm::Ref dict;

@@ -6,6 +6,18 @@
 namespace runtypes {
 namespace {
 
+vm::Name kCode{"Code"};
+vm::Name kDayItem{"Day"};
+vm::Name kGetMainContract{"_RealTradeEnv__get_main_contract"};
+vm::Name kMarket{"Market"};
+vm::Name kNextNDay{"next_n_day"};
+vm::Name kRealTargetList{"RealTargetList"};
+vm::Name kTargetIns{"TargetIns"};
+vm::Name kTodotmc{"todotmc"};
+vm::Name kToIntNowDate{"to_int_now_date"};
+vm::Name kUpper{"upper"};
+vm::Kw kDayOffset{"day", "in_fmt", "out_fmt"};
+
 const char* const kCommandModule = "velmoro.tframe.comm.vmcmd";
 const char* const kTargetInsCommand = "vmSendCmdGetTargetIns_20190830";
 

@@ -8,6 +8,30 @@
 namespace runtypes {
 namespace {
 
+vm::Name kCountNonzero{"count_nonzero"};
+vm::Name kDailyCloseTime{"DailyCloseTime"};
+vm::Name kDatetime{"datetime"};
+vm::Name kDatetimeToMft{"datetime_to_mft"};
+vm::Name kDay{"day"};
+vm::Name kDayPosRow{"KMatrixPos_DayPos"};
+vm::Name kErrorNonTrading{"ERROR_SET_NONTRADING_PERIOD"};
+vm::Name kFlatnonzero{"flatnonzero"};
+vm::Name kFormat{"format"};
+vm::Name kFrequencyToInt{"frequency_to_int"};
+vm::Name kHour{"hour"};
+vm::Name kInvalidParamError{"InvalidParamError"};
+vm::Name kKDataList{"g_VelmoroKDataList"};
+vm::Name kMatrix{"Matrix"};
+vm::Name kMin{"min"};
+vm::Name kMinute{"minute"};
+vm::Name kMonth{"month"};
+vm::Name kSecond{"second"};
+vm::Name kText{"text"};
+vm::Name kTimeLineRow{"KMatrixPos_TimeLine"};
+vm::Name kUserWarning{"user_warning"};
+vm::Name kWarnGreatDay{"WARN_FREQUENCY_GREAT_DAY"};
+vm::Kw kFrequancy{"FREQUANCY"};
+
 // self.vr.g_VelmoroInputInfo.<field>
 vm::Ref input_field(PyObject* self, const vm::Name& field) {
     return vm::attr(vm::attr(vm::attr(self, kVr), kInputInfo), field);

@@ -6,6 +6,17 @@
 namespace runtypes {
 namespace {
 
+vm::Name kHandleIdx{"handle_idx"};
+vm::Name kHandleToIdx{"account_handle_to_idx"};
+vm::Name kIdxToHandle{"account_idx_to_handle"};
+vm::Name kLongMargin{"LongMargin"};
+vm::Name kMarginRate{"MarginRate"};
+vm::Name kOrderId{"order_id"};
+vm::Name kShortMargin{"ShortMargin"};
+vm::Name kSystemBaseEnv{"SystemBaseEnv"};
+vm::Name kTargetListDot{"TargetListDot"};
+vm::Name kTargetsInfo{"g_VelmoroTargetsInfo"};
+
 PyObject* g_trade_env = nullptr;  // the class, kept for the process (as super() keeps __class__)
 
 

@@ -5,6 +5,25 @@
 namespace runtypes {
 namespace {
 
+vm::Name kAccounts{"g_VelmoroAccounts"};
+vm::Name kAppendFreshPosition{"g_VelmoroAppendFreshPosition"};
+vm::Name kDayFreqTransEndTime{"g_VelmoroDayFreqTransEndTime"};
+vm::Name kDot{"dot"};
+vm::Name kFlag{"flag"};
+vm::Name kFreqGt1Day{"f_freq_gt_1day"};
+vm::Name kHandle{"handle"};
+vm::Name kIsFresh{"is_fresh"};
+vm::Name kMatrixHasGt1Day{"matrix_has_gt_1day"};
+vm::Name kNan{"nan"};
+vm::Name kNFreqRealFresh{"g_VelmoroNFreqRealFresh"};
+vm::Name kNFreqRealFreshOption{"g_VelmoroNFreqRealFreshOption"};
+vm::Name kSaveFreshPosition{"g_VelmoroRealTradeSaveFreshPosition"};
+vm::Name kSystemBaseVar{"SystemBaseVar"};
+vm::Name kTrades{"g_VMTrades"};
+vm::Name kVMOrders{"VMOrders"};
+vm::Name kVMStopOrders{"VMStopOrders"};
+vm::Name kVMTrades{"VMTrades"};
+
 PyObject* g_trade_var = nullptr;  // the class, kept for the process (as super() keeps __class__)
 
 

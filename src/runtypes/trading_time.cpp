@@ -5,6 +5,20 @@
 namespace runtypes {
 namespace {
 
+vm::Name kBeginDate{"BeginDate"};
+vm::Name kCache{"g_VelmoroCache"};
+vm::Name kDatetimeToInt{"datetime_to_int"};
+vm::Name kFreqDay{"KFreq_Day"};
+vm::Name kFreqMonth{"KFreq_Month"};
+vm::Name kFreqWeek{"KFreq_Week"};
+vm::Name kFreqYear{"KFreq_Year"};
+vm::Name kGetCache{"get_cache"};
+vm::Name kGetSpecificYearEnd{"get_specific_year_end"};
+vm::Name kGetTradingTime{"get_trading_time"};
+vm::Name kKFreNum{"KFreNum"};
+vm::Name kSetCache{"set_cache"};
+vm::Name kTargetList{"TargetList"};
+
 // Days to step back from the line's end, by frequency code: KeyError for
 // frequencies that have none (minute bars).
 vm::Ref interval_days(PyObject* frequency_i, PyObject* freq_num) {
