@@ -7,33 +7,30 @@
 namespace barcycle {
 namespace {
 
-Name n_g_VelmoroNFreqRealFreshOption{"g_VelmoroNFreqRealFreshOption"};
-Name n_matrix_has_gt_1day{"matrix_has_gt_1day"};
-Name n_more_time{"more_time"};
-Name n_more_day_pos{"more_day_pos"};
-Name n_KFrequency{"KFrequency"};
-Name n_KFreNum{"KFreNum"};
-Name n_frequency_to_int{"frequency_to_int"};
-Name n_array{"array"};
-Name n_intp{"intp"};
-Name n_ones{"ones"};
-Name n_int64{"int64"};
-Name n_arange{"arange"};
-Name n_mod{"mod"};
-Name n_count_nonzero{"count_nonzero"};
-Name n_astype{"astype"};
-Name n_idx_fresh_array{"idx_fresh_array"};
-Name n_get_real_trade_date{"get_real_trade_date"};
-Name n_mft_to_str_format{"mft_to_str_format"};
-Name n_collect_contracts{"collect_contracts"};
-Name n_RealTargetList{"RealTargetList"};
-Name n_MainContractsTargets{"MainContractsTargets"};
-Name n_LOG_MORE_TIMELINE{"LOG_MORE_TIMELINE"};
-Name n_LOG_FATAL_TIMELINE{"LOG_FATAL_TIMELINE"};
-const Kw kw_dtype{"dtype"};
-const Kw kw_more_timeline{"BASE0TIMELINE", "FRESHTIMELINE", "MORETIME", "MOREDAYPOS"};
-const Kw kw_fatal_timeline{"Strategy", "Time", "KTime"};
-const Kw kw_contract_dates{"begin_date", "end_date"};
+vm::Name n_DotDict{"DotDict"};
+vm::Name n_KFreNum{"KFreNum"};
+vm::Name n_KFrequency{"KFrequency"};
+vm::Name n_LOG_FATAL_TIMELINE{"LOG_FATAL_TIMELINE"};
+vm::Name n_LOG_MORE_TIMELINE{"LOG_MORE_TIMELINE"};
+vm::Name n_RealTargetList{"RealTargetList"};
+vm::Name n__expand_user_calc_indices_wrapper{"_expand_user_calc_indices_wrapper"};
+vm::Name n__update_target_main_contract{"_update_target_main_contract"};
+vm::Name n_arange{"arange"};
+vm::Name n_astype{"astype"};
+vm::Name n_collect_contracts{"collect_contracts"};
+vm::Name n_count_nonzero{"count_nonzero"};
+vm::Name n_frequency_to_int{"frequency_to_int"};
+vm::Name n_int64{"int64"};
+vm::Name n_intp{"intp"};
+vm::Name n_matrix_has_gt_1day{"matrix_has_gt_1day"};
+vm::Name n_mod{"mod"};
+vm::Name n_more_day_pos{"more_day_pos"};
+vm::Name n_more_time{"more_time"};
+vm::Name n_ones{"ones"};
+vm::Kw kw_contract_dates{"begin_date", "end_date"};
+vm::Kw kw_dtype{"dtype"};
+vm::Kw kw_fatal_timeline{"Strategy", "Time", "KTime"};
+vm::Kw kw_more_timeline{"BASE0TIMELINE", "FRESHTIMELINE", "MORETIME", "MOREDAYPOS"};
 
 // First index k with codes[k] == code, or -1.
 Py_ssize_t position_of(PyObject* codes, PyObject* code) {
@@ -52,7 +49,7 @@ Py_ssize_t position_of(PyObject* codes, PyObject* code) {
 
 // First index of times at or after bound, or -1 when every time is earlier.
 long long first_at_or_after(PyObject* times, PyObject* bound) {
-    Ref found = flat_indices(vm::own(PyObject_RichCompare(times, bound, Py_GE)));
+    Ref found = indices_where(times, Py_GE, bound);
     return size_of(found) > 0 ? vm::to_long(vm::item(found, Py_ssize_t{0})) : -1;
 }
 
@@ -67,28 +64,39 @@ Ref new_times_record(PyObject* record, PyObject* selection) {
 // Mask of the new times that become refresh positions: every KFreNum-th one
 // and always the last.
 Ref refresh_mask(PyObject* more_time, PyObject* more_day_pos) {
-    Ref kfrenum = vm::attr(input_info(), n_KFreNum);
-    if (vm::equal(kfrenum, vm::integer(1))) {
-        return vm::call(np(n_ones), kw_dtype, vm::attr(more_time, n_size), np(n_int64));
+    if (vm::equal(vm::attr(input_info(), n_KFreNum), vm::integer(1))) {
+        Ref ones = np(n_ones);
+        Ref size = vm::attr(more_time, n_size);
+        Ref int64 = np(n_int64);
+        return vm::call(ones.get(), kw_dtype, size, int64);
     }
+    Ref mod = np(n_mod);
+    Ref arange = np(n_arange);
     const long long n = size_of(more_day_pos);
-    Ref counts = vm::call(np(n_arange), vm::integer(1), vm::integer(n + 1), vm::integer(1));
-    Ref mask = vm::own(PyObject_RichCompare(vm::call(np(n_mod), counts, kfrenum), vm::integer(0), Py_EQ));
+    Ref counts = vm::call(arange.get(), vm::integer(1), vm::integer(n + 1), vm::integer(1));
+    Ref remainders = vm::call(mod.get(), counts, vm::attr(input_info(), n_KFreNum));
+    Ref mask = vm::own(PyObject_RichCompare(remainders, vm::integer(0), Py_EQ));
     // a step without new times of the run's frequency has no last one
     if (n > 0) vm::set_item(mask, vm::integer(-1), Py_True);
     return mask;
 }
 
-}  // namespace
+// text.LOG_FATAL_TIMELINE: the pushed times still beyond the time line.
+Ref fatal_timeline(PyObject* last, PyObject* pushed) {
+    Ref format = text_format(n_LOG_FATAL_TIMELINE);
+    Ref strategy = vm::attr(input_info(), n_StrategyName);
+    Ref time = vm::call(vm::global(n_mft_to_str_format), last);
+    Ref k_time = vm::call(vm::global(n_mft_to_str_format), pushed);
+    return vm::call(format.get(), kw_fatal_timeline, strategy, time, k_time);
+}
 
-Ref _extract_expand_time_line_loop(Args a) {
-    PyObject* array_new_trading_time = a[0];
-    PyObject* unique_i_freq = a[1];
+Ref _extract_expand_time_line_loop(vm::Params<2> p) {
+    auto [array_new_trading_time, unique_i_freq] = p.take<2>();
     Ref expand_times = vm::new_list();
     Ref option = vm::attr(vr(), n_g_VelmoroNFreqRealFreshOption);
+    Ref get = vm::attr(option, n_get);
     const Py_ssize_t base_day_pos =
-        vm::truthy(vm::call_method(option, n_get, n_matrix_has_gt_1day)) ? position_of(unique_i_freq, gv(n_KFreq_Day))
-                                                                          : -1;
+        vm::truthy(vm::call(get.get(), n_matrix_has_gt_1day)) ? position_of(unique_i_freq, gv(n_KFreq_Day)) : -1;
     // without day bars to split by, everything is one step
     if (base_day_pos < 0) {
         vm::append(expand_times, array_new_trading_time);
@@ -102,19 +110,20 @@ Ref _extract_expand_time_line_loop(Args a) {
     }
 
     const Py_ssize_t n_freq = vm::length(array_new_trading_time);
+    Ref to_int = gv(n_frequency_to_int);
     Ref day_code = gv(n_KFreq_Day);
-    Ref to_int = vm::attr(vm::global(n_gv), n_frequency_to_int);
     // each intraday frequency walks its own bars
     std::vector<long long> begin_pos(static_cast<size_t>(n_freq), 0);
     for (long long i = 0; i < base_day_mt_len; ++i) {
-        Ref day_time = vm::item(base_day_mt, i);
         Ref one_step = vm::new_list();
         for (Py_ssize_t j = 0; j < n_freq; ++j) {
             Ref record = vm::item(array_new_trading_time, j);
             Ref more_time = vm::attr(record, n_more_time);
-            long long end_pos = first_at_or_after(more_time, day_time);
+            Ref code = vm::call(to_int.get(), vm::attr(record, n_KFrequency));
+            const bool intraday = compare(code, day_code, Py_LT);
+            long long end_pos = first_at_or_after(more_time, vm::item(base_day_mt, i));
             Ref selection;
-            if (compare(vm::call(to_int, vm::attr(record, n_KFrequency)), day_code, Py_LT)) {
+            if (intraday) {
                 // the day's intraday bars run up to the first one at or after its day bar,
                 // or to the last one when none is
                 if (end_pos < 0) end_pos = size_of(more_time) - 1;
@@ -124,7 +133,9 @@ Ref _extract_expand_time_line_loop(Args a) {
             } else {
                 Ref index = vm::new_list();
                 if (end_pos >= 0) vm::append(index, vm::integer(end_pos));
-                selection = vm::call(np(n_array), kw_dtype, index, np(n_intp));
+                Ref array = np(n_array);
+                Ref intp = np(n_intp);
+                selection = vm::call(array.get(), kw_dtype, index, intp);
             }
             vm::append(one_step, new_times_record(record, selection));
         }
@@ -133,70 +144,76 @@ Ref _extract_expand_time_line_loop(Args a) {
     return expand_times;
 }
 
-Ref expand_time_line_by_one(Args a) {
-    PyObject* lpc = a[0];
-    PyObject* new_trading_time = a[1];
-    PyObject* unique_i_freq = a[2];
+Ref expand_time_line_by_one(vm::Params<3> p) {
+    auto [lpc, new_trading_time, unique_i_freq] = p.take<3>();
     Ref run_freq = vm::attr(input_info(), n_KFrequencyI);
     const Py_ssize_t freq_pos = position_of(unique_i_freq, run_freq);
     if (freq_pos < 0) {
         vm::raise(PyExc_IndexError, vm::own(PyUnicode_FromFormat(
                                         "the run's frequency %R has no bar data among %R", run_freq.get(), unique_i_freq)));
     }
-    Ref own_freq = vm::item(new_trading_time, freq_pos);
-    Ref more_time = vm::attr(own_freq, n_more_time);
-    Ref more_day_pos = vm::attr(own_freq, n_more_day_pos);
+    Ref more_time = vm::attr(vm::item(new_trading_time, freq_pos), n_more_time);
+    Ref more_day_pos = vm::attr(vm::item(new_trading_time, freq_pos), n_more_day_pos);
 
-    Ref base0 = tolist(vm::item(vm::attr(vm::item(vm::attr(vr(), n_g_VelmoroKDataList), Py_ssize_t{0}), n_Matrix), Py_ssize_t{0}));
+    Syslog log;
+    Ref format = text_format(n_LOG_MORE_TIMELINE);
+    Ref first_matrix = vm::attr(vm::item(vm::attr(vr(), n_g_VelmoroKDataList), Py_ssize_t{0}), n_Matrix);
+    Ref base0 = tolist(vm::item(first_matrix, Py_ssize_t{0}));
     Ref fresh = tolist(vm::item(vm::attr(vr(), n_g_VelmoroDataValueFresh), Py_ssize_t{0}));
-    syslog(format_text(n_LOG_MORE_TIMELINE, kw_more_timeline, base0, fresh, tolist(more_time), tolist(more_day_pos)),
-           n_info);
+    Ref more_time_list = tolist(more_time);
+    Ref more_day_pos_list = tolist(more_day_pos);
+    log(vm::call(format.get(), kw_more_timeline, base0, fresh, more_time_list, more_day_pos_list), n_info);
 
     Ref idx_fresh_array = refresh_mask(more_time, more_day_pos);
     vm::set_attr(lpc, n_idx_fresh_array, idx_fresh_array);
-    Ref sum_idx_fresh_array = vm::call(np(n_count_nonzero), idx_fresh_array);
-    Ref as_bool = vm::call_method(idx_fresh_array, n_astype, reinterpret_cast<PyObject*>(&PyBool_Type));
+    Ref count_nonzero = np(n_count_nonzero);
+    Ref sum_idx_fresh_array = vm::call(count_nonzero.get(), idx_fresh_array);
+    Ref astype = vm::attr(idx_fresh_array, n_astype);
+    Ref as_bool = vm::call(astype.get(), reinterpret_cast<PyObject*>(&PyBool_Type));
     Ref expend_fresh_bar_tl = vm::item(more_time, as_bool);
 
     // a step that brings no time of the run's own frequency has no trading date of its own
     if (size_of(expend_fresh_bar_tl) > 0) {
-        Ref date = vm::call(vm::global(n_get_real_trade_date), vm::item(expend_fresh_bar_tl, Py_ssize_t{0}));
-        vm::call_global<_update_target_main_contract>(n__update_target_main_contract, date);
+        Ref update_contract = vm::global(n__update_target_main_contract);
+        Ref trade_date = vm::global(n_get_real_trade_date);
+        Ref date = vm::call(trade_date.get(), vm::item(expend_fresh_bar_tl, Py_ssize_t{0}));
+        vm::call(update_contract.get(), date);
     }
-    vm::call_global<_expand_k_data_value_fresh_wrapper>(n__expand_k_data_value_fresh_wrapper, expend_fresh_bar_tl);
-    vm::call_global<_expand_history_k_data_wrapper>(n__expand_history_k_data_wrapper, lpc, unique_i_freq,
-                                                    new_trading_time);
-    vm::call_global<_expand_k_data_value_fresh_adj_wrapper>(n__expand_k_data_value_fresh_adj_wrapper, lpc,
-                                                            expend_fresh_bar_tl);
-    vm::call_global<_expand_history_k_data_adj_wrapper>(n__expand_history_k_data_adj_wrapper, lpc, unique_i_freq,
-                                                        new_trading_time);
-    vm::call_global<_expand_factor_data_value_fresh_wrapper>(n__expand_factor_data_value_fresh_wrapper, lpc,
-                                                             sum_idx_fresh_array);
-    vm::call_global<_expand_user_calc_indices_wrapper>(n__expand_user_calc_indices_wrapper, lpc,
-                                                       expend_fresh_bar_tl);
+    // the expansion steps run whatever the status
+    vm::call(vm::global(n__expand_k_data_value_fresh_wrapper), expend_fresh_bar_tl);
+    vm::call(vm::global(n__expand_history_k_data_wrapper), lpc, unique_i_freq, new_trading_time);
+    vm::call(vm::global(n__expand_k_data_value_fresh_adj_wrapper), lpc, expend_fresh_bar_tl);
+    vm::call(vm::global(n__expand_history_k_data_adj_wrapper), lpc, unique_i_freq, new_trading_time);
+    vm::call(vm::global(n__expand_factor_data_value_fresh_wrapper), lpc, sum_idx_fresh_array);
+    vm::call(vm::global(n__expand_user_calc_indices_wrapper), lpc, expend_fresh_bar_tl);
 
     // pushed times still beyond the time line cannot be refreshed
     Ref pushed = vm::attr(lpc, n_pushed_latest_timeline);
     Ref last = last_refresh_time();
-    Ref temp_pos = flat_indices(vm::own(PyObject_RichCompare(pushed, last, Py_GT)));
-    if (size_of(temp_pos) > 0) {
-        Ref to_text = vm::global(n_mft_to_str_format);
-        Ref log_str = format_text(n_LOG_FATAL_TIMELINE, kw_fatal_timeline, vm::attr(input_info(), n_StrategyName),
-                                  vm::call(to_text, last), vm::call(to_text, pushed));
-        set_status(lpc, n_op_break, log_str);
-    }
+    Ref temp_pos = indices_where(pushed, Py_GT, last);
+    if (size_of(temp_pos) > 0) set_status(lpc, n_op_break, fatal_timeline(last, pushed));
     return vm::none();
 }
 
-Ref _update_target_main_contract(Args a) {
-    PyObject* update_date = a[0];
+Ref _update_target_main_contract(vm::Params<1> p) {
+    auto [update_date] = p.take<1>();
     Ref targets = vm::attr(input_info(), n_TargetList);
     Ref collect = vm::attr(env(), n_collect_contracts);
     auto [real_targets, contract_targets] =
-        unpack2(vm::call(collect, kw_contract_dates, targets, update_date, update_date));
+        unpack2(vm::call(collect.get(), kw_contract_dates, targets, update_date, update_date));
     vm::set_attr(input_info(), n_RealTargetList, real_targets);
     vm::set_attr(input_info(), n_MainContractsTargets, contract_targets);
     return vm::none();
 }
 
+const vm::FunctionSpec kFunctions[] = {
+    VM_FUNCTION(_extract_expand_time_line_loop, "array_new_trading_time, unique_i_freq",
+                "Split the new times of every frequency into one expansion step per new trading day."),
+    VM_FUNCTION(expand_time_line_by_one, "lpc, new_trading_time, unique_i_freq",
+                "Apply one expansion step to the refresh time line and every matrix."),
+    VM_FUNCTION(_update_target_main_contract, "update_date", "Resolve the run's main contracts of a trading date."),
+};
+const StepFunctions kRegistered{kFunctions};
+
+}  // namespace
 }  // namespace barcycle

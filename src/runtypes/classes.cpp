@@ -5,13 +5,14 @@
 namespace runtypes {
 namespace {
 
-const vm::Name kInit{"__init__"};
+vm::Name kDunderInit{"__init__"};
+
 
 }  // namespace
 
 void init_base(PyObject* cls, PyObject* self) {
     vm::Ref base = vm::call(reinterpret_cast<PyObject*>(&PySuper_Type), cls, self);
-    vm::call_method(base, kInit);
+    vm::call(vm::attr(base, kDunderInit).get());
 }
 
 PyObject* derive_class(vm::Module& m, const char* name, const vm::Name& base, const char* doc,

@@ -2,20 +2,22 @@
 // live in the instance dict so that the loop and the framework's refresh
 // calculations replace them, and add their own, freely.
 #include "runtypes.hpp"
-#include "vm/heaptype.hpp"
+#include "vm/nativetype.hpp"
 
-#include <new>
 #include <structmember.h>
 
 namespace runtypes {
 namespace {
+
+vm::Name kArray{"array"};
+vm::Name kLoopStatus{"LoopStatus"};
 
 struct ContextObject {
     PyObject_HEAD
     vm::Ref dict;
 };
 
-ContextObject* as_context(PyObject* self) { return reinterpret_cast<ContextObject*>(self); }
+using Lifetime = vm::NativeType<ContextObject, &ContextObject::dict>;
 
 enum class Init { Array, List, Int0, Float0, EmptyText, False, True, Status };
 
@@ -43,7 +45,6 @@ Field kFields[] = {
     {vm::Name("loop_status"), Init::Status},
 };
 
-const vm::Name kLoopStatus{"LoopStatus"};
 
 vm::Ref initial(Init init) {
     switch (init) {
@@ -59,32 +60,12 @@ vm::Ref initial(Init init) {
     return vm::none();
 }
 
-PyObject* context_new(PyTypeObject* type, PyObject*, PyObject*) {
-    return vm::guard([&] {
-        vm::Ref self = vm::own(type->tp_alloc(type, 0));
-        new (&as_context(self.get())->dict) vm::Ref();
-        return self;
-    });
-}
-
 int context_init(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!no_arguments("RealRunTimeContext", args, kwargs)) return -1;
     return vm::guard_int([&] {
         for (const Field& f : kFields) vm::set_attr(self, f.name, initial(f.init));
     });
 }
-
-int context_traverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(as_context(self)->dict.get());
-    return vm::visit_type(self, visit, arg);
-}
-
-int context_clear(PyObject* self) {
-    as_context(self)->dict = vm::Ref();
-    return 0;
-}
-
-void context_release(PyObject* self) { as_context(self)->dict.~Ref(); }
 
 PyMemberDef kContextMembers[] = {
     {"__dictoffset__", T_PYSSIZET, offsetof(ContextObject, dict), READONLY, nullptr},
@@ -106,21 +87,17 @@ PyType_Slot kContextSlots[] = {
                     "is_first_time_do_fresh_loop, last_log.\n"
                     "The pass verdict: loop_status (a LoopStatus).\n"
                     "Every attribute may be replaced or added.")},
-    {Py_tp_new, reinterpret_cast<void*>(&context_new)},
+    {Py_tp_new, reinterpret_cast<void*>(&PyType_GenericNew)},
     {Py_tp_init, reinterpret_cast<void*>(&context_init)},
     {Py_tp_members, kContextMembers},
     {Py_tp_getset, kContextProperties},
-    {Py_tp_traverse, reinterpret_cast<void*>(&context_traverse)},
-    {Py_tp_clear, reinterpret_cast<void*>(&context_clear)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&vm::gc_dealloc<context_release>)},
+    VM_NATIVE_TYPE_SLOTS(Lifetime),
     {0, nullptr},
 };
 
 PyType_Spec kContextSpec = {"velmoro.realtrade.runtypes.RealRunTimeContext", sizeof(ContextObject), 0,
                             Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, kContextSlots};
 
-const vm::Name kNp{"np"};
-const vm::Name kArray{"array"};
 
 }  // namespace
 

@@ -6,26 +6,26 @@
 namespace runtypes {
 namespace {
 
-const vm::Name kTodotmc{"todotmc"}, kToIntNowDate{"to_int_now_date"}, kNextNDay{"next_n_day"};
-const vm::Name kGetMainContract{"_RealTradeEnv__get_main_contract"}, kGet{"get"}, kUpper{"upper"};
-const vm::Name kMarket{"Market"}, kCode{"Code"}, kTargetIns{"TargetIns"}, kDay{"Day"};
-const vm::Name kRealTargetList{"RealTargetList"};
-const vm::Kw kFmt{"fmt"};
-const vm::Kw kDayOffset{"day", "in_fmt", "out_fmt"};
-const char* const kDateFormat = "%Y%m%d";
+vm::Name kCode{"Code"};
+vm::Name kDayItem{"Day"};
+vm::Name kGetMainContract{"_RealTradeEnv__get_main_contract"};
+vm::Name kMarket{"Market"};
+vm::Name kNextNDay{"next_n_day"};
+vm::Name kRealTargetList{"RealTargetList"};
+vm::Name kTargetIns{"TargetIns"};
+vm::Name kTodotmc{"todotmc"};
+vm::Name kToIntNowDate{"to_int_now_date"};
+vm::Name kUpper{"upper"};
+vm::Kw kDayOffset{"day", "in_fmt", "out_fmt"};
+
 const char* const kCommandModule = "velmoro.tframe.comm.vmcmd";
 const char* const kTargetInsCommand = "vmSendCmdGetTargetIns_20190830";
 
-// value.upper(), done here for str
+// value.upper(): ASCII text is mapped here, any other value by its own upper()
 vm::Ref upper(PyObject* value) {
-    return PyUnicode_CheckExact(value) ? vm::upper(vm::to_string(value)) : vm::call_method(value, kUpper);
-}
-
-vm::Ref target_record(PyObject* market, PyObject* code) {
-    vm::Ref record = vm::new_dict();
-    vm::dict_set(record, kMarket, market);
-    vm::dict_set(record, kCode, code);
-    return record;
+    if (PyUnicode_CheckExact(value) && PyUnicode_READY(value) == 0 && PyUnicode_IS_ASCII(value))
+        return vm::upper(vm::to_string(value));
+    return vm::call(vm::attr(value, kUpper).get());
 }
 
 // from velmoro.tframe.comm.vmcmd import vmSendCmdGetTargetIns_20190830, at call time
@@ -40,62 +40,78 @@ vm::Ref target_ins_command() {
     return vm::Ref::steal(f);
 }
 
-vm::Ref get_main_contract(vm::Args a) {
+// [record[key] for record in records]
+vm::Ref items_of(PyObject* records, const vm::Name& key) {
+    vm::Ref values = vm::new_list();
+    vm::for_each(records, [&](PyObject* record) { vm::append(values, vm::item(record, key)); });
+    return values;
+}
+
+vm::Ref get_main_contract(vm::Params<3> p) {
+    auto [targets, begin_date, end_date] = p.take<3>();
     vm::Ref command = target_ins_command();
-    vm::Ref todotmc = vm::global(kTodotmc);
     vm::Ref table = vm::new_dict();
-    vm::for_each(a[0], [&](PyObject* target) {
+    vm::for_each(targets, [&](PyObject* target) {
+        vm::Ref market = vm::item(target, kMarket);
         vm::Ref code = vm::item(target, kCode);
-        vm::Ref records = vm::call(command.get(), vm::item(target, kMarket), code, a[1], a[2]);
-        vm::Ref days = vm::new_list();
-        vm::Ref codes = vm::new_list();
+        vm::Ref records = vm::call(command.get(), market, code, begin_date, end_date);
+        // the records of other contracts than the target's own code
+        vm::Ref kept = vm::new_list();
         vm::for_each(records, [&](PyObject* record) {
-            vm::Ref ins = vm::item(record, kTargetIns);
-            if (vm::equal(upper(ins), code)) return;  // the target's own code
-            vm::append(days, vm::item(record, kDay));
-            vm::append(codes, ins);
+            vm::Ref ins = upper(vm::item(record, kTargetIns));
+            if (vm::not_equal(ins, vm::item(target, kCode))) vm::append(kept, record);
         });
         vm::Ref pair = vm::new_list();
-        vm::append(pair, days);
-        vm::append(pair, codes);
-        vm::dict_set(table, vm::call(todotmc.get(), target), pair);
+        vm::append(pair, items_of(kept, kDayItem));
+        vm::append(pair, items_of(kept, kTargetIns));
+        vm::dict_set(table, vm::call(vm::global(kTodotmc), target), pair);
     });
     return table;
 }
 
-vm::Ref collect_contracts(PyObject* self, vm::Args a) {
-    PyObject* targets = a[0];
+// {"Market": market, "Code": code}
+vm::Ref target_record(PyObject* market, PyObject* code) {
+    vm::Ref record = vm::new_dict();
+    vm::dict_set(record, kMarket, market);
+    vm::dict_set(record, kCode, code);
+    return record;
+}
+
+vm::Ref collect_contracts(PyObject* self, vm::Params<3> p) {
+    auto [targets, begin, end] = p.take<3>();
     if (!PyList_Check(targets))
         vm::raise_format(PyExc_TypeError, "collect_contracts() argument 'targets' must be list, not %.200s",
                          Py_TYPE(targets)->tp_name);
-    vm::Ref begin_date = vm::borrow(a[1]);
-    vm::Ref end_date = vm::borrow(a[2]);
-    if (vm::is_none(begin_date) && vm::is_none(end_date)) {
-        // the last ten days
-        vm::Ref format = vm::text(kDateFormat);
-        end_date = vm::call(vm::global(kToIntNowDate).get(), kFmt, format);
-        begin_date = vm::call(vm::global(kNextNDay).get(), kDayOffset, end_date, vm::integer(-10), format, format);
-    }
-    vm::Ref table = vm::call_method(self, kGetMainContract, targets, begin_date, end_date);
-
-    vm::Ref todotmc = vm::global(kTodotmc);
+    vm::Ref begin_date = vm::borrow(begin);
+    vm::Ref end_date = vm::borrow(end);
     vm::Ref result_list = vm::new_list();
     vm::Ref result_dict = vm::new_dict();
-    vm::Ref real_targets;  // read once a target needs it
+    if (vm::is_none(begin_date) && vm::is_none(end_date)) {
+        // the last ten days
+        end_date = vm::call(vm::global(kToIntNowDate).get(), kFmt, kDateFormat);
+        vm::Ref next_n_day = vm::global(kNextNDay);
+        begin_date = vm::call(next_n_day.get(), kDayOffset, end_date, vm::integer(-10), kDateFormat, kDateFormat);
+    }
+    vm::Ref get_main = vm::attr(self, kGetMainContract);
+    vm::Ref table = vm::call(get_main.get(), targets, begin_date, end_date);
+
     Py_ssize_t idx = 0;
     vm::for_each(targets, [&](PyObject* target) {
         vm::Ref position = vm::integer(idx);
-        vm::Ref key = vm::call(todotmc.get(), target);
-        vm::Ref entry = vm::call_method(table, kGet, key);
+        vm::Ref get = vm::attr(table, kGet);
+        vm::Ref entry = vm::call(get.get(), vm::call(vm::global(kTodotmc), target));
         vm::Ref codes = vm::is_none(entry) ? vm::Ref() : vm::item(entry, 1);
         if (codes && vm::truthy(codes)) {
             vm::Ref market = vm::item(target, kMarket);
             vm::Ref code = vm::item(codes, -1);
-            vm::dict_set(result_dict, vm::call(todotmc.get(), target_record(market, code)), position);
-            vm::append(result_list, target_record(upper(market), upper(code)));
+            vm::dict_set(result_dict, vm::call(vm::global(kTodotmc), target_record(market, code)), position);
+            vm::Ref upper_market = upper(market);
+            vm::Ref upper_code = upper(code);
+            vm::append(result_list, target_record(upper_market, upper_code));
         } else {
-            vm::dict_set(result_dict, key, position);
-            if (!real_targets) real_targets = vm::attr(vm::attr(vm::attr(self, kVr), kInputInfo), kRealTargetList);
+            // an unresolved target keeps its own key
+            vm::dict_set(result_dict, vm::call(vm::global(kTodotmc), target), position);
+            vm::Ref real_targets = vm::attr(vm::attr(vm::attr(self, kVr), kInputInfo), kRealTargetList);
             vm::append(result_list, vm::truthy(real_targets) ? vm::item(real_targets, idx) : vm::borrow(target));
         }
         ++idx;

@@ -3,78 +3,172 @@
 #include "runtypes.hpp"
 #include "vm/numview.hpp"
 
+#include <memory>
+
 namespace runtypes {
 namespace {
 
-const vm::Name kGv{"gv"}, kText{"text"}, kUserWarning{"user_warning"}, kInvalidParamError{"InvalidParamError"};
-const vm::Name kMftToDatetime{"mft_to_datetime"}, kDatetimeToMft{"datetime_to_mft"}, kDatetime{"datetime"};
-const vm::Name kTimeLineRow{"KMatrixPos_TimeLine"}, kDayPosRow{"KMatrixPos_DayPos"};
-const vm::Name kFrequencyToInt{"frequency_to_int"}, kMin{"min"};
-const vm::Name kKFrequency{"KFrequency"}, kKFrequencyI{"KFrequencyI"};
-const vm::Name kKDataList{"g_VelmoroKDataList"}, kMatrix{"Matrix"}, kDailyCloseTime{"DailyCloseTime"};
-const vm::Name kWarnGreatDay{"WARN_FREQUENCY_GREAT_DAY"}, kErrorNonTrading{"ERROR_SET_NONTRADING_PERIOD"};
-const vm::Name kFormat{"format"};
-const vm::Name kYear{"year"}, kMonth{"month"}, kDay{"day"}, kHour{"hour"}, kMinute{"minute"}, kSecond{"second"};
-const vm::Kw kFrequancy{"FREQUANCY"};
+vm::Name kCountNonzero{"count_nonzero"};
+vm::Name kDailyCloseTime{"DailyCloseTime"};
+vm::Name kDatetime{"datetime"};
+vm::Name kDatetimeToMft{"datetime_to_mft"};
+vm::Name kDay{"day"};
+vm::Name kDayPosRow{"KMatrixPos_DayPos"};
+vm::Name kErrorNonTrading{"ERROR_SET_NONTRADING_PERIOD"};
+vm::Name kFlatnonzero{"flatnonzero"};
+vm::Name kFormat{"format"};
+vm::Name kFrequencyToInt{"frequency_to_int"};
+vm::Name kHour{"hour"};
+vm::Name kInvalidParamError{"InvalidParamError"};
+vm::Name kKDataList{"g_VelmoroKDataList"};
+vm::Name kMatrix{"Matrix"};
+vm::Name kMin{"min"};
+vm::Name kMinute{"minute"};
+vm::Name kMonth{"month"};
+vm::Name kSecond{"second"};
+vm::Name kText{"text"};
+vm::Name kTimeLineRow{"KMatrixPos_TimeLine"};
+vm::Name kUserWarning{"user_warning"};
+vm::Name kWarnGreatDay{"WARN_FREQUENCY_GREAT_DAY"};
+vm::Kw kFrequancy{"FREQUANCY"};
 
-// A row index of the bar matrix, negative ones counted from the end as numpy does.
-Py_ssize_t row_index(PyObject* index, Py_ssize_t rows) {
-    Py_ssize_t r = static_cast<Py_ssize_t>(vm::to_long(index));
-    if (r < 0) r += rows;
-    if (r < 0 || r >= rows)
-        vm::raise_format(PyExc_IndexError, "row %zd is out of bounds for a bar matrix with %zd rows",
-                         static_cast<Py_ssize_t>(vm::to_long(index)), rows);
-    return r;
+// self.vr.g_VelmoroInputInfo.<field>
+vm::Ref input_field(PyObject* self, const vm::Name& field) {
+    return vm::attr(vm::attr(vm::attr(self, kVr), kInputInfo), field);
 }
 
-vm::Ref set_daily_close(PyObject* self, vm::Args a) {
-    PyObject* close_time = a[0];
-    vm::Ref gv = vm::global(kGv);
-    vm::Ref time_row = vm::attr(gv, kTimeLineRow);
-    vm::Ref day_pos_row = vm::attr(gv, kDayPosRow);
-    vm::Ref vr = vm::attr(self, kVr);
-    vm::Ref info = vm::attr(vr, kInputInfo);
-    vm::Ref frequency = vm::attr(info, kKFrequency);
-    vm::Ref frequency_i = vm::attr(info, kKFrequencyI);
-
-    // a daily close means nothing above minute bars
-    vm::Ref min_code = vm::call(vm::attr(gv, kFrequencyToInt).get(), kMin);
-    if (vm::less(min_code, frequency_i)) {
-        vm::Ref message = vm::call_method(vm::attr(vm::global(kText), kWarnGreatDay), kFormat, kFrequancy, frequency);
-        vm::call(vm::global(kUserWarning).get(), message);
-        return vm::none();
+// A row index of a 2-D view, negative ones counted from the end; -1 when
+// numpy has to judge it (not an int, out of range).
+Py_ssize_t row_in(const vm::NumView& m, PyObject* index) {
+    if (!PyLong_CheckExact(index)) return -1;
+    Py_ssize_t r = PyLong_AsSsize_t(index);
+    if (r == -1 && PyErr_Occurred()) {
+        PyErr_Clear();
+        return -1;
     }
+    if (r < 0) r += m.shape(0);
+    return r >= 0 && r < m.shape(0) ? r : -1;
+}
 
-    vm::Ref matrix = vm::attr(vm::item(vm::attr(vr, kKDataList), Py_ssize_t{0}), kMatrix);
-    vm::NumView m(matrix);
-    if (m.ndim() != 2) vm::raise_format(PyExc_IndexError, "a bar matrix has 2 dimensions, this one has %d", m.ndim());
-    const Py_ssize_t t = row_index(time_row, m.shape(0));
-    const Py_ssize_t d = row_index(day_pos_row, m.shape(0));
+// The matrix's own buffer, read without calling Python, where it is a 2-D
+// array of real numbers with both rows in range; otherwise null, and numpy
+// reads the matrix (so every matrix numpy can compare is accepted).
+std::unique_ptr<vm::NumView> numeric_view(PyObject* matrix, PyObject* time_row, PyObject* day_pos_row) {
+    std::unique_ptr<vm::NumView> view;
+    try {
+        view = std::make_unique<vm::NumView>(matrix);
+    } catch (const vm::Error&) {
+        PyErr_Clear();
+        return nullptr;
+    }
+    if (view->ndim() != 2 || row_in(*view, time_row) < 0 || row_in(*view, day_pos_row) < 0) return nullptr;
+    return view;
+}
 
-    // the first trading day: from its first bar up to the next day's first bar
+// The first trading day: from its first bar up to the next day's first bar,
+// or the whole row when the matrix holds fewer than two day starts.
+struct Span {
+    Py_ssize_t begin;
+    Py_ssize_t end;
+};
+
+Span first_day(const vm::NumView& m, Py_ssize_t day_pos_row) {
     const Py_ssize_t columns = m.shape(1);
     Py_ssize_t starts[2] = {0, 0};
     int found = 0;
     for (Py_ssize_t c = 0; c < columns && found < 2; ++c)
-        if (m.at(d, c) < 2) starts[found++] = c;
-    const Py_ssize_t begin = found == 2 ? starts[0] : 0;
-    const Py_ssize_t end = found == 2 ? starts[1] : columns;
-    if (begin == end) vm::raise(PyExc_IndexError, "the bar matrix holds no bar");
+        if (m.at(day_pos_row, c) < 2) starts[found++] = c;
+    return found == 2 ? Span{starts[0], starts[1]} : Span{0, columns};
+}
 
-    vm::Ref first = vm::call(vm::global(kMftToDatetime).get(), vm::floating(m.at(t, begin)));
-    vm::Ref close_moment = vm::call(vm::global(kDatetime).get(), vm::attr(first, kYear), vm::attr(first, kMonth),
-                                    vm::attr(first, kDay), vm::attr(close_time, kHour),
-                                    vm::attr(close_time, kMinute), vm::attr(close_time, kSecond));
-    const double close = vm::to_double(vm::call(vm::global(kDatetimeToMft).get(), close_moment));
+// The same span read through numpy: matrix[time_row, first:second] or the whole row.
+vm::Ref first_day_times(PyObject* matrix, PyObject* time_row, PyObject* day_pos_row) {
+    vm::Ref all = vm::own(PySlice_New(nullptr, nullptr, nullptr));
+    vm::Ref day_pos = vm::item(matrix, vm::new_tuple({day_pos_row, all.get()}));
+    vm::Ref flatnonzero = vm::attr(vm::global(kNp), kFlatnonzero);
+    vm::Ref starts = vm::call(flatnonzero.get(), vm::own(PyObject_RichCompare(day_pos, vm::integer(2), Py_LT)));
+    vm::Ref columns = all;
+    if (vm::length(starts) >= 2) {
+        vm::Ref first = vm::item(starts, Py_ssize_t{0});
+        vm::Ref second = vm::item(starts, Py_ssize_t{1});
+        columns = vm::own(PySlice_New(first, second, nullptr));
+    }
+    return vm::item(matrix, vm::new_tuple({time_row, columns.get()}));
+}
 
-    Py_ssize_t not_before = 0;
-    for (Py_ssize_t c = begin; c < end; ++c)
-        if (m.at(t, c) >= close) ++not_before;
-    if (not_before < end - begin) {
-        vm::set_attr(vm::attr(vr, kSettingInfo), kDailyCloseTime, close_time);
+vm::Ref set_daily_close(PyObject* self, vm::Params<1> p) {
+    auto [close_time] = p.take<1>();
+    vm::Ref time_row = vm::attr(vm::global(kGv), kTimeLineRow);
+    vm::Ref day_pos_row = vm::attr(vm::global(kGv), kDayPosRow);
+    vm::Ref frequency = input_field(self, kKFrequency);
+    vm::Ref frequency_i = input_field(self, kKFrequencyI);
+
+    // a daily close means nothing above minute bars
+    vm::Ref frequency_to_int = vm::attr(vm::global(kGv), kFrequencyToInt);
+    vm::Ref min_code = vm::call(frequency_to_int.get(), kMin);
+    if (vm::truthy(vm::own(PyObject_RichCompare(frequency_i, min_code, Py_GT)))) {
+        vm::Ref user_warning = vm::global(kUserWarning);
+        vm::Ref format = vm::attr(vm::attr(vm::global(kText), kWarnGreatDay), kFormat);
+        vm::Ref message = vm::call(format.get(), kFrequancy, frequency);
+        vm::call(user_warning.get(), message);
         return vm::none();
     }
-    vm::raise_instance(vm::global(kInvalidParamError), vm::attr(vm::global(kText), kErrorNonTrading));
+
+    vm::Ref matrix = vm::attr(vm::item(vm::attr(vm::attr(self, kVr), kKDataList), Py_ssize_t{0}), kMatrix);
+    const std::unique_ptr<vm::NumView> view = numeric_view(matrix, time_row, day_pos_row);
+    Span span{0, 0};
+    vm::Ref times;  // the span through numpy, where there is no view
+    if (view) {
+        span = first_day(*view, row_in(*view, day_pos_row));
+    } else {
+        times = first_day_times(matrix, time_row, day_pos_row);
+    }
+
+    // first = mft_to_datetime(times[0])
+    vm::Ref mft_to_datetime = vm::global(kMftToDatetime);
+    vm::Ref first_time;
+    if (!view) {
+        first_time = vm::item(times, Py_ssize_t{0});
+    } else if (span.begin < span.end) {
+        vm::Ref column = vm::integer(span.begin);
+        first_time = vm::item(matrix, vm::new_tuple({time_row.get(), column.get()}));
+    } else {
+        vm::raise(PyExc_IndexError, "index 0 is out of bounds for axis 0 with size 0");
+    }
+    vm::Ref first = vm::call(mft_to_datetime.get(), first_time);
+
+    // datetime_to_mft(datetime(first.year, first.month, first.day,
+    //                          close_time.hour, close_time.minute, close_time.second))
+    vm::Ref datetime_to_mft = vm::global(kDatetimeToMft);
+    vm::Ref datetime = vm::global(kDatetime);
+    vm::Ref year = vm::attr(first, kYear);
+    vm::Ref month = vm::attr(first, kMonth);
+    vm::Ref day = vm::attr(first, kDay);
+    vm::Ref hour = vm::attr(close_time, kHour);
+    vm::Ref minute = vm::attr(close_time, kMinute);
+    vm::Ref second = vm::attr(close_time, kSecond);
+    vm::Ref moment = vm::call(datetime.get(), year, month, day, hour, minute, second);
+    vm::Ref close_moment = vm::call(datetime_to_mft.get(), moment);
+
+    bool some_bar_before;
+    if (view) {
+        const double close = vm::to_double(close_moment);
+        const Py_ssize_t t = row_in(*view, time_row);
+        Py_ssize_t not_before = 0;
+        for (Py_ssize_t c = span.begin; c < span.end; ++c)
+            if (view->at(t, c) >= close) ++not_before;
+        some_bar_before = not_before < span.end - span.begin;
+    } else {
+        vm::Ref count_nonzero = vm::attr(vm::global(kNp), kCountNonzero);
+        vm::Ref not_before = vm::call(count_nonzero.get(), vm::own(PyObject_RichCompare(times, close_moment, Py_GE)));
+        some_bar_before = vm::less(not_before, vm::integer(vm::length(times)));
+    }
+    if (some_bar_before) {
+        vm::set_attr(vm::attr(vm::attr(self, kVr), kSettingInfo), kDailyCloseTime, close_time);
+        return vm::none();
+    }
+    vm::Ref error = vm::global(kInvalidParamError);
+    vm::raise_instance(error, vm::attr(vm::global(kText), kErrorNonTrading));
 }
 
 const vm::FunctionSpec kMethods[] = {

@@ -1,9 +1,8 @@
 // LoopStatus: the verdict of one refresh pass (ok, continue, break) with the
 // text of its last change.
 #include "runtypes.hpp"
-#include "vm/heaptype.hpp"
+#include "vm/nativetype.hpp"
 
-#include <new>
 #include <structmember.h>
 
 namespace runtypes {
@@ -16,16 +15,15 @@ struct LoopStatusObject {
     int code;
     vm::Ref detail;  // any object; "" at start
 };
-static_assert(sizeof(vm::Ref) == sizeof(PyObject*), "detail is exposed as an object member");
+
+using Lifetime = vm::NativeType<LoopStatusObject, &LoopStatusObject::detail>;
 
 LoopStatusObject* as_status(PyObject* self) { return reinterpret_cast<LoopStatusObject*>(self); }
 
 PyObject* status_new(PyTypeObject* type, PyObject*, PyObject*) {
     return vm::guard([&] {
         vm::Ref self = vm::own(type->tp_alloc(type, 0));
-        auto* o = as_status(self.get());
-        o->code = kOk;
-        new (&o->detail) vm::Ref(vm::text(""));
+        as_status(self.get())->detail = vm::text("");
         return self;
     });
 }
@@ -37,18 +35,6 @@ int status_init(PyObject* self, PyObject* args, PyObject* kwargs) {
         as_status(self)->detail = vm::text("");
     });
 }
-
-int status_traverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(as_status(self)->detail.get());
-    return vm::visit_type(self, visit, arg);
-}
-
-int status_clear(PyObject* self) {
-    as_status(self)->detail = vm::Ref();
-    return 0;
-}
-
-void status_release(PyObject* self) { as_status(self)->detail.~Ref(); }
 
 template <int C>
 vm::Ref is_code(PyObject* self) {
@@ -99,9 +85,7 @@ PyType_Slot kStatusSlots[] = {
     {Py_tp_init, reinterpret_cast<void*>(&status_init)},
     {Py_tp_getset, kStatusProperties},
     {Py_tp_members, kStatusMembers},
-    {Py_tp_traverse, reinterpret_cast<void*>(&status_traverse)},
-    {Py_tp_clear, reinterpret_cast<void*>(&status_clear)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&vm::gc_dealloc<status_release>)},
+    VM_NATIVE_TYPE_SLOTS(Lifetime),
     {0, nullptr},
 };
 

@@ -2,13 +2,11 @@
 // the run's variables and environment.
 #pragma once
 
+#include "names.hpp"
 #include "vm/module.hpp"
 
 namespace runtypes {
 
-inline const vm::Name kVr{"vr"};
-inline const vm::Name kInputInfo{"g_VelmoroInputInfo"};
-inline const vm::Name kSettingInfo{"g_VelmoroSettingInfo"};
 
 // A new empty float64 array, built as np.array([]) through the module's `np`.
 vm::Ref empty_array();

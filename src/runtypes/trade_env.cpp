@@ -6,30 +6,33 @@
 namespace runtypes {
 namespace {
 
+vm::Name kHandleIdx{"handle_idx"};
+vm::Name kHandleToIdx{"account_handle_to_idx"};
+vm::Name kIdxToHandle{"account_idx_to_handle"};
+vm::Name kLongMargin{"LongMargin"};
+vm::Name kMarginRate{"MarginRate"};
+vm::Name kOrderId{"order_id"};
+vm::Name kShortMargin{"ShortMargin"};
+vm::Name kSystemBaseEnv{"SystemBaseEnv"};
+vm::Name kTargetListDot{"TargetListDot"};
+vm::Name kTargetsInfo{"g_VelmoroTargetsInfo"};
+
 PyObject* g_trade_env = nullptr;  // the class, kept for the process (as super() keeps __class__)
 
-const vm::Name kSystemBaseEnv{"SystemBaseEnv"};
-const vm::Name kTargetListDot{"TargetListDot"}, kTargetsInfo{"g_VelmoroTargetsInfo"};
-const vm::Name kShortMargin{"ShortMargin"}, kLongMargin{"LongMargin"}, kMarginRate{"MarginRate"};
-const vm::Name kGet{"get"};
-const vm::Name kOrders{"g_VMOrders"}, kStopOrders{"g_VMStopOrders"};
-const vm::Name kHandleIdx{"handle_idx"}, kOrderId{"order_id"};
-const vm::Name kIdxToHandle{"account_idx_to_handle"}, kHandleToIdx{"account_handle_to_idx"};
 
-vm::Ref RealTradeEnv_init(PyObject* self, vm::Args) {
+vm::Ref RealTradeEnv_init(PyObject* self, vm::Params<0>) {
     init_base(g_trade_env, self);
     return vm::none();
 }
 
-vm::Ref get_margin_rate(PyObject* self, vm::Args a) {
-    vm::Ref vr = vm::attr(self, kVr);
-    vm::Ref info = vm::attr(vr, kInputInfo);
-    vm::Ref code = vm::item(vm::attr(info, kTargetListDot), a[0]);
-    vm::Ref target_info = vm::item(vm::attr(vr, kTargetsInfo), code);
+vm::Ref get_margin_rate(PyObject* self, vm::Params<2> p) {
+    auto [target_idx, side] = p.take<2>();
+    vm::Ref code = vm::item(vm::attr(vm::attr(vm::attr(self, kVr), kInputInfo), kTargetListDot), target_idx);
+    vm::Ref target_info = vm::item(vm::attr(vm::attr(self, kVr), kTargetsInfo), code);
     // side 0 is the short side; any other side is long
-    const vm::Name& which = vm::equal(a[1], vm::integer(0)) ? kShortMargin : kLongMargin;
-    vm::Ref margin = vm::call_method(target_info, kGet, which);
-    vm::Ref rate = vm::attr(vm::attr(vr, kSettingInfo), kMarginRate);
+    const vm::Name& which = vm::equal(side, vm::integer(0)) ? kShortMargin : kLongMargin;
+    vm::Ref margin = vm::call(vm::attr(target_info, kGet).get(), which);
+    vm::Ref rate = vm::attr(vm::attr(vm::attr(self, kVr), kSettingInfo), kMarginRate);
     return vm::own(PyNumber_Multiply(margin, rate));
 }
 
@@ -44,24 +47,30 @@ vm::Ref records_of(PyObject* self, const vm::Name& book, PyObject* id) {
 vm::Ref owner_handle(PyObject* self, const vm::Name& book, PyObject* id) {
     vm::Ref records = records_of(self, book, id);
     if (vm::length(records) != 1) return vm::none();
-    vm::Ref record = vm::item(records, Py_ssize_t{0});
-    return vm::call_method(self, kIdxToHandle, vm::attr(record, kHandleIdx));
+    vm::Ref idx_to_handle = vm::attr(self, kIdxToHandle);
+    return vm::call(idx_to_handle.get(), vm::attr(vm::item(records, Py_ssize_t{0}), kHandleIdx));
 }
 
-vm::Ref order_id_relevant_account_handle(PyObject* self, vm::Args a) { return owner_handle(self, kOrders, a[0]); }
-
-vm::Ref stop_order_id_relevant_account_handle(PyObject* self, vm::Args a) {
-    return owner_handle(self, kStopOrders, a[0]);
+vm::Ref order_id_relevant_account_handle(PyObject* self, vm::Params<1> p) {
+    auto [order_id] = p.take<1>();
+    return owner_handle(self, kOrders, order_id);
 }
 
-vm::Ref get_order_by_order_id(PyObject* self, vm::Args a) {
-    vm::Ref records = records_of(self, kOrders, a[0]);
+vm::Ref stop_order_id_relevant_account_handle(PyObject* self, vm::Params<1> p) {
+    auto [stop_order_id] = p.take<1>();
+    return owner_handle(self, kStopOrders, stop_order_id);
+}
+
+vm::Ref get_order_by_order_id(PyObject* self, vm::Params<1> p) {
+    auto [order_id] = p.take<1>();
+    vm::Ref records = records_of(self, kOrders, order_id);
     return vm::length(records) > 0 ? vm::item(records, Py_ssize_t{0}) : vm::none();
 }
 
-vm::Ref account_handle_relevant_all_order_id(PyObject* self, vm::Args a) {
+vm::Ref account_handle_relevant_all_order_id(PyObject* self, vm::Params<1> p) {
+    auto [handle] = p.take<1>();
     vm::Ref ids = vm::new_list();
-    vm::Ref idx = vm::call_method(self, kHandleToIdx, a[0]);
+    vm::Ref idx = vm::call(vm::attr(self, kHandleToIdx).get(), handle);
     if (vm::is_none(idx)) return ids;
     vm::Ref all = vm::call(vm::attr(vm::attr(self, kVr), kOrders).get());
     vm::for_each(all, [&](PyObject* record) {

@@ -5,24 +5,31 @@
 namespace runtypes {
 namespace {
 
+vm::Name kAccounts{"g_VelmoroAccounts"};
+vm::Name kAppendFreshPosition{"g_VelmoroAppendFreshPosition"};
+vm::Name kDayFreqTransEndTime{"g_VelmoroDayFreqTransEndTime"};
+vm::Name kDot{"dot"};
+vm::Name kFlag{"flag"};
+vm::Name kFreqGt1Day{"f_freq_gt_1day"};
+vm::Name kHandle{"handle"};
+vm::Name kIsFresh{"is_fresh"};
+vm::Name kMatrixHasGt1Day{"matrix_has_gt_1day"};
+vm::Name kNan{"nan"};
+vm::Name kNFreqRealFresh{"g_VelmoroNFreqRealFresh"};
+vm::Name kNFreqRealFreshOption{"g_VelmoroNFreqRealFreshOption"};
+vm::Name kSaveFreshPosition{"g_VelmoroRealTradeSaveFreshPosition"};
+vm::Name kSystemBaseVar{"SystemBaseVar"};
+vm::Name kTrades{"g_VMTrades"};
+vm::Name kVMOrders{"VMOrders"};
+vm::Name kVMStopOrders{"VMStopOrders"};
+vm::Name kVMTrades{"VMTrades"};
+
 PyObject* g_trade_var = nullptr;  // the class, kept for the process (as super() keeps __class__)
 
-const vm::Name kSystemBaseVar{"SystemBaseVar"};
-const vm::Name kVMOrders{"VMOrders"}, kVMStopOrders{"VMStopOrders"}, kVMTrades{"VMTrades"};
-const vm::Name kNp{"np"}, kNan{"nan"};
-const vm::Name kOrders{"g_VMOrders"}, kStopOrders{"g_VMStopOrders"}, kTrades{"g_VMTrades"};
-const vm::Name kSaveFreshPosition{"g_VelmoroRealTradeSaveFreshPosition"};
-const vm::Name kAppendFreshPosition{"g_VelmoroAppendFreshPosition"};
-const vm::Name kNFreqRealFresh{"g_VelmoroNFreqRealFresh"};
-const vm::Name kDayFreqTransEndTime{"g_VelmoroDayFreqTransEndTime"};
-const vm::Name kNFreqRealFreshOption{"g_VelmoroNFreqRealFreshOption"};
-const vm::Name kFlag{"flag"}, kDot{"dot"};
-const vm::Name kIsFresh{"is_fresh"}, kFreqGt1Day{"f_freq_gt_1day"}, kMatrixHasGt1Day{"matrix_has_gt_1day"};
-const vm::Name kAccounts{"g_VelmoroAccounts"}, kHandle{"handle"};
 
 vm::Ref new_book(const vm::Name& cls) { return vm::call(vm::global(cls).get()); }
 
-vm::Ref RealTradeVar_init(PyObject* self, vm::Args) {
+vm::Ref RealTradeVar_init(PyObject* self, vm::Params<0>) {
     init_base(g_trade_var, self);
     vm::set_attr(self, kOrders, new_book(kVMOrders));
     vm::set_attr(self, kStopOrders, new_book(kVMStopOrders));

@@ -5,14 +5,19 @@
 namespace runtypes {
 namespace {
 
-const vm::Name kGv{"gv"}, kGetTradingTime{"get_trading_time"}, kGetSpecificYearEnd{"get_specific_year_end"};
-const vm::Name kMftToDatetime{"mft_to_datetime"}, kDatetimeToInt{"datetime_to_int"};
-const vm::Name kCache{"g_VelmoroCache"}, kGetCache{"get_cache"}, kSetCache{"set_cache"};
-const vm::Name kTargetList{"TargetList"}, kKFrequency{"KFrequency"}, kKFrequencyI{"KFrequencyI"};
-const vm::Name kKFreNum{"KFreNum"}, kBeginDate{"BeginDate"}, kYear{"year"};
-const vm::Name kFreqDay{"KFreq_Day"}, kFreqWeek{"KFreq_Week"}, kFreqMonth{"KFreq_Month"}, kFreqYear{"KFreq_Year"};
-const vm::Kw kFmt{"fmt"};
-const char* const kDateFormat = "%Y%m%d";
+vm::Name kBeginDate{"BeginDate"};
+vm::Name kCache{"g_VelmoroCache"};
+vm::Name kDatetimeToInt{"datetime_to_int"};
+vm::Name kFreqDay{"KFreq_Day"};
+vm::Name kFreqMonth{"KFreq_Month"};
+vm::Name kFreqWeek{"KFreq_Week"};
+vm::Name kFreqYear{"KFreq_Year"};
+vm::Name kGetCache{"get_cache"};
+vm::Name kGetSpecificYearEnd{"get_specific_year_end"};
+vm::Name kGetTradingTime{"get_trading_time"};
+vm::Name kKFreNum{"KFreNum"};
+vm::Name kSetCache{"set_cache"};
+vm::Name kTargetList{"TargetList"};
 
 // Days to step back from the line's end, by frequency code: KeyError for
 // frequencies that have none (minute bars).
@@ -21,58 +26,66 @@ vm::Ref interval_days(PyObject* frequency_i, PyObject* freq_num) {
         const vm::Name& code;
         long factor;
     } table[] = {{kFreqDay, 1}, {kFreqWeek, 15}, {kFreqMonth, 31}, {kFreqYear, 366}};
-    vm::Ref gv = vm::global(kGv);
-    for (const auto& row : table)
-        if (vm::equal(vm::attr(gv, row.code), frequency_i)) return vm::own(PyNumber_Multiply(freq_num, vm::integer(row.factor)));
-    vm::raise(PyExc_KeyError, frequency_i);
+    for (const auto& row : table) {
+        if (vm::equal(vm::attr(vm::global(kGv), row.code), frequency_i)) {
+            return vm::own(PyNumber_Multiply(freq_num, vm::integer(row.factor)));
+        }
+    }
+    vm::raise_instance(PyExc_KeyError, frequency_i);
 }
 
 // int(get_specific_year_end([year], fmt="%Y%m%d"))
 vm::Ref year_end(PyObject* year) {
     vm::Ref f = vm::global(kGetSpecificYearEnd);
-    vm::Ref end = year ? vm::call(f.get(), kFmt, year, vm::text(kDateFormat)) : vm::call(f.get(), kFmt, vm::text(kDateFormat));
+    vm::Ref end = year ? vm::call(f.get(), kFmt, year, kDateFormat) : vm::call(f.get(), kFmt, kDateFormat);
     return vm::own(PyNumber_Long(end));
 }
 
-// First item of get_trading_time(TargetList, KFrequency, begin, end, KFreNum).
-vm::Ref fetch_line(PyObject* info, PyObject* begin, PyObject* end) {
-    vm::Ref answer = vm::call(vm::global(kGetTradingTime).get(), vm::attr(info, kTargetList),
-                              vm::attr(info, kKFrequency), begin, end, vm::attr(info, kKFreNum));
+// get_trading_time(TargetList, KFrequency, begin(), end, KFreNum)[0]
+template <class Begin>
+vm::Ref fetch_line(PyObject* info, Begin begin, PyObject* end) {
+    vm::Ref get_trading_time = vm::global(kGetTradingTime);
+    vm::Ref targets = vm::attr(info, kTargetList);
+    vm::Ref frequency = vm::attr(info, kKFrequency);
+    vm::Ref first = begin();
+    vm::Ref answer = vm::call(get_trading_time.get(), targets, frequency, first, end, vm::attr(info, kKFreNum));
     return vm::item(answer, Py_ssize_t{0});
 }
 
-bool not_earlier(PyObject* a, PyObject* b) { return vm::truthy(vm::own(PyObject_RichCompare(a, b, Py_GE))); }
-
-vm::Ref get_all_trading_time(PyObject* self, vm::Args a) {
-    PyObject* new_time = a[0];
+vm::Ref get_all_trading_time(PyObject* self, vm::Params<1> p) {
+    auto [new_time] = p.take<1>();
     vm::Ref vr = vm::attr(self, kVr);
     vm::Ref info = vm::attr(vr, kInputInfo);
     vm::Ref cache = vm::attr(vr, kCache);
-    vm::Ref key = vm::own(PyUnicode_FromFormat("%S%S_att", vm::attr(info, kKFreNum).get(),
-                                               vm::attr(info, kKFrequency).get()));
+    // "{freqNum}{frequency}_att".format(freqNum=KFreNum, frequency=KFrequency)
+    vm::Ref freq_num = vm::attr(info, kKFreNum);
+    vm::Ref frequency = vm::attr(info, kKFrequency);
+    vm::Ref key = vm::own(PyUnicode_FromFormat("%S%S_att", freq_num.get(), frequency.get()));
 
-    vm::Ref line = vm::call_method(cache, kGetCache, key, Py_None);
+    vm::Ref line = vm::call(vm::attr(cache, kGetCache).get(), key, Py_None);
     if (vm::is_none(line)) {
-        line = fetch_line(info, vm::attr(info, kBeginDate), year_end(nullptr));
-        vm::call_method(cache, kSetCache, key, line);
+        vm::Ref end = year_end(nullptr);
+        line = fetch_line(info, [&] { return vm::attr(info, kBeginDate); }, end);
+        vm::call(vm::attr(cache, kSetCache).get(), key, line);
     }
     // without a newest time (or a line) there is no end to reach
     if (vm::is_none(new_time) || vm::length(line) == 0) return line;
 
     vm::Ref last = vm::item(line, -1);
-    if (!not_earlier(new_time, last)) return line;
+    if (!vm::truthy(vm::own(PyObject_RichCompare(new_time, last, Py_GE)))) return line;
 
-    vm::Ref back = vm::own(PyNumber_Subtract(last, interval_days(vm::attr(info, kKFrequencyI), vm::attr(info, kKFreNum))));
+    vm::Ref frequency_i = vm::attr(info, kKFrequencyI);
+    vm::Ref interval = interval_days(frequency_i, vm::attr(info, kKFreNum));
     vm::Ref one = vm::new_list();
-    vm::append(one, back);
-    vm::Ref begin_date = vm::item(vm::call(vm::global(kMftToDatetime).get(), one), Py_ssize_t{0});
-    vm::Ref next_year = vm::own(PyNumber_Add(vm::attr(begin_date, kYear), vm::integer(1)));
-    vm::Ref next_line = fetch_line(info, vm::call(vm::global(kDatetimeToInt).get(), begin_date), year_end(next_year));
+    vm::append(one, vm::own(PyNumber_Subtract(last, interval)));
+    vm::Ref begin_date = vm::item(vm::call(vm::global(kMftToDatetime), one), Py_ssize_t{0});
+    vm::Ref end = year_end(vm::own(PyNumber_Add(vm::attr(begin_date, kYear), vm::integer(1))));
+    vm::Ref next_line = fetch_line(info, [&] { return vm::call(vm::global(kDatetimeToInt), begin_date); }, end);
 
     // from the old last entry on; the bars before it are on the old line
     vm::Ref keep = vm::own(PyObject_RichCompare(next_line, last, Py_GE));
     line = vm::item(next_line, keep);
-    vm::call_method(cache, kSetCache, key, line);
+    vm::call(vm::attr(cache, kSetCache).get(), key, line);
     return line;
 }
 

@@ -1,22 +1,22 @@
 // GeneralRes, the status record of a terminal answer: three object slots.
 #include "frame.hpp"
 
-#include "vm/heaptype.hpp"
+#include "vm/nativetype.hpp"
 
 #include <structmember.h>
 
 namespace vmcmd {
 namespace {
 
-// The members are exposed as object slots; an empty Ref is a NULL slot
-// (tp_alloc zero-fills the instance).
+// The members are exposed as object slots; an empty Ref is a NULL slot.
 struct GeneralResObject {
     PyObject_HEAD
     vm::Ref errLevel;
     vm::Ref errCode;
     vm::Ref errInfo;
 };
-static_assert(sizeof(vm::Ref) == sizeof(PyObject*), "slots are exposed as object members");
+using Lifetime = vm::NativeType<GeneralResObject, &GeneralResObject::errLevel, &GeneralResObject::errCode,
+                                &GeneralResObject::errInfo>;
 
 PyMemberDef kGeneralResMembers[] = {
     {"errLevel", T_OBJECT_EX, offsetof(GeneralResObject, errLevel), 0,
@@ -27,32 +27,10 @@ PyMemberDef kGeneralResMembers[] = {
     {nullptr, 0, 0, 0, nullptr},
 };
 
-int general_res_traverse(PyObject* self, visitproc visit, void* arg) {
-    auto* o = reinterpret_cast<GeneralResObject*>(self);
-    Py_VISIT(o->errLevel.get());
-    Py_VISIT(o->errCode.get());
-    Py_VISIT(o->errInfo.get());
-    return vm::visit_type(self, visit, arg);
-}
-
-void general_res_release(PyObject* self) {
-    auto* o = reinterpret_cast<GeneralResObject*>(self);
-    o->errLevel = vm::Ref();
-    o->errCode = vm::Ref();
-    o->errInfo = vm::Ref();
-}
-
-int general_res_clear(PyObject* self) {
-    general_res_release(self);
-    return 0;
-}
-
 PyType_Slot kGeneralResSlots[] = {
     {Py_tp_doc, const_cast<char*>("Status record of a terminal answer: errLevel, errCode, errInfo.")},
     {Py_tp_members, kGeneralResMembers},
-    {Py_tp_traverse, reinterpret_cast<void*>(&general_res_traverse)},
-    {Py_tp_clear, reinterpret_cast<void*>(&general_res_clear)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&vm::gc_dealloc<general_res_release>)},
+    VM_NATIVE_TYPE_SLOTS(Lifetime),
     {0, nullptr},
 };
 

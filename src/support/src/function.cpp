@@ -1,5 +1,5 @@
 #include "vm/function.hpp"
-#include "vm/heaptype.hpp"
+#include "vm/nativetype.hpp"
 
 #include <cstdlib>
 #include <cstring>
@@ -253,6 +253,8 @@ struct ClassSignature {
     Ref signature;
 };
 
+using ClassSignatureLifetime = NativeType<ClassSignature, &ClassSignature::signature>;
+
 PyObject* class_signature_get(PyObject* self, PyObject* obj, PyObject* type) {
     auto* d = reinterpret_cast<ClassSignature*>(self);
     if (obj && obj != Py_None) {
@@ -262,23 +264,9 @@ PyObject* class_signature_get(PyObject* self, PyObject* obj, PyObject* type) {
     return Ref(type == reinterpret_cast<PyObject*>(d->owner) ? d->signature : none()).release();
 }
 
-void class_signature_release(PyObject* self) { reinterpret_cast<ClassSignature*>(self)->signature = Ref(); }
-
-int class_signature_traverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(reinterpret_cast<ClassSignature*>(self)->signature.get());
-    return visit_type(self, visit, arg);
-}
-
-int class_signature_clear(PyObject* self) {
-    class_signature_release(self);
-    return 0;
-}
-
 PyType_Slot kClassSignatureSlots[] = {
     {Py_tp_descr_get, reinterpret_cast<void*>(&class_signature_get)},
-    {Py_tp_traverse, reinterpret_cast<void*>(&class_signature_traverse)},
-    {Py_tp_clear, reinterpret_cast<void*>(&class_signature_clear)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&gc_dealloc<class_signature_release>)},
+    VM_NATIVE_TYPE_SLOTS(ClassSignatureLifetime),
     {0, nullptr},
 };
 

@@ -90,14 +90,6 @@ Ref call_array(PyObject* f, PyObject* const* args, size_t nargs, PyObject* kwnam
 inline Ref attr(PyObject* o, PyObject* name) { return own(PyObject_GetAttr(o, name)); }
 inline void set_attr(PyObject* o, PyObject* name, PyObject* v) { check(PyObject_SetAttr(o, name, v)); }
 
-// o.name(a...), kept for code still to move to o.attr(name).call({...}):
-// the attribute is read only after the arguments were made.
-template <class... A>
-Ref call_method(PyObject* o, PyObject* name, const A&... a) {
-    Ref f = attr(o, name);
-    return call(f.get(), a...);
-}
-
 // `raise exception(argument)` as a Python raise statement does it.
 [[noreturn]] void raise_instance(PyObject* exception);
 [[noreturn]] void raise_instance(PyObject* exception, PyObject* argument);

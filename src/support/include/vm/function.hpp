@@ -212,23 +212,6 @@ constexpr const char* declared(const char* params) {
             &::vm::detail::Fn<fn>::object, ::vm::detail::Fn<fn>::arity                                    \
     }
 
-// Calls the module global `name` with positional arguments, for code still to
-// move to vm::global<F>(name).call({...}): the global is read after the
-// arguments were made. While the global is the module's own function F, the
-// C++ body runs directly (same binding, same defaults).
-template <auto F, class... A>
-Ref call_global(const Name& name, const A&... a) {
-    Ref f = global(name);
-    using Fn = detail::Fn<F>;
-    if (f.get() == Fn::object) {
-        PyObject* given[sizeof...(A) + 1] = {ptr(a)...};
-        PyObject* bound[kMaxParams];
-        if (!Fn::sig.bind(given, sizeof...(A), nullptr, bound)) raise();
-        return Fn::invoke(module_object(), bound);
-    }
-    return call(f.get(), a...);
-}
-
 // Creates the function objects of `specs` and stores them in the module.
 void add_functions(PyObject* module, const FunctionSpec* specs, size_t count);
 template <size_t N>
