@@ -1,5 +1,6 @@
 // Calendar and reference commands: dates, trading days, code lists, contracts.
 #include "commands.hpp"
+#include "calendar_docs.hpp"
 
 namespace vmcmd {
 namespace {
@@ -7,51 +8,52 @@ namespace {
 Command kCalendar[] = {
     {"vmSendCmdGetCodeList", "block, date", "VelmoroGetCodeList_send", {"block", "date"}, Answer::Unchecked, "result",
      kNone,
-     "Members of a block (index, sector or board) on a date, as records with Code, Market, Weight, Name, BlockName."},
+     doc::vmSendCmdGetCodeList},
     {"vmSendCmdGetCodeListSet", "block, begin_date, end_date", "VelmoroGetCodeListSet_send",
      {"block", "begin_date", "end_date"}, Answer::Checked, "listCodelist", kNone,
-     "Members of a block over a date range."},
+     doc::vmSendCmdGetCodeListSet},
     {"vmSendCmdConvertTargets", "listMC=[], wstrOpFlags='czce'", "VelmoroConvertTargets_send",
      {rq::targets("listMC"), "wstrOpFlags"}, Answer::Checked, "listMC", kNone,
-     "Targets converted by the terminal according to wstrOpFlags."},
+     doc::vmSendCmdConvertTargets},
     {"vmSendCmdGetCurDate", "", "VelmoroGetCurDate_send", {}, Answer::Unchecked, "result", kNone,
-     "The terminal's current date."},
+     doc::vmSendCmdGetCurDate},
     {"vmSendCmdGetCurTradeDate", "", "VelmoroGetCurTradeDate_send", {}, Answer::Unchecked, "result", kNone,
-     "The current trading date."},
+     doc::vmSendCmdGetCurTradeDate},
     {"vmSendCmdGetPreTradeDate", "", "VelmoroGetPreTradeDate_send", {}, Answer::Unchecked, "result", kNone,
-     "The previous trading date."},
+     doc::vmSendCmdGetPreTradeDate},
     {"vmSendCmdGetTradingDays", "", "VelmoroGetTradingDays_send", {}, Answer::Unchecked, "result", kNone,
-     "The trading days the terminal knows."},
+     doc::vmSendCmdGetTradingDays},
     {"vmSendCmdGetTradingDaysCondition", "market, begin_day, end_day", "VelmoroGetTradingDaysByCondition_send",
      {"market", "begin_day", "end_day"}, Answer::Checked, "listDays", kNone,
-     "Trading days of a market between two days."},
+     doc::vmSendCmdGetTradingDaysCondition},
     {"vmSendCmdGetTargetIns", "Market, Code, BeginDate, EndDate", "VelmoroGetTargetIns_send",
      {"Market", "Code", "BeginDate", "EndDate"}, Answer::Checked, "listIns", kNone,
-     "Real instruments behind a target over a date range."},
+     doc::vmSendCmdGetTargetIns},
     {"vmSendCmdGetTargetIns_20190830", "Market, Code, BeginDate, EndDate", "VelmoroGetTargetIns_20190830_send",
      {"Market", "Code", "BeginDate", "EndDate"}, Answer::Checked, "listIns", kNone,
-     "Real instruments behind a target over a date range, as records with TargetIns and Day."},
+     doc::vmSendCmdGetTargetIns_20190830},
     {"vmSendCmdGetFutureContracts", "i64Date, wstrMarket, wstrVarieties", "VelmoroGetFutureContracts_send",
      {"i64Date", "wstrMarket", "wstrVarieties"}, Answer::Checked, "listComp", kNone,
-     "Future contracts of varieties of a market on a date."},
+     doc::vmSendCmdGetFutureContracts},
     {"vmSendCmdGetFutureInfo_20190920", "listMkCode", "VelmoroGetFutureInfo_20190920_send",
-     {rq::targets("listMkCode")}, Answer::Checked, "listInfo", kNone, "Information on future contracts."},
+     {rq::targets("listMkCode")}, Answer::Checked, "listInfo", kNone, doc::vmSendCmdGetFutureInfo_20190920},
     {"vmSendCmdGetFutureInfoExculusively", "targets", "VelmoroGetFutureInfoExculusively_send",
-     {rq::targets("targets")}, Answer::Checked, "listFutureInfoExcu", kNone, "Information on future contracts."},
+     {rq::targets("targets")}, Answer::Checked, "listFutureInfoExcu", kNone, doc::vmSendCmdGetFutureInfoExculusively},
     {"vmSendCmdGetFutureInfoExculusively_20190918", "targets", "VelmoroGetFutureInfoExculusively_20190918_send",
-     {rq::targets("targets")}, Answer::Checked, "listFutureInfoExcu", kNone, "Information on future contracts."},
+     {rq::targets("targets")}, Answer::Checked, "listFutureInfoExcu", kNone,
+     doc::vmSendCmdGetFutureInfoExculusively_20190918},
     {"vmSendCmdGetStockInfoExculusively", "targets", "VelmoroGetStockInfoExculusively_send", {rq::targets("targets")},
-     Answer::Checked, "listStockInfoExcu", kNone, "Information on stocks."},
+     Answer::Checked, "listStockInfoExcu", kNone, doc::vmSendCmdGetStockInfoExculusively},
     {"vmSendCmdGetOptionData", "market, code", "VelmoroGetOptionData_send", {"market", "code"}, Answer::Unchecked,
-     "result", kNone, "Data of an option."},
+     "result", kNone, doc::vmSendCmdGetOptionData},
     {"vmSendCmdGetOptionInfo", "market, code", "VelmoroGetOptionInfo_send", {"market", "code"}, Answer::Unchecked,
-     "result", kNone, "Information on an option."},
+     "result", kNone, doc::vmSendCmdGetOptionInfo},
     {"vmSendCmdGetOptionPos", "market, code", "VelmoroGetOptionPos_send", {"market", "code"}, Answer::Unchecked,
-     "result", kNone, "Option positions of a security."},
+     "result", kNone, doc::vmSendCmdGetOptionPos},
     {"vmSendCmdGetToolBoxRootofCacheDir", "", "VelmoroGetToolBoxRootofCacheDir_send", {}, Answer::Checked,
-     "wstrRootCacheDir", kNone, "The terminal's cache directory."},
+     "wstrRootCacheDir", kNone, doc::vmSendCmdGetToolBoxRootofCacheDir},
     {"vmSendCmdGetStrategyID", "", "VelmoroGetStrategyID_send", {}, Answer::Checked, "listStrategyInfo", kNone,
-     "The strategies the terminal knows."},
+     doc::vmSendCmdGetStrategyID},
 };
 
 
@@ -105,11 +107,9 @@ Ref vmSendCmdTransTradeTimeToTradeDate(Params<1> p) {
 
 const vm::FunctionSpec kFunctions[] = {
     VM_FUNCTION(vmSendCmdGetOptionCode, "varargin",
-                "Option codes from a sequence of 8 or 5 values; any other count raises ValueError.\n\n8 values: "
-                "Market, Code, Price, Month, Type, ValueType, Level, ContractAdjustmentType. 5 values: Market, "
-                "Code, begin date, end date, ContractAdjustmentType."),
+                doc::vmSendCmdGetOptionCode),
     VM_FUNCTION(vmSendCmdTransTradeTimeToTradeDate, "checkTime",
-                "The trading date a framework date-time belongs to."),
+                doc::vmSendCmdTransTradeTimeToTradeDate),
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Market-data commands: bar data, TDP data, snapshots, bar time lines, sets.
 #include "commands.hpp"
+#include "market_docs.hpp"
 #include "vm/textcase.hpp"
 
 namespace vmcmd {
@@ -52,39 +53,39 @@ constexpr rq::Field kGetHistorySetRecord[] = {
 Command kMarket[] = {
     {"vmSendCmdGetKData", "targets, kFreq, kFreNum, beginDate, endDate, filledUp, fqType, noReturn",
      "VelmoroGetKData_send", {rq::record(kGetKDataRecord)}, Answer::Checked, "listPaths", kNone,
-     "Fetch bar data of the targets; returns the paths of the MAT files the terminal wrote."},
+     doc::vmSendCmdGetKData},
     {"vmSendCmdGetKDataMulti", "targetList, kFreq, beginDate, endDate, filledUp, fqType", "VelmoroGetKDataMulti_send",
      {rq::record(kGetKDataMultiRecord), rq::targets("targetList")}, Answer::Checked, "wstrFilePath", kNone,
-     "Fetch bar data of several targets into one MAT file; returns its path."},
+     doc::vmSendCmdGetKDataMulti},
     {"vmSendCmdGetKDataMultiFilePath", "targetList, kFreq, beginDate, endDate, filledUp, fqType",
      "VelmoroGetKDataMultiFilePath_send", {rq::record(kGetKDataMultiRecord), rq::targets("targetList")},
      Answer::Checked, "wstrFilePath", kNone,
-     "Fetch bar data of several targets into one MAT file; returns its path."},
+     doc::vmSendCmdGetKDataMultiFilePath},
     {"vmSendCmdGetNKDataMulti", "targetList, kFreq, kFreNum, nCount, endDate, filledUp, fqType",
      "VelmoroGetNKDataMulti_send", {rq::record(kGetNKDataMultiRecord), rq::targets("targetList")}, Answer::Checked,
      "wstrFilePath", kNone,
-     "Fetch the last nCount bars up to endDate of several targets; returns the MAT file path."},
+     doc::vmSendCmdGetNKDataMulti},
     {"vmSendCmdGetRtData", "targetList", "VelmoroGetRtData_send", {rq::targets("targetList")}, Answer::Checked,
-     "listRtData", kNone, "Real-time snapshots of the targets."},
+     "listRtData", kNone, doc::vmSendCmdGetRtData},
     {"vmSendCmdGetTDPData", "market, code, date, fqType, no_return, check_permission=True", "VelmoroGetTDPData_send",
      {rq::record(kGetTDPDataRecord)}, Answer::Checked, "wstrFilePath", kNone,
-     "TDP data of one security on one date; returns the MAT file path."},
+     doc::vmSendCmdGetTDPData},
     {"vmSendCmdGetTDPDataMulti", "targetList, beginDate, endDate, fqType", "VelmoroGetTDPDataMulti_send",
      {rq::targets("targetList"), "beginDate", "endDate", "fqType"}, Answer::Checked, "wstrFilePath", kNone,
-     "TDP data of several securities over a date range; returns the MAT file path."},
+     doc::vmSendCmdGetTDPDataMulti},
     {"vmSendCmdGetTDPDataMultiFilePath", "targetList, beginDate, endDate, fqType",
      "VelmoroGetTDPDataMultiFilePath_send", {rq::targets("targetList"), "beginDate", "endDate", "fqType"},
      Answer::Checked, "wstrFilePath", kNone,
-     "TDP data of several securities over a date range; returns the MAT file path."},
+     doc::vmSendCmdGetTDPDataMultiFilePath},
     {"vmSendCmdGetTradingTime", "targetList, kFreq, beginDay, endDay", "VelmoroGetTradingTime_send",
      {rq::record(kGetTradingTimeRecord), rq::targets("targetList")}, Answer::Checked, "wstrFilePath", kNone,
-     "Bar times of a frequency between two days; returns the MAT file path (variable Time)."},
+     doc::vmSendCmdGetTradingTime},
     {"vmSendCmdGetHistorySet", "Market, Code, CatName, ItemName, BeginDate, EndDate", "VelmoroGetHistorySet_send",
      {"CatName", "ItemName", rq::record(kGetHistorySetRecord), "BeginDate", "EndDate"}, Answer::Load, "wstrFilePath",
-     kNone, "A history data set of one security, loaded from the terminal's MAT file."},
+     kNone, doc::vmSendCmdGetHistorySet},
     {"vmSendCmdGetMarketSet", "wstrCat, listItem, iBeginDate, iEndDate", "VelmoroGetMarketSet_send",
      {"wstrCat", "listItem", "iBeginDate", "iEndDate"}, Answer::Load, "wstrFilePath", kNone,
-     "A market-wide data set, loaded from the terminal's MAT file."},
+     doc::vmSendCmdGetMarketSet},
 };
 
 
@@ -169,9 +170,9 @@ Ref vmSendCmdGetDatePeriodBarTime(Params<4> p) {
 
 const vm::FunctionSpec kFunctions[] = {
     VM_FUNCTION(vmSendCmdGetHistoryInstruments, "targets, begin_date, end_date, fq_type='NA'",
-                "Real instruments behind the targets over a date range, keyed MARKET.CODE."),
+                doc::vmSendCmdGetHistoryInstruments),
     VM_FUNCTION(vmSendCmdGetDatePeriodBarTime, "allTargetLists, KFrequency, KFreNum, endtm",
-                "The bar time line of a frequency for the targets' sessions (the Time variable of the result file)."),
+                doc::vmSendCmdGetDatePeriodBarTime),
 };
 
 }  // namespace

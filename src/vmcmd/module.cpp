@@ -40,5 +40,11 @@ VM_MODULE(vmcmd,
           "takes it from recv_serial. Checked commands pass the answer's status to vmReturnChecker first: an "
           "ERROR level raises VmReturnError, a WARNING or INFO text is shown to the user. Families: market data, "
           "calendar and reference, trading and accounts, tasks and subscriptions, factor, fundamental and "
-          "risk-model data.",
+          "risk-model data.\n\n"
+          "Each command's help() gives its parameters and what it returns. Records are dot-access records "
+          "(fields read as attributes or items). A MAT result file loads with "
+          "velmoro.tframe.utils.utilfunc.load_mat(path) as a mapping of numpy arrays; times in results are the "
+          "framework's numeric time, a float count of days (velmoro.tframe.utils.datetimefunc.mft_to_datetime "
+          "turns them into datetimes). Names of blocks, factors and accounts in the help are those of the embedded "
+          "simulated terminal; a host terminal has its own.",
           vmcmd::exec)

@@ -157,7 +157,7 @@ def vmSendCmdGetTradingDaysCondition(market: str, begin_day: int, end_day: int) 
     """Trading days of a market between two days."""
 
 def vmSendCmdGetTargetIns(Market: str, Code: str, BeginDate: int, EndDate: int) -> List[Any]:
-    """Real instruments behind a target over a date range."""
+    """Real instruments behind a target over a date range, as records with TargetIns and Day."""
 
 def vmSendCmdGetTargetIns_20190830(Market: str, Code: str, BeginDate: int, EndDate: int) -> List[Any]:
     """Real instruments behind a target over a date range, as records with TargetIns and Day."""
