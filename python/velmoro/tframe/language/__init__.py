@@ -15,7 +15,7 @@ import os
 import sys
 import warnings
 
-__all__ = ["LANGUAGES", "set_language", "current_language"]
+__all__ = ["LANGUAGES", "set_language", "current_language", "fill_table"]
 
 # language name -> module of its templates
 LANGUAGES = {
