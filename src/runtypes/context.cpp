@@ -6,10 +6,13 @@
 
 #include <structmember.h>
 
+#include <iterator>
+
 namespace runtypes {
 namespace {
 
 vm::Name kArray{"array"};
+vm::Name kEmpty{"empty"};
 vm::Name kLoopStatus{"LoopStatus"};
 
 struct ContextObject {
@@ -55,15 +58,31 @@ vm::Ref initial(Init init) {
     case Init::EmptyText: return vm::text("");
     case Init::False: return vm::boolean(false);
     case Init::True: return vm::boolean(true);
-    case Init::Status: return vm::call(vm::global(kLoopStatus).get());
+    case Init::Status: return new_loop_status(vm::global(kLoopStatus).get());
     }
     return vm::none();
+}
+
+PyTypeObject* context_type = nullptr;
+
+// A plain new context, whose class nobody changed since, takes its fields
+// straight into a dict sized for all of them; a subclass, or a name the class
+// now defines, goes through setattr as Python's would.
+bool stores_directly(PyObject* self, const vm::Name& name) {
+    PyTypeObject* type = Py_TYPE(self);
+    return type == context_type && type->tp_setattro == PyObject_GenericSetAttr && !_PyType_Lookup(type, name);
 }
 
 int context_init(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!no_arguments("RealRunTimeContext", args, kwargs)) return -1;
     return vm::guard_int([&] {
-        for (const Field& f : kFields) vm::set_attr(self, f.name, initial(f.init));
+        vm::Ref& dict = reinterpret_cast<ContextObject*>(self)->dict;
+        if (!dict && Py_TYPE(self) == context_type) dict = vm::own(_PyDict_NewPresized(std::size(kFields)));
+        for (const Field& f : kFields) {
+            vm::Ref value = initial(f.init);
+            if (stores_directly(self, f.name)) vm::dict_set(dict, f.name, value);
+            else vm::set_attr(self, f.name, value);
+        }
     });
 }
 
@@ -101,14 +120,25 @@ PyType_Spec kContextSpec = {"velmoro.realtrade.runtypes.RealRunTimeContext", siz
 
 }  // namespace
 
+// numpy's own array() and empty(), kept for the process.
+PyObject* numpy_array = nullptr;
+PyObject* numpy_empty = nullptr;
+
 vm::Ref empty_array() {
     vm::Ref np = vm::global(kNp);
     vm::Ref array = vm::attr(np.get(), kArray);
+    // numpy's array([]) is empty(0) reached the long way round (a list, then
+    // its element types): the same new array for a third of the work
+    if (array.get() == numpy_array) return vm::call(numpy_empty, vm::integer(0));
     return vm::call(array.get(), vm::new_list());
 }
 
 void register_context(vm::Module& m) {
     vm::Ref type = vm::make_type(m, &kContextSpec);
+    context_type = reinterpret_cast<PyTypeObject*>(type.get());
+    vm::Ref np = vm::global(kNp);
+    numpy_array = vm::attr(np.get(), kArray).release();
+    numpy_empty = vm::attr(np.get(), kEmpty).release();
 #if PY_VERSION_HEX < 0x03090000
     // before 3.9 a spec cannot name the dict offset
     reinterpret_cast<PyTypeObject*>(type.get())->tp_dictoffset = offsetof(ContextObject, dict);

@@ -92,8 +92,25 @@ PyType_Slot kStatusSlots[] = {
 PyType_Spec kStatusSpec = {"velmoro.realtrade.runtypes.LoopStatus", sizeof(LoopStatusObject), 0,
                            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, kStatusSlots};
 
+PyTypeObject* status_type = nullptr;
+
 }  // namespace
 
-void register_loop_status(vm::Module& m) { vm::make_type(m, &kStatusSpec); }
+vm::Ref new_loop_status(PyObject* cls) {
+    auto* type = reinterpret_cast<PyTypeObject*>(cls);
+    // the class as built here: what its __new__ and __init__ would do, without
+    // the argument tuple of a generic class call
+    if (type == status_type && type->tp_new == status_new && type->tp_init == status_init) {
+        vm::Ref self = vm::own(type->tp_alloc(type, 0));
+        as_status(self.get())->code = kOk;
+        as_status(self.get())->detail = vm::text("");
+        return self;
+    }
+    return vm::call(cls);
+}
+
+void register_loop_status(vm::Module& m) {
+    status_type = reinterpret_cast<PyTypeObject*>(vm::make_type(m, &kStatusSpec).get());
+}
 
 }  // namespace runtypes

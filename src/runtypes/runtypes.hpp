@@ -11,6 +11,9 @@ namespace runtypes {
 // A new empty float64 array, built as np.array([]) through the module's `np`.
 vm::Ref empty_array();
 
+// cls(), shortcut while `cls` is the module's own LoopStatus class.
+vm::Ref new_loop_status(PyObject* cls);
+
 // super(cls, self).__init__(), as a constructor of `cls` starts.
 void init_base(PyObject* cls, PyObject* self);
 

@@ -24,6 +24,28 @@ void raise_instance(PyObject* exception, PyObject* argument) {
     throw Error{};
 }
 
+namespace {
+
+// A dict subclass that keeps dict's own __getitem__: its item slot is still a
+// generic one, which calls that method as Python would, at several times the cost.
+bool keeps_dict_getitem(PyTypeObject* type) {
+    static PyObject* const name = PyUnicode_InternFromString("__getitem__");
+    static PyObject* const dict_getitem = name ? _PyType_Lookup(&PyDict_Type, name) : nullptr;
+    return type == &PyDict_Type || (dict_getitem && _PyType_Lookup(type, name) == dict_getitem);
+}
+
+}  // namespace
+
+// A key such a dict holds is read straight from it; a missing one takes the
+// whole road (__missing__, KeyError).
+Ref item(PyObject* o, PyObject* key) {
+    if (PyDict_Check(o) && keeps_dict_getitem(Py_TYPE(o))) {
+        if (PyObject* v = PyDict_GetItemWithError(o, key)) return borrow(v);
+        if (PyErr_Occurred()) raise();
+    }
+    return own(PyObject_GetItem(o, key));
+}
+
 Ref item(PyObject* o, Py_ssize_t index) {
     Ref key = integer(index);
     return item(o, key.get());

@@ -94,7 +94,7 @@ inline void set_attr(PyObject* o, PyObject* name, PyObject* v) { check(PyObject_
 [[noreturn]] void raise_instance(PyObject* exception);
 [[noreturn]] void raise_instance(PyObject* exception, PyObject* argument);
 
-inline Ref item(PyObject* o, PyObject* key) { return own(PyObject_GetItem(o, key)); }
+Ref item(PyObject* o, PyObject* key);
 Ref item(PyObject* o, Py_ssize_t index);
 inline void set_item(PyObject* o, PyObject* key, PyObject* v) { check(PyObject_SetItem(o, key, v)); }
 
