@@ -17,27 +17,13 @@ std::string trim(const std::string& s) {
 // Splits "a, b=(), c='x,y'" at the commas that separate parameters.
 std::vector<std::string> split_params(const char* params) {
     std::vector<std::string> out;
-    std::string cur;
-    int depth = 0;
-    char quote = 0;
-    for (const char* p = params; *p; ++p) {
-        char c = *p;
-        if (quote) {
-            if (c == quote) quote = 0;
-        } else if (c == '\'' || c == '"') {
-            quote = c;
-        } else if (c == '(' || c == '[' || c == '{') {
-            ++depth;
-        } else if (c == ')' || c == ']' || c == '}') {
-            --depth;
-        } else if (c == ',' && depth == 0) {
-            out.push_back(trim(cur));
-            cur.clear();
-            continue;
-        }
-        cur += c;
+    for (const char* p = params;; ) {
+        const char* end = param_end(p);
+        std::string piece = trim(std::string(p, end));
+        if (*end || !piece.empty()) out.push_back(std::move(piece));
+        if (!*end) break;
+        p = end + 1;
     }
-    if (!trim(cur).empty()) out.push_back(trim(cur));
     return out;
 }
 

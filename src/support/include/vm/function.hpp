@@ -65,15 +65,13 @@ private:
     PyObject* const* v_;
 };
 
-// The number of parameters in a declaration such as "a, b=(1, 2), c='x,y'".
-constexpr size_t count_params(const char* params) {
-    size_t commas = 0;
+// The end of the parameter that starts at p in a declaration such as
+// "a, b=(1, 2), c='x,y'": the next comma outside brackets and quotes, or the end.
+constexpr const char* param_end(const char* p) {
     int depth = 0;
     char quote = 0;
-    bool any = false;
-    for (const char* p = params; *p; ++p) {
+    for (; *p; ++p) {
         const char c = *p;
-        if (c != ' ' && c != '\t' && c != '\n') any = true;
         if (quote) {
             if (c == quote) quote = 0;
         } else if (c == '\'' || c == '"') {
@@ -83,8 +81,22 @@ constexpr size_t count_params(const char* params) {
         } else if (c == ')' || c == ']' || c == '}') {
             --depth;
         } else if (c == ',' && depth == 0) {
-            ++commas;
+            break;
         }
+    }
+    return p;
+}
+
+// The number of parameters in a declaration.
+constexpr size_t count_params(const char* params) {
+    size_t commas = 0;
+    bool any = false;
+    for (const char* p = params;; ++p) {
+        const char* end = param_end(p);
+        for (; p != end; ++p) any = any || (*p != ' ' && *p != '\t' && *p != '\n');
+        if (!*end) break;
+        any = true;
+        ++commas;
     }
     return any ? commas + 1 : 0;
 }
