@@ -6,7 +6,10 @@ then the load run: 8 client processes of 4 threads, 10,000 commands each,
 while each takes a flood of pushes. Targets: p50 at most 60 us (Unix) and
 80 us (TCP), p99 at most 1 ms, at least 20,000 calls/s and 50,000 pushes/s;
 a missed one makes the exit status 1. The plain socket round trip printed
-first is what the machine allows before any framing.
+first is what the machine allows before any framing. Each figure comes with
+the CPU time (user and system, every thread) the client and the server
+process spent on it, per 10,000 calls: on a busy machine wall-clock figures
+wander, CPU time much less.
 
     python bench/link_bench.py [--no-load]
 """
@@ -38,6 +41,35 @@ def start_server(listen, env):
         server.kill()
         raise SystemExit("the terminal server did not start")
     return server, line[len("terminal serving at "):]
+
+
+def cpu_seconds(pid=None):
+    """User and system CPU seconds of this process (or of process `pid`) so far."""
+    if pid is None:
+        times = os.times()
+        return times.user + times.system
+    with open("/proc/{}/stat".format(pid)) as f:
+        fields = f.read().rpartition(")")[2].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+class CpuMeter:
+    """CPU seconds the client (this process) and the server spend between start and stop."""
+
+    def __init__(self, server_pid):
+        self.server_pid = server_pid
+
+    def __enter__(self):
+        self.client, self.server = cpu_seconds(), cpu_seconds(self.server_pid)
+        return self
+
+    def __exit__(self, *exc):
+        self.client = cpu_seconds() - self.client
+        self.server = cpu_seconds(self.server_pid) - self.server
+
+    def per_10k(self, calls):
+        return "CPU per 10,000 calls: client {:.3f} s, server {:.3f} s".format(
+            self.client * 10000 / calls, self.server * 10000 / calls)
 
 
 def small(client):
@@ -77,30 +109,33 @@ def baseline():
     return times[len(times) // 2] * 1e6, times[int(len(times) * 0.99)] * 1e6
 
 
-def round_trips(client):
+def round_trips(client, meter):
     for _ in range(2000):
         small(client)
     times = []
-    for _ in range(SAMPLES):
-        started = time.perf_counter()
-        small(client)
-        times.append(time.perf_counter() - started)
+    with meter:
+        for _ in range(SAMPLES):
+            started = time.perf_counter()
+            small(client)
+            times.append(time.perf_counter() - started)
     times.sort()
     return times[len(times) // 2] * 1e6, times[int(len(times) * 0.99)] * 1e6
 
 
-def calls_per_second(client, threads=4):
+def calls_per_second(client, meter, threads=4):
     def work():
         for _ in range(THREAD_CALLS):
             small(client)
 
     workers = [threading.Thread(target=work) for _ in range(threads)]
-    started = time.perf_counter()
-    for w in workers:
-        w.start()
-    for w in workers:
-        w.join()
-    return threads * THREAD_CALLS / (time.perf_counter() - started)
+    with meter:
+        started = time.perf_counter()
+        for w in workers:
+            w.start()
+        for w in workers:
+            w.join()
+        seconds = time.perf_counter() - started
+    return threads * THREAD_CALLS / seconds
 
 
 def pushes_per_second(client):
@@ -146,17 +181,20 @@ def main():
         print("machine baseline (plain socket pair, reader thread): p50 {:6.1f} us  p99 {:7.1f} us".format(
             *baseline()))
         met = []
-        for name, address, target in (("unix", unix, 60), ("tcp", tcp, 80)):
+        for name, address, target, server in (("unix", unix, 60, unix_server), ("tcp", tcp, 80, tcp_server)):
             client = RemoteTerminal(address, token_file=token)
-            p50, p99 = round_trips(client)
+            meter = CpuMeter(server.pid)
+            p50, p99 = round_trips(client, meter)
             met += [p50 <= target, p99 <= 1000]
-            print("round trip over {:4s}: p50 {:6.1f} us (target {} us)  p99 {:7.1f} us (target 1000 us)".format(
-                name, p50, target, p99))
+            print("round trip over {:4s}: p50 {:6.1f} us (target {} us)  p99 {:7.1f} us (target 1000 us); {}".format(
+                name, p50, target, p99, meter.per_10k(SAMPLES)))
             client.close()
         client = RemoteTerminal(unix)
-        calls, pushes = calls_per_second(client), pushes_per_second(client)
+        meter = CpuMeter(unix_server.pid)
+        calls = calls_per_second(client, meter)
+        pushes = pushes_per_second(client)
         met += [calls >= 20000, pushes >= 50000]
-        print("calls/s with 4 threads: {:,.0f} (target 20,000)".format(calls))
+        print("calls/s with 4 threads: {:,.0f} (target 20,000); {}".format(calls, meter.per_10k(4 * THREAD_CALLS)))
         print("pushes/s to one client: {:,.0f} (target 50,000)".format(pushes))
         client.close()
         if "--no-load" not in sys.argv:
