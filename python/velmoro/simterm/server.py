@@ -16,7 +16,6 @@ import hashlib
 import hmac
 import logging
 import os
-import select
 import socket
 import stat
 import threading
@@ -266,7 +265,7 @@ class Connection:
                 raise TransportError("authentication failed")
             welcome["proof"] = wire.proof(server.token, b"server", theirs, mine)
         welcome["outcomes"] = server.outcomes(hello.get("keys") or [])
-        self.sock.settimeout(server.dead_after)
+        wire.set_timeouts(self.sock, server.heartbeat / 2, server.dead_after)
         self.session = server.attach(self, session_id)
         with self.session.cond:
             self.session.window = max(1, int(hello.get("window", 1)))
@@ -289,33 +288,46 @@ class Connection:
             self.server.detach(self)
 
     def pump(self):
-        ready = select.select([self.sock], [], [], self.server.heartbeat / 2)[0]
-        now = time.monotonic()
-        if ready:
+        try:
             data = self.sock.recv(262144)
+        except BlockingIOError:  # quiet for half a heartbeat
+            data = None
+        now = time.monotonic()
+        if data is not None:
             if not data:
                 raise TransportError("the client closed the connection")
             self.last_recv = now
-            for message in self.frames.feed(data):
-                self.dispatch(message)
+            # the answers to all that one read brought go out in one write,
+            # those made before a bad message included
+            answers = []
+            try:
+                for message in self.frames.feed(data):
+                    answer = self.dispatch(message)
+                    if answer is not None:
+                        answers.append(answer)
+            finally:
+                if answers:
+                    self.write(b"".join(answers))
         if now - self.last_sent >= self.server.heartbeat:
             self.write(wire.frame([wire.PING]))
         if now - self.last_recv > self.server.dead_after:
             raise TransportError("no sign of life from the client")
 
     def dispatch(self, message):
+        """Act on one message; the frame answering it, if any."""
         kind = message[0]
         if kind == wire.CALL and len(message) == 4 and isinstance(message[2], str) and isinstance(message[3], list):
-            self.write(wire.frame(self.server.call(self, message[1], message[2], message[3])))
-        elif kind == wire.ACK and len(message) == 2 and isinstance(message[1], int):
+            return wire.frame(self.server.call(self, message[1], message[2], message[3]))
+        if kind == wire.ACK and len(message) == 2 and isinstance(message[1], int):
             self.session.ack(message[1])
         elif kind == wire.PING:
-            self.write(wire.frame([wire.PONG]))
+            return wire.frame([wire.PONG])
         elif kind == wire.BYE:
             self.server.forget(self.session)
             raise TransportError("the client said goodbye")
         elif kind != wire.PONG:
             raise wire.FrameError("unexpected message {!r}".format(message[:2]))
+        return None
 
     def push_loop(self):
         session = self.session
@@ -554,14 +566,6 @@ class Server:
         with self.lock:
             if session.acked >= session.seq:
                 session.replay[0].next_push(0)
-
-    def _flood_replay(self, session, replay):
-        while True:
-            with self.lock:
-                before = replay.pushed
-                replay.next_push(0)
-            if replay.pushed == before:
-                return
 
     def op_flood(self, conn, record, count, wait=True):
         """Push `record` `count` times, then a stop push: a load for the link

@@ -4,11 +4,16 @@
 `handle(command, args)` sends the command and waits for its answer, its
 `next_push(timeout)` hands over the terminal's pushes in sequence order.
 
-One reader thread per connection reads every frame: answers go to the caller
-waiting on their request id (an answer whose caller gave up is logged and
-dropped), pushes to the push queue, heartbeats keep an idle link checked.
-When the connection dies, calls in flight fail with OutcomeUnknownError and
-new ones fail fast with NotConnectedError while the reader reconnects: the
+The threads waiting on the link read it themselves, one at a time: a caller
+waiting for its answer or a consumer waiting for a push reads while no other
+thread does, and hands every frame to where it belongs (an answer to the
+caller waiting on its request id, an answer whose caller gave up is logged
+and dropped; pushes to the push queue), then wakes a thread still waiting to
+read in its turn. A caller alone thus takes its answer from the socket
+itself, with no thread between. A ticking thread reads what comes while no
+one waits, and keeps an idle link checked with heartbeats. When the
+connection dies, calls in flight fail with OutcomeUnknownError and new ones
+fail fast with NotConnectedError while the ticking thread reconnects: the
 handshake resumes the pushes after the last one received and tells the
 outcome of every order or cancel whose answer was lost. Orders are never sent
 again by the link itself; a caller may resend with the same key, and the
@@ -94,12 +99,22 @@ class _ServedRun:
 
 
 class _Waiter:
+    """A thread waiting on the link: `reply` is set when what it waits for
+    came; `lock` is released to wake it, for that or for its turn to read."""
+
     __slots__ = ("lock", "reply")
 
     def __init__(self):
         self.lock = threading.Lock()
         self.lock.acquire()
         self.reply = None
+
+
+def _wake(waiter):
+    try:
+        waiter.lock.release()
+    except RuntimeError:
+        pass  # woken already and not yet waiting again
 
 
 class RemoteTerminal:
@@ -128,8 +143,13 @@ class RemoteTerminal:
         self._keys = itertools.count(1)
         self._pending = {}
         self._send_lock = threading.Lock()
+        self._read_lock = threading.Lock()  # held by the thread reading the socket
+        self._loss_lock = threading.Lock()
+        self._tick = heartbeat / 2  # longest blocking read
+        self._ticked = threading.Event()  # wakes the ticking thread before its time
         self._pushes = collections.deque()
-        self._push_cond = threading.Condition()
+        self._push_lock = threading.Lock()
+        self._consumers = set()  # waiters of next_push
         self.received = 0  # sequence number of the last push received
         self.consumed = 0  # ... and of the last one handed over
         self._acked = 0
@@ -141,8 +161,8 @@ class RemoteTerminal:
         self._failed = None
         self.fetching = False
         self._open()
-        self._reader = threading.Thread(target=self._run, name="velmoro-link-reader", daemon=True)
-        self._reader.start()
+        self._ticker = threading.Thread(target=self._run, name="velmoro-link-ticker", daemon=True)
+        self._ticker.start()
 
     @property
     def name(self):
@@ -175,7 +195,7 @@ class RemoteTerminal:
     def _handshake(self, sock):
         frames = wire.FrameReader()
         mine = wire.nonce()
-        with self._push_cond:
+        with self._push_lock:
             hello = {"version": wire.VERSION, "session": self.session, "nonce": mine, "received": self.received,
                      "consumed": self.consumed, "window": self.window, "live": self._live, "keys": list(self.unknown)}
         sock.sendall(wire.frame([wire.HELLO, hello]))
@@ -198,7 +218,7 @@ class RemoteTerminal:
             self.fetching = self.kind == "tcp" and theirs.get("host") != host_id()
         else:
             self.fetching = bool(self._fetch_wanted)
-        sock.settimeout(self.dead_after)
+        wire.set_timeouts(sock, self._tick, self.dead_after)
         self._frames = frames
         self._last_recv = self._last_sent = time.monotonic()
         self._sock = sock
@@ -234,15 +254,15 @@ class RemoteTerminal:
                     sock.sendall(wire.frame([wire.BYE, "closed"]))
             except OSError:
                 pass
-            _shut(sock)  # the reader sees the end and lets go of the socket
+            _shut(sock)  # a thread reading sees the end
         self._fail_pending(NotConnectedError("the link to the terminal was closed"))
-        with self._push_cond:
-            self._failed = NotConnectedError("the link to the terminal was closed")
-            self._push_cond.notify_all()
-        if self._reader is not threading.current_thread():
-            self._reader.join(5.0)
+        self._fail(NotConnectedError("the link to the terminal was closed"))
+        self._ticked.set()
+        if self._ticker is not threading.current_thread():
+            self._ticker.join(5.0)
         if sock is not None:
-            sock.close()
+            with self._read_lock:  # once no thread reads it
+                sock.close()
 
     def _write(self, data):
         """Send whole frames; NotConnectedError when nothing could be sent.
@@ -259,69 +279,137 @@ class RemoteTerminal:
             self._last_sent = time.monotonic()
 
     def _run(self):
+        """The ticking thread: reads what came while no thread waits,
+        heartbeats, notices a dead link and reconnects."""
+        sock = None
         while not self._closed:
-            sock = self._sock
-            if sock is None:
+            if self._sock is None:
+                if sock is not None:
+                    with self._read_lock:  # the dead socket, once no thread reads it
+                        sock.close()
                 if not self._reconnect():
                     return
+                self._promote()
+            sock = self._sock
+            self._ticked.wait(self._tick)
+            self._ticked.clear()
+            if self._closed or self._sock is not sock:
                 continue
             try:
-                self._pump(sock)
-            except (OSError, ValueError, TransportError) as exc:  # ValueError: select on a closed socket
-                if self._closed:
-                    return
+                if self._read_lock.acquire(False):
+                    try:
+                        while self._read(sock, socket.MSG_DONTWAIT):
+                            pass
+                    finally:
+                        self._read_lock.release()
+                    self._promote()
+                now = time.monotonic()
+                if now - self._last_sent >= self.heartbeat:
+                    self._write(wire.frame([wire.PING]))
+                if now - self._last_recv > self.dead_after:
+                    raise NotConnectedError("no sign of life from the terminal for {:.1f} s".format(
+                        now - self._last_recv))
+            except (OSError, ValueError, TransportError) as exc:  # ValueError: a closed socket
                 self._lost(sock, exc)
 
-    def _pump(self, sock):
-        ready = select.select([sock], [], [], self.heartbeat / 2)[0]
-        now = time.monotonic()
-        if ready:
-            data = sock.recv(262144)
-            if not data:
-                raise NotConnectedError("the terminal closed the connection")
-            self._last_recv = now
-            pushes = []
-            for message in self._frames.feed(data):
-                if message[0] == wire.PUSH:
-                    pushes.append(message)
-                else:
-                    self._queue_pushes(pushes)
-                    pushes = []
-                    self._dispatch(message)
-            self._queue_pushes(pushes)
-        if now - self._last_sent >= self.heartbeat:
-            self._write(wire.frame([wire.PING]))
-        if now - self._last_recv > self.dead_after:
-            raise NotConnectedError("no sign of life from the terminal for {:.1f} s".format(now - self._last_recv))
+    def _read(self, sock, flags=0):
+        """One read of the socket, its messages dispatched; False when none
+        came (a non-blocking read, or a blocking one quiet for a tick)."""
+        try:
+            data = sock.recv(262144, flags)
+        except BlockingIOError:
+            return False
+        if not data:
+            raise NotConnectedError("the terminal closed the connection")
+        self._last_recv = time.monotonic()
+        pushes = []
+        for message in self._frames.feed(data):
+            if message[0] == wire.PUSH:
+                pushes.append(message)
+            else:
+                self._queue_pushes(pushes)
+                pushes = []
+                self._dispatch(message)
+        self._queue_pushes(pushes)
+        return True
+
+    def _wait(self, waiter, deadline):
+        """Wait until `waiter` has its reply, reading the socket while no
+        other thread does; False at the deadline."""
+        while waiter.reply is None:
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                self._promote()  # a turn to read may have come to this thread
+                return False
+            if self._sock is not None and self._read_lock.acquire(False):
+                try:
+                    self._lead(waiter, deadline)
+                finally:
+                    self._read_lock.release()
+                self._promote()
+            else:
+                waiter.lock.acquire(timeout=remaining)
+        return True
+
+    def _lead(self, waiter, deadline):
+        """Read (holding the read lock) until `waiter` has its reply, the
+        deadline passed or the connection ended."""
+        sock = self._sock
+        try:
+            while waiter.reply is None and sock is self._sock:
+                remaining = deadline - time.monotonic()
+                if remaining <= 0 or (remaining < self._tick and not select.select([sock], [], [], remaining)[0]):
+                    return
+                self._read(sock)
+        except (OSError, ValueError, TransportError) as exc:
+            if not self._closed:
+                self._lost(sock, exc)
+
+    def _promote(self):
+        """When no thread reads, wake one still waiting to read in its turn."""
+        if self._read_lock.locked() or self._sock is None:
+            return
+        for waiter in itertools.chain(list(self._pending.values()), list(self._consumers)):
+            if waiter.reply is None:
+                _wake(waiter)
+                return
 
     def _lost(self, sock, exc):
+        with self._loss_lock:
+            if self._sock is not sock:
+                return  # noticed already
+            self._sock = None
         _log.warning("link to the terminal at %s lost: %s", self.address, exc)
-        self._sock = None
-        sock.close()
+        _shut(sock)
         self._fail_pending(OutcomeUnknownError("the connection to the terminal died before the answer: {}".format(exc)))
+        self._ticked.set()  # reconnect now
 
     def _fail_pending(self, error):
         for rid in list(self._pending):
             waiter = self._pending.pop(rid, None)
             if waiter is not None:
                 waiter.reply = error
-                waiter.lock.release()
+                _wake(waiter)
+
+    def _fail(self, error):
+        """The link gave up: every consumer hears it."""
+        with self._push_lock:
+            self._failed = error
+            self._wake_consumers()
 
     def _reconnect(self):
         """Connect again, with growing pauses; False once it gave up or was closed."""
         started, pause = time.monotonic(), 0.05
         while not self._closed:
             try:
-                self._open()
+                with self._read_lock:  # a reader sees the new socket with its frame reader
+                    self._open()
                 _log.warning("link to the terminal at %s restored", self.address)
                 return True
             except (OSError, TransportError) as exc:
                 if time.monotonic() - started > self.reconnect_for:
-                    with self._push_cond:
-                        self._failed = NotConnectedError(
-                            "the terminal at {} stayed unreachable for {:.0f} s: {}".format(
-                                self.address, self.reconnect_for, exc))
-                        self._push_cond.notify_all()
+                    self._fail(NotConnectedError("the terminal at {} stayed unreachable for {:.0f} s: {}".format(
+                        self.address, self.reconnect_for, exc)))
                     return False
             time.sleep(pause)
             pause = min(pause * 2, 1.0)
@@ -335,14 +423,14 @@ class RemoteTerminal:
                 _log.warning("answer to request %s came after its caller gave up: dropped", message[1])
                 return
             waiter.reply = message
-            waiter.lock.release()
+            _wake(waiter)
         elif kind == wire.PUSH:
             self._queue_pushes([message])
         elif kind == wire.GAP:
-            with self._push_cond:
+            with self._push_lock:
                 self._pushes.append((_GAP, message[1], message[2]))
                 self.received = max(self.received, message[2])
-                self._push_cond.notify_all()
+                self._wake_consumers()
         elif kind == wire.PING:
             self._write(wire.frame([wire.PONG]))
         elif kind == wire.BYE:
@@ -355,7 +443,7 @@ class RemoteTerminal:
         reconnect) is skipped, a hole in the numbers is a gap."""
         if not messages:
             return
-        with self._push_cond:
+        with self._push_lock:
             for _, seq, record in messages:
                 if seq <= self.received:
                     continue
@@ -363,7 +451,13 @@ class RemoteTerminal:
                     self._pushes.append((_GAP, self.received + 1, seq - 1))
                 self._pushes.append((seq, record))
                 self.received = seq
-            self._push_cond.notify_all()
+            self._wake_consumers()
+
+    def _wake_consumers(self):
+        """(Under the push lock) tell the waiting consumers there is news."""
+        for waiter in self._consumers:
+            waiter.reply = True
+            _wake(waiter)
 
     # ---- commands ----
 
@@ -381,11 +475,12 @@ class RemoteTerminal:
             self._pending.pop(rid, None)
             self._note_unknown(key, op, args)
             raise OutcomeUnknownError("sending to the terminal failed: {}".format(exc), key) from None
-        if not waiter.lock.acquire(timeout=self.timeout):
+        if not self._wait(waiter, time.monotonic() + self.timeout):
             if self._pending.pop(rid, None) is not None:
                 self._note_unknown(key, op, args)
                 raise OutcomeUnknownError("no answer from the terminal within {} s".format(self.timeout), key)
-            waiter.lock.acquire()  # the answer came as the wait ended
+            while waiter.reply is None:  # the answer came as the wait ended: a reader is handing it over
+                time.sleep(0)
         reply = waiter.reply
         if isinstance(reply, OutcomeUnknownError):
             self._note_unknown(key, op, args)
@@ -436,7 +531,7 @@ class RemoteTerminal:
         pushes; paced: each minute is pushed when the previous one was taken
         (the terminal's clock follows the run), else as fast as they are made.
         Returns the number of pushes coming, the stop included."""
-        with self._push_cond:
+        with self._push_lock:
             self._live = True
         return self.call("replay", list(targets), list(days), "paced" if paced else "flood")
 
@@ -455,7 +550,7 @@ class RemoteTerminal:
     def flood(self, record, count, wait=True):
         """Have the terminal push `record` `count` times, then a stop push
         (`wait` false: without waiting for this client to take them)."""
-        with self._push_cond:
+        with self._push_lock:
             self._live = True
         return self.call("flood", record, count, wait)
 
@@ -473,28 +568,37 @@ class RemoteTerminal:
         quiet; PushGapError when pushes were lost, the link's failure when it
         gave up reconnecting."""
         deadline = time.monotonic() + timeout
-        with self._push_cond:
+        with self._push_lock:
             empty, consumed = not self._pushes, self.consumed
         if empty or consumed - self._acked >= max(1, self.window // 4):
             self._ack(consumed)  # paced replays push the next minute on this
-        with self._push_cond:
-            while not self._pushes:
+        while True:
+            with self._push_lock:
+                if self._pushes:
+                    return self._take_push()
                 if self._failed is not None:
                     raise self._failed
-                remaining = deadline - time.monotonic()
-                if remaining <= 0:
+                waiter = _Waiter()
+                self._consumers.add(waiter)  # before the wait: a push queued now wakes it
+            try:
+                if not self._wait(waiter, deadline) and not self._pushes:
                     return None
-                self._push_cond.wait(remaining)
-            item = self._pushes.popleft()
-            if item[0] is _GAP:
-                self.consumed = max(self.consumed, item[2])
-                if item[2] < 0:
-                    raise PushGapError("the terminal lost this session's pushes from number {} on".format(item[1]))
-                raise PushGapError("pushes {} to {} of the terminal were lost".format(item[1], item[2]))
-            self.consumed = item[0]
-            record = item[1]
-            if isinstance(record, dict) and record.get("stop_run", True):
-                self._live = False
+            finally:
+                with self._push_lock:
+                    self._consumers.discard(waiter)
+
+    def _take_push(self):
+        """(Under the push lock) the next queued push."""
+        item = self._pushes.popleft()
+        if item[0] is _GAP:
+            self.consumed = max(self.consumed, item[2])
+            if item[2] < 0:
+                raise PushGapError("the terminal lost this session's pushes from number {} on".format(item[1]))
+            raise PushGapError("pushes {} to {} of the terminal were lost".format(item[1], item[2]))
+        self.consumed = item[0]
+        record = item[1]
+        if isinstance(record, dict) and record.get("stop_run", True):
+            self._live = False
         return record
 
     # ---- result files ----

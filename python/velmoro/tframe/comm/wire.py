@@ -13,6 +13,7 @@ import datetime as _dt
 import hashlib
 import hmac
 import os
+import socket
 import struct
 import threading
 
@@ -24,7 +25,7 @@ from velmoro.tframe.utils import utilcls
 from velmoro.tframe.utils.utilcls import DotDict
 
 __all__ = [
-    "VERSION", "MAX_FRAME", "FrameError", "frame", "encode", "decode", "FrameReader",
+    "VERSION", "MAX_FRAME", "FrameError", "frame", "encode", "decode", "FrameReader", "set_timeouts",
     "parse_address", "proof", "nonce",
     "HELLO", "AUTH", "WELCOME", "CALL", "REPLY", "PUSH", "GAP", "ACK", "PING", "PONG", "BYE",
 ]
@@ -36,6 +37,7 @@ MAX_FRAME = 16 * 1024 * 1024
 HELLO, AUTH, WELCOME, CALL, REPLY, PUSH, GAP, ACK, PING, PONG, BYE = range(1, 12)
 
 _HEADER = struct.Struct(">I")
+_TIMEVAL = struct.Struct("@ll")
 
 
 class FrameError(TransportError):
@@ -157,27 +159,27 @@ def _ext_hook(code, data):
 _packers = threading.local()
 
 
+def _packer():
+    return msgpack.Packer(default=_default, use_bin_type=True, strict_types=True)
+
+
 def encode(value):
     """The msgpack body of a value (TypeError for a value the wire does not carry)."""
-    # a packer per thread and nesting depth (extension values pack their
-    # content while the outer value is packed): making one costs more than
-    # packing a small message
-    pool = getattr(_packers, "pool", None)
-    if pool is None:
-        pool = _packers.pool = []
-        _packers.depth = 0
-    depth = _packers.depth
-    if depth == len(pool):
-        pool.append(msgpack.Packer(default=_default, use_bin_type=True, strict_types=True))
-    packer = pool[depth]
-    _packers.depth = depth + 1
+    # idle packers of this thread: making one costs more than packing a small
+    # message, and an extension value packs its content with another one
+    # while the outer value is being packed
+    try:
+        idle = _packers.idle
+    except AttributeError:
+        idle = _packers.idle = []
+    packer = idle.pop() if idle else _packer()
     try:
         return packer.pack(value)
     except BaseException:
         packer.reset()
         raise
     finally:
-        _packers.depth = depth
+        idle.append(packer)
 
 
 def decode(body):
@@ -210,29 +212,46 @@ class FrameReader:
 
     def next(self):
         """The next complete message, or None (FrameError on a bad frame)."""
-        if len(self._buffer) < 4:
-            return None
-        (size,) = _HEADER.unpack_from(self._buffer)
-        if size == 0 or size > self.cap:
-            raise FrameError("frame of {} bytes refused (cap {})".format(size, self.cap))
-        if len(self._buffer) < 4 + size:
-            return None
-        body = bytes(self._buffer[4:4 + size])
-        del self._buffer[:4 + size]
-        message = decode(body)
-        if not isinstance(message, list) or not message or not isinstance(message[0], int):
-            raise FrameError("a message must be a list starting with its kind")
-        return message
+        messages = self._cut(1)
+        return messages[0] if messages else None
 
     def feed(self, data):
         """The messages completed by `data` (FrameError on a bad frame)."""
         self._buffer += data
-        messages = []
-        message = self.next()
-        while message is not None:
-            messages.append(message)
-            message = self.next()
+        return self._cut(-1)
+
+    def _cut(self, most):
+        """Up to `most` (-1: all) complete messages from the buffer, which
+        keeps the rest: one pass and one move of the rest however many
+        frames came in one read."""
+        buffer, cap = self._buffer, self.cap
+        end, start, messages = len(buffer), 0, []
+        try:
+            while end - start >= 4 and len(messages) != most:
+                (size,) = _HEADER.unpack_from(buffer, start)
+                if size == 0 or size > cap:
+                    raise FrameError("frame of {} bytes refused (cap {})".format(size, cap))
+                stop = start + 4 + size
+                if stop > end:
+                    break
+                message = decode(buffer[start + 4:stop])
+                if type(message) is not list or not message or not isinstance(message[0], int):
+                    raise FrameError("a message must be a list starting with its kind")
+                messages.append(message)
+                start = stop
+        finally:
+            del buffer[:start]
         return messages
+
+
+def set_timeouts(sock, receive, send):
+    """Make `sock` blocking, its reads giving up after `receive` seconds and
+    its writes after `send` (BlockingIOError): the kernel keeps the clock, so
+    that a read or write is one system call, not a poll and the call."""
+    sock.settimeout(None)
+    for option, seconds in ((socket.SO_RCVTIMEO, receive), (socket.SO_SNDTIMEO, send)):
+        whole = int(seconds)
+        sock.setsockopt(socket.SOL_SOCKET, option, _TIMEVAL.pack(whole, int((seconds - whole) * 1e6)))
 
 
 def parse_address(address):
