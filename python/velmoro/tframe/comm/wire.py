@@ -15,7 +15,6 @@ import hmac
 import os
 import socket
 import struct
-import threading
 
 import msgpack
 import numpy as np
@@ -49,32 +48,42 @@ _ARRAY, _OBJECTS, _SCALAR, _TUPLE, _DOTDICT, _ANSWER, _STATUS, _SET, _FROZENSET,
     _TIMEDELTA, _ORDERED, _ORDERED_FRAMEWORK = range(1, 16)
 
 
+_new_tuple = tuple.__new__
+
+
+def _ext(code, content):
+    """The extension value `code` holding `content`. (ExtType's own
+    constructor checks its arguments in Python, at twice the cost of packing
+    a small value; these are right by construction.)"""
+    return _new_tuple(msgpack.ExtType, (code, encode(content)))
+
+
 def _array(value):
     if value.dtype.hasobject:
-        return msgpack.ExtType(_OBJECTS, encode([list(value.shape), value.ravel().tolist()]))
+        return _ext(_OBJECTS, [list(value.shape), value.ravel().tolist()])
     data = value if value.flags.c_contiguous else value.copy(order="C")
-    return msgpack.ExtType(_ARRAY, encode([data.dtype.str, list(data.shape), data.tobytes()]))
+    return _ext(_ARRAY, [data.dtype.str, list(data.shape), data.tobytes()])
 
 
 def _scalar(value):
     if value.dtype.hasobject:
         raise TypeError("cannot send a numpy object scalar")
-    return msgpack.ExtType(_SCALAR, encode([value.dtype.str, value.tobytes()]))
+    return _ext(_SCALAR, [value.dtype.str, value.tobytes()])
 
 
 _ENCODERS = {
-    tuple: lambda v: msgpack.ExtType(_TUPLE, encode(list(v))),
-    DotDict: lambda v: msgpack.ExtType(_DOTDICT, encode(dict(v))),
-    collections.OrderedDict: lambda v: msgpack.ExtType(_ORDERED, encode(dict(v))),
-    utilcls.OrderedDict: lambda v: msgpack.ExtType(_ORDERED_FRAMEWORK, encode(dict(v))),
-    Answer: lambda v: msgpack.ExtType(_ANSWER, encode(dict(v.__dict__))),
-    Status: lambda v: msgpack.ExtType(_STATUS, encode([v.errLevel, v.errCode, v.errInfo])),
-    set: lambda v: msgpack.ExtType(_SET, encode(list(v))),
-    frozenset: lambda v: msgpack.ExtType(_FROZENSET, encode(list(v))),
-    _dt.datetime: lambda v: msgpack.ExtType(_DATETIME, encode(v.isoformat())),
-    _dt.date: lambda v: msgpack.ExtType(_DATE, encode(v.isoformat())),
-    _dt.time: lambda v: msgpack.ExtType(_TIME, encode(v.isoformat())),
-    _dt.timedelta: lambda v: msgpack.ExtType(_TIMEDELTA, encode([v.days, v.seconds, v.microseconds])),
+    tuple: lambda v: _ext(_TUPLE, list(v)),
+    DotDict: lambda v: _ext(_DOTDICT, dict(v)),
+    collections.OrderedDict: lambda v: _ext(_ORDERED, dict(v)),
+    utilcls.OrderedDict: lambda v: _ext(_ORDERED_FRAMEWORK, dict(v)),
+    Answer: lambda v: _ext(_ANSWER, v.__dict__),
+    Status: lambda v: _ext(_STATUS, [v.errLevel, v.errCode, v.errInfo]),
+    set: lambda v: _ext(_SET, list(v)),
+    frozenset: lambda v: _ext(_FROZENSET, list(v)),
+    _dt.datetime: lambda v: _ext(_DATETIME, v.isoformat()),
+    _dt.date: lambda v: _ext(_DATE, v.isoformat()),
+    _dt.time: lambda v: _ext(_TIME, v.isoformat()),
+    _dt.timedelta: lambda v: _ext(_TIMEDELTA, [v.days, v.seconds, v.microseconds]),
 }
 
 
@@ -156,30 +165,22 @@ def _ext_hook(code, data):
     return decoder(decode(data))
 
 
-_packers = threading.local()
-
-
-def _packer():
-    return msgpack.Packer(default=_default, use_bin_type=True, strict_types=True)
+_idle = []  # packers not in use, of any thread
 
 
 def encode(value):
     """The msgpack body of a value (TypeError for a value the wire does not carry)."""
-    # idle packers of this thread: making one costs more than packing a small
-    # message, and an extension value packs its content with another one
-    # while the outer value is being packed
+    # making a packer costs more than packing a small message; an extension
+    # value packs its content with another one while the outer value is
+    # being packed, and a thread may switch in the middle of a value: each
+    # packing takes an idle packer for itself (list pop and append are atomic)
     try:
-        idle = _packers.idle
-    except AttributeError:
-        idle = _packers.idle = []
-    packer = idle.pop() if idle else _packer()
-    try:
-        return packer.pack(value)
-    except BaseException:
-        packer.reset()
-        raise
-    finally:
-        idle.append(packer)
+        packer = _idle.pop()
+    except IndexError:
+        packer = msgpack.Packer(default=_default, use_bin_type=True, strict_types=True)
+    body = packer.pack(value)  # a packer that failed is dropped with the part it holds
+    _idle.append(packer)
+    return body
 
 
 def decode(body):
