@@ -92,6 +92,18 @@ def test_a_replay_resumes_where_it_was_after_the_terminal_restarts(spawn, folder
         client.close()
 
 
+def test_an_unpaced_replay_pushes_every_minute_then_the_stop(served):
+    _, server = served
+    client = client_of(server.address)
+    try:
+        total = client.replay(TARGETS, [DAY], paced=False)
+        records = take_pushes(client)
+        assert len(records) == total and records[-1]["stop_run"]
+        assert minute_times(records) == list(Dataset().minute_times(DAY))
+    finally:
+        client.close()
+
+
 def test_a_run_whose_pushes_the_terminal_lost_ends_with_a_clear_error(spawn, folder):
     server = spawn("unix:" + os.path.join(folder, "sock"))  # no state: a restart forgets the session
     client = client_of(server.address)
