@@ -327,10 +327,12 @@ class RemoteTerminal:
             if message[0] == wire.PUSH:
                 pushes.append(message)
             else:
-                self._queue_pushes(pushes)
-                pushes = []
+                if pushes:
+                    self._queue_pushes(pushes)
+                    pushes = []
                 self._dispatch(message)
-        self._queue_pushes(pushes)
+        if pushes:
+            self._queue_pushes(pushes)
         return True
 
     def _wait(self, waiter, deadline):
@@ -367,7 +369,7 @@ class RemoteTerminal:
 
     def _promote(self):
         """When no thread reads, wake one still waiting to read in its turn."""
-        if self._read_lock.locked() or self._sock is None:
+        if not (self._pending or self._consumers) or self._read_lock.locked() or self._sock is None:
             return
         for waiter in itertools.chain(list(self._pending.values()), list(self._consumers)):
             if waiter.reply is None:
@@ -424,7 +426,7 @@ class RemoteTerminal:
                 return
             waiter.reply = message
             _wake(waiter)
-        elif kind == wire.PUSH:
+        elif kind == wire.PUSH:  # from the handshake's read
             self._queue_pushes([message])
         elif kind == wire.GAP:
             with self._push_lock:
@@ -441,8 +443,6 @@ class RemoteTerminal:
     def _queue_pushes(self, messages):
         """Queue pushes in order: one already here (sent again after a
         reconnect) is skipped, a hole in the numbers is a gap."""
-        if not messages:
-            return
         with self._push_lock:
             for _, seq, record in messages:
                 if seq <= self.received:

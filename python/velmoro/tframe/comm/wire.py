@@ -134,8 +134,12 @@ def _decode_scalar(items):
 
 
 def _decode_answer(items):
-    answer = Answer()
-    answer.__dict__.update(items)
+    if not isinstance(items, dict):
+        raise FrameError("an answer is a map of its attributes")
+    answer = Answer.__new__(Answer)
+    answer.__dict__ = items  # a dict of its own, fresh from the frame
+    if "result" not in items:
+        answer.result = None
     return answer
 
 
