@@ -261,8 +261,7 @@ class RemoteTerminal:
         if self._ticker is not threading.current_thread():
             self._ticker.join(5.0)
         if sock is not None:
-            with self._read_lock:  # once no thread reads it
-                sock.close()
+            sock.close()
 
     def _write(self, data):
         """Send whole frames; NotConnectedError when nothing could be sent.
@@ -281,12 +280,8 @@ class RemoteTerminal:
     def _run(self):
         """The ticking thread: reads what came while no thread waits,
         heartbeats, notices a dead link and reconnects."""
-        sock = None
         while not self._closed:
             if self._sock is None:
-                if sock is not None:
-                    with self._read_lock:  # the dead socket, once no thread reads it
-                        sock.close()
                 if not self._reconnect():
                     return
                 self._promote()
@@ -382,7 +377,8 @@ class RemoteTerminal:
                 return  # noticed already
             self._sock = None
         _log.warning("link to the terminal at %s lost: %s", self.address, exc)
-        _shut(sock)
+        _shut(sock)  # a thread still reading it sees the end, then a closed socket
+        sock.close()
         self._fail_pending(OutcomeUnknownError("the connection to the terminal died before the answer: {}".format(exc)))
         self._ticked.set()  # reconnect now
 
