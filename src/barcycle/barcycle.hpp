@@ -25,6 +25,12 @@ Ref input_info();
 Ref gv(const Name& constant);  // gv.<constant>
 Ref np(const Name& function);  // np.<function>
 
+// numpy's own `any` and `ndarray`, kept when the module is imported: a step
+// may read an array itself while the module's np still hands out these.
+void keep_numpy(PyObject* numpy);
+PyObject* numpy_any() noexcept;
+PyTypeObject* numpy_ndarray() noexcept;
+
 // write_syslog, looked up before its message is built (Python evaluates the
 // callee first); `Syslog log; ...build message...; log(message, n_info);`
 class Syslog {

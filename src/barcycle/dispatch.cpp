@@ -1,6 +1,10 @@
 // The data dispatch: the strategy's handler once per new refresh position,
 // with the daily stop, and the account and order refreshes before each call.
 #include "barcycle.hpp"
+#include "vm/numview.hpp"
+
+#include <memory>
+#include <optional>
 
 
 namespace barcycle {
@@ -16,7 +20,6 @@ vm::Name n_VMRealOrder{"VMRealOrder"};
 vm::Name n__internal_bar_num{"_internal_bar_num"};
 vm::Name n_account_handles{"account_handles"};
 vm::Name n_account_handle{"account_handle"};
-vm::Name n_any{"any"};
 vm::Name n_append{"append"};
 vm::Name n_before_new_fresh_bar{"before_new_fresh_bar"};
 vm::Name n_code{"code"};
@@ -63,6 +66,30 @@ bool past_daily_close(PyObject* bar_time) {
     return compare(fraction, vm::attr(vr(), n_g_VelmoroDailyCloseTime), Py_GE);
 }
 
+// np.any(matrix[row, columns] == 1) read from the matrix's own buffer, for a
+// plain array of real numbers and a row in range; empty where numpy has to
+// judge (another type, element kind or row).
+std::optional<bool> any_day_start(PyObject* matrix, PyObject* row, Py_ssize_t start, Py_ssize_t stop) {
+    if (Py_TYPE(matrix) != numpy_ndarray() || !PyLong_CheckExact(row)) return std::nullopt;
+    std::unique_ptr<vm::NumView> view;
+    try {
+        view = std::make_unique<vm::NumView>(matrix);
+    } catch (const vm::Error&) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    if (view->ndim() != 2) return std::nullopt;
+    int overflow = 0;
+    Py_ssize_t r = PyLong_AsLongAndOverflow(row, &overflow);
+    if (overflow) return std::nullopt;
+    if (r < 0) r += view->shape(0);
+    if (r < 0 || r >= view->shape(0)) return std::nullopt;
+    PySlice_AdjustIndices(view->shape(1), &start, &stop, 1);
+    for (Py_ssize_t c = start; c < stop; ++c)
+        if (view->at(r, c) == 1) return true;
+    return false;
+}
+
 // Whether any bar of record 0 that became current since the previous
 // refresh position opens a trading day.
 bool day_begins(PyObject* kdata, PyObject* current) {
@@ -70,12 +97,16 @@ bool day_begins(PyObject* kdata, PyObject* current) {
     const long long pre_bar =
         vm::truthy(current) ? vm::to_long(vm::item(current_bar, vm::to_long(current) - 1)) : -1;
     const long long cur_bar = vm::to_long(vm::item(current_bar, current));
-    Ref columns = vm::own(PySlice_New(vm::integer(pre_bar + 1).get(), vm::integer(cur_bar + 1).get(), nullptr));
+    Ref any = np(n_any);
     Ref matrix = vm::attr(kdata, n_Matrix);
     Ref row = gv(n_KMatrixPos_DayPos);
+    if (any.get() == numpy_any()) {
+        const std::optional<bool> found = any_day_start(matrix, row, pre_bar + 1, cur_bar + 1);
+        if (found) return *found;
+    }
+    Ref columns = vm::own(PySlice_New(vm::integer(pre_bar + 1).get(), vm::integer(cur_bar + 1).get(), nullptr));
     Ref day_pos = vm::item(matrix, vm::new_tuple({row.get(), columns.get()}));
     Ref firsts = vm::own(PyObject_RichCompare(day_pos, vm::integer(1), Py_EQ));
-    Ref any = np(n_any);
     return vm::truthy(vm::call(any.get(), firsts));
 }
 
@@ -141,11 +172,15 @@ Ref update_account_position_info(vm::Params<0>) {
 Ref update_order_info(vm::Params<0>) {
     Ref array = np(n_array);
     Ref keys = vm::call(order_book_attr(n_keys).get());
-    Ref local_order_ids = vm::call(array.get(), vm::own(PySequence_List(keys)));
+    Ref key_list = vm::own(PySequence_List(keys));
+    // np.array(key_list), made when the first order is looked up: numpy's
+    // conversion of the ids is no step of the run, and most passes get no order
+    Ref local_order_ids;
     Ref fetch = vm::attr(vm::global(n_vmcmd), n_vmSendCmdSTGetOrderInfoByDate);
     Ref orders = vm::call(fetch.get(), vm::attr(vr(), n_account_handles), vm::new_list());
     vm::for_each(orders, [&](PyObject* order) {
         Ref isin = np(n_isin);
+        if (!local_order_ids) local_order_ids = vm::call(array.get(), key_list);
         if (!vm::truthy(vm::call(isin.get(), vm::attr(order, n_order_id), local_order_ids))) append_new_order(order);
     });
     return vm::none();

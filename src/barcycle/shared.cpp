@@ -12,12 +12,23 @@ vm::Name n_flatnonzero{"flatnonzero"};
 vm::Name n_format{"format"};
 vm::Name n_g_VelmoroInputInfo{"g_VelmoroInputInfo"};
 vm::Name n_gv{"gv"};
+vm::Name n_ndarray{"ndarray"};
 vm::Name n_np{"np"};
 vm::Name n_tolist{"tolist"};
 vm::Name n_write_syslog{"write_syslog"};
 vm::Kw kw_level{"level"};
 
+PyObject* g_numpy_any = nullptr;          // kept for the process
+PyTypeObject* g_numpy_ndarray = nullptr;  // kept for the process
+
 }  // namespace
+
+void keep_numpy(PyObject* numpy) {
+    g_numpy_any = vm::attr(numpy, n_any).release();
+    g_numpy_ndarray = reinterpret_cast<PyTypeObject*>(vm::attr(numpy, n_ndarray).release());
+}
+PyObject* numpy_any() noexcept { return g_numpy_any; }
+PyTypeObject* numpy_ndarray() noexcept { return g_numpy_ndarray; }
 
 Ref vr() { return vm::attr(vm::global(n_cnt), n_vr); }
 Ref env() { return vm::attr(vm::global(n_cnt), n_env); }
