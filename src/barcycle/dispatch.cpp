@@ -110,8 +110,9 @@ bool day_begins(PyObject* kdata, PyObject* current) {
     return vm::truthy(vm::call(any.get(), firsts));
 }
 
-// cnt.env.vr.g_VMOrders.<name>
-Ref order_book_attr(const Name& name) { return vm::attr(vm::attr(vm::attr(env(), n_vr), n_g_VMOrders), name); }
+// cnt.env.vr.g_VMOrders and its .<name>
+Ref order_book() { return vm::attr(vm::attr(env(), n_vr), n_g_VMOrders); }
+Ref order_book_attr(const Name& name) { return vm::attr(order_book(), name); }
 
 void append_new_order(PyObject* order) {
     Ref get_handle_account_map = vm::attr(env(), n_get_handle_account_map);
@@ -154,7 +155,7 @@ void append_new_order(PyObject* order) {
 }
 
 Ref update_account_position_info(vm::Params<0>) {
-    Ref fetch = vm::attr(vm::global(n_vmcmd), n_vmSendCmdGetAccountPositionAndCash);
+    Ref fetch = vmcmd(n_vmSendCmdGetAccountPositionAndCash);
     Ref handles = vm::attr(vr(), n_account_handles);
     auto [cash_info_list, position_info_list] = unpack2(vm::call(fetch.get(), handles, vm::new_list()));
     Ref accounts = vm::iter(vm::attr(vr(), n_g_VelmoroAccounts));
@@ -163,20 +164,19 @@ Ref update_account_position_info(vm::Params<0>) {
     while (Ref account = vm::next(accounts)) {
         Ref cash_info = vm::next(cash);
         if (!cash_info) break;
-        Ref update_info = vm::attr(account, n_update_info);
-        vm::call(update_info.get(), cash_info, position_info_list);
+        call_method(account, n_update_info, cash_info, position_info_list);
     }
     return vm::none();
 }
 
 Ref update_order_info(vm::Params<0>) {
     Ref array = np(n_array);
-    Ref keys = vm::call(order_book_attr(n_keys).get());
+    Ref keys = call_method(order_book(), n_keys);
     Ref key_list = vm::own(PySequence_List(keys));
     // np.array(key_list), made when the first order is looked up: numpy's
     // conversion of the ids is no step of the run, and most passes get no order
     Ref local_order_ids;
-    Ref fetch = vm::attr(vm::global(n_vmcmd), n_vmSendCmdSTGetOrderInfoByDate);
+    Ref fetch = vmcmd(n_vmSendCmdSTGetOrderInfoByDate);
     Ref orders = vm::call(fetch.get(), vm::attr(vr(), n_account_handles), vm::new_list());
     vm::for_each(orders, [&](PyObject* order) {
         Ref isin = np(n_isin);
@@ -195,7 +195,7 @@ Ref call_on_data_wrapper(vm::Params<1> p) {
     Ref enter_phase = vm::attr(vm::global(n_smm), n_enter_phase);
     Ref wrapper = vm::call(enter_phase.get(), gv(n_RUMMODE_PHASE_ONDATA));
     Ref callback_wrapper = vm::call(wrapper.get(), vm::attr(input_info(), n_on_data_func));
-    if (!vm::truthy(vm::call(vm::attr(env(), n_in_fresh_bar).get()))) {
+    if (!vm::truthy(call_method(env(), n_in_fresh_bar))) {
         set_status(lpc, n_op_continue, vm::attr(vm::global(n_text), n_ERROR_IN_FRESHBAR));
         return vm::none();
     }
@@ -217,16 +217,16 @@ Ref call_on_data_wrapper(vm::Params<1> p) {
         Ref times = vm::new_list();
         vm::append(times, bar_time);
         vm::set_attr(utx, n_now, vm::item(vm::call(mft_to_datetime.get(), times), Py_ssize_t{0}));
-        vm::call(vm::attr(env(), n_before_new_fresh_bar).get());
+        call_method(env(), n_before_new_fresh_bar);
         Ref kdata = vm::item(vm::attr(vr(), n_g_VelmoroKDataList), Py_ssize_t{0});
 
         // the fraction of the day is taken only where a test needs it
         if (daily_stop_fresh == 1 && compare(day_fraction(bar_time), const_day_end, Py_GT)) daily_stop_fresh = 0;
-        if (daily_stop_fresh == 0 && vm::truthy(vm::call(vm::attr(env(), n_exist_daily_close_time_setting).get())) &&
+        if (daily_stop_fresh == 0 && vm::truthy(call_method(env(), n_exist_daily_close_time_setting)) &&
             past_daily_close(bar_time)) {
             daily_stop_fresh = 1;
             vm::for_each(vm::attr(env(), n_account_handles), [&](PyObject* handle) {
-                Ref close = vm::attr(vm::global(n_vmcmd), n_vmSendCmdCloseOperation);
+                Ref close = vmcmd(n_vmSendCmdCloseOperation);
                 vm::call(close.get(), vm::attr(input_info(), n_StrategyName), handle);
             });
         }
@@ -235,7 +235,7 @@ Ref call_on_data_wrapper(vm::Params<1> p) {
         Ref pos = vm::call(vm::global(n_mft_to_str_format), bar_time);
         Ref log_str = vm::call(format.get(), kw_realfresh_bar, fresh_num, pos);
         if (vm::not_equal(log_str, vm::attr(lpc, n_last_log))) {
-            Ref put_log = vm::attr(vm::global(n_vmcmd), n_vmSendCmdPutLog);
+            Ref put_log = vmcmd(n_vmSendCmdPutLog);
             vm::call(put_log.get(), vm::attr(vr(), n_g_VelmoroModeTaskId), log_str);
             vm::set_attr(lpc, n_last_log, log_str);
         }
