@@ -134,9 +134,10 @@ int context_init(PyObject* self, PyObject* args, PyObject* kwargs) {
             }
             return;
         }
-        const bool arrays = numpy_arrays();
         vm::Ref& dict = reinterpret_cast<ContextObject*>(self)->dict;
         const bool fresh = !dict;
+        // a fresh dict drops only None while it fills: no finalizer runs between the arrays
+        const bool arrays = fresh && numpy_arrays();
         if (fresh) dict = vm::own(PyDict_Copy(field_template));
         for (const Field& f : kFields) {
             if (fresh && !per_context(f.init)) continue;
