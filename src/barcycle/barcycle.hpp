@@ -18,12 +18,35 @@ namespace barcycle {
 using vm::Name;
 using vm::Ref;
 
+// module.name: where the module is a plain one holding the name, read from
+// its dict (what its getattr finds first), else through getattr.
+Ref module_attr(PyObject* module, const Name& name);
+
+// o.name(args...) as Python calls a method: no bound method is made.
+template <class... A>
+Ref call_method(PyObject* o, const Name& name, const A&... a) {
+#if PY_VERSION_HEX < 0x03090000
+    return vm::own(PyObject_CallMethodObjArgs(o, name.get(), vm::ptr(a)..., nullptr));
+#else
+    PyObject* args[] = {o, vm::ptr(a)...};
+    return vm::own(PyObject_VectorcallMethod(name.get(), args, (1 + sizeof...(A)) | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                             nullptr));
+#endif
+}
+
 // Run state, read at call time: cnt.vr, cnt.env, cnt.vr.g_VelmoroInputInfo.
 Ref vr();
 Ref env();
 Ref input_info();
 Ref gv(const Name& constant);  // gv.<constant>
 Ref np(const Name& function);  // np.<function>
+Ref vmcmd(const Name& command);  // vmcmd.<command>
+
+// numpy's own `any` and `ndarray`, kept when the module is imported: a step
+// may read an array itself while the module's np still hands out these.
+void keep_numpy(PyObject* numpy);
+PyObject* numpy_any() noexcept;
+PyTypeObject* numpy_ndarray() noexcept;
 
 // write_syslog, looked up before its message is built (Python evaluates the
 // callee first); `Syslog log; ...build message...; log(message, n_info);`

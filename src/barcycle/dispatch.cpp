@@ -1,6 +1,10 @@
 // The data dispatch: the strategy's handler once per new refresh position,
 // with the daily stop, and the account and order refreshes before each call.
 #include "barcycle.hpp"
+#include "vm/numview.hpp"
+
+#include <memory>
+#include <optional>
 
 
 namespace barcycle {
@@ -16,7 +20,6 @@ vm::Name n_VMRealOrder{"VMRealOrder"};
 vm::Name n__internal_bar_num{"_internal_bar_num"};
 vm::Name n_account_handles{"account_handles"};
 vm::Name n_account_handle{"account_handle"};
-vm::Name n_any{"any"};
 vm::Name n_append{"append"};
 vm::Name n_before_new_fresh_bar{"before_new_fresh_bar"};
 vm::Name n_code{"code"};
@@ -63,6 +66,30 @@ bool past_daily_close(PyObject* bar_time) {
     return compare(fraction, vm::attr(vr(), n_g_VelmoroDailyCloseTime), Py_GE);
 }
 
+// np.any(matrix[row, columns] == 1) read from the matrix's own buffer, for a
+// plain array of real numbers and a row in range; empty where numpy has to
+// judge (another type, element kind or row).
+std::optional<bool> any_day_start(PyObject* matrix, PyObject* row, Py_ssize_t start, Py_ssize_t stop) {
+    if (Py_TYPE(matrix) != numpy_ndarray() || !PyLong_CheckExact(row)) return std::nullopt;
+    std::unique_ptr<vm::NumView> view;
+    try {
+        view = std::make_unique<vm::NumView>(matrix);
+    } catch (const vm::Error&) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    if (view->ndim() != 2) return std::nullopt;
+    int overflow = 0;
+    Py_ssize_t r = PyLong_AsLongAndOverflow(row, &overflow);
+    if (overflow) return std::nullopt;
+    if (r < 0) r += view->shape(0);
+    if (r < 0 || r >= view->shape(0)) return std::nullopt;
+    PySlice_AdjustIndices(view->shape(1), &start, &stop, 1);
+    for (Py_ssize_t c = start; c < stop; ++c)
+        if (view->at(r, c) == 1) return true;
+    return false;
+}
+
 // Whether any bar of record 0 that became current since the previous
 // refresh position opens a trading day.
 bool day_begins(PyObject* kdata, PyObject* current) {
@@ -70,17 +97,22 @@ bool day_begins(PyObject* kdata, PyObject* current) {
     const long long pre_bar =
         vm::truthy(current) ? vm::to_long(vm::item(current_bar, vm::to_long(current) - 1)) : -1;
     const long long cur_bar = vm::to_long(vm::item(current_bar, current));
-    Ref columns = vm::own(PySlice_New(vm::integer(pre_bar + 1).get(), vm::integer(cur_bar + 1).get(), nullptr));
+    Ref any = np(n_any);
     Ref matrix = vm::attr(kdata, n_Matrix);
     Ref row = gv(n_KMatrixPos_DayPos);
+    if (any.get() == numpy_any()) {
+        const std::optional<bool> found = any_day_start(matrix, row, pre_bar + 1, cur_bar + 1);
+        if (found) return *found;
+    }
+    Ref columns = vm::own(PySlice_New(vm::integer(pre_bar + 1).get(), vm::integer(cur_bar + 1).get(), nullptr));
     Ref day_pos = vm::item(matrix, vm::new_tuple({row.get(), columns.get()}));
     Ref firsts = vm::own(PyObject_RichCompare(day_pos, vm::integer(1), Py_EQ));
-    Ref any = np(n_any);
     return vm::truthy(vm::call(any.get(), firsts));
 }
 
-// cnt.env.vr.g_VMOrders.<name>
-Ref order_book_attr(const Name& name) { return vm::attr(vm::attr(vm::attr(env(), n_vr), n_g_VMOrders), name); }
+// cnt.env.vr.g_VMOrders and its .<name>
+Ref order_book() { return vm::attr(vm::attr(env(), n_vr), n_g_VMOrders); }
+Ref order_book_attr(const Name& name) { return vm::attr(order_book(), name); }
 
 void append_new_order(PyObject* order) {
     Ref get_handle_account_map = vm::attr(env(), n_get_handle_account_map);
@@ -123,7 +155,7 @@ void append_new_order(PyObject* order) {
 }
 
 Ref update_account_position_info(vm::Params<0>) {
-    Ref fetch = vm::attr(vm::global(n_vmcmd), n_vmSendCmdGetAccountPositionAndCash);
+    Ref fetch = vmcmd(n_vmSendCmdGetAccountPositionAndCash);
     Ref handles = vm::attr(vr(), n_account_handles);
     auto [cash_info_list, position_info_list] = unpack2(vm::call(fetch.get(), handles, vm::new_list()));
     Ref accounts = vm::iter(vm::attr(vr(), n_g_VelmoroAccounts));
@@ -132,20 +164,23 @@ Ref update_account_position_info(vm::Params<0>) {
     while (Ref account = vm::next(accounts)) {
         Ref cash_info = vm::next(cash);
         if (!cash_info) break;
-        Ref update_info = vm::attr(account, n_update_info);
-        vm::call(update_info.get(), cash_info, position_info_list);
+        call_method(account, n_update_info, cash_info, position_info_list);
     }
     return vm::none();
 }
 
 Ref update_order_info(vm::Params<0>) {
     Ref array = np(n_array);
-    Ref keys = vm::call(order_book_attr(n_keys).get());
-    Ref local_order_ids = vm::call(array.get(), vm::own(PySequence_List(keys)));
-    Ref fetch = vm::attr(vm::global(n_vmcmd), n_vmSendCmdSTGetOrderInfoByDate);
+    Ref keys = call_method(order_book(), n_keys);
+    Ref key_list = vm::own(PySequence_List(keys));
+    // np.array(key_list), made when the first order is looked up: numpy's
+    // conversion of the ids is no step of the run, and most passes get no order
+    Ref local_order_ids;
+    Ref fetch = vmcmd(n_vmSendCmdSTGetOrderInfoByDate);
     Ref orders = vm::call(fetch.get(), vm::attr(vr(), n_account_handles), vm::new_list());
     vm::for_each(orders, [&](PyObject* order) {
         Ref isin = np(n_isin);
+        if (!local_order_ids) local_order_ids = vm::call(array.get(), key_list);
         if (!vm::truthy(vm::call(isin.get(), vm::attr(order, n_order_id), local_order_ids))) append_new_order(order);
     });
     return vm::none();
@@ -160,7 +195,7 @@ Ref call_on_data_wrapper(vm::Params<1> p) {
     Ref enter_phase = vm::attr(vm::global(n_smm), n_enter_phase);
     Ref wrapper = vm::call(enter_phase.get(), gv(n_RUMMODE_PHASE_ONDATA));
     Ref callback_wrapper = vm::call(wrapper.get(), vm::attr(input_info(), n_on_data_func));
-    if (!vm::truthy(vm::call(vm::attr(env(), n_in_fresh_bar).get()))) {
+    if (!vm::truthy(call_method(env(), n_in_fresh_bar))) {
         set_status(lpc, n_op_continue, vm::attr(vm::global(n_text), n_ERROR_IN_FRESHBAR));
         return vm::none();
     }
@@ -182,16 +217,16 @@ Ref call_on_data_wrapper(vm::Params<1> p) {
         Ref times = vm::new_list();
         vm::append(times, bar_time);
         vm::set_attr(utx, n_now, vm::item(vm::call(mft_to_datetime.get(), times), Py_ssize_t{0}));
-        vm::call(vm::attr(env(), n_before_new_fresh_bar).get());
+        call_method(env(), n_before_new_fresh_bar);
         Ref kdata = vm::item(vm::attr(vr(), n_g_VelmoroKDataList), Py_ssize_t{0});
 
         // the fraction of the day is taken only where a test needs it
         if (daily_stop_fresh == 1 && compare(day_fraction(bar_time), const_day_end, Py_GT)) daily_stop_fresh = 0;
-        if (daily_stop_fresh == 0 && vm::truthy(vm::call(vm::attr(env(), n_exist_daily_close_time_setting).get())) &&
+        if (daily_stop_fresh == 0 && vm::truthy(call_method(env(), n_exist_daily_close_time_setting)) &&
             past_daily_close(bar_time)) {
             daily_stop_fresh = 1;
             vm::for_each(vm::attr(env(), n_account_handles), [&](PyObject* handle) {
-                Ref close = vm::attr(vm::global(n_vmcmd), n_vmSendCmdCloseOperation);
+                Ref close = vmcmd(n_vmSendCmdCloseOperation);
                 vm::call(close.get(), vm::attr(input_info(), n_StrategyName), handle);
             });
         }
@@ -200,7 +235,7 @@ Ref call_on_data_wrapper(vm::Params<1> p) {
         Ref pos = vm::call(vm::global(n_mft_to_str_format), bar_time);
         Ref log_str = vm::call(format.get(), kw_realfresh_bar, fresh_num, pos);
         if (vm::not_equal(log_str, vm::attr(lpc, n_last_log))) {
-            Ref put_log = vm::attr(vm::global(n_vmcmd), n_vmSendCmdPutLog);
+            Ref put_log = vmcmd(n_vmSendCmdPutLog);
             vm::call(put_log.get(), vm::attr(vr(), n_g_VelmoroModeTaskId), log_str);
             vm::set_attr(lpc, n_last_log, log_str);
         }

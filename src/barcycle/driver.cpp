@@ -84,7 +84,7 @@ void log_start_timelines() {
 
 // vmcmd.vmSendCmdPutLog(task id, text.LOG_BEFORE_REALFRESH_REAL.format(...))
 void log_start_to_terminal() {
-    Ref put_log = vm::attr(vm::global(n_vmcmd), n_vmSendCmdPutLog);
+    Ref put_log = vmcmd(n_vmSendCmdPutLog);
     Ref task_id = vm::attr(vr(), n_g_VelmoroModeTaskId);
     Ref format = text_format(n_LOG_BEFORE_REALFRESH_REAL);
     Ref now = vm::call(vm::global(n_to_int_now_date), n_now_format);
@@ -232,7 +232,7 @@ Ref expand_by_time_line_wrapper(vm::Params<1> p) {
     // get_new_time_line_and_day_position(int(<trade date of the first new time>),
     //     unique_i_freq, TargetList, <last time of the first bar record>)
     Ref new_times = vm::global(n_get_new_time_line_and_day_position);
-    Ref trans = vm::attr(vm::global(n_vmcmd), n_vmSendCmdTransTradeTimeToTradeDate);
+    Ref trans = vmcmd(n_vmSendCmdTransTradeTimeToTradeDate);
     pushed = vm::attr(lpc, n_pushed_latest_timeline);
     Ref first_new = vm::item(pushed, vm::item(temp_pos, Py_ssize_t{0}));
     Ref trade_date = vm::own(PyNumber_Long(vm::call(trans.get(), first_new)));

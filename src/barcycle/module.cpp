@@ -6,7 +6,7 @@ namespace barcycle {
 namespace {
 
 void exec(vm::Module& m) {
-    m.import_as("numpy", "np");
+    keep_numpy(m.import_as("numpy", "np"));
     m.from_import_all("velmoro.realtrade.calc");
     m.from_import("velmoro.realtrade.runtypes", {"RealRunTimeContext"});
     m.from_import("velmoro.tframe.runtypesbase", {"smm", "gv"});

@@ -25,6 +25,7 @@ inline vm::Name n__update_history_k_data_wrapper{"_update_history_k_data_wrapper
 inline vm::Name n__update_k_data_value_fresh_adj_wrapper{"_update_k_data_value_fresh_adj_wrapper"};
 inline vm::Name n__update_k_data_value_fresh_wrapper{"_update_k_data_value_fresh_wrapper"};
 inline vm::Name n__update_user_indices_wrapper{"_update_user_indices_wrapper"};
+inline vm::Name n_any{"any"};
 inline vm::Name n_array{"array"};
 inline vm::Name n_day_fresh_data{"day_fresh_data"};
 inline vm::Name n_end_fresh_bar{"end_fresh_bar"};

@@ -49,39 +49,99 @@ Field kFields[] = {
 };
 
 
-vm::Ref initial(Init init) {
+// numpy's own module, array() and empty(), kept for the process.
+PyObject* numpy_module = nullptr;
+PyObject* numpy_array = nullptr;
+PyObject* numpy_empty = nullptr;
+
+// numpy's array([]) is empty(0) reached the long way round (a list, then its
+// element types): the same new array for a third of the work.
+vm::Ref numpy_empty_array() { return vm::call(numpy_empty, vm::integer(0)); }
+
+// Whether np.array([]) of a construction may be made as numpy_empty_array():
+// the module's np is numpy itself and its array() numpy's own. Read once for
+// all the arrays of a plain construction, where no Python runs between them.
+bool numpy_arrays() {
+    vm::Ref np = vm::global(kNp);
+    return np.get() == numpy_module && vm::attr(np, kArray).get() == numpy_array;
+}
+
+// Whether each context gets a new object for the field (arrays, the list,
+// the status) rather than the value all share (numbers, text, flags).
+bool per_context(Init init) { return init == Init::Array || init == Init::List || init == Init::Status; }
+
+// The value every context shares; empty for a per-context field.
+vm::Ref shared(Init init) {
     switch (init) {
-    case Init::Array: return empty_array();
-    case Init::List: return vm::new_list();
     case Init::Int0: return vm::integer(0);
     case Init::Float0: return vm::floating(0.0);
     case Init::EmptyText: return vm::text("");
     case Init::False: return vm::boolean(false);
     case Init::True: return vm::boolean(true);
-    case Init::Status: return new_loop_status(vm::global(kLoopStatus).get());
+    case Init::Array: case Init::List: case Init::Status: break;
     }
-    return vm::none();
+    return vm::Ref();
+}
+
+// A field's new value; `arrays` tells that np.array([]) may take the shortcut.
+vm::Ref initial(Init init, bool arrays) {
+    switch (init) {
+    case Init::Array: return arrays ? numpy_empty_array() : empty_array();
+    case Init::List: return vm::new_list();
+    case Init::Status: return new_loop_status(vm::global(kLoopStatus).get());
+    default: return shared(init);
+    }
 }
 
 PyTypeObject* context_type = nullptr;
+// Every field with its shared value, or None where each context gets its
+// own: the dict a plain construction starts from (kept for the process).
+PyObject* field_template = nullptr;
+// The class's version when it last defined none of the field names.
+unsigned int checked_version = 0;
+
+bool defines_no_field(PyTypeObject* type) {
+    for (const Field& f : kFields)
+        if (_PyType_Lookup(type, f.name)) return false;
+    return true;
+}
 
 // A plain new context, whose class nobody changed since, takes its fields
-// straight into a dict sized for all of them; a subclass, or a name the class
-// now defines, goes through setattr as Python's would.
-bool stores_directly(PyObject* self, const vm::Name& name) {
+// straight into its dict; a subclass, or a name the class now defines, goes
+// through setattr as Python's would. Any change to the class gives it a new
+// version, so one unchanged since its last check still defines none.
+bool stores_directly(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
-    return type == context_type && type->tp_setattro == PyObject_GenericSetAttr && !_PyType_Lookup(type, name);
+    if (type != context_type || type->tp_setattro != PyObject_GenericSetAttr) return false;
+    if (type->tp_version_tag != 0 && type->tp_version_tag == checked_version
+#if PY_VERSION_HEX < 0x030C0000
+        && PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG)
+#endif
+    )
+        return true;
+    if (!defines_no_field(type)) return false;
+    checked_version = type->tp_version_tag;  // the lookups gave the class a version where they could
+    return true;
 }
 
 int context_init(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!no_arguments("RealRunTimeContext", args, kwargs)) return -1;
     return vm::guard_int([&] {
+        if (!stores_directly(self)) {
+            for (const Field& f : kFields) {
+                vm::Ref value = initial(f.init, false);
+                vm::set_attr(self, f.name, value);
+            }
+            return;
+        }
         vm::Ref& dict = reinterpret_cast<ContextObject*>(self)->dict;
-        if (!dict && Py_TYPE(self) == context_type) dict = vm::own(_PyDict_NewPresized(std::size(kFields)));
+        const bool fresh = !dict;
+        // a fresh dict drops only None while it fills: no finalizer runs between the arrays
+        const bool arrays = fresh && numpy_arrays();
+        if (fresh) dict = vm::own(PyDict_Copy(field_template));
         for (const Field& f : kFields) {
-            vm::Ref value = initial(f.init);
-            if (stores_directly(self, f.name)) vm::dict_set(dict, f.name, value);
-            else vm::set_attr(self, f.name, value);
+            if (fresh && !per_context(f.init)) continue;
+            vm::dict_set(dict, f.name, initial(f.init, arrays));
         }
     });
 }
@@ -120,16 +180,10 @@ PyType_Spec kContextSpec = {"velmoro.realtrade.runtypes.RealRunTimeContext", siz
 
 }  // namespace
 
-// numpy's own array() and empty(), kept for the process.
-PyObject* numpy_array = nullptr;
-PyObject* numpy_empty = nullptr;
-
 vm::Ref empty_array() {
     vm::Ref np = vm::global(kNp);
     vm::Ref array = vm::attr(np.get(), kArray);
-    // numpy's array([]) is empty(0) reached the long way round (a list, then
-    // its element types): the same new array for a third of the work
-    if (array.get() == numpy_array) return vm::call(numpy_empty, vm::integer(0));
+    if (array.get() == numpy_array) return numpy_empty_array();
     return vm::call(array.get(), vm::new_list());
 }
 
@@ -137,8 +191,15 @@ void register_context(vm::Module& m) {
     vm::Ref type = vm::make_type(m, &kContextSpec);
     context_type = reinterpret_cast<PyTypeObject*>(type.get());
     vm::Ref np = vm::global(kNp);
+    numpy_module = vm::Ref(np).release();
     numpy_array = vm::attr(np.get(), kArray).release();
     numpy_empty = vm::attr(np.get(), kEmpty).release();
+    vm::Ref fields = vm::own(_PyDict_NewPresized(std::size(kFields)));
+    for (const Field& f : kFields) {
+        vm::Ref value = shared(f.init);
+        vm::dict_set(fields, f.name, value ? value.get() : Py_None);
+    }
+    field_template = fields.release();
 #if PY_VERSION_HEX < 0x03090000
     // before 3.9 a spec cannot name the dict offset
     reinterpret_cast<PyTypeObject*>(type.get())->tp_dictoffset = offsetof(ContextObject, dict);

@@ -110,6 +110,29 @@ def test_day_begin(loop, day_pos, current_bar, saved, expected):
     assert seen == expected
 
 
+@pytest.mark.parametrize("numpy_judges", ["object matrix", "complex matrix", "np.any replaced"])
+def test_day_begin_the_same_where_numpy_reads_the_matrix(loop, numpy_judges):
+    day_pos, current_bar = [1, 2, 1, 2], [0, 0, 3, 3]
+    fractions = np.linspace(0.4, 0.5, 4)
+    loop.minute_run(DAY + fractions, day_pos=day_pos, current_bar=current_bar)
+    rec = loop.vr.g_VelmoroKDataList[0]
+    calls = []
+    if numpy_judges == "np.any replaced":
+        counted = DotDict(vars(np))
+        counted.any = lambda a: calls.append(a) or np.any(a)
+        loop._mp.setattr(loop.b, "np", counted)
+    else:
+        rec.Matrix = rec.Matrix.astype(object if numpy_judges == "object matrix" else complex)
+    loop.vr.g_VelmoroSimCurBarFresh = 1
+    seen = []
+    loop.vr.g_VelmoroInputInfo.on_data_func = lambda utx: seen.append(utx.day_begin)
+    for name in ("update_account_position_info", "update_order_info"):
+        loop.patch(name)
+    loop.b.call_on_data_wrapper(loop.context(end_fresh_bar=3, is_first_time_do_fresh_loop=False))
+    assert seen == [False, True, False]
+    assert len(calls) == (3 if numpy_judges == "np.any replaced" else 0)
+
+
 @pytest.mark.parametrize("n_accounts, n_cash", [(2, 2), (3, 2), (1, 2), (0, 1)])
 def test_account_refresh_pairs_cash_in_order(loop, n_accounts, n_cash):
     updates = []

@@ -86,3 +86,31 @@ def test_arrays_and_status_come_from_the_module_globals(monkeypatch):
 def test_constructor_takes_no_arguments():
     with pytest.raises(TypeError):
         RealRunTimeContext(1)
+
+
+def test_replaced_numpy_array_makes_the_arrays(monkeypatch):
+    made = []
+    real_array = np.array
+    monkeypatch.setattr(np, "array", lambda values: made.append(values) or real_array(values, dtype=float))
+    c = RealRunTimeContext()
+    assert made == [[]] * 5 and all(getattr(c, n).dtype == np.float64 for n in ARRAYS)
+
+
+def test_a_field_the_class_takes_over_later_goes_through_it(monkeypatch):
+    RealRunTimeContext()  # a plain construction first
+    stored = []
+    monkeypatch.setattr(RealRunTimeContext, "last_log", property(lambda self: "seen", lambda self, v: stored.append(v)),
+                        raising=False)
+    c = RealRunTimeContext()
+    assert stored == [""] and "last_log" not in vars(c) and c.last_log == "seen"
+    monkeypatch.undo()
+    assert vars(RealRunTimeContext())["last_log"] == ""
+
+
+def test_constructor_called_again_resets_the_fields_and_keeps_added_ones():
+    c = RealRunTimeContext()
+    first_status = c.loop_status
+    c.end_fresh_bar, c.scratch = 9, "kept"
+    c.__init__()
+    assert c.end_fresh_bar == 0 and c.scratch == "kept" and c.loop_status is not first_status
+    assert list(vars(c))[-1] == "scratch"

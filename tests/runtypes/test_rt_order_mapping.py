@@ -85,3 +85,33 @@ def test_unknown_account_does_not_read_the_book(accounts):
     var.g_VMOrders = ListBook([order(0, "A", 0)])
     assert env.account_handle_relevant_all_order_id(4242) == []
     assert var.g_VMOrders.queries == []
+
+
+class Growing:
+    """An order whose handle index, when read, adds a later order to the same list."""
+
+    def __init__(self, records, order_id, handle_idx, later=None):
+        self.records, self.order_id, self._handle_idx, self.later = records, order_id, handle_idx, later
+
+    @property
+    def handle_idx(self):
+        if self.later is not None:
+            self.records.append(self.later)
+        return self._handle_idx
+
+
+class Loose:
+    """A handle index that equals every account index, as its own == says."""
+
+    def __eq__(self, other):
+        return True
+
+
+def test_account_order_ids_see_the_list_as_python_walks_it(accounts):
+    var, env = accounts
+    records = []
+    records.append(Growing(records, "G1", 0, later=Growing(records, "G2", 0)))
+    records.append(order(1, "L1", Loose()))
+    records.append(order(2, "X1", 1))
+    var.g_VMOrders = lambda: records  # the book hands out its live list
+    assert env.account_handle_relevant_all_order_id(1001) == ["G1", "L1", "G2"]

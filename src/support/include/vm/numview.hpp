@@ -4,6 +4,8 @@
 
 #include "vm/ref.hpp"
 
+#include <cstring>
+
 namespace vm {
 
 class NumView {
@@ -21,14 +23,21 @@ public:
 
     // Element i of a 1-D buffer; element (r, c) of a 2-D one. Indices are
     // not checked: callers stay within shape().
-    double at(Py_ssize_t i) const noexcept { return read(static_cast<const char*>(buf_.buf) + i * buf_.strides[0]); }
+    double at(Py_ssize_t i) const noexcept { return element(static_cast<const char*>(buf_.buf) + i * buf_.strides[0]); }
     double at(Py_ssize_t r, Py_ssize_t c) const noexcept {
-        return read(static_cast<const char*>(buf_.buf) + r * buf_.strides[0] + c * buf_.strides[1]);
+        return element(static_cast<const char*>(buf_.buf) + r * buf_.strides[0] + c * buf_.strides[1]);
     }
 
 private:
     enum class Kind { Bool, Signed, Unsigned, Float };
     double read(const char* p) const noexcept;
+    // float64, the usual element, read in line; the other kinds by read()
+    double element(const char* p) const noexcept {
+        if (kind_ != Kind::Float || buf_.itemsize != 8) return read(p);
+        double v;
+        std::memcpy(&v, p, sizeof v);  // strided buffers need not be aligned
+        return v;
+    }
 
     Py_buffer buf_{};
     Kind kind_ = Kind::Float;
