@@ -5,10 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <string_view>
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
 namespace factors {
@@ -37,27 +34,40 @@ private:
         uint32_t key_begin;     // first character of the key's two parts
         uint32_t separator;     // the "_" that becomes "."
         bool ascii;
+        Ref key;     // made by str's methods, for a name that is not ASCII
         Ref value;   // the entry's matrix
         Ref series;  // value.ravel(), made once
     };
+    struct Slot {
+        uint64_t hash;
+        uint32_t entry;
+    };
     static constexpr size_t kNone = SIZE_MAX;
+    static constexpr uint32_t kEmpty = UINT32_MAX;
 
-    void collect(PyObject* data);
+    bool collect(PyObject* data);
+    bool collect_dict(PyObject* data);
+    bool take_name(PyObject* name, Entry& e);
     void sort();
     void read_values(PyObject* data);
-    Ref series(size_t rank);
+    Ref series(Entry& e);
+    bool name_less(const Entry& x, const Entry& y) const noexcept;
+    static size_t key_size(const Entry& e) noexcept { return e.text.size() - e.key_begin; }
+    static char key_char(const Entry& e, size_t i) noexcept;
+    static uint64_t key_hash(const Entry& e) noexcept;
     Ref key_text(const Entry& e) const;
-    bool key_equals(const Entry& e, std::string_view key) const noexcept;
+    static bool key_equals(const Entry& e, std::string_view key) noexcept;
+    static bool same_key(const Entry& x, const Entry& y) noexcept;
+    void build_index();
     size_t find_ascii(std::string_view key);
 
-    std::vector<Entry> entries_;                   // in the mapping's order
-    std::vector<uint32_t> order_;                  // rank in name order -> entry
-    std::vector<std::pair<size_t, Ref>> others_;   // names not ASCII: rank, key made by str's methods
+    std::vector<Entry> entries_;     // in the mapping's order
+    std::vector<uint32_t> order_;    // rank in name order -> entry, made when needed
+    std::vector<uint32_t> others_;   // entries whose names are not ASCII
     Ref dates_;
     // built on the second lookup by key: one lookup is a scan
     size_t lookups_ = 0;
-    std::string index_text_;
-    std::unordered_map<std::string_view, size_t> index_;  // key -> rank
+    std::vector<Slot> index_;  // open addressing on the ASCII keys' hashes
 };
 
 }  // namespace factors
