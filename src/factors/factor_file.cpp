@@ -209,13 +209,6 @@ bool FactorFile::key_equals(const Entry& e, std::string_view key) noexcept {
     return true;
 }
 
-bool FactorFile::same_key(const Entry& x, const Entry& y) noexcept {
-    if (key_size(x) != key_size(y)) return false;
-    for (size_t i = 0; i < key_size(x); ++i)
-        if (key_char(x, i) != key_char(y, i)) return false;
-    return true;
-}
-
 Ref FactorFile::dictionary() {
     if (order_.size() != entries_.size()) sort();
     Ref out = vm::own(_PyDict_NewPresized(static_cast<Py_ssize_t>(order_.size() + 1)));
@@ -227,44 +220,48 @@ Ref FactorFile::dictionary() {
     return out;
 }
 
-namespace {
-
-// FNV-1a of n characters
-template <class CharAt>
-uint64_t text_hash(size_t n, CharAt at) noexcept {
-    uint64_t h = 14695981039346656037ull;
-    for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<unsigned char>(at(i))) * 1099511628211ull;
-    return h;
-}
-
-}  // namespace
-
-uint64_t FactorFile::key_hash(const Entry& e) noexcept {
-    return text_hash(key_size(e), [&](size_t i) { return key_char(e, i); });
-}
-
-// Every ASCII key once: where several names give a key, the dictionary holds
-// the series of the greatest, entered last.
+// Every ASCII key once, its text kept for the lookups: where several names
+// give a key, the dictionary holds the series of the greatest, entered last.
 void FactorFile::build_index() {
+    size_t total = 0;
+    for (const Entry& e : entries_) total += e.ascii ? key_size(e) : 0;
+    index_text_.resize(total);
     size_t capacity = 8;
     while (capacity < 2 * entries_.size()) capacity *= 2;
-    index_.assign(capacity, Slot{0, kEmpty});
+    index_.assign(capacity, Slot{0, 0, kEmpty});
+    uint32_t at = 0;
     for (uint32_t i = 0; i < entries_.size(); ++i) {
         const Entry& e = entries_[i];
         if (!e.ascii) continue;
-        const uint64_t h = key_hash(e);
-        for (size_t at = h & (capacity - 1);; at = (at + 1) & (capacity - 1)) {
-            Slot& s = index_[at];
-            if (s.entry == kEmpty) {
-                s = Slot{h, i};
-                break;
-            }
-            const Entry& held = entries_[s.entry];
-            if (s.hash == h && same_key(held, e)) {
-                if (name_less(held, e)) s.entry = i;
-                break;
-            }
+        const size_t n = key_size(e);
+        for (size_t j = 0; j < n; ++j) index_text_[at + j] = key_char(e, j);
+        const std::string_view key(&index_text_[at], n);
+        Slot& s = index_[slot_of(key)];
+        if (s.entry == kEmpty) {
+            s = Slot{hash_of(key), at, i};
+            at += static_cast<uint32_t>(n);
+        } else if (name_less(entries_[s.entry], e)) {
+            s.entry = i;
         }
+    }
+}
+
+uint64_t FactorFile::hash_of(std::string_view key) noexcept {
+    uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (char c : key) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return h;
+}
+
+// The slot that holds `key`, or the empty one where it would go.
+size_t FactorFile::slot_of(std::string_view key) const noexcept {
+    const uint64_t h = hash_of(key);
+    const size_t mask = index_.size() - 1;
+    for (size_t at = h & mask;; at = (at + 1) & mask) {
+        const Slot& s = index_[at];
+        if (s.entry == kEmpty) return at;
+        if (s.hash == h && key_size(entries_[s.entry]) == key.size() &&
+            std::string_view(&index_text_[s.text], key.size()) == key)
+            return at;
     }
 }
 
@@ -279,13 +276,8 @@ size_t FactorFile::find_ascii(std::string_view key) {
         return found;
     }
     if (index_.empty()) build_index();
-    const uint64_t h = text_hash(key.size(), [&](size_t i) { return key[i]; });
-    const size_t mask = index_.size() - 1;
-    for (size_t at = h & mask;; at = (at + 1) & mask) {
-        const Slot& s = index_[at];
-        if (s.entry == kEmpty) return kNone;
-        if (s.hash == h && key_equals(entries_[s.entry], key)) return s.entry;
-    }
+    const uint32_t entry = index_[slot_of(key)].entry;
+    return entry == kEmpty ? kNone : entry;
 }
 
 Ref FactorFile::find(PyObject* key) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -40,7 +41,8 @@ private:
     };
     struct Slot {
         uint64_t hash;
-        uint32_t entry;
+        uint32_t text;   // the key's first character in index_text_
+        uint32_t entry;  // the entry the key finds
     };
     static constexpr size_t kNone = SIZE_MAX;
     static constexpr uint32_t kEmpty = UINT32_MAX;
@@ -54,11 +56,11 @@ private:
     bool name_less(const Entry& x, const Entry& y) const noexcept;
     static size_t key_size(const Entry& e) noexcept { return e.text.size() - e.key_begin; }
     static char key_char(const Entry& e, size_t i) noexcept;
-    static uint64_t key_hash(const Entry& e) noexcept;
     Ref key_text(const Entry& e) const;
     static bool key_equals(const Entry& e, std::string_view key) noexcept;
-    static bool same_key(const Entry& x, const Entry& y) noexcept;
     void build_index();
+    static uint64_t hash_of(std::string_view key) noexcept;
+    size_t slot_of(std::string_view key) const noexcept;
     size_t find_ascii(std::string_view key);
 
     std::vector<Entry> entries_;     // in the mapping's order
@@ -68,6 +70,7 @@ private:
     // built on the second lookup by key: one lookup is a scan
     size_t lookups_ = 0;
     std::vector<Slot> index_;  // open addressing on the ASCII keys' hashes
+    std::string index_text_;   // the keys' characters, one after another
 };
 
 }  // namespace factors

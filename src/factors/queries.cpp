@@ -43,6 +43,13 @@ private:
     Ref data_;
 };
 
+// series[0]; an ndarray's item slot takes the index without making an int
+Ref first(const Ref& series) {
+    if (Py_TYPE(series.get()) == reinterpret_cast<PyTypeObject*>(g_ndarray))
+        return vm::own(PySequence_GetItem(series, 0));
+    return series.item(Py_ssize_t{0});
+}
+
 // [None] * n
 Ref nones(Py_ssize_t n) {
     Ref one = vm::new_list();
@@ -87,7 +94,7 @@ Ref get_factor_by_day(Params<3> p) {
         Ref values = vm::new_list();
         vm::for_each(targets, [&](PyObject* target) {
             Ref series = data.series(vm::global(n_todotmc).call({target}));
-            vm::append(values, series ? series.item(Py_ssize_t{0}) : vm::none());
+            vm::append(values, series ? first(series) : vm::none());
         });
         vm::set_item(result, factor, values);
     }
