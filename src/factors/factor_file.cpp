@@ -107,15 +107,15 @@ bool FactorFile::collect_dict(PyObject* data) {
             return false;
         }
         Entry e{};
-        if (!take_name(name, e)) continue;
-        e.value = vm::borrow(value);
-        entries_.push_back(std::move(e));
+        e.value = vm::borrow(value);  // held before anything can run a collection
+        if (take_name(name, e)) entries_.push_back(std::move(e));
     }
     return true;
 }
 
 // Fills e for a str name that begins with "bp_"; false for any other.
 bool FactorFile::take_name(PyObject* name, Entry& e) {
+    e.name = vm::borrow(name);
     e.ascii = ascii_view(name, e.text);
     if (e.ascii) {
         if (e.text.substr(0, kPrefix.size()) != kPrefix) return false;
@@ -131,7 +131,6 @@ bool FactorFile::take_name(PyObject* name, Entry& e) {
         e.key = python_key(name);
         others_.push_back(static_cast<uint32_t>(entries_.size()));
     }
-    e.name = vm::borrow(name);
     return true;
 }
 
