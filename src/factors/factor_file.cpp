@@ -279,7 +279,7 @@ size_t FactorFile::find_ascii(std::string_view key) {
     return entry == kEmpty ? kNone : entry;
 }
 
-Ref FactorFile::find(PyObject* key) {
+size_t FactorFile::locate(PyObject* key) {
     std::string_view text;
     size_t found = ascii_view(key, text) ? find_ascii(text) : kNone;
     // names that are not ASCII, keyed by str's methods: the greatest name wins
@@ -287,7 +287,60 @@ Ref FactorFile::find(PyObject* key) {
         const Entry& e = entries_[i];
         if ((found == kNone || name_less(entries_[found], e)) && vm::equal(e.key, key)) found = i;
     }
+    return found;
+}
+
+Ref FactorFile::find(PyObject* key) {
+    const size_t found = locate(key);
     return found == kNone ? Ref() : series(entries_[found]);
+}
+
+namespace {
+
+// Up to numpy's most dimensions; an array of more takes the flattened road.
+// Kept for the process, as the module's names are.
+std::vector<PyObject*> g_zero_indexes;
+
+// value[0, ..., 0] of an ndarray, which is value.ravel()[0] for any layout;
+// empty when the array has no element (the flattened road raises its error).
+Ref first_element(PyObject* value) {
+    const long ndim = PyLong_AsLong(vm::attr(value, n_ndim));
+    if (ndim == -1 && PyErr_Occurred()) vm::raise();
+    if (ndim < 0 || static_cast<size_t>(ndim) >= g_zero_indexes.size()) return Ref();
+    PyObject* v = PyObject_GetItem(value, g_zero_indexes[static_cast<size_t>(ndim)]);
+    if (!v) {
+        if (!PyErr_ExceptionMatches(PyExc_IndexError)) vm::raise();
+        PyErr_Clear();
+    }
+    return Ref::steal(v);
+}
+
+}  // namespace
+
+void make_zero_indexes() {
+    if (!g_zero_indexes.empty()) return;
+    for (Py_ssize_t n = 0; n <= 64; ++n) {
+        Ref t = vm::own(PyTuple_New(n));
+        for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(t.get(), i, vm::integer(0).release());
+        g_zero_indexes.push_back(t.release());
+    }
+}
+
+// series[0]; an ndarray's item slot takes the index without making an int
+Ref first_of(const Ref& series) {
+    if (Py_TYPE(series.get()) == reinterpret_cast<PyTypeObject*>(g_ndarray))
+        return vm::own(PySequence_GetItem(series, 0));
+    return series.item(Py_ssize_t{0});
+}
+
+// An ndarray whose series is not made yet gives its first element without it.
+Ref FactorFile::first_value(PyObject* key) {
+    const size_t found = locate(key);
+    if (found == kNone) return Ref();
+    Entry& e = entries_[found];
+    if (!e.series && Py_TYPE(e.value.get()) == reinterpret_cast<PyTypeObject*>(g_ndarray))
+        if (Ref v = first_element(e.value)) return v;
+    return first_of(series(e));
 }
 
 }  // namespace factors

@@ -27,6 +27,8 @@ public:
     const Ref& dates() const noexcept { return dates_; }
     // The series under the str `key` in that dictionary, or an empty Ref.
     Ref find(PyObject* key);
+    // That series' first value, or an empty Ref.
+    Ref first_value(PyObject* key);
 
 private:
     struct Entry {
@@ -62,6 +64,7 @@ private:
     static uint64_t hash_of(std::string_view key) noexcept;
     size_t slot_of(std::string_view key) const noexcept;
     size_t find_ascii(std::string_view key);
+    size_t locate(PyObject* key);
 
     std::vector<Entry> entries_;     // in the mapping's order
     std::vector<uint32_t> order_;    // rank in name order -> entry, made when needed
@@ -72,5 +75,12 @@ private:
     std::vector<Slot> index_;  // open addressing on the ASCII keys' hashes
     std::string index_text_;   // the keys' characters, one after another
 };
+
+// series[0], for any series.
+Ref first_of(const Ref& series);
+
+// Made when the module initialises: (), (0,), (0, 0), ... for reading an
+// array's first element by index.
+void make_zero_indexes();
 
 }  // namespace factors

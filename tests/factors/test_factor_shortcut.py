@@ -69,6 +69,15 @@ PLAIN_MAPPING = {
     "bp_sse_i600": np.array([[6.0, 7.0]]),
     "bp_szse_000001": np.array([[8.0, 9.0]]),
 }
+# First values of arrays of every layout: transposed, no dimension, strided,
+# of objects.
+SHAPES_MAPPING = {
+    "Date": np.array([DATES[:1]]),
+    "bp_sse_600000": np.arange(6.0).reshape(2, 3).T,
+    "bp_szse_000001": np.array(5.0),
+    "bp_czce_ap405": np.arange(8).reshape(2, 2, 2)[:, :, ::-1],
+    "bp_sse_i600": np.array([["x", "y"]], dtype=object),
+}
 PLAIN_TARGETS = [SSE, {"Market": "sse", "Code": "i600"}, SZSE, UNKNOWN, SSE]
 
 LONG_TARGETS = [{"Market": "sse", "Code": "1"}, {"Market": "bp", "Code": ""}]
@@ -88,16 +97,20 @@ SCENARIOS = {
     ),
     "plain names out of order": ("plain", lambda: _factors.get_factor_by_code(["x"], PLAIN_TARGETS, 1, 2)),
     "plain names out of order by day": ("plain", lambda: _factors.get_factor_by_day(["x", "x"], PLAIN_TARGETS, 1)),
+    "array layouts by day": ("shapes", lambda: _factors.get_factor_by_day(["x"], PLAIN_TARGETS, 1)),
     "odd names": ("odd", lambda: _factors.get_factor_by_code(["x"], ODD_TARGETS, 1, 2)),
     "odd names by day": ("odd", lambda: _factors.get_factor_by_day(["x"], ODD_TARGETS, 1)),
 }
 
 
+MAPPINGS = {"odd": ODD_MAPPING, "plain": PLAIN_MAPPING, "shapes": SHAPES_MAPPING}
+
+
 def arrange(name, files, channel, monkeypatch):
     setup = SCENARIOS[name][0]
-    if setup in ("odd", "plain"):
+    if setup in MAPPINGS:
         channel.paths["x"] = setup + ".mat"
-        mapping = ODD_MAPPING if setup == "odd" else PLAIN_MAPPING
+        mapping = MAPPINGS[setup]
         monkeypatch.setattr(_factors, "load_mat", lambda path: dict(mapping))
     else:
         setup(files)
@@ -139,6 +152,8 @@ def test_shortcut_matches_full_dictionary(name, files, channel, spies, monkeypat
         ("todotmc", lambda target: (target["Market"], target["Code"])),
         # values that cannot be flattened fail as the full dictionary fails
         ("load_mat", lambda path: {"Date": np.array([DATES]), "bp_sse_1": [1.0], "bp_sse_600000": np.ones((1, 3))}),
+        # a series without a first value fails by day as the full dictionary's does
+        ("load_mat", lambda path: {"Date": np.array([DATES]), "bp_sse_600000": np.ones((3, 0))}),
     ],
 )
 def test_shortcut_matches_with_unusual_framework_answers(replace, failure, files, channel, spies, monkeypatch):
