@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
 namespace factors {
@@ -29,6 +27,8 @@ public:
     const Ref& dates() const noexcept { return dates_; }
     // The series under the str `key` in that dictionary, or an empty Ref.
     Ref find(PyObject* key);
+    // That series' first value, or an empty Ref.
+    Ref first_value(PyObject* key);
 
 private:
     struct Entry {
@@ -37,27 +37,50 @@ private:
         uint32_t key_begin;     // first character of the key's two parts
         uint32_t separator;     // the "_" that becomes "."
         bool ascii;
+        Ref key;     // made by str's methods, for a name that is not ASCII
         Ref value;   // the entry's matrix
         Ref series;  // value.ravel(), made once
     };
+    struct Slot {
+        uint64_t hash;
+        uint32_t text;   // the key's first character in index_text_
+        uint32_t entry;  // the entry the key finds
+    };
     static constexpr size_t kNone = SIZE_MAX;
+    static constexpr uint32_t kEmpty = UINT32_MAX;
 
-    void collect(PyObject* data);
+    bool collect(PyObject* data);
+    bool collect_dict(PyObject* data);
+    bool take_name(PyObject* name, Entry& e);
     void sort();
     void read_values(PyObject* data);
-    Ref series(size_t rank);
+    Ref series(Entry& e);
+    bool name_less(const Entry& x, const Entry& y) const noexcept;
+    static size_t key_size(const Entry& e) noexcept { return e.text.size() - e.key_begin; }
+    static char key_char(const Entry& e, size_t i) noexcept;
     Ref key_text(const Entry& e) const;
-    bool key_equals(const Entry& e, std::string_view key) const noexcept;
+    static bool key_equals(const Entry& e, std::string_view key) noexcept;
+    void build_index();
+    static uint64_t hash_of(std::string_view key) noexcept;
+    size_t slot_of(std::string_view key) const noexcept;
     size_t find_ascii(std::string_view key);
+    size_t locate(PyObject* key);
 
-    std::vector<Entry> entries_;                   // in the mapping's order
-    std::vector<uint32_t> order_;                  // rank in name order -> entry
-    std::vector<std::pair<size_t, Ref>> others_;   // names not ASCII: rank, key made by str's methods
+    std::vector<Entry> entries_;     // in the mapping's order
+    std::vector<uint32_t> order_;    // rank in name order -> entry, made when needed
+    std::vector<uint32_t> others_;   // entries whose names are not ASCII
     Ref dates_;
     // built on the second lookup by key: one lookup is a scan
     size_t lookups_ = 0;
-    std::string index_text_;
-    std::unordered_map<std::string_view, size_t> index_;  // key -> rank
+    std::vector<Slot> index_;  // open addressing on the ASCII keys' hashes
+    std::string index_text_;   // the keys' characters, one after another
 };
+
+// series[0], for any series.
+Ref first_of(const Ref& series);
+
+// Made when the module initialises: (), (0,), (0, 0), ... for reading an
+// array's first element by index.
+void make_zero_indexes();
 
 }  // namespace factors

@@ -1,5 +1,5 @@
 // velmoro.api.bpfactor._factors: factor values by factor, by code and by day.
-#include "factors.hpp"
+#include "factor_file.hpp"
 
 namespace factors {
 
@@ -18,6 +18,7 @@ void exec(vm::Module& m) {
     // the type only: which values may be flattened lazily
     Ref numpy = vm::own(PyImport_ImportModule("numpy"));
     g_ndarray = vm::own(PyObject_GetAttrString(numpy, "ndarray")).release();
+    make_zero_indexes();
     register_ask(m);
     register_queries(m);
 }

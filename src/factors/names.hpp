@@ -22,6 +22,7 @@
     X(load_mat, "load_mat") \
     X(LOG_PREPARE_FACTORDATA, "LOG_PREPARE_FACTORDATA") \
     X(Market, "Market") \
+    X(ndim, "ndim") \
     X(mft_to_datetime, "mft_to_datetime") \
     X(OrderedDict, "OrderedDict") \
     X(prefix, "bp_") \

@@ -26,6 +26,13 @@ public:
     // factor_data["date"]
     Ref dates() { return data_ ? data_.item(n_date) : file_->dates(); }
 
+    // factor_data[key][0] when key in factor_data, else an empty Ref
+    Ref first_value(PyObject* key) {
+        if (!data_ && PyUnicode_CheckExact(key)) return file_->first_value(key);
+        Ref found = series(key);
+        return found ? first_of(found) : Ref();
+    }
+
     // factor_data[key] when key in factor_data, else an empty Ref
     Ref series(PyObject* key) {
         if (!data_) {
@@ -86,8 +93,8 @@ Ref get_factor_by_day(Params<3> p) {
         if (vm::length(data.dates()) == 0) return vm::none();
         Ref values = vm::new_list();
         vm::for_each(targets, [&](PyObject* target) {
-            Ref series = data.series(vm::global(n_todotmc).call({target}));
-            vm::append(values, series ? series.item(Py_ssize_t{0}) : vm::none());
+            Ref value = data.first_value(vm::global(n_todotmc).call({target}));
+            vm::append(values, value ? value : vm::none());
         });
         vm::set_item(result, factor, values);
     }

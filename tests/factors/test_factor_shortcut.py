@@ -57,6 +57,29 @@ ODD_MAPPING = {
 }
 ODD_TARGETS = [{"Market": "sse", "Code": "\u0131600"}, {"Market": "sse", "Code": "STRASSE"}, SZSE, SSE]
 
+# Plain arrays only, names out of order: keys that several names give (by
+# case, by extra parts, by a non-ASCII letter) must still hold the greatest
+# name's series when the file is read without its name order.
+PLAIN_MAPPING = {
+    "bp_sse_\u0131600": np.array([[4.0, 5.0]]),
+    "bp_x_sse_600000": np.array([[3.0, 3.0]]),
+    "bp_SSE_600000": np.array([[1.0, 1.0]]),
+    "Date": np.array([DATES[:2]]),
+    "bp_sse_600000": np.array([[2.0, 2.0]]),
+    "bp_sse_i600": np.array([[6.0, 7.0]]),
+    "bp_szse_000001": np.array([[8.0, 9.0]]),
+}
+# First values of arrays of every layout: transposed, no dimension, strided,
+# of objects.
+SHAPES_MAPPING = {
+    "Date": np.array([DATES[:1]]),
+    "bp_sse_600000": np.arange(6.0).reshape(2, 3).T,
+    "bp_szse_000001": np.array(5.0),
+    "bp_czce_ap405": np.arange(8).reshape(2, 2, 2)[:, :, ::-1],
+    "bp_sse_i600": np.array([["x", "y"]], dtype=object),
+}
+PLAIN_TARGETS = [SSE, {"Market": "sse", "Code": "i600"}, SZSE, UNKNOWN, SSE]
+
 LONG_TARGETS = [{"Market": "sse", "Code": "1"}, {"Market": "bp", "Code": ""}]
 
 SCENARIOS = {
@@ -72,16 +95,23 @@ SCENARIOS = {
         write_standard,
         lambda: _factors.get_factor_by_day(["long", "a"], LONG_TARGETS, 1),
     ),
+    "plain names out of order": ("plain", lambda: _factors.get_factor_by_code(["x"], PLAIN_TARGETS, 1, 2)),
+    "plain names out of order by day": ("plain", lambda: _factors.get_factor_by_day(["x", "x"], PLAIN_TARGETS, 1)),
+    "array layouts by day": ("shapes", lambda: _factors.get_factor_by_day(["x"], PLAIN_TARGETS, 1)),
     "odd names": ("odd", lambda: _factors.get_factor_by_code(["x"], ODD_TARGETS, 1, 2)),
     "odd names by day": ("odd", lambda: _factors.get_factor_by_day(["x"], ODD_TARGETS, 1)),
 }
 
 
+MAPPINGS = {"odd": ODD_MAPPING, "plain": PLAIN_MAPPING, "shapes": SHAPES_MAPPING}
+
+
 def arrange(name, files, channel, monkeypatch):
     setup = SCENARIOS[name][0]
-    if setup == "odd":
-        channel.paths["x"] = "odd.mat"
-        monkeypatch.setattr(_factors, "load_mat", lambda path: dict(ODD_MAPPING))
+    if setup in MAPPINGS:
+        channel.paths["x"] = setup + ".mat"
+        mapping = MAPPINGS[setup]
+        monkeypatch.setattr(_factors, "load_mat", lambda path: dict(mapping))
     else:
         setup(files)
 
@@ -122,6 +152,8 @@ def test_shortcut_matches_full_dictionary(name, files, channel, spies, monkeypat
         ("todotmc", lambda target: (target["Market"], target["Code"])),
         # values that cannot be flattened fail as the full dictionary fails
         ("load_mat", lambda path: {"Date": np.array([DATES]), "bp_sse_1": [1.0], "bp_sse_600000": np.ones((1, 3))}),
+        # a series without a first value fails by day as the full dictionary's does
+        ("load_mat", lambda path: {"Date": np.array([DATES]), "bp_sse_600000": np.ones((3, 0))}),
     ],
 )
 def test_shortcut_matches_with_unusual_framework_answers(replace, failure, files, channel, spies, monkeypatch):
@@ -176,3 +208,35 @@ def test_replaced_by_factor_global_takes_effect(query, expected, channel, monkey
     assert dict(result) == expected
     assert channel.events == []
     assert [c[0] for c in calls] == list(expected)[1:]
+
+
+def test_plain_names_out_of_order_by_factor(channel, monkeypatch):
+    channel.paths["x"] = "plain.mat"
+    monkeypatch.setattr(_factors, "load_mat", lambda path: dict(PLAIN_MAPPING))
+    result = _factors.get_factor_by_factor("x", PLAIN_TARGETS, 1, 2)
+    # "bp_SSE_..." < "bp_sse_..." < "bp_x_..." and "bp_sse_i600" < "bp_sse_\u0131600"
+    assert list(result) == ["SSE.600000", "SSE.I600", "SZSE.000001", "date"]
+    np.testing.assert_array_equal(result["SSE.600000"], [3.0, 3.0])
+    np.testing.assert_array_equal(result["SSE.I600"], [4.0, 5.0])
+    assert _factors.get_factor_by_day(["x"], PLAIN_TARGETS, 1)["x"] == [3.0, 4.0, 8.0, None, 3.0]
+
+
+def test_mapping_of_its_own_is_read_in_name_order(files, channel, monkeypatch):
+    """A DotDict replaced by a mapping with its own item reads: names are
+    read in ascending order, then "Date", as the dictionary is filled."""
+    reads = []
+
+    class Recording(dict):
+        def __getitem__(self, key):
+            reads.append(key)
+            return dict.__getitem__(self, key)
+
+    write_standard(files)
+    monkeypatch.setattr(_factors, "DotDict", Recording)
+    for query in (
+        lambda: _factors.get_factor_by_factor("a", TARGETS, 1, 2),
+        lambda: _factors.get_factor_by_day(["a"], TARGETS, 1),
+    ):
+        del reads[:]
+        query()
+        assert reads == ["bp_czce_ap405", "bp_sse_600000", "bp_szse_000001", "Date"]

@@ -46,6 +46,10 @@ Ref item(PyObject* o, PyObject* key) {
     return own(PyObject_GetItem(o, key));
 }
 
+bool reads_as_dict(PyObject* o) {
+    return PyDict_Check(o) && Py_TYPE(o)->tp_iter == PyDict_Type.tp_iter && keeps_dict_getitem(Py_TYPE(o));
+}
+
 Ref item(PyObject* o, Py_ssize_t index) {
     Ref key = integer(index);
     return item(o, key.get());

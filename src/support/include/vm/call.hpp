@@ -95,6 +95,9 @@ inline void set_attr(PyObject* o, PyObject* name, PyObject* v) { check(PyObject_
 [[noreturn]] void raise_instance(PyObject* exception, PyObject* argument);
 
 Ref item(PyObject* o, PyObject* key);
+// A dict (or subclass) whose iteration and item reads are dict's own: walking
+// it with PyDict_Next sees what `for k in o: o[k]` would, without Python steps.
+bool reads_as_dict(PyObject* o);
 Ref item(PyObject* o, Py_ssize_t index);
 inline void set_item(PyObject* o, PyObject* key, PyObject* v) { check(PyObject_SetItem(o, key, v)); }
 
