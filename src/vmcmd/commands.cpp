@@ -65,7 +65,7 @@ Ref value_of(const Resolved& v, Args a) {
 Ref piece_of(const Piece& piece, Args a) {
     if (piece.value.form != Form::Record) return value_of(piece.value, a);
     Ref todotdict = vm::global(n_todotdict);
-    Ref record = vm::new_dict();
+    Ref record = vm::new_dict(static_cast<Py_ssize_t>(piece.fields.size()));
     for (const auto& field : piece.fields) vm::dict_set(record, field.first, value_of(field.second, a));
     return todotdict.call({record});
 }
