@@ -163,9 +163,31 @@ Ref next(PyObject* it) {
     return Ref::steal(v);
 }
 
+namespace {
+
+// The version every change of a dict renews (PEP 509), the one Python's own
+// global caches check; it is never 0 once the dict exists. Read here only,
+// where 3.12 and later mark the field for their own use.
+uint64_t dict_version(PyObject* dict) noexcept {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
+#pragma GCC diagnostic pop
+}
+
+}  // namespace
+
+// A global read while the module's dict is unchanged since the last read of
+// that name is the same object: it is taken again without a lookup, as the
+// interpreter's global caches do. Any change of the dict renews its version.
 Ref global(const Name& name) {
+    const uint64_t version = dict_version(detail::g_dict);
+    if (PyObject* seen = name.seen_global(version)) return Ref::borrow(seen);
     PyObject* v = PyDict_GetItemWithError(detail::g_dict, name.get());
-    if (v) return Ref::borrow(v);
+    if (v) {
+        name.saw_global(version, v);
+        return Ref::borrow(v);
+    }
     if (PyErr_Occurred()) raise();
     // as Python does: fall back to the builtins, then NameError
     PyObject* builtins = PyEval_GetBuiltins();

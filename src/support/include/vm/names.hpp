@@ -5,6 +5,7 @@
 #include "vm/ref.hpp"
 
 #include <cstddef>
+#include <cstdint>
 
 namespace vm {
 
@@ -20,9 +21,21 @@ public:
 
     void intern();
 
+    // The module global of this name as last read (call.cpp): valid while
+    // the module's dict keeps the version it had then.
+    PyObject* seen_global(uint64_t dict_version) const noexcept {
+        return dict_version == seen_version_ ? seen_value_ : nullptr;
+    }
+    void saw_global(uint64_t dict_version, PyObject* value) const noexcept {
+        seen_version_ = dict_version;
+        seen_value_ = value;
+    }
+
 private:
     const char* text_;
     PyObject* obj_ = nullptr;
+    mutable uint64_t seen_version_ = 0;
+    mutable PyObject* seen_value_ = nullptr;  // borrowed from the dict
 };
 
 // The keyword names of one call shape, whatever their count: what a call
