@@ -1,6 +1,7 @@
 """The support layer against Python twins of the probe's functions: binding,
 defaults, keyword tuples of many names, and the order of Python steps."""
 import inspect
+import types
 
 import pytest
 
@@ -238,3 +239,29 @@ NAN = float("nan")
 ])
 def test_comparisons_are_pythons(probe, a, b):
     assert outcome(probe.compare, a, b) == outcome(lambda a, b: (bool(a == b), bool(a != b), bool(a < b)), a, b)
+
+
+class OwnModule(types.ModuleType):
+    a = property(lambda self: "property")
+
+
+def test_module_attributes_follow_every_change(probe):
+    m = types.ModuleType("m")
+    m.a = 1
+    assert probe.read_a(m) == 1 and probe.read_a(m) == 1
+    m.a = 2
+    assert probe.read_a(m) == 2
+    m.__dict__.update(a=3, b=0)
+    assert probe.read_a(m) == 3
+    m.b = 1  # another entry changes: the read is still right
+    assert probe.read_a(m) == 3
+    del m.a
+    assert outcome(probe.read_a, m) == outcome(lambda o: o.a, m)
+    m.__getattr__ = lambda name: ("fallback", name)
+    assert probe.read_a(m) == ("fallback", "a")
+    other = types.ModuleType("other")
+    other.a = "other"
+    assert probe.read_a(other) == "other" and probe.read_a(m) == ("fallback", "a")
+    own = OwnModule("own")
+    own.__dict__["a"] = "entry"
+    assert probe.read_a(own) == "property"

@@ -182,10 +182,11 @@ uint64_t dict_version(PyObject* dict) noexcept {
 // interpreter's global caches do. Any change of the dict renews its version.
 Ref global(const Name& name) {
     const uint64_t version = dict_version(detail::g_dict);
-    if (PyObject* seen = name.seen_global(version)) return Ref::borrow(seen);
+    Seen& seen = name.as_global();
+    if (PyObject* v = seen.at(version)) return Ref::borrow(v);
     PyObject* v = PyDict_GetItemWithError(detail::g_dict, name.get());
     if (v) {
-        name.saw_global(version, v);
+        seen = Seen{version, v};
         return Ref::borrow(v);
     }
     if (PyErr_Occurred()) raise();
@@ -197,6 +198,23 @@ Ref global(const Name& name) {
         if (PyErr_Occurred()) raise();
     }
     raise_format(PyExc_NameError, "name '%s' is not defined", name.text());
+}
+
+// A module's attribute that ModuleType itself does not define is the entry
+// of the module's dict, as module.__getattribute__ finds it; ModuleType
+// cannot change, so that test holds for as long as the entry is unchanged.
+Ref module_attr(PyObject* module, PyObject* name, Seen& seen) {
+    PyObject* dict = PyModule_GetDict(module);
+    const uint64_t version = dict_version(dict);
+    if (PyObject* v = seen.at(version)) return Ref::borrow(v);
+    if (!_PyType_Lookup(&PyModule_Type, name)) {
+        if (PyObject* v = PyDict_GetItemWithError(dict, name)) {
+            seen = Seen{version, v};
+            return Ref::borrow(v);
+        }
+        if (PyErr_Occurred()) raise();
+    }
+    return attr(module, name);
 }
 
 PyObject* module_dict() noexcept { return detail::g_dict; }

@@ -96,6 +96,12 @@ Ref method_steps(Params<2> p) {
     return vm::new_tuple({with_args.get(), vm::borrow(o).method(n_method).call().get()});
 }
 
+// o.a, read through the name (modules: their dict, remembered while unchanged)
+Ref read_a(Params<1> p) {
+    auto [o] = p.take<1>();
+    return vm::attr(o, n_a);
+}
+
 // (a == b, a != b, a < b)
 Ref compare(Params<2> p) {
     auto [a, b] = p.take<2>();
@@ -135,6 +141,7 @@ const vm::FunctionSpec kFunctions[] = {
     VM_FUNCTION(pick, "o, key, index", "(o[key], o[index])"),
     VM_FUNCTION(method_steps, "o, f", "(o.method(f(1), key=o.c), o.method())"),
     VM_FUNCTION(compare, "a, b", "(a == b, a != b, a < b)"),
+    VM_FUNCTION(read_a, "o", "o.a"),
     VM_FUNCTION(publish_three, "params", "Publish a three-parameter body under a declaration."),
 };
 

@@ -131,6 +131,12 @@ private:
 Ref call_array(PyObject* f, PyObject* const* args, size_t nargs, PyObject* kwnames = nullptr);
 
 inline Ref attr(PyObject* o, PyObject* name) { return own(PyObject_GetAttr(o, name)); }
+// The same, remembering what a module's attribute was (names.hpp, Seen).
+Ref module_attr(PyObject* module, PyObject* name, Seen& seen);
+inline Ref attr(PyObject* o, PyObject* name, Seen& seen) {
+    return Py_TYPE(o) == &PyModule_Type ? module_attr(o, name, seen) : attr(o, name);
+}
+inline Ref attr(PyObject* o, const Name& name) { return attr(o, name.get(), name.as_attribute()); }
 inline void set_attr(PyObject* o, PyObject* name, PyObject* v) { check(PyObject_SetAttr(o, name, v)); }
 
 // `raise exception(argument)` as a Python raise statement does it.
@@ -207,6 +213,7 @@ PyObject* module_object() noexcept;
 namespace vm {
 
 inline Ref Ref::attr(PyObject* name) const { return vm::attr(p_, name); }
+inline Ref Ref::attr(const Name& name) const { return vm::attr(p_, name); }
 inline Method Ref::method(PyObject* name) const { return Method(p_, name); }
 inline Ref Ref::item(PyObject* key) const { return vm::item(p_, key); }
 inline Ref Ref::item(Py_ssize_t index) const { return vm::item(p_, index); }

@@ -9,6 +9,16 @@
 
 namespace vm {
 
+// What a read of a dict found while the dict kept one version (PEP 509):
+// versions are unique to a dict and a state of it, so a matching version
+// means the same dict, unchanged, and the same object found.
+struct Seen {
+    uint64_t version = 0;
+    PyObject* value = nullptr;  // borrowed from the dict
+
+    PyObject* at(uint64_t dict_version) const noexcept { return dict_version == version ? value : nullptr; }
+};
+
 class Name {
 public:
     explicit Name(const char* text);
@@ -21,21 +31,16 @@ public:
 
     void intern();
 
-    // The module global of this name as last read (call.cpp): valid while
-    // the module's dict keeps the version it had then.
-    PyObject* seen_global(uint64_t dict_version) const noexcept {
-        return dict_version == seen_version_ ? seen_value_ : nullptr;
-    }
-    void saw_global(uint64_t dict_version, PyObject* value) const noexcept {
-        seen_version_ = dict_version;
-        seen_value_ = value;
-    }
+    // The last reads of this name as a module global and as a module's
+    // attribute (call.cpp).
+    Seen& as_global() const noexcept { return as_global_; }
+    Seen& as_attribute() const noexcept { return as_attribute_; }
 
 private:
     const char* text_;
     PyObject* obj_ = nullptr;
-    mutable uint64_t seen_version_ = 0;
-    mutable PyObject* seen_value_ = nullptr;  // borrowed from the dict
+    mutable Seen as_global_;
+    mutable Seen as_attribute_;
 };
 
 // The keyword names of one call shape, whatever their count: what a call
