@@ -61,7 +61,7 @@ Command kCalendar[] = {
 // from 5 (Market, Code, begin date, end date, adjustment type). The 5-value
 // form sends its end date under "EData", as the terminal reads it.
 Ref option_code_record(PyObject* values) {
-    Ref record = vm::new_dict();
+    Ref record = vm::new_dict(10);
     auto at = [values](Py_ssize_t i) { return vm::item(values, i); };
     const Py_ssize_t n = vm::length(values);
     if (n == 8) {

@@ -65,7 +65,7 @@ Ref value_of(const Resolved& v, Args a) {
 Ref piece_of(const Piece& piece, Args a) {
     if (piece.value.form != Form::Record) return value_of(piece.value, a);
     Ref todotdict = vm::global(n_todotdict);
-    Ref record = vm::new_dict();
+    Ref record = vm::new_dict(static_cast<Py_ssize_t>(piece.fields.size()));
     for (const auto& field : piece.fields) vm::dict_set(record, field.first, value_of(field.second, a));
     return todotdict.call({record});
 }
@@ -100,7 +100,7 @@ Ref run_command(const Command& c, Args a) {
     for (size_t i = 0; i < n; ++i) {
         if (made_first(c.plan[i].value.form)) request[i] = piece_of(c.plan[i], a);
     }
-    Ref send = vm::global(n_vmserial).attr(c.send_obj);
+    Ref send = vm::attr(vm::global(n_vmserial), c.send_obj, c.send_seen);
     PyObject* argv[vm::kMaxParams + 1];
     for (size_t i = 0; i < n; ++i) {
         if (!request[i]) request[i] = piece_of(c.plan[i], a);

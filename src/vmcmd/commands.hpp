@@ -112,6 +112,7 @@ struct Command {
     // built at module initialisation
     PyObject* func_obj = nullptr;
     PyObject* send_obj = nullptr;
+    mutable vm::Seen send_seen;  // vmserial.<send> as last read
     PyObject* payload_obj = nullptr;
     std::vector<Piece> plan;
 };

@@ -2,11 +2,9 @@
 
 #include "vm/shortcut.hpp"
 
+#include <cmath>
+
 namespace vmcmd {
-
-
-namespace {
-}  // namespace
 
 Ref receive(PyObject* func_name) { return vm::global(n_recv_serial).call({func_name}); }
 
@@ -27,14 +25,15 @@ Ref dot_list(PyObject* items) {
 
 Ref target_list(PyObject* targets) { return dot_list(targets); }
 
-// [todotdict({"Idx": i, ...fill(item)}) for i, item in enumerate(items)]
+// [todotdict({"Idx": i, ...fill(item)}) for i, item in enumerate(items)],
+// each record of `fields` keys
 template <class Fill>
-Ref indexed_records(PyObject* items, Fill fill) {
+Ref indexed_records(PyObject* items, Py_ssize_t fields, Fill fill) {
     Ref out = vm::new_list();
     Py_ssize_t idx = 0;
     Ref todotdict = vm::global(n_todotdict);  // once per list, as dot_list reads it
     vm::for_each(items, [&](PyObject* item) {
-        Ref rec = vm::new_dict();
+        Ref rec = vm::new_dict(fields);
         vm::dict_set(rec, n_Idx, vm::integer(idx++));
         fill(rec.get(), item);
         vm::append(out, todotdict.call({rec}));
@@ -43,17 +42,29 @@ Ref indexed_records(PyObject* items, Fill fill) {
 }
 
 Ref indexed_targets(PyObject* targets) {
-    return indexed_records(targets, [](PyObject* rec, PyObject* t) {
+    return indexed_records(targets, 3, [](PyObject* rec, PyObject* t) {
         vm::dict_set(rec, n_Market, vm::item(t, n_Market));
         vm::dict_set(rec, n_Code, vm::item(t, n_Code));
     });
 }
 
 Ref indexed_factors(PyObject* factors) {
-    return indexed_records(factors, [](PyObject* rec, PyObject* f) { vm::dict_set(rec, n_FactorName, f); });
+    return indexed_records(factors, 2, [](PyObject* rec, PyObject* f) { vm::dict_set(rec, n_FactorName, f); });
 }
 
-bool nan_task_id(PyObject* task_id) { return vm::truthy(vm::global(n_isnan).call({task_id})); }
+// math.isnan as the module imported it: while the global is still that
+// function, its test runs here, at the cost of a C call instead of a Python one.
+PyObject* g_math_isnan = nullptr;
+
+void keep_math_isnan() { g_math_isnan = vm::global(n_isnan).release(); }
+
+bool nan_task_id(PyObject* task_id) {
+    Ref isnan = vm::global(n_isnan);
+    if (isnan.get() != g_math_isnan) return vm::truthy(isnan.call({task_id}));
+    const double v = PyFloat_CheckExact(task_id) ? PyFloat_AS_DOUBLE(task_id) : PyFloat_AsDouble(task_id);
+    if (v == -1.0 && PyErr_Occurred()) vm::raise();
+    return std::isnan(v);
+}
 
 Ref as_int64(PyObject* value) { return vm::global(n_np).attr(n_int64).call({value}); }
 

@@ -24,6 +24,7 @@ Ref dot_list(PyObject* items);             // same shape, for non-target records
 Ref indexed_targets(PyObject* targets);    // Idx/Market/Code records
 Ref indexed_factors(PyObject* factors);    // Idx/FactorName records
 bool nan_task_id(PyObject* task_id);       // isnan(task_id)
+void keep_math_isnan();                    // at import, once isnan is a global
 Ref as_int64(PyObject* value);             // np.int64(value)
 Ref load(PyObject* path, bool raise_errors);  // load_mat(path[, error="raise"])
 // load_mat(answer.<path_name>[, error="raise"]): the function is read first

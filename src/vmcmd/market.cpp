@@ -3,6 +3,9 @@
 #include "market_docs.hpp"
 #include "vm/textcase.hpp"
 
+#include <algorithm>
+#include <cstring>
+
 namespace vmcmd {
 namespace {
 
@@ -89,18 +92,59 @@ Command kMarket[] = {
 };
 
 
-// ("%s_%s_%d" % (target["Market"], target["Code"], idx)).lower(), made by
-// str's own operations so that any text Python accepts works here too
-Ref variable_name(PyObject* target, Py_ssize_t idx) {
-    Ref values = vm::new_tuple({vm::item(target, n_Market), vm::item(target, n_Code), vm::integer(idx)});
-    return vm::str_lower(vm::own(PyUnicode_Format(n_variable_pattern, values)));
+// The decimal digits of idx >= 0, written backwards from end.
+char* digits_before(char* end, Py_ssize_t idx) {
+    do {
+        *--end = static_cast<char>('0' + idx % 10);
+        idx /= 10;
+    } while (idx);
+    return end;
 }
 
-// ".".join(name.split("_")[:2]).upper()
+// ("%s_%s_%d" % (target["Market"], target["Code"], idx)).lower(), made by
+// str's own operations so that any text Python accepts works here too; ASCII
+// texts, the usual ones, are joined and mapped here to the same result
+Ref variable_name(PyObject* target, Py_ssize_t idx) {
+    Ref market = vm::item(target, n_Market);
+    Ref code = vm::item(target, n_Code);
+    const char* m = vm::ascii_data(market);
+    const char* c = vm::ascii_data(code);
+    if (!m || !c) {
+        Ref values = vm::new_tuple({market.get(), code.get(), vm::integer(idx).get()});
+        return vm::str_lower(vm::own(PyUnicode_Format(n_variable_pattern, values)));
+    }
+    char number[24];
+    char* const number_end = number + sizeof number;
+    const char* first_digit = digits_before(number_end, idx);
+    const Py_ssize_t lm = PyUnicode_GET_LENGTH(market.get());
+    const Py_ssize_t lc = PyUnicode_GET_LENGTH(code.get());
+    const Py_ssize_t ld = number_end - first_digit;
+    Ref name = vm::own(PyUnicode_New(lm + 1 + lc + 1 + ld, 127));
+    char* d = static_cast<char*>(PyUnicode_DATA(name.get()));
+    vm::ascii_lower(d, m, lm);
+    d[lm] = '_';
+    vm::ascii_lower(d + lm + 1, c, lc);
+    d[lm + 1 + lc] = '_';
+    std::memcpy(d + lm + 1 + lc + 1, first_digit, static_cast<size_t>(ld));
+    return name;
+}
+
+// ".".join(name.split("_")[:2]).upper(), for ASCII names by a scan of the text
 Ref result_key(PyObject* name) {
-    Ref parts = vm::own(PyUnicode_Split(name, n_underscore, 2));
-    Ref first_two = vm::own(PyList_GetSlice(parts, 0, 2));
-    return vm::str_upper(vm::own(PyUnicode_Join(n_dot, first_two)));
+    const char* s = vm::ascii_data(name);
+    if (!s) {
+        Ref parts = vm::own(PyUnicode_Split(name, n_underscore, 2));
+        Ref first_two = vm::own(PyList_GetSlice(parts, 0, 2));
+        return vm::str_upper(vm::own(PyUnicode_Join(n_dot, first_two)));
+    }
+    const char* end = s + PyUnicode_GET_LENGTH(name);
+    const char* first = std::find(s, end, '_');
+    const char* second = first == end ? end : std::find(first + 1, end, '_');
+    Ref key = vm::own(PyUnicode_New(second - s, 127));
+    char* d = static_cast<char*>(PyUnicode_DATA(key.get()));
+    vm::ascii_upper(d, s, second - s);
+    if (first != end) d[first - s] = '.';
+    return key;
 }
 
 // Variables are looked up in request order, so the result is deterministic; a

@@ -8,6 +8,7 @@ void exec(vm::Module& m) {
     m.import_as("os", "os");
     m.import_as("numpy", "np");
     m.from_import("math", {"isnan"});
+    keep_math_isnan();
     m.from_import("velmoro.tframe.ufuncs", {"todotdict"});
     m.from_import("velmoro.tframe.language", {"text"});
     m.from_import("velmoro.tframe.utils.exceptions", {"VmReturnError", "check_vm_return_error"});

@@ -1,6 +1,7 @@
 """The support layer against Python twins of the probe's functions: binding,
 defaults, keyword tuples of many names, and the order of Python steps."""
 import inspect
+import types
 
 import pytest
 
@@ -123,3 +124,144 @@ def test_declarations_are_checked_when_functions_are_made(probe):
         probe.publish_three("a, b")
     probe.publish_three("a, b, c=None")
     assert probe.three(1, 2) == (1, 2, None)
+
+
+def walk(items, f):
+    return [f(x) for x in items]
+
+
+def growing_list():
+    items = [1, 2, 3]
+
+    def f(x):
+        if x < 3:
+            items.append(x + 10)
+        return x
+    return items, f
+
+
+def shrinking_list():
+    items = [1, 2, 3, 4]
+    return items, lambda x: items.pop() and x
+
+
+@pytest.mark.parametrize("make", [
+    lambda: ([1, 2, 3], str), lambda: ((1, 2), str), lambda: (iter("ab"), str.upper), lambda: ({"k": 1}, str),
+    growing_list, shrinking_list,
+])
+def test_walks_see_the_items_a_python_loop_sees(probe, make):
+    native, twin = make(), make()
+    assert probe.walk(*native) == walk(*twin)
+    if isinstance(twin[0], list):
+        assert native[0] == twin[0]
+
+
+class Missing(dict):
+    def __missing__(self, key):
+        return ("missing", key)
+
+
+class Shadowed(list):
+    def __getitem__(self, i):
+        return ("own", i)
+
+
+def pick(o, key, index):
+    return (o[key], o[index])
+
+
+def outcome(func, *args):
+    try:
+        return func(*args)
+    except Exception as exc:  # noqa: BLE001
+        return type(exc), str(exc)
+
+
+@pytest.mark.parametrize("o,key,index", [
+    ([10, 20, 30], 0, -1), ([10, 20, 30], 2, -3), ([10, 20], 0, 2), ([10, 20], 0, -3), ((1, 2), 1, -2), ((), 0, 0),
+    ({"a": 1, 0: 2}, "a", 0), ({"a": 1}, "b", 0), ({"a": 1}, [], 0), (Missing(a=1), "z", 5), (Shadowed([1]), 0, 7),
+    ("text", 1, -1),
+])
+def test_item_steps_read_as_pythons(probe, o, key, index):
+    assert outcome(probe.pick, o, key, index) == outcome(pick, o, key, index)
+
+
+def method_steps(o, f):
+    return (o.method(f(1), key=o.c), o.method())
+
+
+class Methods:
+    c = "c"
+
+    def method(self, *a, **k):
+        return ("plain", self is not None, a, k)
+
+
+class StaticMethods(Methods):
+    method = staticmethod(lambda *a, **k: ("static", a, k))
+
+
+class ClassMethods(Methods):
+    method = classmethod(lambda cls, *a, **k: ("class", cls.__name__, a, k))
+
+
+def shadowed_by_instance():
+    o = Methods()
+    o.method = lambda *a, **k: ("instance", a, k)
+    return o
+
+
+@pytest.mark.parametrize("make", [Methods, StaticMethods, ClassMethods, shadowed_by_instance, Recorder])
+def test_method_calls_bind_as_pythons(probe, make):
+    native, twin = make(), make()
+    f = (lambda x: ("f", x))
+    assert probe.method_steps(native, f) == method_steps(twin, f)
+    if isinstance(native, Recorder):
+        assert native.log == twin.log
+    for step in getattr(twin, "log", []):
+        native, twin = Recorder(step), Recorder(step)
+        assert run(probe.method_steps, native) == run(method_steps, twin)
+        assert native.log == twin.log, step
+
+
+class Odd(int):
+    def __eq__(self, other):
+        return "truthy"
+
+    __hash__ = int.__hash__
+
+
+NAN = float("nan")
+
+
+@pytest.mark.parametrize("a,b", [
+    (1, 1), (1, 2), (2 ** 70, 2 ** 70), ("x", "x"), ("x", "y"), (NAN, NAN), (1, 1.0), (Odd(1), 2), ("a", 1),
+])
+def test_comparisons_are_pythons(probe, a, b):
+    assert outcome(probe.compare, a, b) == outcome(lambda a, b: (bool(a == b), bool(a != b), bool(a < b)), a, b)
+
+
+class OwnModule(types.ModuleType):
+    a = property(lambda self: "property")
+
+
+def test_module_attributes_follow_every_change(probe):
+    m = types.ModuleType("m")
+    m.a = 1
+    assert probe.read_a(m) == 1 and probe.read_a(m) == 1
+    m.a = 2
+    assert probe.read_a(m) == 2
+    m.__dict__.update(a=3, b=0)
+    assert probe.read_a(m) == 3
+    m.b = 1  # another entry changes: the read is still right
+    assert probe.read_a(m) == 3
+    del m.a
+    assert outcome(probe.read_a, m) == outcome(lambda o: o.a, m)
+    m.__getattr__ = lambda name: ("fallback", name)
+    assert probe.read_a(m) == ("fallback", "a")
+    other = types.ModuleType("other")
+    other.a = "other"
+    assert probe.read_a(other) == "other" and probe.read_a(m) == ("fallback", "a")
+    own = OwnModule("own")
+    own.__dict__["a"] = "entry"
+    assert probe.read_a(own) == "property"

@@ -71,9 +71,20 @@ def test_history_instruments_loads_without_raising(wire, monkeypatch):
     assert calls == [(("missing.mat",), {})]
 
 
-def test_history_instruments_take_any_text_python_formats(wire, monkeypatch):
+class Text(str):
+    def __str__(self):
+        return "Own_Text"
+
+
+@pytest.mark.parametrize("targets", [
     # "%s" and str.lower()/upper() accept lone surrogates and non-str values
-    targets = [{"Market": "s\ud800Z", "Code": 7}, {"Market": "\u0130x", "Code": "c"}]
+    [{"Market": "s\ud800Z", "Code": 7}, {"Market": "\u0130x", "Code": "c"}],
+    # ASCII texts of any case and shape, among them keys with other underscores
+    [{"Market": "SzSe", "Code": "Ab_9"}, {"Market": "a_b_c", "Code": ""}, {"Market": "", "Code": "x"}]
+    + [{"Market": "sse", "Code": "%d" % i} for i in range(12)],
+    [{"Market": Text("sse"), "Code": "1"}, {"Market": "sse", "Code": Text("2")}],
+])
+def test_history_instruments_take_any_text_python_formats(wire, monkeypatch, targets):
     names = [("%s_%s_%d" % (t["Market"], t["Code"], i)).lower() for i, t in enumerate(targets)]
     monkeypatch.setattr(vmcmd, "load_mat", lambda *a, **k: {n: i for i, n in enumerate(names)})
     wire.reply(wstrFilePath="x")

@@ -2,6 +2,7 @@
 answer handling (fire, unchecked, checked, loaded file, int64), over a
 recording transport."""
 import datetime as dt
+import math
 
 import numpy as np
 import pytest
@@ -248,6 +249,36 @@ def test_nan_task_id_sends_nothing(wire, name, rest):
         wire.reply()
     getattr(vmcmd, name)(0, *rest)
     assert len(wire.sent) == 1 and wire.sent[0][1][0] == 0
+
+
+class Real:
+    def __float__(self):
+        return float("nan")
+
+
+@pytest.mark.parametrize("task_id,sent", [
+    (np.int64(5), True), (np.float32("nan"), False), (Real(), False), (True, True), (2 ** 2000, None), ("1", None),
+])
+def test_nan_guard_tests_as_math_isnan(wire, task_id, sent):
+    # the guard's answer and its errors are math.isnan's for every kind of id
+    try:
+        expected = not math.isnan(task_id)
+    except (TypeError, OverflowError) as exc:
+        with pytest.raises(type(exc)) as info:
+            vmcmd.vmSendCmdPutLog(task_id, "x")
+        assert str(info.value) == str(exc)
+        return
+    assert expected is sent
+    vmcmd.vmSendCmdPutLog(task_id, "x")
+    assert len(wire.sent) == int(sent)
+
+
+def test_nan_guard_calls_a_replaced_isnan(wire, monkeypatch):
+    seen = []
+    monkeypatch.setattr(vmcmd, "isnan", lambda v: seen.append(v) or v == "skip")
+    assert vmcmd.vmSendCmdPutLog("skip", "x") is None and wire.sent == []
+    vmcmd.vmSendCmdPutLog("send", "x")
+    assert seen == ["skip", "send"] and len(wire.sent) == 1
 
 
 # commands sending a number they were given first, unconverted

@@ -1,10 +1,22 @@
 #include "vm/call.hpp"
 
+// The lookup of Python's method calls: exported by every supported
+// interpreter, declared in none of their public headers.
+extern "C" int _PyObject_GetMethod(PyObject* obj, PyObject* name, PyObject** method);
+
 namespace vm {
 namespace detail {
 PyObject* g_module = nullptr;
 PyObject* g_dict = nullptr;
 }  // namespace detail
+
+Method::Method(PyObject* o, PyObject* name) {
+    PyObject* f = nullptr;
+    const int unbound = _PyObject_GetMethod(o, name, &f);
+    if (!f) raise();
+    f_ = Ref::steal(f);
+    if (unbound) self_ = borrow(o);
+}
 
 Ref call_array(PyObject* f, PyObject* const* args, size_t nargs, PyObject* kwnames) {
     return own(VM_VECTORCALL(f, args, nargs, kwnames));
@@ -38,7 +50,7 @@ bool keeps_dict_getitem(PyTypeObject* type) {
 
 // A key such a dict holds is read straight from it; a missing one takes the
 // whole road (__missing__, KeyError).
-Ref item(PyObject* o, PyObject* key) {
+Ref item_of_any(PyObject* o, PyObject* key) {
     if (PyDict_Check(o) && keeps_dict_getitem(Py_TYPE(o))) {
         if (PyObject* v = PyDict_GetItemWithError(o, key)) return borrow(v);
         if (PyErr_Occurred()) raise();
@@ -50,7 +62,15 @@ bool reads_as_dict(PyObject* o) {
     return PyDict_Check(o) && Py_TYPE(o)->tp_iter == PyDict_Type.tp_iter && keeps_dict_getitem(Py_TYPE(o));
 }
 
+// A list or tuple is read by position as its own item step reads it (a
+// negative index counts from the end); other objects and an index out of
+// range (IndexError) take the whole road.
 Ref item(PyObject* o, Py_ssize_t index) {
+    if (PyList_CheckExact(o) || PyTuple_CheckExact(o)) {
+        const Py_ssize_t n = Py_SIZE(o);
+        const Py_ssize_t i = index < 0 ? index + n : index;
+        if (i >= 0 && i < n) return borrow(PyList_CheckExact(o) ? PyList_GET_ITEM(o, i) : PyTuple_GET_ITEM(o, i));
+    }
     Ref key = integer(index);
     return item(o, key.get());
 }
@@ -67,22 +87,31 @@ Py_ssize_t length(PyObject* o) {
     return n;
 }
 
-bool equal(PyObject* a, PyObject* b) {
-    // Python's `a == b` truth: no identity shortcut, so NaN != NaN as in Python
-    Ref r = own(PyObject_RichCompare(a, b, Py_EQ));
+namespace {
+
+// Exact ints and strs equal themselves, so the identity shortcut of
+// PyObject_RichCompareBool gives Python's truth for them, without the bool.
+bool reflexive(PyObject* a, PyObject* b) noexcept {
+    return Py_TYPE(a) == Py_TYPE(b) && (PyLong_CheckExact(a) || PyUnicode_CheckExact(a));
+}
+
+bool compared(PyObject* a, PyObject* b, int op) {
+    if (reflexive(a, b)) {
+        const int r = PyObject_RichCompareBool(a, b, op);
+        check(r);
+        return r != 0;
+    }
+    // Python's truth of the comparison: no identity shortcut, so NaN != NaN as in Python
+    Ref r = own(PyObject_RichCompare(a, b, op));
     return truthy(r.get());
 }
 
-bool not_equal(PyObject* a, PyObject* b) {
-    Ref r = own(PyObject_RichCompare(a, b, Py_NE));
-    return truthy(r.get());
-}
+}  // namespace
 
-bool less(PyObject* a, PyObject* b) {
-    // Python's `a < b` truth, without the identity shortcut of RichCompareBool
-    Ref r = own(PyObject_RichCompare(a, b, Py_LT));
-    return truthy(r.get());
-}
+bool equal(PyObject* a, PyObject* b) { return compared(a, b, Py_EQ); }
+bool not_equal(PyObject* a, PyObject* b) { return compared(a, b, Py_NE); }
+
+bool less(PyObject* a, PyObject* b) { return compared(a, b, Py_LT); }
 
 bool is_none(PyObject* o) noexcept { return o == Py_None; }
 
@@ -129,6 +158,7 @@ Ref new_tuple(std::initializer_list<PyObject*> items) {
 }
 
 Ref new_dict() { return own(PyDict_New()); }
+Ref new_dict(Py_ssize_t expected) { return own(_PyDict_NewPresized(expected)); }
 Ref iter(PyObject* o) { return own(PyObject_GetIter(o)); }
 
 Ref next(PyObject* it) {
@@ -137,9 +167,32 @@ Ref next(PyObject* it) {
     return Ref::steal(v);
 }
 
+namespace {
+
+// The version every change of a dict renews (PEP 509), the one Python's own
+// global caches check; it is never 0 once the dict exists. Read here only,
+// where 3.12 and later mark the field for their own use.
+uint64_t dict_version(PyObject* dict) noexcept {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
+#pragma GCC diagnostic pop
+}
+
+}  // namespace
+
+// A global read while the module's dict is unchanged since the last read of
+// that name is the same object: it is taken again without a lookup, as the
+// interpreter's global caches do. Any change of the dict renews its version.
 Ref global(const Name& name) {
+    const uint64_t version = dict_version(detail::g_dict);
+    Seen& seen = name.as_global();
+    if (PyObject* v = seen.at(version)) return Ref::borrow(v);
     PyObject* v = PyDict_GetItemWithError(detail::g_dict, name.get());
-    if (v) return Ref::borrow(v);
+    if (v) {
+        seen = Seen{version, v};
+        return Ref::borrow(v);
+    }
     if (PyErr_Occurred()) raise();
     // as Python does: fall back to the builtins, then NameError
     PyObject* builtins = PyEval_GetBuiltins();
@@ -149,6 +202,23 @@ Ref global(const Name& name) {
         if (PyErr_Occurred()) raise();
     }
     raise_format(PyExc_NameError, "name '%s' is not defined", name.text());
+}
+
+// A module's attribute that ModuleType itself does not define is the entry
+// of the module's dict, as module.__getattribute__ finds it; ModuleType
+// cannot change, so that test holds for as long as the entry is unchanged.
+Ref module_attr(PyObject* module, PyObject* name, Seen& seen) {
+    PyObject* dict = PyModule_GetDict(module);
+    const uint64_t version = dict_version(dict);
+    if (PyObject* v = seen.at(version)) return Ref::borrow(v);
+    if (!_PyType_Lookup(&PyModule_Type, name)) {
+        if (PyObject* v = PyDict_GetItemWithError(dict, name)) {
+            seen = Seen{version, v};
+            return Ref::borrow(v);
+        }
+        if (PyErr_Occurred()) raise();
+    }
+    return attr(module, name);
 }
 
 PyObject* module_dict() noexcept { return detail::g_dict; }

@@ -15,16 +15,16 @@ char mapped_ascii(char c, bool to_upper) noexcept {
 }
 
 Ref mapped(PyObject* text, bool to_upper) {
-#if PY_VERSION_HEX < 0x030C0000
-    if (PyUnicode_READY(text) < 0) raise();
-#endif
-    if (!PyUnicode_CheckExact(text) || !PyUnicode_IS_ASCII(text))
-        return attr(text, to_upper ? n_upper : n_lower).call();
+    const char* from = ascii_data(text);
+    if (!from) return attr(text, to_upper ? n_upper : n_lower).call();
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
     Ref out = own(PyUnicode_New(n, 127));
-    const char* from = static_cast<const char*>(PyUnicode_DATA(text));
     char* to = static_cast<char*>(PyUnicode_DATA(out.get()));
-    for (Py_ssize_t i = 0; i < n; ++i) to[i] = mapped_ascii(from[i], to_upper);
+    if (to_upper) {
+        ascii_upper(to, from, n);
+    } else {
+        ascii_lower(to, from, n);
+    }
     return out;
 }
 
@@ -42,6 +42,22 @@ Ref mapped(std::string text, bool to_upper) {
 }
 
 }  // namespace
+
+const char* ascii_data(PyObject* text) {
+    if (!PyUnicode_CheckExact(text)) return nullptr;
+#if PY_VERSION_HEX < 0x030C0000
+    if (PyUnicode_READY(text) < 0) raise();
+#endif
+    return PyUnicode_IS_ASCII(text) ? static_cast<const char*>(PyUnicode_DATA(text)) : nullptr;
+}
+
+void ascii_lower(char* to, const char* from, Py_ssize_t n) noexcept {
+    for (Py_ssize_t i = 0; i < n; ++i) to[i] = mapped_ascii(from[i], false);
+}
+
+void ascii_upper(char* to, const char* from, Py_ssize_t n) noexcept {
+    for (Py_ssize_t i = 0; i < n; ++i) to[i] = mapped_ascii(from[i], true);
+}
 
 Ref str_lower(PyObject* text) { return mapped(text, false); }
 Ref str_upper(PyObject* text) { return mapped(text, true); }

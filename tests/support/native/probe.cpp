@@ -74,6 +74,43 @@ Ref slot(Params<2> p) {
                                                           vm::to_string(name).c_str()).index()));
 }
 
+// [f(x) for x in items]
+Ref walk(Params<2> p) {
+    auto [items, f] = p.take<2>();
+    Ref out = vm::new_list();
+    vm::for_each(items, [&](PyObject* x) { vm::append(out, vm::borrow(f).call({x})); });
+    return out;
+}
+
+// (o[key], o[index]): the item steps by object and by position
+Ref pick(Params<3> p) {
+    auto [o, key, index] = p.take<3>();
+    Ref by_key = vm::item(o, key);
+    return vm::new_tuple({by_key.get(), vm::item(o, static_cast<Py_ssize_t>(vm::to_long(index))).get()});
+}
+
+// o.method(f(1), key=o.c) and o.method()
+Ref method_steps(Params<2> p) {
+    auto [o, f] = p.take<2>();
+    Ref with_args = vm::borrow(o).method(n_method).call(kw_key, {vm::borrow(f).call({vm::integer(1)}), vm::attr(o, n_c)});
+    return vm::new_tuple({with_args.get(), vm::borrow(o).method(n_method).call().get()});
+}
+
+// o.a, read through the name (modules: their dict, remembered while unchanged)
+Ref read_a(Params<1> p) {
+    auto [o] = p.take<1>();
+    return vm::attr(o, n_a);
+}
+
+// (a == b, a != b, a < b)
+Ref compare(Params<2> p) {
+    auto [a, b] = p.take<2>();
+    const bool eq = vm::equal(a, b);
+    const bool ne = vm::not_equal(a, b);
+    const bool lt = vm::less(a, b);
+    return vm::new_tuple({vm::boolean(eq).get(), vm::boolean(ne).get(), vm::boolean(lt).get()});
+}
+
 Ref three(Params<3> p) {
     auto [a, b, c] = p.take<3>();
     return vm::new_tuple({a, b, c});
@@ -100,6 +137,11 @@ const vm::FunctionSpec kFunctions[] = {
     VM_FUNCTION(upper, "s", "s.upper() of a str"),
     VM_FUNCTION(lower, "s", "s.lower() of a str"),
     VM_FUNCTION(slot, "params, name", "The position of a parameter in a declaration."),
+    VM_FUNCTION(walk, "items, f", "[f(x) for x in items]"),
+    VM_FUNCTION(pick, "o, key, index", "(o[key], o[index])"),
+    VM_FUNCTION(method_steps, "o, f", "(o.method(f(1), key=o.c), o.method())"),
+    VM_FUNCTION(compare, "a, b", "(a == b, a != b, a < b)"),
+    VM_FUNCTION(read_a, "o", "o.a"),
     VM_FUNCTION(publish_three, "params", "Publish a three-parameter body under a declaration."),
 };
 

@@ -36,7 +36,8 @@ private:
 
 namespace detail {
 template <size_t N>
-Ref vectorcall(PyObject* f, const Arg (&args)[N], size_t positional, PyObject* kwnames) {
+[[gnu::always_inline]] inline Ref vectorcall(PyObject* f, const Arg (&args)[N], size_t positional,
+                                             PyObject* kwnames) {
     PyObject* argv[N + 1];
     argv[0] = nullptr;
     for (size_t i = 0; i < N; ++i) argv[i + 1] = args[i].get();
@@ -84,17 +85,73 @@ Ref call(PyObject* f, const Kw<K>& kw, const A&... a) {
     return call(f, static_cast<const Keywords&>(kw), a...);
 }
 
+// o.name(...) as Python calls a method: o.name is looked up first, then the
+// arguments are made, then the call. A function found on o's type is called
+// with o prepended, without the bound method Python's method calls skip too;
+// anything else found is called as it is.
+class Method {
+public:
+    Method(PyObject* o, PyObject* name);
+
+    Ref call() const {
+        PyObject* argv[2] = {nullptr, self_.get()};
+        return finish(argv, 0, nullptr);
+    }
+    template <size_t N>
+    Ref call(const Arg (&args)[N]) const {
+        return vectorcall(args, N, nullptr);
+    }
+    template <size_t K, size_t N>
+    Ref call(const Kw<K>& kw, const Arg (&args)[N]) const {
+        static_assert(K <= N, "every keyword needs its value");
+        return vectorcall(args, N - K, kw.tuple());
+    }
+
+private:
+    // argv[0] is free, argv[1] is self (or free), the arguments follow
+    Ref finish(PyObject** argv, size_t positional, PyObject* kwnames) const {
+        if (self_)
+            return own(VM_VECTORCALL(f_.get(), argv + 1, (positional + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+        return own(VM_VECTORCALL(f_.get(), argv + 2, positional | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+    }
+    template <size_t N>
+    Ref vectorcall(const Arg (&args)[N], size_t positional, PyObject* kwnames) const {
+        PyObject* argv[N + 2];
+        argv[0] = nullptr;
+        argv[1] = self_.get();
+        for (size_t i = 0; i < N; ++i) argv[i + 2] = args[i].get();
+        return finish(argv, positional, kwnames);
+    }
+
+    Ref f_;
+    Ref self_;  // empty when f_ is called as it is
+};
+
 // Array forms for calls whose argument count is known only at run time.
 Ref call_array(PyObject* f, PyObject* const* args, size_t nargs, PyObject* kwnames = nullptr);
 
 inline Ref attr(PyObject* o, PyObject* name) { return own(PyObject_GetAttr(o, name)); }
+// The same, remembering what a module's attribute was (names.hpp, Seen).
+Ref module_attr(PyObject* module, PyObject* name, Seen& seen);
+inline Ref attr(PyObject* o, PyObject* name, Seen& seen) {
+    return Py_TYPE(o) == &PyModule_Type ? module_attr(o, name, seen) : attr(o, name);
+}
+inline Ref attr(PyObject* o, const Name& name) { return attr(o, name.get(), name.as_attribute()); }
 inline void set_attr(PyObject* o, PyObject* name, PyObject* v) { check(PyObject_SetAttr(o, name, v)); }
 
 // `raise exception(argument)` as a Python raise statement does it.
 [[noreturn]] void raise_instance(PyObject* exception);
 [[noreturn]] void raise_instance(PyObject* exception, PyObject* argument);
 
-Ref item(PyObject* o, PyObject* key);
+// o[key]. A plain dict is read here, inline: the most common item step of
+// the modules, at the cost of the lookup alone.
+Ref item_of_any(PyObject* o, PyObject* key);
+inline Ref item(PyObject* o, PyObject* key) {
+    if (!PyDict_CheckExact(o)) return item_of_any(o, key);
+    if (PyObject* v = PyDict_GetItemWithError(o, key)) return borrow(v);
+    if (PyErr_Occurred()) raise();
+    return own(PyObject_GetItem(o, key));  // the KeyError Python raises
+}
 // A dict (or subclass) whose iteration and item reads are dict's own: walking
 // it with PyDict_Next sees what `for k in o: o[k]` would, without Python steps.
 bool reads_as_dict(PyObject* o);
@@ -122,14 +179,28 @@ Ref new_list(Py_ssize_t size = 0);
 void append(PyObject* list, PyObject* v);
 Ref new_tuple(std::initializer_list<PyObject*> items);
 Ref new_dict();
+// A dict that will hold `expected` items, made at that size at once as
+// Python's dict displays are.
+Ref new_dict(Py_ssize_t expected);
 inline void dict_set(PyObject* d, PyObject* key, PyObject* v) { check(PyDict_SetItem(d, key, v)); }
 Ref iter(PyObject* o);
 // Next item of an iterator, or an empty Ref at its end.
 Ref next(PyObject* it);
 
-// Calls body(item) for every item of an iterable, through the iterator protocol.
+// Calls body(item) for every item of an iterable, through the iterator
+// protocol. A list or tuple is walked by index as its own iterator walks it:
+// the length is read again before every item, so a body that changes the
+// list sees the same items as a Python loop would.
 template <class F>
 void for_each(PyObject* iterable, F&& body) {
+    if (PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) {
+        Ref keep = borrow(iterable);
+        for (Py_ssize_t i = 0; i < Py_SIZE(iterable); ++i) {
+            Ref v = borrow(PyList_CheckExact(iterable) ? PyList_GET_ITEM(iterable, i) : PyTuple_GET_ITEM(iterable, i));
+            body(v.get());
+        }
+        return;
+    }
     Ref it = iter(iterable);
     while (Ref v = next(it)) body(v.get());
 }
@@ -145,6 +216,8 @@ PyObject* module_object() noexcept;
 namespace vm {
 
 inline Ref Ref::attr(PyObject* name) const { return vm::attr(p_, name); }
+inline Ref Ref::attr(const Name& name) const { return vm::attr(p_, name); }
+inline Method Ref::method(PyObject* name) const { return Method(p_, name); }
 inline Ref Ref::item(PyObject* key) const { return vm::item(p_, key); }
 inline Ref Ref::item(Py_ssize_t index) const { return vm::item(p_, index); }
 inline bool Ref::equals(PyObject* other) const { return equal(p_, other); }

@@ -184,10 +184,21 @@ struct Fn {
     static inline Signature sig;
     static inline PyObject* object = nullptr;
 
+    // Every parameter given by position (the common call) is already bound:
+    // the body reads the caller's argument array as it is.
     static PyObject* entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+        if (!kwnames && static_cast<size_t>(nargs) == sig.size()) return guard([&] { return invoke(self, args); });
         PyObject* bound[kMaxParams];
         if (!sig.bind(args, static_cast<size_t>(nargs), kwnames, bound)) return nullptr;
         return guard([&] { return invoke(self, bound); });
+    }
+
+    // A positional call made from C++, bound the same way.
+    static Ref call_positional(PyObject* self, PyObject* const* args, size_t nargs) {
+        if (nargs == sig.size()) return invoke(self, args);
+        PyObject* bound[kMaxParams];
+        if (!sig.bind(args, nargs, nullptr, bound)) raise();
+        return invoke(self, bound);
     }
 
     static Ref invoke(PyObject* self, PyObject* const* bound) {

@@ -5,8 +5,19 @@
 #include "vm/ref.hpp"
 
 #include <cstddef>
+#include <cstdint>
 
 namespace vm {
+
+// What a read of a dict found while the dict kept one version (PEP 509):
+// versions are unique to a dict and a state of it, so a matching version
+// means the same dict, unchanged, and the same object found.
+struct Seen {
+    uint64_t version = 0;
+    PyObject* value = nullptr;  // borrowed from the dict
+
+    PyObject* at(uint64_t dict_version) const noexcept { return dict_version == version ? value : nullptr; }
+};
 
 class Name {
 public:
@@ -20,9 +31,16 @@ public:
 
     void intern();
 
+    // The last reads of this name as a module global and as a module's
+    // attribute (call.cpp).
+    Seen& as_global() const noexcept { return as_global_; }
+    Seen& as_attribute() const noexcept { return as_attribute_; }
+
 private:
     const char* text_;
     PyObject* obj_ = nullptr;
+    mutable Seen as_global_;
+    mutable Seen as_attribute_;
 };
 
 // The keyword names of one call shape, whatever their count: what a call

@@ -11,6 +11,8 @@
 namespace vm {
 
 class Arg;
+class Method;
+class Name;
 template <size_t N>
 class Kw;
 
@@ -56,6 +58,8 @@ public:
     // member call before its arguments, so `o.attr(n).call({x, y})` runs
     // o.n, then x, then y, then the call, as Python does (call.hpp).
     Ref attr(PyObject* name) const;
+    Ref attr(const Name& name) const;
+    Method method(PyObject* name) const;  // this.name, to be called (call.hpp)
     Ref item(PyObject* key) const;
     Ref item(Py_ssize_t index) const;
     bool equals(PyObject* other) const;  // truth of self == other

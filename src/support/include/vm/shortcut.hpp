@@ -22,15 +22,11 @@ public:
         if (!is_own()) return vm::call(f_.get(), args);
         PyObject* given[N];
         for (size_t i = 0; i < N; ++i) given[i] = args[i].get();
-        PyObject* bound[kMaxParams];
-        if (!detail::Fn<F>::sig.bind(given, N, nullptr, bound)) raise();
-        return detail::Fn<F>::invoke(module_object(), bound);
+        return detail::Fn<F>::call_positional(module_object(), given, N);
     }
     Ref call() const {
         if (!is_own()) return vm::call(f_.get());
-        PyObject* bound[kMaxParams];
-        if (!detail::Fn<F>::sig.bind(nullptr, 0, nullptr, bound)) raise();
-        return detail::Fn<F>::invoke(module_object(), bound);
+        return detail::Fn<F>::call_positional(module_object(), nullptr, 0);
     }
 
 private:

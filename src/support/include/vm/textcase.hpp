@@ -11,6 +11,12 @@ namespace vm {
 // Of a str object, as its methods would give them (lone surrogates included).
 Ref str_lower(PyObject* text);
 Ref str_upper(PyObject* text);
+// The characters of an exact str that is all ASCII, one byte each; nullptr
+// for any other object (str subclasses included: their methods may differ).
+const char* ascii_data(PyObject* text);
+// n ASCII characters, case-mapped as str.lower() and str.upper() map them.
+void ascii_lower(char* to, const char* from, Py_ssize_t n) noexcept;
+void ascii_upper(char* to, const char* from, Py_ssize_t n) noexcept;
 // Of UTF-8 text, for code still to move to the str forms.
 Ref lower(std::string text);
 Ref upper(std::string text);
