@@ -235,7 +235,8 @@ NAN = float("nan")
 
 
 @pytest.mark.parametrize("a,b", [
-    (1, 1), (1, 2), (2 ** 70, 2 ** 70), ("x", "x"), ("x", "y"), (NAN, NAN), (1, 1.0), (Odd(1), 2), ("a", 1),
+    (1, 1), (1, 2), (-5, 3), (10 ** 6, 10 ** 6 + 1), (2 ** 70, 2 ** 70), (2 ** 70, 2 ** 70 + 1), (-2 ** 70, 1),
+    (2 ** 63 - 1, 2 ** 63), ("x", "x"), ("x", "y"), (NAN, NAN), (1, 1.0), (Odd(1), 2), ("a", 1),
 ])
 def test_comparisons_are_pythons(probe, a, b):
     assert outcome(probe.compare, a, b) == outcome(lambda a, b: (bool(a == b), bool(a != b), bool(a < b)), a, b)

@@ -97,6 +97,13 @@ bool reflexive(PyObject* a, PyObject* b) noexcept {
 
 bool compared(PyObject* a, PyObject* b, int op) {
     if (reflexive(a, b)) {
+        // two exact ints of a C long's range compare as their values, as int's own comparison does
+        if (PyLong_CheckExact(a)) {
+            int wide_a = 0, wide_b = 0;
+            const long x = PyLong_AsLongAndOverflow(a, &wide_a);
+            const long y = PyLong_AsLongAndOverflow(b, &wide_b);
+            if (!wide_a && !wide_b) return op == Py_EQ ? x == y : op == Py_NE ? x != y : x < y;
+        }
         const int r = PyObject_RichCompareBool(a, b, op);
         check(r);
         return r != 0;
