@@ -18,22 +18,6 @@ namespace barcycle {
 using vm::Name;
 using vm::Ref;
 
-// module.name: where the module is a plain one holding the name, read from
-// its dict (what its getattr finds first), else through getattr.
-Ref module_attr(PyObject* module, const Name& name);
-
-// o.name(args...) as Python calls a method: no bound method is made.
-template <class... A>
-Ref call_method(PyObject* o, const Name& name, const A&... a) {
-#if PY_VERSION_HEX < 0x03090000
-    return vm::own(PyObject_CallMethodObjArgs(o, name.get(), vm::ptr(a)..., nullptr));
-#else
-    PyObject* args[] = {o, vm::ptr(a)...};
-    return vm::own(PyObject_VectorcallMethod(name.get(), args, (1 + sizeof...(A)) | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                             nullptr));
-#endif
-}
-
 // Run state, read at call time: cnt.vr, cnt.env, cnt.vr.g_VelmoroInputInfo.
 Ref vr();
 Ref env();

@@ -164,14 +164,14 @@ Ref update_account_position_info(vm::Params<0>) {
     while (Ref account = vm::next(accounts)) {
         Ref cash_info = vm::next(cash);
         if (!cash_info) break;
-        call_method(account, n_update_info, cash_info, position_info_list);
+        vm::Method(account, n_update_info).call({cash_info, position_info_list});
     }
     return vm::none();
 }
 
 Ref update_order_info(vm::Params<0>) {
     Ref array = np(n_array);
-    Ref keys = call_method(order_book(), n_keys);
+    Ref keys = order_book().method(n_keys).call();
     Ref key_list = vm::own(PySequence_List(keys));
     // np.array(key_list), made when the first order is looked up: numpy's
     // conversion of the ids is no step of the run, and most passes get no order
@@ -195,7 +195,7 @@ Ref call_on_data_wrapper(vm::Params<1> p) {
     Ref enter_phase = vm::attr(vm::global(n_smm), n_enter_phase);
     Ref wrapper = vm::call(enter_phase.get(), gv(n_RUMMODE_PHASE_ONDATA));
     Ref callback_wrapper = vm::call(wrapper.get(), vm::attr(input_info(), n_on_data_func));
-    if (!vm::truthy(call_method(env(), n_in_fresh_bar))) {
+    if (!vm::truthy(env().method(n_in_fresh_bar).call())) {
         set_status(lpc, n_op_continue, vm::attr(vm::global(n_text), n_ERROR_IN_FRESHBAR));
         return vm::none();
     }
@@ -217,12 +217,12 @@ Ref call_on_data_wrapper(vm::Params<1> p) {
         Ref times = vm::new_list();
         vm::append(times, bar_time);
         vm::set_attr(utx, n_now, vm::item(vm::call(mft_to_datetime.get(), times), Py_ssize_t{0}));
-        call_method(env(), n_before_new_fresh_bar);
+        env().method(n_before_new_fresh_bar).call();
         Ref kdata = vm::item(vm::attr(vr(), n_g_VelmoroKDataList), Py_ssize_t{0});
 
         // the fraction of the day is taken only where a test needs it
         if (daily_stop_fresh == 1 && compare(day_fraction(bar_time), const_day_end, Py_GT)) daily_stop_fresh = 0;
-        if (daily_stop_fresh == 0 && vm::truthy(call_method(env(), n_exist_daily_close_time_setting)) &&
+        if (daily_stop_fresh == 0 && vm::truthy(env().method(n_exist_daily_close_time_setting).call()) &&
             past_daily_close(bar_time)) {
             daily_stop_fresh = 1;
             vm::for_each(vm::attr(env(), n_account_handles), [&](PyObject* handle) {

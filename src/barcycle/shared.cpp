@@ -30,21 +30,12 @@ void keep_numpy(PyObject* numpy) {
 PyObject* numpy_any() noexcept { return g_numpy_any; }
 PyTypeObject* numpy_ndarray() noexcept { return g_numpy_ndarray; }
 
-Ref module_attr(PyObject* module, const Name& name) {
-    if (Py_TYPE(module) == &PyModule_Type) {
-        PyObject* v = PyDict_GetItemWithError(PyModule_GetDict(module), name.get());
-        if (v) return vm::borrow(v);
-        if (PyErr_Occurred()) vm::raise();
-    }
-    return vm::attr(module, name);
-}
-
-Ref vr() { return module_attr(vm::global(n_cnt), n_vr); }
-Ref env() { return module_attr(vm::global(n_cnt), n_env); }
+Ref vr() { return vm::attr(vm::global(n_cnt), n_vr); }
+Ref env() { return vm::attr(vm::global(n_cnt), n_env); }
 Ref input_info() { return vm::attr(vr(), n_g_VelmoroInputInfo); }
 Ref gv(const Name& constant) { return vm::attr(vm::global(n_gv), constant); }
-Ref np(const Name& function) { return module_attr(vm::global(n_np), function); }
-Ref vmcmd(const Name& command) { return module_attr(vm::global(n_vmcmd), command); }
+Ref np(const Name& function) { return vm::attr(vm::global(n_np), function); }
+Ref vmcmd(const Name& command) { return vm::attr(vm::global(n_vmcmd), command); }
 
 Syslog::Syslog() : write_syslog_(vm::global(n_write_syslog)) {}
 

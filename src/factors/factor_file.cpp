@@ -210,7 +210,7 @@ bool FactorFile::key_equals(const Entry& e, std::string_view key) noexcept {
 
 Ref FactorFile::dictionary() {
     if (order_.size() != entries_.size()) sort();
-    Ref out = vm::own(_PyDict_NewPresized(static_cast<Py_ssize_t>(order_.size() + 1)));
+    Ref out = vm::new_dict(static_cast<Py_ssize_t>(order_.size() + 1));
     for (uint32_t i : order_) {
         Entry& e = entries_[i];
         vm::dict_set(out, e.ascii ? key_text(e) : e.key, series(e));

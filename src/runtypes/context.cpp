@@ -194,7 +194,7 @@ void register_context(vm::Module& m) {
     numpy_module = vm::Ref(np).release();
     numpy_array = vm::attr(np.get(), kArray).release();
     numpy_empty = vm::attr(np.get(), kEmpty).release();
-    vm::Ref fields = vm::own(_PyDict_NewPresized(std::size(kFields)));
+    vm::Ref fields = vm::new_dict(std::size(kFields));
     for (const Field& f : kFields) {
         vm::Ref value = shared(f.init);
         vm::dict_set(fields, f.name, value ? value.get() : Py_None);

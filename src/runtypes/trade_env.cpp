@@ -67,34 +67,14 @@ vm::Ref get_order_by_order_id(PyObject* self, vm::Params<1> p) {
     return vm::length(records) > 0 ? vm::item(records, Py_ssize_t{0}) : vm::none();
 }
 
-// a == b; two exact ints compare by value at once (nothing of theirs can
-// make == differ from it), anything else through Python's ==.
-bool equal_value(PyObject* a, PyObject* b) {
-    if (!PyLong_CheckExact(a) || !PyLong_CheckExact(b)) return vm::equal(a, b);
-    const int same = PyObject_RichCompareBool(a, b, Py_EQ);
-    vm::check(same);
-    return same != 0;
-}
-
-// `for item in items`: a list is walked by position as its iterator walks
-// it (its length read at every step), anything else through iter().
-template <class F>
-void for_each_item(PyObject* items, F&& body) {
-    if (!PyList_CheckExact(items)) return vm::for_each(items, body);
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items); ++i) {
-        vm::Ref item = vm::borrow(PyList_GET_ITEM(items, i));
-        body(item.get());
-    }
-}
-
 vm::Ref account_handle_relevant_all_order_id(PyObject* self, vm::Params<1> p) {
     auto [handle] = p.take<1>();
     vm::Ref ids = vm::new_list();
     vm::Ref idx = vm::call(vm::attr(self, kHandleToIdx).get(), handle);
     if (vm::is_none(idx)) return ids;
     vm::Ref all = vm::call(vm::attr(vm::attr(self, kVr), kOrders).get());
-    for_each_item(all, [&](PyObject* record) {
-        if (equal_value(vm::attr(record, kHandleIdx), idx)) vm::append(ids, vm::attr(record, kOrderId));
+    vm::for_each(all, [&](PyObject* record) {
+        if (vm::equal(vm::attr(record, kHandleIdx), idx)) vm::append(ids, vm::attr(record, kOrderId));
     });
     return ids;
 }

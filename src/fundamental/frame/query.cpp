@@ -95,7 +95,7 @@ Ref run_query(const Query& q, const vm::Signature& sig, vm::Args a) {
         if (vm::less(value[end], value[begin])) raise_reversed();
     }
     // sized once: filling a dict of the default size grows it past five keys
-    Ref params_dict = vm::own(_PyDict_NewPresized(static_cast<Py_ssize_t>(q.count)));
+    Ref params_dict = vm::new_dict(static_cast<Py_ssize_t>(q.count));
     for (size_t i = 0; i < q.count; ++i) vm::dict_set(params_dict, sig.name_at(i), value[i]);
     Ref result = vm::global(n_get_fundamental_info).call(kw_request, {params_dict, q.name_obj});
     return vm::global(n_convert_fundamental_to_df).call({result});
