@@ -23,22 +23,7 @@ bool ascii_view(PyObject* s, std::string_view& out) {
 char upper_ascii(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // v.ravel(), without the bound method a read of the attribute would make
-Ref ravel(PyObject* v) {
-#if PY_VERSION_HEX >= 0x03090000
-    PyObject* args[] = {nullptr, v};
-    return vm::own(PyObject_VectorcallMethod(n_ravel, args + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-#else
-    // an ndarray has no instance dictionary: its type's method is its attribute
-    if (Py_TYPE(v) == reinterpret_cast<PyTypeObject*>(g_ndarray)) {
-        PyObject* method = _PyType_Lookup(Py_TYPE(v), n_ravel);
-        if (method && Py_TYPE(method) == &PyMethodDescr_Type) {
-            PyObject* args[] = {v};
-            return vm::own(_PyObject_Vectorcall(method, args, 1, nullptr));
-        }
-    }
-    return vm::attr(v, n_ravel).call();
-#endif
-}
+Ref ravel(PyObject* v) { return vm::Method(v, n_ravel).call(); }
 
 // ".".join(name.split("_")[-2:]).upper(), for names that are not ASCII
 Ref python_key(PyObject* name) {
