@@ -97,6 +97,7 @@ bool reflexive(PyObject* a, PyObject* b) noexcept {
 
 bool compared(PyObject* a, PyObject* b, int op) {
     if (reflexive(a, b)) {
+        if (a == b) return op == Py_EQ;  // equal to itself; neither unequal nor less
         // two exact ints of a C long's range compare as their values, as int's own comparison does
         if (PyLong_CheckExact(a)) {
             int wide_a = 0, wide_b = 0;
