@@ -3,6 +3,7 @@
 #include "inflate.hpp"
 #include "walk.hpp"
 
+#include "vm/buffer.hpp"
 #include "vm/module.hpp"
 
 #include <algorithm>
@@ -26,22 +27,6 @@ vm::Name kMatFileError("MatFileError");
 }
 
 [[noreturn]] void refuse(const std::string& message) { refuse(vm::text(message)); }
-
-// A read-only view of the caller's bytes, held (a bytearray cannot be
-// resized under it) for the whole check.
-class View {
-public:
-    explicit View(PyObject* o) { vm::check(PyObject_GetBuffer(o, &view_, PyBUF_SIMPLE)); }
-    ~View() { PyBuffer_Release(&view_); }
-    View(const View&) = delete;
-    View& operator=(const View&) = delete;
-
-    const unsigned char* data() const { return static_cast<const unsigned char*>(view_.buf); }
-    size_t size() const { return static_cast<size_t>(view_.len); }
-
-private:
-    Py_buffer view_;
-};
 
 // The unpacked file, built in one bytes object that grows as needed and is
 // handed over at its final size.
@@ -97,7 +82,7 @@ void unpack(Inflater& zlib, Output& out, const unsigned char* packed, size_t cou
 
 Ref checked_v5(vm::Params<1> p) {
     auto [file] = p.take<1>();
-    const View in(file);
+    const vm::BytesView in(file);
     const unsigned char* data = in.data();
     const size_t size = in.size();
     const bool little = size >= 128 && std::memcmp(data + 126, "IM", 2) == 0;

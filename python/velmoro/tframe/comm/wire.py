@@ -19,6 +19,7 @@ import struct
 import msgpack
 import numpy as np
 
+from velmoro.tframe.comm import _wirecodec
 from velmoro.tframe.comm.link import Answer, Status, TransportError
 from velmoro.tframe.utils import utilcls
 from velmoro.tframe.utils.utilcls import DotDict
@@ -35,7 +36,6 @@ MAX_FRAME = 16 * 1024 * 1024
 # message kinds
 HELLO, AUTH, WELCOME, CALL, REPLY, PUSH, GAP, ACK, PING, PONG, BYE = range(1, 12)
 
-_HEADER = struct.Struct(">I")
 _TIMEVAL = struct.Struct("@ll")
 
 
@@ -71,26 +71,33 @@ def _scalar(value):
     return _ext(_SCALAR, [value.dtype.str, value.tobytes()])
 
 
-_ENCODERS = {
-    tuple: lambda v: _ext(_TUPLE, list(v)),
-    DotDict: lambda v: _ext(_DOTDICT, dict(v)),
-    collections.OrderedDict: lambda v: _ext(_ORDERED, dict(v)),
-    utilcls.OrderedDict: lambda v: _ext(_ORDERED_FRAMEWORK, dict(v)),
-    Answer: lambda v: _ext(_ANSWER, v.__dict__),
-    Status: lambda v: _ext(_STATUS, [v.errLevel, v.errCode, v.errInfo]),
-    set: lambda v: _ext(_SET, list(v)),
-    frozenset: lambda v: _ext(_FROZENSET, list(v)),
-    _dt.datetime: lambda v: _ext(_DATETIME, v.isoformat()),
-    _dt.date: lambda v: _ext(_DATE, v.isoformat()),
-    _dt.time: lambda v: _ext(_TIME, v.isoformat()),
-    _dt.timedelta: lambda v: _ext(_TIMEDELTA, [v.days, v.seconds, v.microseconds]),
-}
+# The extension types the codec packs and builds itself, by exact type: the
+# class, its code and how its content is made from a value v, and v from it:
+#   "list"               list(v)                        cls(content)
+#   "dict"               dict(v)                        cls(content)
+#   "fields", names      [v.<name> for each name]       cls(*content)
+#   "isoformat"          v.isoformat()                  cls.fromisoformat(content)
+#   "state", defaults    v.__dict__                     cls.__new__(cls) with content as its
+#                                                       __dict__, defaults for what it lacks
+_EXTENSIONS = (
+    (tuple, _TUPLE, "list"),
+    (Answer, _ANSWER, "state", {"result": None}),
+    (Status, _STATUS, "fields", ("errLevel", "errCode", "errInfo")),
+    (DotDict, _DOTDICT, "dict"),
+    (collections.OrderedDict, _ORDERED, "dict"),
+    (utilcls.OrderedDict, _ORDERED_FRAMEWORK, "dict"),
+    (set, _SET, "list"),
+    (frozenset, _FROZENSET, "list"),
+    (_dt.datetime, _DATETIME, "isoformat"),
+    (_dt.date, _DATE, "isoformat"),
+    (_dt.time, _TIME, "isoformat"),
+    (_dt.timedelta, _TIMEDELTA, "fields", ("days", "seconds", "microseconds")),
+)
 
 
 def _default(value):
-    encoder = _ENCODERS.get(type(value))
-    if encoder is not None:
-        return encoder(value)
+    """What stands for a value that is none of msgpack's types nor one of
+    _EXTENSIONS: an extension value, or a value msgpack packs."""
     if isinstance(value, np.ndarray):
         return _array(value)
     if isinstance(value, np.generic):
@@ -133,120 +140,27 @@ def _decode_scalar(items):
     return np.frombuffer(data, dtype=dtype)[0]
 
 
-def _decode_answer(items):
-    if not isinstance(items, dict):
-        raise FrameError("an answer is a map of its attributes")
-    answer = Answer.__new__(Answer)
-    answer.__dict__ = items  # a dict of its own, fresh from the frame
-    if "result" not in items:
-        answer.result = None
-    return answer
-
-
+# the extension types the codec hands back to Python, by code
 _DECODERS = {
     _ARRAY: _decode_array,
     _OBJECTS: _decode_objects,
     _SCALAR: _decode_scalar,
-    _TUPLE: tuple,
-    _DOTDICT: DotDict,
-    _ORDERED: collections.OrderedDict,
-    _ORDERED_FRAMEWORK: utilcls.OrderedDict,
-    _ANSWER: _decode_answer,
-    _STATUS: lambda items: Status(*items),
-    _SET: set,
-    _FROZENSET: frozenset,
-    _DATETIME: _dt.datetime.fromisoformat,
-    _DATE: _dt.date.fromisoformat,
-    _TIME: _dt.time.fromisoformat,
-    _TIMEDELTA: lambda items: _dt.timedelta(*items),
 }
 
 
-def _ext_hook(code, data):
-    decoder = _DECODERS.get(code)
-    if decoder is None:
-        raise FrameError("unknown extension type {}".format(code))
-    return decoder(decode(data))
+_wirecodec.configure(globals(), _EXTENSIONS)
 
-
-_idle = []  # packers not in use, of any thread
-
-
-def encode(value):
-    """The msgpack body of a value (TypeError for a value the wire does not carry)."""
-    # making a packer costs more than packing a small message; an extension
-    # value packs its content with another one while the outer value is
-    # being packed, and a thread may switch in the middle of a value: each
-    # packing takes an idle packer for itself (list pop and append are atomic)
-    try:
-        packer = _idle.pop()
-    except IndexError:
-        packer = msgpack.Packer(default=_default, use_bin_type=True, strict_types=True)
-    body = packer.pack(value)  # a packer that failed is dropped with the part it holds
-    _idle.append(packer)
-    return body
-
-
-def decode(body):
-    """The value of a msgpack body; FrameError when it is not one."""
-    try:
-        return msgpack.unpackb(body, ext_hook=_ext_hook, raw=False, strict_map_key=False)
-    except FrameError:
-        raise
-    except Exception as exc:  # msgpack's and the decoders' errors alike: the body is bad
-        raise FrameError("malformed frame: {}".format(exc)) from None
-
-
-def frame(message):
-    """One frame (length prefix and body) holding `message`."""
-    body = encode(message)
-    if len(body) > MAX_FRAME:
-        raise FrameError("a frame of {} bytes exceeds the cap of {}".format(len(body), MAX_FRAME))
-    return _HEADER.pack(len(body)) + body
-
-
-class FrameReader:
-    """Cuts a byte stream into messages, whatever the pieces it arrives in."""
-
-    def __init__(self, cap=MAX_FRAME):
-        self.cap = cap
-        self._buffer = bytearray()
-
-    def add(self, data):
-        self._buffer += data
-
-    def next(self):
-        """The next complete message, or None (FrameError on a bad frame)."""
-        messages = self._cut(1)
-        return messages[0] if messages else None
-
-    def feed(self, data):
-        """The messages completed by `data` (FrameError on a bad frame)."""
-        self._buffer += data
-        return self._cut(-1)
-
-    def _cut(self, most):
-        """Up to `most` (-1: all) complete messages from the buffer, which
-        keeps the rest: one pass and one move of the rest however many
-        frames came in one read."""
-        buffer, cap = self._buffer, self.cap
-        end, start, messages = len(buffer), 0, []
-        try:
-            while end - start >= 4 and len(messages) != most:
-                (size,) = _HEADER.unpack_from(buffer, start)
-                if size == 0 or size > cap:
-                    raise FrameError("frame of {} bytes refused (cap {})".format(size, cap))
-                stop = start + 4 + size
-                if stop > end:
-                    break
-                message = decode(buffer[start + 4:stop])
-                if type(message) is not list or not message or not isinstance(message[0], int):
-                    raise FrameError("a message must be a list starting with its kind")
-                messages.append(message)
-                start = stop
-        finally:
-            del buffer[:start]
-        return messages
+# encode(value): the msgpack body of a value (TypeError for a value the wire
+# does not carry); frame(message): one frame (length prefix and body);
+# decode(body): the value of a body, FrameError when it is not one;
+# FrameReader(cap=MAX_FRAME): cuts a byte stream into messages, whatever the
+# pieces it arrives in (add, next, feed). The bytes are msgpack's packer's
+# (binary type, strict types, _default); values come back as its unpacker
+# gives them.
+encode = _wirecodec.encode
+decode = _wirecodec.decode
+frame = _wirecodec.frame
+FrameReader = _wirecodec.FrameReader
 
 
 def set_timeouts(sock, receive, send):

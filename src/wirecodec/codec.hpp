@@ -1,0 +1,64 @@
+// What the wire module hands the codec at import: its namespace (read at
+// call time for _default, _DECODERS, FrameError and MAX_FRAME) and the
+// extension types packed and built here, with the rule of their content.
+#pragma once
+
+#include "vm/function.hpp"
+
+#include <vector>
+
+namespace wirecodec {
+
+// How an extension value's content is made from the value, and the value
+// again from its content (cls is the extension type):
+enum class Rule {
+    kList,       // list(v); cls(content)
+    kDict,       // dict(v); cls(content)
+    kFields,     // [v.<name> for each name]; cls(*content)
+    kIsoformat,  // v.isoformat(); cls.fromisoformat(content)
+    kState,      // v.__dict__; cls.__new__(cls) with content as __dict__, defaults for what it lacks
+};
+
+// The most fields a "fields" rule names.
+constexpr size_t kMaxFields = 8;
+
+struct Extension {
+    PyTypeObject* type;  // kept alive by cls
+    vm::Ref cls;
+    int code;
+    Rule rule;
+    vm::Ref detail;  // kFields: the tuple of names; kState: the dict of defaults
+};
+
+struct Codec {
+    vm::Ref ns;  // the wire module's globals
+    vm::Ref ext_type;
+    vm::Ref timestamp;
+    std::vector<Extension> extensions;
+
+    const Extension* by_type(PyTypeObject* type) const noexcept {
+        for (const Extension& e : extensions)
+            if (e.type == type) return &e;
+        return nullptr;
+    }
+    const Extension* by_code(int code) const noexcept {
+        for (const Extension& e : extensions)
+            if (e.code == code) return &e;
+        return nullptr;
+    }
+    // A global of the wire module, read now.
+    vm::Ref global(const vm::Name& name) const { return vm::item(ns, name.get()); }
+};
+
+// The configured codec (RuntimeError before configure).
+const Codec& codec();
+vm::Ref configure(vm::Params<2> p);
+
+// Raises the wire's FrameError with `message`.
+[[noreturn]] void refuse(PyObject* message);
+// FrameError("malformed frame: <what>"), formatted as PyUnicode_FromFormat.
+[[noreturn]] void malformed(const char* format, ...);
+
+extern vm::Name kDefault, kDecoders, kFrameError, kMaxFrame, kDunderDict;
+
+}  // namespace wirecodec

@@ -1,0 +1,30 @@
+// velmoro.tframe.comm._wirecodec: the terminal link's frames and the msgpack
+// coding of its messages, as the wire module configures them at import.
+#include "codec.hpp"
+#include "decode.hpp"
+#include "encode.hpp"
+#include "reader.hpp"
+
+#include "vm/module.hpp"
+
+namespace wirecodec {
+namespace {
+
+const vm::FunctionSpec kFunctions[] = {
+    VM_FUNCTION(configure, "namespace, extensions",
+                "Hands the codec the wire module's globals (read at call time: _default, _DECODERS, FrameError, "
+                "MAX_FRAME) and its extension types: tuples (class, code, rule[, detail])."),
+    VM_FUNCTION(encode, "value", "The msgpack body of a value (TypeError for a value the wire does not carry)."),
+    VM_FUNCTION(frame, "message", "One frame (length prefix and body) holding `message`."),
+    VM_FUNCTION(decode, "body", "The value of a msgpack body; FrameError when it is not one."),
+};
+
+void exec(vm::Module& m) {
+    m.add(kFunctions);
+    register_frame_reader(m);
+}
+
+}  // namespace
+}  // namespace wirecodec
+
+VM_MODULE(_wirecodec, "Frames and msgpack coding of the terminal link's messages.", wirecodec::exec)

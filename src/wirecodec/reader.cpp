@@ -1,0 +1,190 @@
+#include "reader.hpp"
+
+#include "codec.hpp"
+#include "decode.hpp"
+#include "writer.hpp"
+
+#include "vm/buffer.hpp"
+#include "vm/nativetype.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+namespace wirecodec {
+
+namespace {
+
+struct ReaderObject {
+    PyObject_HEAD
+    vm::Ref store;      // a private bytearray: its first `used` bytes are the stream not cut yet
+    Py_ssize_t used;
+    long long cap;      // the largest frame body accepted
+    int busy;           // a call is working on the stream
+};
+
+using Lifetime = vm::NativeType<ReaderObject, &ReaderObject::store>;
+
+ReaderObject* as_reader(PyObject* self) { return reinterpret_cast<ReaderObject*>(self); }
+
+constexpr size_t kHeader = 4;
+// the room kept after a cut: a reader that once took a large frame gives
+// most of it back
+constexpr Py_ssize_t kKeep = 64 * 1024;
+
+// One call at a time: decoding runs Python code, during which another thread
+// (or a decoder) could reach the same reader; it is refused instead of
+// moving the stream under the cut.
+class Busy {
+public:
+    explicit Busy(ReaderObject* r) : r_(r) {
+        if (r_->busy) vm::raise(PyExc_RuntimeError, "the frame reader is in use by another call");
+        r_->busy = 1;
+    }
+    ~Busy() { r_->busy = 0; }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+private:
+    ReaderObject* r_;
+};
+
+Py_ssize_t capacity(const ReaderObject* r) { return r->store ? PyByteArray_GET_SIZE(r->store.get()) : 0; }
+unsigned char* stream(const ReaderObject* r) {
+    return reinterpret_cast<unsigned char*>(PyByteArray_AS_STRING(r->store.get()));
+}
+
+void resize(ReaderObject* r, Py_ssize_t size) {
+    if (!r->store) r->store = vm::own(PyByteArray_FromStringAndSize(nullptr, 0));
+    vm::check(PyByteArray_Resize(r->store, size));
+}
+
+void append(ReaderObject* r, PyObject* data) {
+    const vm::BytesView in(data);
+    const Py_ssize_t n = static_cast<Py_ssize_t>(in.size());
+    if (n > PY_SSIZE_T_MAX - r->used) vm::raise(PyExc_OverflowError, "the frame reader's stream is too long");
+    if (r->used + n > capacity(r)) resize(r, std::max(r->used + n, std::min(2 * capacity(r), PY_SSIZE_T_MAX / 2)));
+    if (n) std::memcpy(stream(r) + r->used, in.data(), static_cast<size_t>(n));
+    r->used += n;
+}
+
+// The first `n` bytes of the stream are gone.
+void drop(ReaderObject* r, size_t n) noexcept {
+    if (!n) return;
+    std::memmove(stream(r), stream(r) + n, static_cast<size_t>(r->used) - n);
+    r->used -= static_cast<Py_ssize_t>(n);
+}
+
+void trim(ReaderObject* r) {
+    if (capacity(r) > kKeep && r->used < capacity(r) / 4) resize(r, std::max(r->used, kKeep));
+}
+
+bool is_message(PyObject* m) {
+    return PyList_CheckExact(m) && PyList_GET_SIZE(m) > 0 && PyLong_Check(PyList_GET_ITEM(m, 0));
+}
+
+// Up to `most` (-1: all) complete messages, in one pass over the stream and
+// one move of the rest. On a bad frame the frames before it are dropped and
+// FrameError raised; the bad frame stays at the head of the stream.
+vm::Ref cut(ReaderObject* r, Py_ssize_t most) {
+    vm::Ref messages = vm::new_list();
+    size_t start = 0;
+    try {
+        while (static_cast<size_t>(r->used) - start >= kHeader && PyList_GET_SIZE(messages.get()) != most) {
+            const uint32_t size = read_be<uint32_t>(stream(r) + start);
+            if (size == 0 || static_cast<long long>(size) > r->cap)
+                refuse(vm::own(PyUnicode_FromFormat("frame of %u bytes refused (cap %lld)", size, r->cap)));
+            const size_t stop = start + kHeader + size;
+            if (stop > static_cast<size_t>(r->used)) break;
+            vm::Ref message = decode_body(stream(r) + start + kHeader, size);
+            if (!is_message(message)) refuse(vm::text("a message must be a list starting with its kind"));
+            vm::append(messages, message);
+            start = stop;
+        }
+    } catch (const vm::Error&) {
+        drop(r, start);
+        throw;
+    }
+    drop(r, start);
+    trim(r);
+    return messages;
+}
+
+long long cap_of(PyObject* value) {
+    vm::Ref n = vm::own(PyNumber_Index(value));
+    int overflow = 0;
+    const long long cap = PyLong_AsLongLongAndOverflow(n, &overflow);
+    if (cap == -1 && PyErr_Occurred()) vm::raise();
+    return overflow > 0 ? LLONG_MAX : overflow < 0 ? LLONG_MIN : cap;
+}
+
+vm::Ref reader_init(PyObject* self, vm::Params<1> p) {
+    auto [cap] = p.take<1>();
+    ReaderObject* r = as_reader(self);
+    Busy busy(r);
+    vm::Ref given = vm::is_none(cap) ? codec().global(kMaxFrame) : vm::borrow(cap);
+    r->cap = cap_of(given);
+    r->used = 0;
+    return vm::none();
+}
+
+vm::Ref add(PyObject* self, vm::Params<1> p) {
+    auto [data] = p.take<1>();
+    ReaderObject* r = as_reader(self);
+    Busy busy(r);
+    append(r, data);
+    return vm::none();
+}
+
+vm::Ref next(PyObject* self, vm::Params<0>) {
+    ReaderObject* r = as_reader(self);
+    Busy busy(r);
+    vm::Ref messages = cut(r, 1);
+    return PyList_GET_SIZE(messages.get()) ? vm::borrow(PyList_GET_ITEM(messages.get(), 0)) : vm::none();
+}
+
+vm::Ref feed(PyObject* self, vm::Params<1> p) {
+    auto [data] = p.take<1>();
+    ReaderObject* r = as_reader(self);
+    Busy busy(r);
+    append(r, data);
+    return cut(r, -1);
+}
+
+vm::Ref get_cap(PyObject* self) { return vm::own(PyLong_FromLongLong(as_reader(self)->cap)); }
+void set_cap(PyObject* self, PyObject* value) { as_reader(self)->cap = cap_of(value); }
+
+PyGetSetDef kProperties[] = {
+    {"cap", VM_GETTER(get_cap), VM_SETTER(set_cap), "The largest frame body accepted, in bytes.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+const vm::FunctionSpec kMethods[] = {
+    VM_NAMED_FUNCTION("__init__", reader_init, "cap=None",
+                      "A reader taking frames of at most `cap` bytes (None: the wire's MAX_FRAME)."),
+    VM_FUNCTION(add, "data", "Appends bytes to the stream."),
+    VM_FUNCTION(next, "", "The next complete message, or None (FrameError on a bad frame)."),
+    VM_FUNCTION(feed, "data", "The messages completed by `data` (FrameError on a bad frame)."),
+};
+
+PyType_Slot kSlots[] = {
+    {Py_tp_doc, const_cast<char*>("FrameReader(cap=None)\n--\n\n"
+                                  "Cuts a byte stream into messages, whatever the pieces it arrives in.")},
+    {Py_tp_new, reinterpret_cast<void*>(&PyType_GenericNew)},
+    {Py_tp_getset, kProperties},
+    VM_NATIVE_TYPE_SLOTS(Lifetime),
+    {0, nullptr},
+};
+
+PyType_Spec kSpec = {"velmoro.tframe.comm._wirecodec.FrameReader", sizeof(ReaderObject), 0,
+                     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, kSlots};
+
+}  // namespace
+
+void register_frame_reader(vm::Module& m) {
+    vm::Ref type = vm::make_type(m, &kSpec);
+    vm::add_methods(type, kMethods);
+}
+
+}  // namespace wirecodec
+

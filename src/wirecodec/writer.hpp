@@ -1,0 +1,100 @@
+// The bytes of one encoding, built in place (small ones without touching the
+// heap), with the headers of msgpack's formats.
+#pragma once
+
+#include "vm/ref.hpp"
+
+#include <cstdint>
+#include <cstring>
+
+namespace wirecodec {
+
+// Big-endian reads and writes of the fixed-size fields.
+template <class T>
+inline T read_be(const unsigned char* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (sizeof(T) == 2) v = static_cast<T>(__builtin_bswap16(static_cast<uint16_t>(v)));
+    if constexpr (sizeof(T) == 4) v = static_cast<T>(__builtin_bswap32(static_cast<uint32_t>(v)));
+    if constexpr (sizeof(T) == 8) v = static_cast<T>(__builtin_bswap64(static_cast<uint64_t>(v)));
+    return v;
+}
+
+template <class T>
+inline void write_be(unsigned char* p, T v) {
+    if constexpr (sizeof(T) == 2) v = static_cast<T>(__builtin_bswap16(static_cast<uint16_t>(v)));
+    if constexpr (sizeof(T) == 4) v = static_cast<T>(__builtin_bswap32(static_cast<uint32_t>(v)));
+    if constexpr (sizeof(T) == 8) v = static_cast<T>(__builtin_bswap64(static_cast<uint64_t>(v)));
+    std::memcpy(p, &v, sizeof v);
+}
+
+// The largest count or length a msgpack header holds.
+constexpr uint64_t kItemLimit = 0xffffffffu;
+
+class Writer {
+public:
+    Writer() = default;
+    ~Writer();
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+
+    size_t size() const noexcept { return size_; }
+    unsigned char* at(size_t pos) noexcept { return data_ + pos; }
+
+    // Room for `n` more bytes, filled in later.
+    void skip(size_t n) {
+        reserve(n);
+        size_ += n;
+    }
+    void byte(unsigned char b) {
+        reserve(1);
+        data_[size_++] = b;
+    }
+    void bytes(const void* p, size_t n) {
+        reserve(n);
+        std::memcpy(data_ + size_, p, n);
+        size_ += n;
+    }
+    template <class T>
+    void tagged(unsigned char tag, T v) {
+        reserve(1 + sizeof v);
+        data_[size_] = tag;
+        write_be(data_ + size_ + 1, v);
+        size_ += 1 + sizeof v;
+    }
+    // Moves the bytes from `from` to the end by `by` (either way).
+    void shift(size_t from, ptrdiff_t by);
+
+    // The smallest of msgpack's forms for each value, as msgpack's packer picks them.
+    void nil() { byte(0xc0); }
+    void boolean(bool b) { byte(b ? 0xc3 : 0xc2); }
+    void unsigned_int(uint64_t v);
+    void signed_int(int64_t v);
+    void float64(double v);
+    void str_header(size_t n) { header(n, 0xa0, 32, 0xd9, 0xda); }
+    void bin_header(size_t n) { header(n, 0, 0, 0xc4, 0xc5); }
+    void array_header(size_t n) { header(n, 0x90, 16, 0, 0xdc); }
+    void map_header(size_t n) { header(n, 0x80, 16, 0, 0xde); }
+    // The header of an extension value of `n` bytes and its code, placed at
+    // `pos` where kExtRoom bytes were skipped before its content.
+    static constexpr size_t kExtRoom = 3;
+    void ext_header_at(size_t pos, int code);
+
+    vm::Ref take(size_t from = 0) const;
+
+private:
+    void reserve(size_t n) {
+        if (capacity_ - size_ < n) grow(n);
+    }
+    void grow(size_t n);
+    // the fix form below `fix_limit`, then the 8-bit form (tag8, where the
+    // format has one), the 16-bit one (tag16) and the 32-bit one (tag16 + 1)
+    void header(size_t n, unsigned char fix, size_t fix_limit, unsigned char tag8, unsigned char tag16);
+
+    unsigned char local_[1024];
+    unsigned char* data_ = local_;
+    size_t size_ = 0;
+    size_t capacity_ = sizeof local_;
+};
+
+}  // namespace wirecodec
