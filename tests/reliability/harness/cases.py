@@ -10,7 +10,7 @@ import velmoro.tframe.runtypesbase as base
 from harness import catalogue
 from harness.fakes import Boom, FullAnswer, Hostile, ResultFiles, Switch, Transport, install, targets_copy
 from harness.runs import LiveRun, barcycle_values, minute_run
-from velmoro.tframe.comm.link import Status
+from velmoro.tframe.comm.link import Answer, Status
 
 
 RUNTYPES_CLASSES = ("LoopStatus", "RealRunTimeContext", "RealTradeVar", "RealTradeEnv")
@@ -314,6 +314,31 @@ def matwalk_cases(box):
     return out
 
 
+def wirecodec_cases(box):
+    """The link's codec: a reply packed, framed, read back and cut from a
+    stream (a fresh reader each call); values and bodies it refuses."""
+    module = catalogue.load(catalogue.WIRECODEC)
+    if module is None:
+        return []
+    from velmoro.tframe.comm import wire  # configures the codec
+
+    reply = [wire.REPLY, 7, True, Answer(result=Status(0, 0, ""), listResult=[1], day=dt.date(2024, 1, 2),
+                                         rows=np.arange(3.0), keys=("a", {"b"}))]
+    body, stream = module.encode(reply), module.frame(reply) * 2
+    before = box.prepare()
+    out = calls_of("_wirecodec.encode", module.encode, [reply], before)
+    out += calls_of("_wirecodec.frame", module.frame, [reply], before)
+    out += calls_of("_wirecodec.decode", module.decode, [body], before)
+    out.append(Case("_wirecodec.encode/refused", module.encode, [[1, {"a": object()}]], {}, before))
+    bad = [body[:-1], body + b"\x00", b"\xd4\x63\x00", b"\x91" * 2000 + b"\x90", b"\xdd\xff\xff\xff\xff"]
+    out += [Case("_wirecodec.decode/malformed {}".format(i), module.decode, [b], {}, before) for i, b in enumerate(bad)]
+    out.append(Case("_wirecodec.FrameReader.feed/ok", lambda data: module.FrameReader().feed(data), [stream], {},
+                    before))
+    out.append(Case("_wirecodec.FrameReader.feed/refused", lambda data: module.FrameReader(cap=8).feed(data),
+                    [stream], {}, before))
+    return out
+
+
 def all_cases(box):
     return (vmcmd_cases(box) + runtypes_cases(box) + barcycle_cases(box) + fundamental_cases(box) + factor_cases(box)
-            + matwalk_cases(box))
+            + matwalk_cases(box) + wirecodec_cases(box))

@@ -11,9 +11,10 @@ QUERY_MODULES = tuple(m for m in MODULES if ".api." in m)
 FUNDAMENTAL = QUERY_MODULES[:3]
 FACTORS = QUERY_MODULES[3]
 VMCMD, RUNTYPES, BARCYCLE = MODULES[:3]
-# the framework layer's own native helper: not one of the seven, checked alike
+# the framework layer's own native helpers: not among the seven, checked alike
 MATWALK = "velmoro.tframe.utils._matwalk"
-BY_SHORT_NAME = {m.rsplit(".", 1)[1]: m for m in MODULES + (MATWALK,)}
+WIRECODEC = "velmoro.tframe.comm._wirecodec"
+BY_SHORT_NAME = {m.rsplit(".", 1)[1]: m for m in MODULES + (MATWALK, WIRECODEC)}
 
 
 def load(dotted):
