@@ -153,8 +153,8 @@ _wirecodec.configure(globals(), _EXTENSIONS)
 # encode(value): the msgpack body of a value (TypeError for a value the wire
 # does not carry); frame(message): one frame (length prefix and body);
 # decode(body): the value of a body, FrameError when it is not one;
-# FrameReader(cap=MAX_FRAME): cuts a byte stream into messages, whatever the
-# pieces it arrives in (add, next, feed). The bytes are msgpack's packer's
+# FrameReader(cap=None, MAX_FRAME then): cuts a byte stream into messages,
+# whatever the pieces it arrives in (add, next, feed). The bytes are msgpack's packer's
 # (binary type, strict types, _default); values come back as its unpacker
 # gives them.
 encode = _wirecodec.encode
