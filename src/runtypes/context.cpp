@@ -3,16 +3,17 @@
 // calculations replace them, and add their own, freely.
 #include "runtypes.hpp"
 #include "vm/nativetype.hpp"
+#include "vm/numpy.hpp"
 
 #include <structmember.h>
 
 #include <iterator>
+#include <vector>
 
 namespace runtypes {
 namespace {
 
 vm::Name kArray{"array"};
-vm::Name kEmpty{"empty"};
 vm::Name kLoopStatus{"LoopStatus"};
 
 struct ContextObject {
@@ -49,14 +50,13 @@ Field kFields[] = {
 };
 
 
-// numpy's own module, array() and empty(), kept for the process.
+// numpy's own module and array(), kept for the process.
 PyObject* numpy_module = nullptr;
 PyObject* numpy_array = nullptr;
-PyObject* numpy_empty = nullptr;
 
-// numpy's array([]) is empty(0) reached the long way round (a list, then its
-// element types): the same new array for a third of the work.
-vm::Ref numpy_empty_array() { return vm::call(numpy_empty, vm::integer(0)); }
+// numpy's array([]) is an empty float64 array reached the long way round (a
+// list, then its element types): made here as numpy makes it.
+vm::Ref numpy_empty_array() { return vm::numpy::empty(NPY_DOUBLE, 0); }
 
 // Whether np.array([]) of a construction may be made as numpy_empty_array():
 // the module's np is numpy itself and its array() numpy's own. Read once for
@@ -92,6 +92,9 @@ vm::Ref initial(Init init, bool arrays) {
     default: return shared(init);
     }
 }
+
+// The fields of kFields that each context gets a new object for, in order.
+std::vector<const Field*> own_fields;
 
 PyTypeObject* context_type = nullptr;
 // Every field with its shared value, or None where each context gets its
@@ -135,14 +138,14 @@ int context_init(PyObject* self, PyObject* args, PyObject* kwargs) {
             return;
         }
         vm::Ref& dict = reinterpret_cast<ContextObject*>(self)->dict;
-        const bool fresh = !dict;
-        // a fresh dict drops only None while it fills: no finalizer runs between the arrays
-        const bool arrays = fresh && numpy_arrays();
-        if (fresh) dict = vm::own(PyDict_Copy(field_template));
-        for (const Field& f : kFields) {
-            if (fresh && !per_context(f.init)) continue;
-            vm::dict_set(dict, f.name, initial(f.init, arrays));
+        if (dict) {
+            for (const Field& f : kFields) vm::dict_set(dict, f.name, initial(f.init, false));
+            return;
         }
+        // a fresh dict drops only None while it fills: no finalizer runs between the arrays
+        const bool arrays = numpy_arrays();
+        dict = vm::own(PyDict_Copy(field_template));
+        for (const Field* f : own_fields) vm::dict_set(dict, f->name, initial(f->init, arrays));
     });
 }
 
@@ -193,11 +196,11 @@ void register_context(vm::Module& m) {
     vm::Ref np = vm::global(kNp);
     numpy_module = vm::Ref(np).release();
     numpy_array = vm::attr(np.get(), kArray).release();
-    numpy_empty = vm::attr(np.get(), kEmpty).release();
     vm::Ref fields = vm::new_dict(std::size(kFields));
     for (const Field& f : kFields) {
         vm::Ref value = shared(f.init);
         vm::dict_set(fields, f.name, value ? value.get() : Py_None);
+        if (per_context(f.init)) own_fields.push_back(&f);
     }
     field_template = fields.release();
 #if PY_VERSION_HEX < 0x03090000
