@@ -27,10 +27,16 @@ def test_attributes_are_set_in_order():
     ]
 
 
+FLAGS = ("C_CONTIGUOUS", "F_CONTIGUOUS", "OWNDATA", "WRITEABLE", "ALIGNED", "WRITEBACKIFCOPY")
+
+
 @pytest.mark.parametrize("name", ARRAYS)
-def test_arrays_start_empty_one_dimensional_float64(name):
-    a = getattr(RealRunTimeContext(), name)
-    assert isinstance(a, np.ndarray) and a.shape == (0,) and a.dtype == np.float64
+def test_arrays_start_as_numpy_makes_an_empty_float64_array(name):
+    a, expected = getattr(RealRunTimeContext(), name), np.array([])
+    assert type(a) is np.ndarray and (a.shape, a.strides, a.dtype) == ((0,), expected.strides, np.float64)
+    assert a.base is None and {f: a.flags[f] for f in FLAGS} == {f: expected.flags[f] for f in FLAGS}
+    a.resize(3, refcheck=False)  # its own memory: numpy may grow it in place
+    assert a.shape == (3,)
 
 
 @pytest.mark.parametrize("name, kind, value", INITIAL)
