@@ -1,5 +1,6 @@
 #include "factor_file.hpp"
 
+#include "vm/numpy.hpp"
 #include "vm/shortcut.hpp"
 #include "vm/textcase.hpp"
 
@@ -22,8 +23,12 @@ bool ascii_view(PyObject* s, std::string_view& out) {
 
 char upper_ascii(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-// v.ravel(), without the bound method a read of the attribute would make
-Ref ravel(PyObject* v) { return vm::Method(v, n_ravel).call(); }
+// v.ravel(): numpy's own for an ndarray, else without the bound method a
+// read of the attribute would make
+Ref ravel(PyObject* v) {
+    if (PyArrayObject* a = vm::numpy::exact(v)) return vm::numpy::ravel(a);
+    return vm::Method(v, n_ravel).call();
+}
 
 // ".".join(name.split("_")[-2:]).upper(), for names that are not ASCII
 Ref python_key(PyObject* name) {
@@ -53,7 +58,7 @@ FactorFile::FactorFile(Params<5> p) {
 bool FactorFile::collect(PyObject* data) {
     if (vm::reads_as_dict(data) && collect_dict(data)) {
         for (const Entry& e : entries_)
-            if (Py_TYPE(e.value.get()) != reinterpret_cast<PyTypeObject*>(g_ndarray)) return false;
+            if (!PyArray_CheckExact(e.value.get())) return false;
         return true;
     }
     Ref names = vm::iter(data);
@@ -164,7 +169,7 @@ void FactorFile::read_values(PyObject* data) {
     for (uint32_t i : order_) {
         Entry& e = entries_[i];
         if (!e.value) e.value = vm::item(data, e.name);
-        if (Py_TYPE(e.value.get()) != reinterpret_cast<PyTypeObject*>(g_ndarray)) e.series = ravel(e.value);
+        if (!PyArray_CheckExact(e.value.get())) e.series = ravel(e.value);
     }
 }
 
@@ -186,9 +191,11 @@ Ref FactorFile::key_text(const Entry& e) const {
     return key;
 }
 
+// From the last character: codes of one market differ there, their market
+// prefix is the same.
 bool FactorFile::key_equals(const Entry& e, std::string_view key) noexcept {
     if (key.size() != key_size(e)) return false;
-    for (size_t i = 0; i < key.size(); ++i)
+    for (size_t i = key.size(); i-- > 0;)
         if (key[i] != key_char(e, i)) return false;
     return true;
 }
@@ -220,9 +227,10 @@ void FactorFile::build_index() {
         const size_t n = key_size(e);
         for (size_t j = 0; j < n; ++j) index_text_[at + j] = key_char(e, j);
         const std::string_view key(&index_text_[at], n);
-        Slot& s = index_[slot_of(key)];
+        const uint64_t h = hash_of(key);
+        Slot& s = index_[slot_of(key, h)];
         if (s.entry == kEmpty) {
-            s = Slot{hash_of(key), at, i};
+            s = Slot{h, at, i};
             at += static_cast<uint32_t>(n);
         } else if (name_less(entries_[s.entry], e)) {
             s.entry = i;
@@ -236,9 +244,8 @@ uint64_t FactorFile::hash_of(std::string_view key) noexcept {
     return h;
 }
 
-// The slot that holds `key`, or the empty one where it would go.
-size_t FactorFile::slot_of(std::string_view key) const noexcept {
-    const uint64_t h = hash_of(key);
+// The slot that holds `key` of hash `h`, or the empty one where it would go.
+size_t FactorFile::slot_of(std::string_view key, uint64_t h) const noexcept {
     const size_t mask = index_.size() - 1;
     for (size_t at = h & mask;; at = (at + 1) & mask) {
         const Slot& s = index_[at];
@@ -260,7 +267,7 @@ size_t FactorFile::find_ascii(std::string_view key) {
         return found;
     }
     if (index_.empty()) build_index();
-    const uint32_t entry = index_[slot_of(key)].entry;
+    const uint32_t entry = index_[slot_of(key, hash_of(key))].entry;
     return entry == kEmpty ? kNone : entry;
 }
 
@@ -289,6 +296,7 @@ std::vector<PyObject*> g_zero_indexes;
 // value[0, ..., 0] of an ndarray, which is value.ravel()[0] for any layout;
 // empty when the array has no element (the flattened road raises its error).
 Ref first_element(PyObject* value) {
+    if (Ref v = vm::numpy::first_number(reinterpret_cast<PyArrayObject*>(value))) return v;
     const long ndim = PyLong_AsLong(vm::attr(value, n_ndim));
     if (ndim == -1 && PyErr_Occurred()) vm::raise();
     if (ndim < 0 || static_cast<size_t>(ndim) >= g_zero_indexes.size()) return Ref();
@@ -313,8 +321,11 @@ void make_zero_indexes() {
 
 // series[0]; an ndarray's item slot takes the index without making an int
 Ref first_of(const Ref& series) {
-    if (Py_TYPE(series.get()) == reinterpret_cast<PyTypeObject*>(g_ndarray))
+    if (PyArrayObject* a = vm::numpy::exact(series)) {
+        if (PyArray_NDIM(a) == 1)
+            if (Ref v = vm::numpy::first_number(a)) return v;
         return vm::own(PySequence_GetItem(series, 0));
+    }
     return series.item(Py_ssize_t{0});
 }
 
@@ -323,7 +334,7 @@ Ref FactorFile::first_value(PyObject* key) {
     const size_t found = locate(key);
     if (found == kNone) return Ref();
     Entry& e = entries_[found];
-    if (!e.series && Py_TYPE(e.value.get()) == reinterpret_cast<PyTypeObject*>(g_ndarray))
+    if (!e.series && PyArray_CheckExact(e.value.get()))
         if (Ref v = first_element(e.value)) return v;
     return first_of(series(e));
 }

@@ -62,7 +62,7 @@ private:
     static bool key_equals(const Entry& e, std::string_view key) noexcept;
     void build_index();
     static uint64_t hash_of(std::string_view key) noexcept;
-    size_t slot_of(std::string_view key) const noexcept;
+    size_t slot_of(std::string_view key, uint64_t h) const noexcept;
     size_t find_ascii(std::string_view key);
     size_t locate(PyObject* key);
 

@@ -21,7 +21,4 @@ Ref get_factor_by_day(Params<3> p);
 void register_ask(vm::Module& m);
 void register_queries(vm::Module& m);
 
-// numpy's ndarray type, taken when the module initialises.
-extern PyObject* g_ndarray;
-
 }  // namespace factors

@@ -1,9 +1,8 @@
 // velmoro.api.bpfactor._factors: factor values by factor, by code and by day.
 #include "factor_file.hpp"
+#include "vm/numpy.hpp"
 
 namespace factors {
-
-PyObject* g_ndarray = nullptr;
 
 namespace {
 
@@ -15,9 +14,8 @@ void exec(vm::Module& m) {
     m.from_import("velmoro.tframe.ufuncs", {"todotmc"});
     m.from_import("velmoro.tframe.utils.utilfunc", {"load_mat"});
     m.import_as("velmoro.tframe.utils.datetimefunc", "utils_dt");
-    // the type only: which values may be flattened lazily
-    Ref numpy = vm::own(PyImport_ImportModule("numpy"));
-    g_ndarray = vm::own(PyObject_GetAttrString(numpy, "ndarray")).release();
+    // ndarrays are flattened and read through numpy's C API
+    vm::numpy::import();
     make_zero_indexes();
     register_ask(m);
     register_queries(m);

@@ -3,16 +3,17 @@
 // calculations replace them, and add their own, freely.
 #include "runtypes.hpp"
 #include "vm/nativetype.hpp"
+#include "vm/numpy.hpp"
 
 #include <structmember.h>
 
 #include <iterator>
+#include <vector>
 
 namespace runtypes {
 namespace {
 
 vm::Name kArray{"array"};
-vm::Name kEmpty{"empty"};
 vm::Name kLoopStatus{"LoopStatus"};
 
 struct ContextObject {
@@ -49,14 +50,13 @@ Field kFields[] = {
 };
 
 
-// numpy's own module, array() and empty(), kept for the process.
+// numpy's own module and array(), kept for the process.
 PyObject* numpy_module = nullptr;
 PyObject* numpy_array = nullptr;
-PyObject* numpy_empty = nullptr;
 
-// numpy's array([]) is empty(0) reached the long way round (a list, then its
-// element types): the same new array for a third of the work.
-vm::Ref numpy_empty_array() { return vm::call(numpy_empty, vm::integer(0)); }
+// numpy's array([]) is an empty float64 array reached the long way round (a
+// list, then its element types): made here as numpy makes it.
+vm::Ref numpy_empty_array() { return vm::numpy::empty(NPY_DOUBLE, 0); }
 
 // Whether np.array([]) of a construction may be made as numpy_empty_array():
 // the module's np is numpy itself and its array() numpy's own. Read once for
@@ -93,6 +93,9 @@ vm::Ref initial(Init init, bool arrays) {
     }
 }
 
+// The fields of kFields that each context gets a new object for, in order.
+std::vector<const Field*> own_fields;
+
 PyTypeObject* context_type = nullptr;
 // Every field with its shared value, or None where each context gets its
 // own: the dict a plain construction starts from (kept for the process).
@@ -124,27 +127,57 @@ bool stores_directly(PyObject* self) {
     return true;
 }
 
+// The constructor's body, its arguments checked.
+void set_fields(PyObject* self) {
+    if (!stores_directly(self)) {
+        for (const Field& f : kFields) {
+            vm::Ref value = initial(f.init, false);
+            vm::set_attr(self, f.name, value);
+        }
+        return;
+    }
+    vm::Ref& dict = reinterpret_cast<ContextObject*>(self)->dict;
+    if (dict) {
+        for (const Field& f : kFields) vm::dict_set(dict, f.name, initial(f.init, false));
+        return;
+    }
+    // a fresh dict drops only None while it fills: no finalizer runs between the arrays
+    const bool arrays = numpy_arrays();
+    dict = vm::own(PyDict_Copy(field_template));
+    for (const Field* f : own_fields) vm::dict_set(dict, f->name, initial(f->init, arrays));
+}
+
 int context_init(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!no_arguments("RealRunTimeContext", args, kwargs)) return -1;
-    return vm::guard_int([&] {
-        if (!stores_directly(self)) {
-            for (const Field& f : kFields) {
-                vm::Ref value = initial(f.init, false);
-                vm::set_attr(self, f.name, value);
-            }
-            return;
+    return vm::guard_int([&] { set_fields(self); });
+}
+
+#if PY_VERSION_HEX >= 0x03090000  // a class's own vectorcall
+// RealRunTimeContext() as type.__call__ makes it (its __new__, then its
+// __init__), without the argument tuple; a subclass, a replaced __new__ or
+// __init__, or arguments take type.__call__ itself.
+PyObject* context_vectorcall(PyObject* cls, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    auto* type = reinterpret_cast<PyTypeObject*>(cls);
+    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    return vm::guard([&] {
+        if (type == context_type && type->tp_new == PyType_GenericNew && type->tp_init == context_init &&
+            nargs == 0 && !kwnames) {
+            vm::Ref self = vm::own(type->tp_alloc(type, 0));  // PyType_GenericNew
+            set_fields(self);
+            return self;
         }
-        vm::Ref& dict = reinterpret_cast<ContextObject*>(self)->dict;
-        const bool fresh = !dict;
-        // a fresh dict drops only None while it fills: no finalizer runs between the arrays
-        const bool arrays = fresh && numpy_arrays();
-        if (fresh) dict = vm::own(PyDict_Copy(field_template));
-        for (const Field& f : kFields) {
-            if (fresh && !per_context(f.init)) continue;
-            vm::dict_set(dict, f.name, initial(f.init, arrays));
+        vm::Ref positional = vm::own(PyTuple_New(nargs));
+        for (Py_ssize_t i = 0; i < nargs; ++i) PyTuple_SET_ITEM(positional.get(), i, vm::borrow(args[i]).release());
+        vm::Ref keywords;
+        if (kwnames) {
+            keywords = vm::new_dict(PyTuple_GET_SIZE(kwnames));
+            for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kwnames); ++k)
+                vm::dict_set(keywords, PyTuple_GET_ITEM(kwnames, k), args[nargs + k]);
         }
+        return vm::own(PyType_Type.tp_call(cls, positional, keywords));
     });
 }
+#endif
 
 PyMemberDef kContextMembers[] = {
     {"__dictoffset__", T_PYSSIZET, offsetof(ContextObject, dict), READONLY, nullptr},
@@ -190,14 +223,17 @@ vm::Ref empty_array() {
 void register_context(vm::Module& m) {
     vm::Ref type = vm::make_type(m, &kContextSpec);
     context_type = reinterpret_cast<PyTypeObject*>(type.get());
+#if PY_VERSION_HEX >= 0x03090000
+    context_type->tp_vectorcall = context_vectorcall;
+#endif
     vm::Ref np = vm::global(kNp);
     numpy_module = vm::Ref(np).release();
     numpy_array = vm::attr(np.get(), kArray).release();
-    numpy_empty = vm::attr(np.get(), kEmpty).release();
     vm::Ref fields = vm::new_dict(std::size(kFields));
     for (const Field& f : kFields) {
         vm::Ref value = shared(f.init);
         vm::dict_set(fields, f.name, value ? value.get() : Py_None);
+        if (per_context(f.init)) own_fields.push_back(&f);
     }
     field_template = fields.release();
 #if PY_VERSION_HEX < 0x03090000

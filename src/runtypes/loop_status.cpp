@@ -20,10 +20,14 @@ using Lifetime = vm::NativeType<LoopStatusObject, &LoopStatusObject::detail>;
 
 LoopStatusObject* as_status(PyObject* self) { return reinterpret_cast<LoopStatusObject*>(self); }
 
+// "", the one empty str, without decoding it each time
+vm::Name kNoDetail{""};
+vm::Ref no_detail() { return vm::borrow(kNoDetail); }
+
 PyObject* status_new(PyTypeObject* type, PyObject*, PyObject*) {
     return vm::guard([&] {
         vm::Ref self = vm::own(type->tp_alloc(type, 0));
-        as_status(self.get())->detail = vm::text("");
+        as_status(self.get())->detail = no_detail();
         return self;
     });
 }
@@ -32,7 +36,7 @@ int status_init(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!no_arguments("LoopStatus", args, kwargs)) return -1;
     return vm::guard_int([&] {
         as_status(self)->code = kOk;
-        as_status(self)->detail = vm::text("");
+        as_status(self)->detail = no_detail();
     });
 }
 
@@ -51,7 +55,7 @@ void set_code(PyObject* self, PyObject* detail) {
 
 vm::Ref get_detail(PyObject* self) {
     const vm::Ref& d = as_status(self)->detail;
-    return d ? d : vm::text("");
+    return d ? d : no_detail();
 }
 
 PyGetSetDef kStatusProperties[] = {
@@ -103,7 +107,7 @@ vm::Ref new_loop_status(PyObject* cls) {
     if (type == status_type && type->tp_new == status_new && type->tp_init == status_init) {
         vm::Ref self = vm::own(type->tp_alloc(type, 0));
         as_status(self.get())->code = kOk;
-        as_status(self.get())->detail = vm::text("");
+        as_status(self.get())->detail = no_detail();
         return self;
     }
     return vm::call(cls);

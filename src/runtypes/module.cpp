@@ -1,12 +1,14 @@
 // velmoro.realtrade.runtypes: state types of the live refresh loop and the
 // live run's variables and environment.
 #include "runtypes.hpp"
+#include "vm/numpy.hpp"
 
 namespace runtypes {
 namespace {
 
 void exec(vm::Module& m) {
     m.import_as("numpy", "np");
+    vm::numpy::import();
     m.from_import("datetime", {"datetime"});
     m.from_import("velmoro.tframe.language.chinese", {"text"});
     m.from_import("velmoro.tframe.utils.exceptions", {"InvalidParamError"});

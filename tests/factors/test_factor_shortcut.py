@@ -79,6 +79,25 @@ SHAPES_MAPPING = {
     "bp_sse_i600": np.array([["x", "y"]], dtype=object),
 }
 PLAIN_TARGETS = [SSE, {"Market": "sse", "Code": "i600"}, SZSE, UNKNOWN, SSE]
+# Element types numpy's C API reads in place, and those it leaves to numpy's
+# indexing: the first value and the series must be what numpy gives.
+_FIRST_VALUES = [
+    np.array([[3.5, 1.0]], dtype=">f8"),
+    np.array([[7, 1]], dtype=np.int32),
+    np.array([[2**63 - 1, 0]], dtype=np.uint64),
+    np.array([[True, False]]),
+    np.array([[1.5, 0.0]], dtype=np.float16),
+    np.array([[1 + 2j, 0]]),
+    np.frombuffer(b"\0" + np.array([2.5, 1.0]).tobytes(), dtype=np.float64, offset=1).reshape(1, 2),
+    np.array([[np.nan, 1.0]]),
+    np.array([["ab", "c"]]),
+    np.array([["2024-01-02", "2024-01-03"]], dtype="datetime64[D]"),
+    np.array([[(1, 2.0), (3, 4.0)]], dtype="i4,f8"),
+    np.asfortranarray(np.arange(4.0).reshape(2, 2)),
+    np.array([[5.0, 6.0]]).view(type("Subclass", (np.ndarray,), {})),
+]
+DTYPES_MAPPING = dict({"bp_sse_%d" % i: v for i, v in enumerate(_FIRST_VALUES)}, Date=np.array([DATES[:1]]))
+DTYPES_TARGETS = [{"Market": "sse", "Code": str(i)} for i in range(len(_FIRST_VALUES))]
 
 LONG_TARGETS = [{"Market": "sse", "Code": "1"}, {"Market": "bp", "Code": ""}]
 
@@ -98,12 +117,14 @@ SCENARIOS = {
     "plain names out of order": ("plain", lambda: _factors.get_factor_by_code(["x"], PLAIN_TARGETS, 1, 2)),
     "plain names out of order by day": ("plain", lambda: _factors.get_factor_by_day(["x", "x"], PLAIN_TARGETS, 1)),
     "array layouts by day": ("shapes", lambda: _factors.get_factor_by_day(["x"], PLAIN_TARGETS, 1)),
+    "element types by day": ("dtypes", lambda: _factors.get_factor_by_day(["x"], DTYPES_TARGETS, 1)),
+    "element types by code": ("dtypes", lambda: _factors.get_factor_by_code(["x"], DTYPES_TARGETS[6:], 1, 2)),
     "odd names": ("odd", lambda: _factors.get_factor_by_code(["x"], ODD_TARGETS, 1, 2)),
     "odd names by day": ("odd", lambda: _factors.get_factor_by_day(["x"], ODD_TARGETS, 1)),
 }
 
 
-MAPPINGS = {"odd": ODD_MAPPING, "plain": PLAIN_MAPPING, "shapes": SHAPES_MAPPING}
+MAPPINGS = {"odd": ODD_MAPPING, "plain": PLAIN_MAPPING, "shapes": SHAPES_MAPPING, "dtypes": DTYPES_MAPPING}
 
 
 def arrange(name, files, channel, monkeypatch):
@@ -219,6 +240,20 @@ def test_plain_names_out_of_order_by_factor(channel, monkeypatch):
     np.testing.assert_array_equal(result["SSE.600000"], [3.0, 3.0])
     np.testing.assert_array_equal(result["SSE.I600"], [4.0, 5.0])
     assert _factors.get_factor_by_day(["x"], PLAIN_TARGETS, 1)["x"] == [3.0, 4.0, 8.0, None, 3.0]
+
+
+def test_series_and_first_values_are_what_numpy_gives(channel, monkeypatch):
+    channel.paths["x"] = "dtypes.mat"
+    monkeypatch.setattr(_factors, "load_mat", lambda path: dict(DTYPES_MAPPING))
+    result = _factors.get_factor_by_factor("x", DTYPES_TARGETS, 1, 2)
+    for i, value in enumerate(_FIRST_VALUES):
+        series, expected = result["SSE.%d" % i], value.ravel()
+        same(series, expected)
+        # a view where numpy gives one, a copy where it copies
+        assert np.shares_memory(series, value) == np.shares_memory(expected, value)
+    by_day = _factors.get_factor_by_day(["x"], DTYPES_TARGETS, 1)["x"]
+    for first, value in zip(by_day, _FIRST_VALUES):
+        same(first, value.ravel()[0])
 
 
 def test_mapping_of_its_own_is_read_in_name_order(files, channel, monkeypatch):

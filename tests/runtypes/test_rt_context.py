@@ -27,10 +27,16 @@ def test_attributes_are_set_in_order():
     ]
 
 
+FLAGS = ("C_CONTIGUOUS", "F_CONTIGUOUS", "OWNDATA", "WRITEABLE", "ALIGNED", "WRITEBACKIFCOPY")
+
+
 @pytest.mark.parametrize("name", ARRAYS)
-def test_arrays_start_empty_one_dimensional_float64(name):
-    a = getattr(RealRunTimeContext(), name)
-    assert isinstance(a, np.ndarray) and a.shape == (0,) and a.dtype == np.float64
+def test_arrays_start_as_numpy_makes_an_empty_float64_array(name):
+    a, expected = getattr(RealRunTimeContext(), name), np.array([])
+    assert type(a) is np.ndarray and (a.shape, a.strides, a.dtype) == ((0,), expected.strides, np.float64)
+    assert a.base is None and {f: a.flags[f] for f in FLAGS} == {f: expected.flags[f] for f in FLAGS}
+    a.resize(3, refcheck=False)  # its own memory: numpy may grow it in place
+    assert a.shape == (3,)
 
 
 @pytest.mark.parametrize("name, kind, value", INITIAL)
@@ -114,3 +120,19 @@ def test_constructor_called_again_resets_the_fields_and_keeps_added_ones():
     c.__init__()
     assert c.end_fresh_bar == 0 and c.scratch == "kept" and c.loop_status is not first_status
     assert list(vars(c))[-1] == "scratch"
+
+
+def test_class_calls_keep_what_type_call_does(monkeypatch):
+    class Sub(RealRunTimeContext):
+        def __init__(self, x, *, y):
+            super().__init__()
+            self.x, self.y = x, y
+
+    s = Sub(1, y=2)
+    assert type(s) is Sub and (s.x, s.y) == (1, 2) and s.loop_status.op_ok
+    with pytest.raises(TypeError, match="takes no arguments"):
+        RealRunTimeContext(k=1)
+    monkeypatch.setattr(RealRunTimeContext, "__init__", lambda self, v=5: setattr(self, "v", v))
+    assert vars(RealRunTimeContext()) == {"v": 5} and vars(RealRunTimeContext(6)) == {"v": 6}
+    monkeypatch.undo()
+    assert list(vars(RealRunTimeContext()))[-1] == "loop_status"
