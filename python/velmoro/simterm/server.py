@@ -136,7 +136,8 @@ class Session:
             self.outbox.append(("push", self.seq, record))
             while len(self.outbox) > self.server.queue_cap and self._shed():
                 pass
-            self.cond.notify_all()
+            if len(self.outbox) == 1:  # the pusher waits only for an empty outbox to fill
+                self.cond.notify_all()
 
     def _shed(self):
         """The oldest push that is not a stop becomes (part of) a gap."""
@@ -160,7 +161,9 @@ class Session:
             if not self.outbox or self.sent - self.acked >= self.window:
                 self.cond.wait(0.2)
             entries = []
-            while self.outbox and alive() and self.sent - self.acked < self.window and len(entries) < 256:
+            if not alive():
+                return entries
+            while self.outbox and self.sent - self.acked < self.window and len(entries) < 256:
                 entry = self.outbox.popleft()
                 if entry[0] == "push":
                     self.history.append((entry[1], entry[2]))

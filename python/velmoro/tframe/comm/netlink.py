@@ -151,6 +151,7 @@ class RemoteTerminal:
         self.timeout = timeout if timeout is not None else _env_float("VELMORO_TERMINAL_TIMEOUT", 60.0)
         self.heartbeat, self.dead_after, self.reconnect_for = heartbeat, dead_after, reconnect_for
         self.window = window
+        self._ack_every = max(1, window // 4)  # pushes taken between acknowledgements
         self.session = os.urandom(8).hex()
         self._fetch_wanted = fetch if fetch is not None else (os.environ.get("VELMORO_TERMINAL_FETCH") == "1" or None)
         self._cache_dir = cache_dir
@@ -585,11 +586,12 @@ class RemoteTerminal:
         """The next push in sequence order, or None after `timeout` seconds of
         quiet; PushGapError when pushes were lost, the link's failure when it
         gave up reconnecting."""
-        deadline = _monotonic() + timeout
         with self._push_lock:
-            empty, consumed = not self._pushes, self.consumed
-        if empty or consumed - self._acked >= max(1, self.window // 4):
-            self._ack(consumed)  # paced replays push the next minute on this
+            if self._pushes and self.consumed - self._acked < self._ack_every:
+                return self._take_push()
+            consumed = self.consumed
+        self._ack(consumed)  # paced replays push the next minute on this
+        deadline = _monotonic() + timeout
         while True:
             with self._push_lock:
                 if self._pushes:
