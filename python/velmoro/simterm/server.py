@@ -36,6 +36,7 @@ QUEUE_CAP = 10000
 SESSION_KEEP = 600.0  # seconds a session without connection waits for its client to come back
 HANDSHAKE_TIMEOUT = 5.0
 _EMPTY_STOP = {"stop_run": True}
+_monotonic = time.monotonic
 
 
 def _is_stop(record):
@@ -135,7 +136,8 @@ class Session:
             self.outbox.append(("push", self.seq, record))
             while len(self.outbox) > self.server.queue_cap and self._shed():
                 pass
-            self.cond.notify_all()
+            if len(self.outbox) == 1:  # the pusher waits only for an empty outbox to fill
+                self.cond.notify_all()
 
     def _shed(self):
         """The oldest push that is not a stop becomes (part of) a gap."""
@@ -159,7 +161,9 @@ class Session:
             if not self.outbox or self.sent - self.acked >= self.window:
                 self.cond.wait(0.2)
             entries = []
-            while self.outbox and alive() and self.sent - self.acked < self.window and len(entries) < 256:
+            if not alive():
+                return entries
+            while self.outbox and self.sent - self.acked < self.window and len(entries) < 256:
                 entry = self.outbox.popleft()
                 if entry[0] == "push":
                     self.history.append((entry[1], entry[2]))
@@ -218,7 +222,7 @@ class Connection:
     def write(self, data):
         with self.send_lock:
             self.sock.sendall(data)
-            self.last_sent = time.monotonic()
+            self.last_sent = _monotonic()
 
     def close(self):
         """End the connection; its reader thread lets go of the socket."""
@@ -277,8 +281,7 @@ class Connection:
             self.handshake()
             pusher = threading.Thread(target=self.push_loop, name="velmoro-terminal-pusher", daemon=True)
             pusher.start()
-            while self.alive:
-                self.pump()
+            self.pump()
         except (OSError, TransportError) as exc:
             if self.alive:
                 _log.info("connection closed: %s", exc)
@@ -288,26 +291,34 @@ class Connection:
             self.server.detach(self)
 
     def pump(self):
-        try:
-            data = self.sock.recv(262144)
-        except BlockingIOError:  # quiet for half a heartbeat
-            data = None
-        now = time.monotonic()
-        if data is not None:
+        """Read and answer until the connection ends: the answers to all that
+        one read brought go out in one write, those made before a bad
+        message included."""
+        recv, feed, dispatch = self.sock.recv, self.frames.feed, self.dispatch
+        while self.alive:
+            try:
+                data = recv(262144)
+            except BlockingIOError:  # quiet for half a heartbeat
+                self.check(_monotonic())
+                continue
             if not data:
                 raise TransportError("the client closed the connection")
-            self.last_recv = now
-            # the answers to all that one read brought go out in one write,
-            # those made before a bad message included
+            self.last_recv = now = _monotonic()
             answers = []
             try:
-                for message in self.frames.feed(data):
-                    answer = self.dispatch(message)
+                for message in feed(data):
+                    answer = dispatch(message)
                     if answer is not None:
                         answers.append(answer)
             finally:
                 if answers:
                     self.write(b"".join(answers))
+            if not answers:
+                self.check(now)
+
+    def check(self, now):
+        """Heartbeat a connection that sent nothing for a while; end one whose
+        client was silent too long."""
         if now - self.last_sent >= self.server.heartbeat:
             self.write(wire.frame([wire.PING]))
         if now - self.last_recv > self.server.dead_after:
@@ -316,7 +327,7 @@ class Connection:
     def dispatch(self, message):
         """Act on one message; the frame answering it, if any."""
         kind = message[0]
-        if kind == wire.CALL and len(message) == 4 and isinstance(message[2], str) and isinstance(message[3], list):
+        if kind == wire.CALL and len(message) == 4 and type(message[2]) is str and type(message[3]) is list:
             return wire.frame(self.server.call(self, message[1], message[2], message[3]))
         if kind == wire.ACK and len(message) == 2 and isinstance(message[1], int):
             self.session.ack(message[1])
@@ -363,7 +374,12 @@ class Server:
         self.store = Store(state_dir)
         self.sessions = {}
         self.connections = set()
-        self.fault = os.environ.get("VELMORO_TERMINAL_FAULT", "")
+        # VELMORO_TERMINAL_FAULT=hold:COMMAND:SECONDS holds the answer after the
+        # command took effect (a crash test kills the terminal in between)
+        fault = os.environ.get("VELMORO_TERMINAL_FAULT", "")
+        self.hold = fault.split(":")[1:] if fault.startswith("hold:") else None
+        self.ops = {name[3:]: getattr(self, name) for name in dir(self) if name.startswith("op_")}
+        self._recorded = {}  # command -> whether its effect is stored
         self._restore()
         self.listener = bind(address)
         if kind == "tcp":  # the port the system gave for port 0
@@ -458,12 +474,21 @@ class Server:
 
     def call(self, conn, rid, op, args):
         try:
-            handler = getattr(self, "op_" + op, None)
+            handler = self.ops.get(op)
             if handler is None:
                 raise TransportError("unknown request {!r}".format(op))
             return [wire.REPLY, rid, True, handler(conn, *args)]
         except Exception as exc:  # the caller's failure, answered to it
             return [wire.REPLY, rid, False, [type(exc).__name__, str(exc)]]
+
+    def recorded(self, command):
+        """Whether `command` changes what a restart must rebuild (known
+        commands only are remembered: a client may send any name)."""
+        handler = HANDLERS.get(command)
+        recorded = is_recorded(command, handler)
+        if handler is not None:
+            self._recorded[command] = recorded
+        return recorded
 
     def op_cmd(self, conn, command, args, key):
         with self.lock:
@@ -471,21 +496,16 @@ class Server:
                 known, answer = self.store.answer(key)
                 if known:
                     return answer
+            recorded = self._recorded.get(command)
+            if recorded is None:
+                recorded = self.recorded(command)
             clock = self.term.now
             answer = self.term.handle(command, tuple(args))
-            recorded = is_recorded(command, HANDLERS.get(command))
             if recorded or key is not None:
                 self.store.record(command, args, clock, key, answer, recorded)
-        self._fault_point(command)
+        if self.hold is not None and self.hold[0] == command:
+            time.sleep(float(self.hold[1]))
         return answer
-
-    def _fault_point(self, command):
-        # VELMORO_TERMINAL_FAULT=hold:COMMAND:SECONDS holds the answer after the
-        # command took effect (a crash test kills the terminal in between)
-        if self.fault.startswith("hold:"):
-            _, name, seconds = self.fault.split(":")
-            if name == command:
-                time.sleep(float(seconds))
 
     def op_resolve(self, conn, keys):
         return self.outcomes(keys)

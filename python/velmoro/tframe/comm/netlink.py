@@ -52,6 +52,7 @@ WINDOW = 4096  # pushes the terminal may send ahead of what was taken
 CHUNK = 1 << 20
 CONNECT_TIMEOUT = 5.0
 _GAP = object()
+_monotonic = time.monotonic
 
 
 def default_token_file():
@@ -100,21 +101,35 @@ class _ServedRun:
 
 class _Waiter:
     """A thread waiting on the link: `reply` is set when what it waits for
-    came; `lock` is released to wake it, for that or for its turn to read."""
+    came; `lock` is released to wake it, for that or for its turn to read.
+    The lock is made when the thread first has to sleep: a caller that reads
+    its own answer never needs one."""
 
     __slots__ = ("lock", "reply")
 
     def __init__(self):
-        self.lock = threading.Lock()
-        self.lock.acquire()
+        self.lock = None
         self.reply = None
+
+    def sleep(self, timeout):
+        """Sleep until woken or `timeout`; the first time only make the lock
+        (the caller looks again for its reply and its turn to read before
+        sleeping: a wake given before the lock existed went to no one)."""
+        if self.lock is None:
+            lock = threading.Lock()
+            lock.acquire()
+            self.lock = lock
+        else:
+            self.lock.acquire(timeout=timeout)
 
 
 def _wake(waiter):
-    try:
-        waiter.lock.release()
-    except RuntimeError:
-        pass  # woken already and not yet waiting again
+    lock = waiter.lock
+    if lock is not None:
+        try:
+            lock.release()
+        except RuntimeError:
+            pass  # woken already and not yet waiting again
 
 
 class RemoteTerminal:
@@ -136,6 +151,7 @@ class RemoteTerminal:
         self.timeout = timeout if timeout is not None else _env_float("VELMORO_TERMINAL_TIMEOUT", 60.0)
         self.heartbeat, self.dead_after, self.reconnect_for = heartbeat, dead_after, reconnect_for
         self.window = window
+        self._ack_every = max(1, window // 4)  # pushes taken between acknowledgements
         self.session = os.urandom(8).hex()
         self._fetch_wanted = fetch if fetch is not None else (os.environ.get("VELMORO_TERMINAL_FETCH") == "1" or None)
         self._cache_dir = cache_dir
@@ -220,10 +236,9 @@ class RemoteTerminal:
             self.fetching = bool(self._fetch_wanted)
         wire.set_timeouts(sock, self._tick, self.dead_after)
         self._frames = frames
-        self._last_recv = self._last_sent = time.monotonic()
+        self._last_recv = self._last_sent = _monotonic()
         self._sock = sock
-        for message in frames.feed(b""):
-            self._dispatch(message)
+        self._deliver(frames.feed(b""))
 
     def _expect(self, sock, frames, kind):
         deadline = time.monotonic() + CONNECT_TIMEOUT
@@ -275,7 +290,7 @@ class RemoteTerminal:
             except OSError:
                 _shut(sock)
                 raise
-            self._last_sent = time.monotonic()
+            self._last_sent = _monotonic()
 
     def _run(self):
         """The ticking thread: reads what came while no thread waits,
@@ -308,7 +323,7 @@ class RemoteTerminal:
                 self._lost(sock, exc)
 
     def _read(self, sock, flags=0):
-        """One read of the socket, its messages dispatched; False when none
+        """One read of the socket, its messages delivered; False when none
         came (a non-blocking read, or a blocking one quiet for a tick)."""
         try:
             data = sock.recv(262144, flags)
@@ -316,51 +331,64 @@ class RemoteTerminal:
             return False
         if not data:
             raise NotConnectedError("the terminal closed the connection")
-        self._last_recv = time.monotonic()
-        pushes = []
-        for message in self._frames.feed(data):
-            if message[0] == wire.PUSH:
+        self._last_recv = _monotonic()
+        self._deliver(self._frames.feed(data))
+        return True
+
+    def _deliver(self, messages):
+        """Hand each message to where it belongs: an answer to its caller
+        (one that gave up is logged and dropped), pushes to the queue in
+        order, the rest to `_dispatch`."""
+        pending, pushes = self._pending, None
+        for message in messages:
+            kind = message[0]
+            if kind == wire.REPLY:
+                waiter = pending.pop(message[1], None)
+                if waiter is None:
+                    _log.warning("answer to request %s came after its caller gave up: dropped", message[1])
+                    continue
+                waiter.reply = message
+                if waiter.lock is not None:
+                    _wake(waiter)
+            elif kind == wire.PUSH:
+                if pushes is None:
+                    pushes = []
                 pushes.append(message)
             else:
                 if pushes:
                     self._queue_pushes(pushes)
-                    pushes = []
+                    pushes = None
                 self._dispatch(message)
         if pushes:
             self._queue_pushes(pushes)
-        return True
 
     def _wait(self, waiter, deadline):
-        """Wait until `waiter` has its reply, reading the socket while no
-        other thread does; False at the deadline."""
+        """Wait until `waiter` has its reply, reading the socket (holding the
+        read lock) while no other thread does; False at the deadline."""
+        read_lock, tick = self._read_lock, self._tick
         while waiter.reply is None:
-            remaining = deadline - time.monotonic()
+            remaining = deadline - _monotonic()
             if remaining <= 0:
                 self._promote()  # a turn to read may have come to this thread
                 return False
-            if self._sock is not None and self._read_lock.acquire(False):
-                try:
-                    self._lead(waiter, deadline)
-                finally:
-                    self._read_lock.release()
+            sock = self._sock
+            if sock is None or not read_lock.acquire(False):
+                waiter.sleep(remaining)
+                continue
+            try:
+                while waiter.reply is None and sock is self._sock and remaining > 0:
+                    if remaining < tick and not select.select([sock], [], [], remaining)[0]:
+                        break
+                    self._read(sock)
+                    remaining = deadline - _monotonic()
+            except (OSError, ValueError, TransportError) as exc:
+                if not self._closed:
+                    self._lost(sock, exc)
+            finally:
+                read_lock.release()
+            if self._pending or self._consumers:
                 self._promote()
-            else:
-                waiter.lock.acquire(timeout=remaining)
         return True
-
-    def _lead(self, waiter, deadline):
-        """Read (holding the read lock) until `waiter` has its reply, the
-        deadline passed or the connection ended."""
-        sock = self._sock
-        try:
-            while waiter.reply is None and sock is self._sock:
-                remaining = deadline - time.monotonic()
-                if remaining <= 0 or (remaining < self._tick and not select.select([sock], [], [], remaining)[0]):
-                    return
-                self._read(sock)
-        except (OSError, ValueError, TransportError) as exc:
-            if not self._closed:
-                self._lost(sock, exc)
 
     def _promote(self):
         """When no thread reads, wake one still waiting to read in its turn."""
@@ -414,17 +442,9 @@ class RemoteTerminal:
         return False
 
     def _dispatch(self, message):
+        """The messages other than answers and pushes."""
         kind = message[0]
-        if kind == wire.REPLY:
-            waiter = self._pending.pop(message[1], None)
-            if waiter is None:
-                _log.warning("answer to request %s came after its caller gave up: dropped", message[1])
-                return
-            waiter.reply = message
-            _wake(waiter)
-        elif kind == wire.PUSH:  # from the handshake's read
-            self._queue_pushes([message])
-        elif kind == wire.GAP:
+        if kind == wire.GAP:
             with self._push_lock:
                 self._pushes.append((_GAP, message[1], message[2]))
                 self.received = max(self.received, message[2])
@@ -459,8 +479,11 @@ class RemoteTerminal:
 
     def call(self, op, *args, key=None):
         """One request to the terminal server and its answer."""
+        return self._call(op, list(args), key)
+
+    def _call(self, op, args, key):
         rid = next(self._ids)
-        data = wire.frame([wire.CALL, rid, op, list(args)])
+        data = wire.frame([wire.CALL, rid, op, args])
         waiter = self._pending[rid] = _Waiter()
         try:
             self._write(data)
@@ -469,26 +492,26 @@ class RemoteTerminal:
             raise
         except OSError as exc:
             self._pending.pop(rid, None)
-            self._note_unknown(key, op, args)
+            self._note_unknown(key, args)
             raise OutcomeUnknownError("sending to the terminal failed: {}".format(exc), key) from None
-        if not self._wait(waiter, time.monotonic() + self.timeout):
+        if not self._wait(waiter, _monotonic() + self.timeout):
             if self._pending.pop(rid, None) is not None:
-                self._note_unknown(key, op, args)
+                self._note_unknown(key, args)
                 raise OutcomeUnknownError("no answer from the terminal within {} s".format(self.timeout), key)
             while waiter.reply is None:  # the answer came as the wait ended: a reader is handing it over
                 time.sleep(0)
         reply = waiter.reply
-        if isinstance(reply, OutcomeUnknownError):
-            self._note_unknown(key, op, args)
-            raise OutcomeUnknownError(str(reply), key)
-        if isinstance(reply, Exception):
-            raise reply
-        if not reply[2]:
+        if type(reply) is list:
+            if reply[2]:
+                return reply[3]
             name, text = reply[3]
             raise _ERRORS.get(name, RuntimeError)(text if name in _ERRORS else "{}: {}".format(name, text))
-        return reply[3]
+        if isinstance(reply, OutcomeUnknownError):
+            self._note_unknown(key, args)
+            raise OutcomeUnknownError(str(reply), key)
+        raise reply
 
-    def _note_unknown(self, key, op, args):
+    def _note_unknown(self, key, args):
         if key is not None:
             self.unknown[key] = args[0]
 
@@ -502,7 +525,7 @@ class RemoteTerminal:
         first outcome)."""
         if key is None and command in KEYED_COMMANDS:
             key = self.new_key()
-        answer = self.call("cmd", command, list(args), key, key=key)
+        answer = self._call("cmd", [command, list(args), key], key)
         if self.fetching and answer is not None:
             self._localise(answer)
         return answer
@@ -563,11 +586,12 @@ class RemoteTerminal:
         """The next push in sequence order, or None after `timeout` seconds of
         quiet; PushGapError when pushes were lost, the link's failure when it
         gave up reconnecting."""
-        deadline = time.monotonic() + timeout
         with self._push_lock:
-            empty, consumed = not self._pushes, self.consumed
-        if empty or consumed - self._acked >= max(1, self.window // 4):
-            self._ack(consumed)  # paced replays push the next minute on this
+            if self._pushes and self.consumed - self._acked < self._ack_every:
+                return self._take_push()
+            consumed = self.consumed
+        self._ack(consumed)  # paced replays push the next minute on this
+        deadline = _monotonic() + timeout
         while True:
             with self._push_lock:
                 if self._pushes:
