@@ -306,3 +306,27 @@ def test_slot_attributes_follow_every_change(probe):
     Plain.a = Slotted.__dict__["a"]  # a slot of another class reads its own instances only
     assert outcome(probe.read_a, Plain()) == outcome(lambda o: o.a, Plain())
     del Plain.a
+
+
+class Dicted(object):
+    pass
+
+
+def test_instance_dict_attributes_follow_every_change(probe):
+    d = Dicted()
+    assert outcome(probe.read_a, d) == outcome(lambda o: o.a, d)  # no entry: AttributeError
+    d.a = 1
+    assert probe.read_a(d) == 1 and probe.read_a(d) == 1
+    d.__dict__["a"] = 2
+    assert probe.read_a(d) == 2
+    Dicted.a = "class"  # a plain class attribute: the instance's entry still comes first
+    assert probe.read_a(d) == 2 and probe.read_a(Dicted()) == "class"
+    Dicted.a = property(lambda self: "property")  # a data descriptor comes before the entry
+    assert probe.read_a(d) == "property"
+    del Dicted.a
+    assert probe.read_a(d) == 2
+    Dicted.__getattr__ = lambda self, name: ("fallback", name)
+    assert probe.read_a(Dicted()) == ("fallback", "a") and probe.read_a(d) == 2
+    del Dicted.__getattr__
+    d.__dict__ = {"a": 3}
+    assert probe.read_a(d) == 3

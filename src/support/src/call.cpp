@@ -257,22 +257,32 @@ bool plain_slot(PyObject* descr, PyObject* o) {
 }  // namespace
 
 // The generic read of an object whose type has neither __getattribute__ nor
-// __getattr__ of its own gives a slot's value whenever the type's lookup of
-// the name finds the slot's descriptor: a data descriptor, it decides the read
-// before any instance dict. Any change of the type (a new __getattr__
-// included) renews its version tag.
-Ref slot_attr(PyObject* o, PyObject* name, SlotSeen& seen) {
+// __getattr__ of its own is decided by the type's lookup of the name: a slot's
+// descriptor (a data descriptor) gives the slot's value before any instance
+// dict; no descriptor at all leaves the instance's dict, then AttributeError.
+// Any change of the type (a new __getattr__ included) renews its version tag.
+Ref instance_attr(PyObject* o, PyObject* name, TypeSeen& seen) {
     PyTypeObject* type = Py_TYPE(o);
     PyObject* descr = _PyType_Lookup(type, name);  // borrowed; gives the type a version tag
-    if (SlotSeen::valid_tag(type)) {
-        const bool slot = type->tp_getattro == PyObject_GenericGetAttr && descr && plain_slot(descr, o);
-        seen = SlotSeen{type, type->tp_version_tag,
-                        slot ? reinterpret_cast<PyMemberDescrObject*>(descr)->d_member->offset : 0};
-        if (slot) {
-            if (PyObject* v = seen.read(o)) return borrow(v);
-        }
+    if (!TypeSeen::valid_tag(type)) return attr(o, name);
+    seen = TypeSeen{type, type->tp_version_tag, TypeSeen::kGeneric};
+    if (type->tp_getattro != PyObject_GenericGetAttr) return attr(o, name);
+    if (!descr) {
+        seen.where = TypeSeen::kInstanceDict;
+        if (PyObject* v = dict_entry(o, name)) return borrow(v);
+    } else if (plain_slot(descr, o)) {
+        seen.where = reinterpret_cast<PyMemberDescrObject*>(descr)->d_member->offset;
+        if (PyObject* v = seen.slot(o)) return borrow(v);
     }
     return attr(o, name);
+}
+
+PyObject* dict_entry(PyObject* o, PyObject* name) {
+    PyObject** dict = _PyObject_GetDictPtr(o);
+    if (!dict || !*dict) return nullptr;
+    PyObject* v = PyDict_GetItemWithError(*dict, name);
+    if (!v && PyErr_Occurred()) raise();
+    return v;
 }
 
 PyObject* module_dict() noexcept { return detail::g_dict; }

@@ -97,7 +97,7 @@ Ref method_steps(Params<2> p) {
 }
 
 // o.a, read through the name (modules: their dict, remembered while unchanged;
-// slots: where the type keeps them, remembered while the type is unchanged)
+// other objects: how their type has the read go, remembered while the type is unchanged)
 Ref read_a(Params<1> p) {
     auto [o] = p.take<1>();
     return vm::attr(o, n_a);

@@ -155,16 +155,20 @@ inline Ref module_attr(PyObject* module, PyObject* name, Seen& seen) {
 inline Ref attr(PyObject* o, PyObject* name, Seen& seen) {
     return Py_TYPE(o) == &PyModule_Type ? module_attr(o, name, seen) : attr(o, name);
 }
-// The same, remembering whether the name is a slot of the object's type (SlotSeen).
-Ref slot_attr(PyObject* o, PyObject* name, SlotSeen& seen);
+// The same, remembering how the read goes for the object's type (TypeSeen).
+Ref instance_attr(PyObject* o, PyObject* name, TypeSeen& seen);
+// the entry of the object's own __dict__ (borrowed), null without one
+PyObject* dict_entry(PyObject* o, PyObject* name);
 inline Ref attr(PyObject* o, const Name& name) {
     if (Py_TYPE(o) == &PyModule_Type) return module_attr(o, name.get(), name.as_attribute());
-    const SlotSeen& seen = name.as_slot();
-    if (!seen.holds(Py_TYPE(o))) return slot_attr(o, name.get(), name.as_slot());
-    if (seen.offset) {
-        if (PyObject* v = seen.read(o)) return borrow(v);
+    const TypeSeen& seen = name.as_instance();
+    if (!seen.holds(Py_TYPE(o))) return instance_attr(o, name.get(), name.as_instance());
+    if (seen.where > 0) {
+        if (PyObject* v = seen.slot(o)) return borrow(v);
+    } else if (seen.where == TypeSeen::kInstanceDict) {
+        if (PyObject* v = dict_entry(o, name.get())) return borrow(v);
     }
-    return attr(o, name.get());  // the generic road, or the AttributeError of an unset slot
+    return attr(o, name.get());  // the generic road, or the AttributeError Python raises
 }
 inline void set_attr(PyObject* o, PyObject* name, PyObject* v) { check(PyObject_SetAttr(o, name, v)); }
 
