@@ -3,7 +3,6 @@
 #include "barcycle.hpp"
 #include "vm/numview.hpp"
 
-#include <memory>
 #include <optional>
 
 
@@ -71,9 +70,9 @@ bool past_daily_close(PyObject* bar_time) {
 // judge (another type, element kind or row).
 std::optional<bool> any_day_start(PyObject* matrix, PyObject* row, Py_ssize_t start, Py_ssize_t stop) {
     if (Py_TYPE(matrix) != numpy_ndarray() || !PyLong_CheckExact(row)) return std::nullopt;
-    std::unique_ptr<vm::NumView> view;
+    std::optional<vm::NumView> view;
     try {
-        view = std::make_unique<vm::NumView>(matrix);
+        view.emplace(matrix);
     } catch (const vm::Error&) {
         PyErr_Clear();
         return std::nullopt;
@@ -158,13 +157,27 @@ Ref update_account_position_info(vm::Params<0>) {
     Ref fetch = vmcmd(n_vmSendCmdGetAccountPositionAndCash);
     Ref handles = vm::attr(vr(), n_account_handles);
     auto [cash_info_list, position_info_list] = unpack2(vm::call(fetch.get(), handles, vm::new_list()));
-    Ref accounts = vm::iter(vm::attr(vr(), n_g_VelmoroAccounts));
-    Ref cash = vm::iter(cash_info_list);
+    Ref accounts = vm::attr(vr(), n_g_VelmoroAccounts);
+    auto update = [&](PyObject* account, PyObject* cash_info) {
+        vm::Method(account, n_update_info).call({cash_info, position_info_list});
+    };
     // zip(): stops at the shorter, asking the second only when the first has more
-    while (Ref account = vm::next(accounts)) {
+    if (PyList_CheckExact(accounts.get()) && PyList_CheckExact(cash_info_list.get())) {
+        // two lists walked by index, as their iterators walk them: each length
+        // is read again before its item, so updates that change a list are seen
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(accounts.get()) && i < PyList_GET_SIZE(cash_info_list.get()); ++i) {
+            Ref account = vm::borrow(PyList_GET_ITEM(accounts.get(), i));
+            Ref cash_info = vm::borrow(PyList_GET_ITEM(cash_info_list.get(), i));
+            update(account, cash_info);
+        }
+        return vm::none();
+    }
+    Ref account_it = vm::iter(accounts);
+    Ref cash = vm::iter(cash_info_list);
+    while (Ref account = vm::next(account_it)) {
         Ref cash_info = vm::next(cash);
         if (!cash_info) break;
-        vm::Method(account, n_update_info).call({cash_info, position_info_list});
+        update(account, cash_info);
     }
     return vm::none();
 }
@@ -214,8 +227,8 @@ Ref call_on_data_wrapper(vm::Params<1> p) {
         Ref bar_time = vm::item(fresh, vm::new_tuple({tl_line.get(), current.get()}));
         vm::set_attr(utx, n__internal_bar_num, fresh_num);
         Ref mft_to_datetime = vm::global(n_mft_to_datetime);
-        Ref times = vm::new_list();
-        vm::append(times, bar_time);
+        Ref times = vm::new_list(1);  // [bar_time]
+        PyList_SET_ITEM(times.get(), 0, vm::borrow(bar_time).release());
         vm::set_attr(utx, n_now, vm::item(vm::call(mft_to_datetime.get(), times), Py_ssize_t{0}));
         env().method(n_before_new_fresh_bar).call();
         Ref kdata = vm::item(vm::attr(vr(), n_g_VelmoroKDataList), Py_ssize_t{0});
@@ -231,9 +244,11 @@ Ref call_on_data_wrapper(vm::Params<1> p) {
             });
         }
 
-        Ref format = text_format(n_LOG_REALFRESH_BAR);
+        // text.LOG_REALFRESH_BAR.format, read before the fields are made, called
+        // without a bound method
+        vm::Method format(vm::attr(vm::global(n_text), n_LOG_REALFRESH_BAR), n_format);
         Ref pos = vm::call(vm::global(n_mft_to_str_format), bar_time);
-        Ref log_str = vm::call(format.get(), kw_realfresh_bar, fresh_num, pos);
+        Ref log_str = format.call(kw_realfresh_bar, {fresh_num, pos});
         if (vm::not_equal(log_str, vm::attr(lpc, n_last_log))) {
             Ref put_log = vmcmd(n_vmSendCmdPutLog);
             vm::call(put_log.get(), vm::attr(vr(), n_g_VelmoroModeTaskId), log_str);

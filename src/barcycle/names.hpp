@@ -32,6 +32,7 @@ inline vm::Name n_end_fresh_bar{"end_fresh_bar"};
 inline vm::Name n_end_fresh_time{"end_fresh_time"};
 inline vm::Name n_factor_data{"factor_data"};
 inline vm::Name n_find_pos{"find_pos"};
+inline vm::Name n_format{"format"};
 inline vm::Name n_g_VelmoroDataValueFresh{"g_VelmoroDataValueFresh"};
 inline vm::Name n_g_VelmoroKDataList_Adj{"g_VelmoroKDataList_Adj"};
 inline vm::Name n_g_VelmoroKDataList{"g_VelmoroKDataList"};

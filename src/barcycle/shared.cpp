@@ -9,7 +9,6 @@ namespace {
 vm::Name n_cnt{"cnt"};
 vm::Name n_env{"env"};
 vm::Name n_flatnonzero{"flatnonzero"};
-vm::Name n_format{"format"};
 vm::Name n_g_VelmoroInputInfo{"g_VelmoroInputInfo"};
 vm::Name n_gv{"gv"};
 vm::Name n_ndarray{"ndarray"};

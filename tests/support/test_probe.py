@@ -236,7 +236,7 @@ NAN = float("nan")
 
 @pytest.mark.parametrize("a,b", [
     (1, 1), (1, 2), (-5, 3), (10 ** 6, 10 ** 6 + 1), (2 ** 70, 2 ** 70), (2 ** 70, 2 ** 70 + 1), (-2 ** 70, 1),
-    (2 ** 63 - 1, 2 ** 63), ("x", "x"), ("x", "y"), (NAN, NAN), (1, 1.0), (Odd(1), 2), ("a", 1),
+    (2 ** 63 - 1, 2 ** 63), (0, -1), (-1, 0), (2 ** 30 - 1, 2 ** 30), (-2 ** 30, 1 - 2 ** 30), ("x", "x"), ("x", "y"), (NAN, NAN), (1, 1.0), (Odd(1), 2), ("a", 1),
 ])
 def test_comparisons_are_pythons(probe, a, b):
     assert outcome(probe.compare, a, b) == outcome(lambda a, b: (bool(a == b), bool(a != b), bool(a < b)), a, b)
@@ -266,3 +266,67 @@ def test_module_attributes_follow_every_change(probe):
     own = OwnModule("own")
     own.__dict__["a"] = "entry"
     assert probe.read_a(own) == "property"
+
+
+class Slotted(object):
+    __slots__ = ("a",)
+
+
+class SlottedChild(Slotted):
+    __slots__ = ()
+
+
+class Plain(object):
+    pass
+
+
+def test_slot_attributes_follow_every_change(probe):
+    s = Slotted()
+    assert outcome(probe.read_a, s) == outcome(lambda o: o.a, s)  # unset: AttributeError
+    s.a = 1
+    assert probe.read_a(s) == 1 and probe.read_a(s) == 1
+    s.a = 2
+    assert probe.read_a(s) == 2
+    p = Plain()
+    p.a = "plain"
+    assert probe.read_a(p) == "plain" and probe.read_a(s) == 2  # one name, two types in turn
+    c = SlottedChild()
+    c.a = "child"
+    assert probe.read_a(c) == "child"
+    SlottedChild.a = property(lambda self: "property")  # the child's lookup finds another descriptor
+    assert probe.read_a(c) == "property" and probe.read_a(s) == 2
+    s.__class__ = SlottedChild
+    assert probe.read_a(s) == "property"
+    del SlottedChild.a
+    assert probe.read_a(s) == 2
+    SlottedChild.__getattribute__ = lambda self, name: ("own", name)
+    assert probe.read_a(s) == ("own", "a")
+    del SlottedChild.__getattribute__
+    assert probe.read_a(s) == 2
+    Plain.a = Slotted.__dict__["a"]  # a slot of another class reads its own instances only
+    assert outcome(probe.read_a, Plain()) == outcome(lambda o: o.a, Plain())
+    del Plain.a
+
+
+class Dicted(object):
+    pass
+
+
+def test_instance_dict_attributes_follow_every_change(probe):
+    d = Dicted()
+    assert outcome(probe.read_a, d) == outcome(lambda o: o.a, d)  # no entry: AttributeError
+    d.a = 1
+    assert probe.read_a(d) == 1 and probe.read_a(d) == 1
+    d.__dict__["a"] = 2
+    assert probe.read_a(d) == 2
+    Dicted.a = "class"  # a plain class attribute: the instance's entry still comes first
+    assert probe.read_a(d) == 2 and probe.read_a(Dicted()) == "class"
+    Dicted.a = property(lambda self: "property")  # a data descriptor comes before the entry
+    assert probe.read_a(d) == "property"
+    del Dicted.a
+    assert probe.read_a(d) == 2
+    Dicted.__getattr__ = lambda self, name: ("fallback", name)
+    assert probe.read_a(Dicted()) == ("fallback", "a") and probe.read_a(d) == 2
+    del Dicted.__getattr__
+    d.__dict__ = {"a": 3}
+    assert probe.read_a(d) == 3

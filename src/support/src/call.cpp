@@ -1,5 +1,10 @@
 #include "vm/call.hpp"
 
+#if PY_VERSION_HEX < 0x030C0000
+#include <longintrepr.h>
+#include <structmember.h>
+#endif
+
 // The lookup of Python's method calls: exported by every supported
 // interpreter, declared in none of their public headers.
 extern "C" int _PyObject_GetMethod(PyObject* obj, PyObject* name, PyObject** method);
@@ -95,15 +100,33 @@ bool reflexive(PyObject* a, PyObject* b) noexcept {
     return Py_TYPE(a) == Py_TYPE(b) && (PyLong_CheckExact(a) || PyUnicode_CheckExact(a));
 }
 
+// An exact int of one digit at most, read in place: most ints compared are.
+bool one_digit(PyObject* o, long& v) noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+    PyLongObject* n = reinterpret_cast<PyLongObject*>(o);
+    if (!PyUnstable_Long_IsCompact(n)) return false;
+    v = static_cast<long>(PyUnstable_Long_CompactValue(n));
+#else
+    const Py_ssize_t size = Py_SIZE(o);
+    if (size < -1 || size > 1) return false;
+    v = static_cast<long>(size) * static_cast<long>(reinterpret_cast<PyLongObject*>(o)->ob_digit[0]);
+#endif
+    return true;
+}
+
+bool ordered(long x, long y, int op) noexcept { return op == Py_EQ ? x == y : op == Py_NE ? x != y : x < y; }
+
 bool compared(PyObject* a, PyObject* b, int op) {
     if (reflexive(a, b)) {
         if (a == b) return op == Py_EQ;  // equal to itself; neither unequal nor less
         // two exact ints of a C long's range compare as their values, as int's own comparison does
         if (PyLong_CheckExact(a)) {
+            long x = 0, y = 0;
+            if (one_digit(a, x) && one_digit(b, y)) return ordered(x, y, op);
             int wide_a = 0, wide_b = 0;
-            const long x = PyLong_AsLongAndOverflow(a, &wide_a);
-            const long y = PyLong_AsLongAndOverflow(b, &wide_b);
-            if (!wide_a && !wide_b) return op == Py_EQ ? x == y : op == Py_NE ? x != y : x < y;
+            x = PyLong_AsLongAndOverflow(a, &wide_a);
+            y = PyLong_AsLongAndOverflow(b, &wide_b);
+            if (!wide_a && !wide_b) return ordered(x, y, op);
         }
         const int r = PyObject_RichCompareBool(a, b, op);
         check(r);
@@ -175,27 +198,12 @@ Ref next(PyObject* it) {
     return Ref::steal(v);
 }
 
-namespace {
-
-// The version every change of a dict renews (PEP 509), the one Python's own
-// global caches check; it is never 0 once the dict exists. Read here only,
-// where 3.12 and later mark the field for their own use.
-uint64_t dict_version(PyObject* dict) noexcept {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
-#pragma GCC diagnostic pop
-}
-
-}  // namespace
-
 // A global read while the module's dict is unchanged since the last read of
-// that name is the same object: it is taken again without a lookup, as the
-// interpreter's global caches do. Any change of the dict renews its version.
-Ref global(const Name& name) {
-    const uint64_t version = dict_version(detail::g_dict);
+// that name is the same object: global() takes it again without a lookup, as
+// the interpreter's global caches do. Any change of the dict renews its version.
+Ref read_global(const Name& name) {
+    const uint64_t version = detail::dict_version(detail::g_dict);
     Seen& seen = name.as_global();
-    if (PyObject* v = seen.at(version)) return Ref::borrow(v);
     PyObject* v = PyDict_GetItemWithError(detail::g_dict, name.get());
     if (v) {
         seen = Seen{version, v};
@@ -215,10 +223,9 @@ Ref global(const Name& name) {
 // A module's attribute that ModuleType itself does not define is the entry
 // of the module's dict, as module.__getattribute__ finds it; ModuleType
 // cannot change, so that test holds for as long as the entry is unchanged.
-Ref module_attr(PyObject* module, PyObject* name, Seen& seen) {
+Ref read_module_attr(PyObject* module, PyObject* name, Seen& seen) {
     PyObject* dict = PyModule_GetDict(module);
-    const uint64_t version = dict_version(dict);
-    if (PyObject* v = seen.at(version)) return Ref::borrow(v);
+    const uint64_t version = detail::dict_version(dict);
     if (!_PyType_Lookup(&PyModule_Type, name)) {
         if (PyObject* v = PyDict_GetItemWithError(dict, name)) {
             seen = Seen{version, v};
@@ -227,6 +234,55 @@ Ref module_attr(PyObject* module, PyObject* name, Seen& seen) {
         if (PyErr_Occurred()) raise();
     }
     return attr(module, name);
+}
+
+namespace {
+
+// A member descriptor that reads an object slot as it stands: no audit, an
+// absolute offset, and an unset slot raising AttributeError.
+bool plain_slot(PyObject* descr, PyObject* o) {
+    if (Py_TYPE(descr) != &PyMemberDescr_Type) return false;
+    const PyMemberDef* m = reinterpret_cast<PyMemberDescrObject*>(descr)->d_member;
+#if PY_VERSION_HEX >= 0x030C0000
+    const int kinds = Py_AUDIT_READ | Py_RELATIVE_OFFSET;
+    const bool object_ex = m->type == Py_T_OBJECT_EX;
+#else
+    const int kinds = READ_RESTRICTED;
+    const bool object_ex = m->type == T_OBJECT_EX;
+#endif
+    // the descriptor may come from another class: it reads only its own instances
+    return object_ex && !(m->flags & kinds) && PyObject_TypeCheck(o, PyDescr_TYPE(descr));
+}
+
+}  // namespace
+
+// The generic read of an object whose type has neither __getattribute__ nor
+// __getattr__ of its own is decided by the type's lookup of the name: a slot's
+// descriptor (a data descriptor) gives the slot's value before any instance
+// dict; no descriptor at all leaves the instance's dict, then AttributeError.
+// Any change of the type (a new __getattr__ included) renews its version tag.
+Ref instance_attr(PyObject* o, PyObject* name, TypeSeen& seen) {
+    PyTypeObject* type = Py_TYPE(o);
+    PyObject* descr = _PyType_Lookup(type, name);  // borrowed; gives the type a version tag
+    if (!TypeSeen::valid_tag(type)) return attr(o, name);
+    seen = TypeSeen{type, type->tp_version_tag, TypeSeen::kGeneric};
+    if (type->tp_getattro != PyObject_GenericGetAttr) return attr(o, name);
+    if (!descr) {
+        seen.where = TypeSeen::kInstanceDict;
+        if (PyObject* v = dict_entry(o, name)) return borrow(v);
+    } else if (plain_slot(descr, o)) {
+        seen.where = reinterpret_cast<PyMemberDescrObject*>(descr)->d_member->offset;
+        if (PyObject* v = seen.slot(o)) return borrow(v);
+    }
+    return attr(o, name);
+}
+
+PyObject* dict_entry(PyObject* o, PyObject* name) {
+    PyObject** dict = _PyObject_GetDictPtr(o);
+    if (!dict || !*dict) return nullptr;
+    PyObject* v = PyDict_GetItemWithError(*dict, name);
+    if (!v && PyErr_Occurred()) raise();
+    return v;
 }
 
 PyObject* module_dict() noexcept { return detail::g_dict; }

@@ -96,7 +96,8 @@ Ref method_steps(Params<2> p) {
     return vm::new_tuple({with_args.get(), vm::borrow(o).method(n_method).call().get()});
 }
 
-// o.a, read through the name (modules: their dict, remembered while unchanged)
+// o.a, read through the name (modules: their dict, remembered while unchanged;
+// other objects: how their type has the read go, remembered while the type is unchanged)
 Ref read_a(Params<1> p) {
     auto [o] = p.take<1>();
     return vm::attr(o, n_a);

@@ -131,12 +131,45 @@ private:
 Ref call_array(PyObject* f, PyObject* const* args, size_t nargs, PyObject* kwnames = nullptr);
 
 inline Ref attr(PyObject* o, PyObject* name) { return own(PyObject_GetAttr(o, name)); }
-// The same, remembering what a module's attribute was (names.hpp, Seen).
-Ref module_attr(PyObject* module, PyObject* name, Seen& seen);
+namespace detail {
+extern PyObject* g_dict;  // the module's __dict__
+
+// The version every change of a dict renews (PEP 509), the one Python's own
+// global caches check; it is never 0 once the dict exists. Read here only,
+// where 3.12 and later mark the field for their own use.
+inline uint64_t dict_version(PyObject* dict) noexcept {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
+#pragma GCC diagnostic pop
+}
+}  // namespace detail
+
+// The same, remembering what a module's attribute was (names.hpp, Seen):
+// while the module's dict keeps its version, the read is taken here.
+Ref read_module_attr(PyObject* module, PyObject* name, Seen& seen);
+inline Ref module_attr(PyObject* module, PyObject* name, Seen& seen) {
+    if (PyObject* v = seen.at(detail::dict_version(PyModule_GetDict(module)))) return borrow(v);
+    return read_module_attr(module, name, seen);
+}
 inline Ref attr(PyObject* o, PyObject* name, Seen& seen) {
     return Py_TYPE(o) == &PyModule_Type ? module_attr(o, name, seen) : attr(o, name);
 }
-inline Ref attr(PyObject* o, const Name& name) { return attr(o, name.get(), name.as_attribute()); }
+// The same, remembering how the read goes for the object's type (TypeSeen).
+Ref instance_attr(PyObject* o, PyObject* name, TypeSeen& seen);
+// the entry of the object's own __dict__ (borrowed), null without one
+PyObject* dict_entry(PyObject* o, PyObject* name);
+inline Ref attr(PyObject* o, const Name& name) {
+    if (Py_TYPE(o) == &PyModule_Type) return module_attr(o, name.get(), name.as_attribute());
+    const TypeSeen& seen = name.as_instance();
+    if (!seen.holds(Py_TYPE(o))) return instance_attr(o, name.get(), name.as_instance());
+    if (seen.where > 0) {
+        if (PyObject* v = seen.slot(o)) return borrow(v);
+    } else if (seen.where == TypeSeen::kInstanceDict) {
+        if (PyObject* v = dict_entry(o, name.get())) return borrow(v);
+    }
+    return attr(o, name.get());  // the generic road, or the AttributeError Python raises
+}
 inline void set_attr(PyObject* o, PyObject* name, PyObject* v) { check(PyObject_SetAttr(o, name, v)); }
 
 // `raise exception(argument)` as a Python raise statement does it.
@@ -207,7 +240,11 @@ void for_each(PyObject* iterable, F&& body) {
 
 // Module globals: read from the module's __dict__ at call time, so that a
 // replacement by the framework or a test acts on the next call.
-Ref global(const Name& name);
+Ref read_global(const Name& name);
+inline Ref global(const Name& name) {
+    if (PyObject* v = name.as_global().at(detail::dict_version(detail::g_dict))) return borrow(v);
+    return read_global(name);
+}
 PyObject* module_dict() noexcept;
 PyObject* module_object() noexcept;
 

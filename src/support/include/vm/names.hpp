@@ -19,6 +19,35 @@ struct Seen {
     PyObject* at(uint64_t dict_version) const noexcept { return dict_version == version ? value : nullptr; }
 };
 
+// How a read of an attribute goes for objects of one type while the type
+// keeps one version tag: tags are unique to a type and a state of it (its
+// bases and their dicts included), so a matching tag means the same
+// descriptor, or none, decides the read.
+struct TypeSeen {
+    static constexpr Py_ssize_t kGeneric = 0;        // the generic road
+    static constexpr Py_ssize_t kInstanceDict = -1;  // the instance's dict, else the generic road
+    PyTypeObject* type = nullptr;
+    unsigned int version = 0;  // never 0 once filled
+    Py_ssize_t where = kGeneric;  // > 0: the offset of the object's slot
+
+    bool holds(PyTypeObject* t) const noexcept { return t == type && t->tp_version_tag == version && valid_tag(t); }
+    // the slot's value (borrowed), null when unset
+    PyObject* slot(PyObject* o) const noexcept {
+        return *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(o) + where);
+    }
+    // Up to 3.11 a modified type keeps its old tag but loses the flag; later
+    // interpreters set the tag to 0.
+    static bool valid_tag(PyTypeObject* t) noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+        return t->tp_version_tag != 0;
+#else
+        return (t->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) != 0;
+#endif
+    }
+};
+
+
+
 class Name {
 public:
     explicit Name(const char* text);
@@ -31,16 +60,18 @@ public:
 
     void intern();
 
-    // The last reads of this name as a module global and as a module's
-    // attribute (call.cpp).
+    // The last reads of this name as a module global, as a module's
+    // attribute and as another object's attribute (call.cpp).
     Seen& as_global() const noexcept { return as_global_; }
     Seen& as_attribute() const noexcept { return as_attribute_; }
+    TypeSeen& as_instance() const noexcept { return as_instance_; }
 
 private:
     const char* text_;
     PyObject* obj_ = nullptr;
     mutable Seen as_global_;
     mutable Seen as_attribute_;
+    mutable TypeSeen as_instance_;
 };
 
 // The keyword names of one call shape, whatever their count: what a call
