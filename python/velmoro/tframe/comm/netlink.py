@@ -237,6 +237,7 @@ class RemoteTerminal:
         wire.set_timeouts(sock, self._tick, self.dead_after)
         self._frames = frames
         self._last_recv = self._last_sent = _monotonic()
+        self._outgoing = (sock, [])  # frames of this connection waiting for the thread sending
         self._sock = sock
         self._deliver(frames.feed(b""))
 
@@ -280,17 +281,31 @@ class RemoteTerminal:
 
     def _write(self, data):
         """Send whole frames; NotConnectedError when nothing could be sent.
-        A failed send ends the connection: part of a frame may have left."""
-        sock = self._sock
-        if sock is None:
+        While one thread sends, the others leave their frames to it and go
+        on: it sends them all at once after its own, so no thread waits on
+        another's send. A failed send ends the connection (part of a frame
+        may have left): the calls whose frames it held hear of it as every
+        call in flight does."""
+        if self._sock is None:
             raise self._failed or NotConnectedError("the link to the terminal at {} is down".format(self.address))
-        with self._send_lock:
+        sock, outgoing = self._outgoing
+        outgoing.append(data)
+        send_lock = self._send_lock
+        # frames are taken off the front by the lock's holder only: one left
+        # as the holder lets go is seen by this loop, of whichever thread
+        while outgoing and send_lock.acquire(False):
             try:
-                sock.sendall(data)
+                while outgoing:
+                    count = len(outgoing)
+                    data = outgoing[0] if count == 1 else b"".join(outgoing[:count])
+                    del outgoing[:count]
+                    sock.sendall(data)
+                    self._last_sent = _monotonic()
             except OSError:
                 _shut(sock)
                 raise
-            self._last_sent = _monotonic()
+            finally:
+                send_lock.release()
 
     def _run(self):
         """The ticking thread: reads what came while no thread waits,
@@ -381,6 +396,10 @@ class RemoteTerminal:
                         break
                     self._read(sock)
                     remaining = deadline - _monotonic()
+                if waiter.reply is not None and self._pending and sock is self._sock:
+                    # answers to others that came with this one are handed
+                    # over now: no turn to read is passed on for them
+                    self._read(sock, socket.MSG_DONTWAIT)
             except (OSError, ValueError, TransportError) as exc:
                 if not self._closed:
                     self._lost(sock, exc)
