@@ -1,13 +1,19 @@
 """Many callers on the link: eight client processes of four threads each
 against one terminal server (every answer reaches its own caller, order ids
 are unique, pushes come in order, nothing is lost; the full-size run is
-bench/link_bench.py's), and the threads of one client taking turns reading."""
+bench/link_bench.py's), the threads of one client taking turns reading, and
+their frames leaving together while one of them sends."""
 import json
 import os
 import subprocess
 import sys
 import threading
 
+import pytest
+from links import wait_until
+
+from velmoro.tframe.comm import wire
+from velmoro.tframe.comm.link import OutcomeUnknownError
 from velmoro.tframe.comm.netlink import RemoteTerminal
 
 PROCESSES, THREADS = 8, 4
@@ -59,5 +65,70 @@ def test_callers_and_a_quiet_consumer_take_turns_reading(served):
             w.join(60)
         assert quiet == [None] * 5 and not wrong and not any(w.is_alive() for w in workers)
         assert not client._pending and client.handle("CmdTest", ("after", [1])).listResult == [1]
+    finally:
+        client.close()
+
+
+class _HeldSocket:
+    """The link's socket with its first send held until `go` is set and the
+    next failing when `fail` is; the calls each send carried are noted."""
+
+    def __init__(self, sock, fail=False):
+        self.sock, self.fail = sock, fail
+        self.entered, self.go, self.calls = False, threading.Event(), []
+
+    def sendall(self, data):
+        if not self.entered:
+            self.entered = True
+            self.go.wait(30)
+        elif self.fail:
+            raise ConnectionResetError("the link broke mid-send")
+        self.calls.append(sum(1 for m in wire.FrameReader().feed(data) if m[0] == wire.CALL))
+        self.sock.sendall(data)
+
+    def __getattr__(self, name):
+        return getattr(self.sock, name)
+
+
+def _callers_during_a_send(client, held):
+    """Three callers: the first holds the send while the other two come; what each got."""
+    sock, outgoing = client._outgoing
+    client._outgoing = (held, outgoing)
+    got = {}
+
+    def call(n):
+        try:
+            got[n] = client.handle("CmdTest", ("held", [n])).listResult
+        except OutcomeUnknownError as exc:
+            got[n] = exc
+
+    first = threading.Thread(target=call, args=(0,))
+    first.start()
+    assert wait_until(lambda: held.entered)
+    others = [threading.Thread(target=call, args=(n,)) for n in (1, 2)]
+    for t in others:
+        t.start()
+    assert wait_until(lambda: sum(1 for f in outgoing if wire.decode(f[4:])[0] == wire.CALL) == 2)
+    held.go.set()
+    for t in [first] + others:
+        t.join(30)
+    return got
+
+
+@pytest.mark.parametrize("fail", [False, True], ids=["sent", "send fails"])
+def test_callers_arriving_during_a_send_leave_their_frames_to_it(served, fail):
+    """Their frames go out with the sending thread's next send, in one; when
+    that send fails, every call whose frame it held hears so at once."""
+    _, server = served
+    client = RemoteTerminal(server.address, timeout=30.0, heartbeat=30.0, dead_after=60.0)
+    try:
+        held = _HeldSocket(client._sock, fail)
+        got = _callers_during_a_send(client, held)
+        if fail:
+            assert all(isinstance(got[n], OutcomeUnknownError) for n in range(3))
+            assert wait_until(lambda: client._sock is not None and client._sock is not held.sock)
+        else:
+            assert got == {0: [0], 1: [1], 2: [2]} and held.calls[:2] == [1, 2]
+        assert not client._pending and client.handle("CmdTest", ("after", [3])).listResult == [3]
     finally:
         client.close()

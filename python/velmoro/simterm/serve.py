@@ -3,6 +3,7 @@
 it is interrupted or terminated."""
 import argparse
 import collections
+import gc
 import logging
 import signal
 import sys
@@ -54,6 +55,9 @@ def serve(args):
                     queue_cap=args.queue or QUEUE_CAP, heartbeat=args.heartbeat, dead_after=args.dead_after,
                     max_frame=args.max_frame)
     signal.signal(signal.SIGTERM, lambda *_: server.listener.close())
+    # the dataset and the rebuilt state live as long as the process: keep the
+    # collector from walking them again and again between calls
+    gc.freeze()
     print("terminal serving at {}".format(server.address), flush=True)
     try:
         server.serve_forever()

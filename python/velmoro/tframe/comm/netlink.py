@@ -102,34 +102,36 @@ class _ServedRun:
 class _Waiter:
     """A thread waiting on the link: `reply` is set when what it waits for
     came; `lock` is released to wake it, for that or for its turn to read.
-    The lock is made when the thread first has to sleep: a caller that reads
-    its own answer never needs one."""
+    Each thread keeps one (`_waiter()`), reset for every wait: a wake given
+    before it sleeps, or left over from a wait that ended, is kept by the
+    released lock, and a sleeper woken for nothing only looks again."""
 
     __slots__ = ("lock", "reply")
 
     def __init__(self):
-        self.lock = None
+        self.lock = threading.Lock()
+        self.lock.acquire()
         self.reply = None
 
-    def sleep(self, timeout):
-        """Sleep until woken or `timeout`; the first time only make the lock
-        (the caller looks again for its reply and its turn to read before
-        sleeping: a wake given before the lock existed went to no one)."""
-        if self.lock is None:
-            lock = threading.Lock()
-            lock.acquire()
-            self.lock = lock
-        else:
-            self.lock.acquire(timeout=timeout)
+
+_waiters = threading.local()
+
+
+def _waiter():
+    """This thread's waiter, its reply cleared."""
+    try:
+        waiter = _waiters.waiter
+    except AttributeError:
+        waiter = _waiters.waiter = _Waiter()
+    waiter.reply = None
+    return waiter
 
 
 def _wake(waiter):
-    lock = waiter.lock
-    if lock is not None:
-        try:
-            lock.release()
-        except RuntimeError:
-            pass  # woken already and not yet waiting again
+    try:
+        waiter.lock.release()
+    except RuntimeError:
+        pass  # woken already and not yet waiting again
 
 
 class RemoteTerminal:
@@ -237,6 +239,7 @@ class RemoteTerminal:
         wire.set_timeouts(sock, self._tick, self.dead_after)
         self._frames = frames
         self._last_recv = self._last_sent = _monotonic()
+        self._outgoing = (sock, [])  # frames of this connection waiting for the thread sending
         self._sock = sock
         self._deliver(frames.feed(b""))
 
@@ -280,17 +283,31 @@ class RemoteTerminal:
 
     def _write(self, data):
         """Send whole frames; NotConnectedError when nothing could be sent.
-        A failed send ends the connection: part of a frame may have left."""
-        sock = self._sock
-        if sock is None:
+        While one thread sends, the others leave their frames to it and go
+        on: it sends them all at once after its own, so no thread waits on
+        another's send. A failed send ends the connection (part of a frame
+        may have left): the calls whose frames it held hear of it as every
+        call in flight does."""
+        if self._sock is None:
             raise self._failed or NotConnectedError("the link to the terminal at {} is down".format(self.address))
-        with self._send_lock:
+        sock, outgoing = self._outgoing
+        outgoing.append(data)
+        send_lock = self._send_lock
+        # frames are taken off the front by the lock's holder only: one left
+        # as the holder lets go is seen by this loop, of whichever thread
+        while outgoing and send_lock.acquire(False):
             try:
-                sock.sendall(data)
+                while outgoing:
+                    count = len(outgoing)
+                    data = outgoing[0] if count == 1 else b"".join(outgoing[:count])
+                    del outgoing[:count]
+                    sock.sendall(data)
+                    self._last_sent = _monotonic()
             except OSError:
                 _shut(sock)
                 raise
-            self._last_sent = _monotonic()
+            finally:
+                send_lock.release()
 
     def _run(self):
         """The ticking thread: reads what came while no thread waits,
@@ -348,8 +365,7 @@ class RemoteTerminal:
                     _log.warning("answer to request %s came after its caller gave up: dropped", message[1])
                     continue
                 waiter.reply = message
-                if waiter.lock is not None:
-                    _wake(waiter)
+                _wake(waiter)
             elif kind == wire.PUSH:
                 if pushes is None:
                     pushes = []
@@ -373,7 +389,7 @@ class RemoteTerminal:
                 return False
             sock = self._sock
             if sock is None or not read_lock.acquire(False):
-                waiter.sleep(remaining)
+                waiter.lock.acquire(timeout=remaining)
                 continue
             try:
                 while waiter.reply is None and sock is self._sock and remaining > 0:
@@ -381,6 +397,10 @@ class RemoteTerminal:
                         break
                     self._read(sock)
                     remaining = deadline - _monotonic()
+                if waiter.reply is not None and self._pending and sock is self._sock:
+                    # answers to others that came with this one are handed
+                    # over now: no turn to read is passed on for them
+                    self._read(sock, socket.MSG_DONTWAIT)
             except (OSError, ValueError, TransportError) as exc:
                 if not self._closed:
                     self._lost(sock, exc)
@@ -484,7 +504,7 @@ class RemoteTerminal:
     def _call(self, op, args, key):
         rid = next(self._ids)
         data = wire.frame([wire.CALL, rid, op, args])
-        waiter = self._pending[rid] = _Waiter()
+        waiter = self._pending[rid] = _waiter()
         try:
             self._write(data)
         except NotConnectedError:
@@ -598,7 +618,7 @@ class RemoteTerminal:
                     return self._take_push()
                 if self._failed is not None:
                     raise self._failed
-                waiter = _Waiter()
+                waiter = _waiter()
                 self._consumers.add(waiter)  # before the wait: a push queued now wakes it
             try:
                 if not self._wait(waiter, deadline) and not self._pushes:
