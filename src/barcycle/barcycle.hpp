@@ -26,11 +26,10 @@ Ref gv(const Name& constant);  // gv.<constant>
 Ref np(const Name& function);  // np.<function>
 Ref vmcmd(const Name& command);  // vmcmd.<command>
 
-// numpy's own `any` and `ndarray`, kept when the module is imported: a step
-// may read an array itself while the module's np still hands out these.
+// numpy's own `any`, kept when the module is imported: a step may read an
+// array itself while the module's np still hands it out.
 void keep_numpy(PyObject* numpy);
 PyObject* numpy_any() noexcept;
-PyTypeObject* numpy_ndarray() noexcept;
 
 // write_syslog, looked up before its message is built (Python evaluates the
 // callee first); `Syslog log; ...build message...; log(message, n_info);`

@@ -1,7 +1,7 @@
 // The data dispatch: the strategy's handler once per new refresh position,
 // with the daily stop, and the account and order refreshes before each call.
 #include "barcycle.hpp"
-#include "vm/numview.hpp"
+#include "vm/numpy.hpp"
 
 #include <optional>
 
@@ -65,37 +65,40 @@ bool past_daily_close(PyObject* bar_time) {
     return compare(fraction, vm::attr(vr(), n_g_VelmoroDailyCloseTime), Py_GE);
 }
 
-// np.any(matrix[row, columns] == 1) read from the matrix's own buffer, for a
+// np.any(matrix[row, columns] == 1) read from the matrix's own memory, for a
 // plain array of real numbers and a row in range; empty where numpy has to
 // judge (another type, element kind or row).
 std::optional<bool> any_day_start(PyObject* matrix, PyObject* row, Py_ssize_t start, Py_ssize_t stop) {
-    if (Py_TYPE(matrix) != numpy_ndarray() || !PyLong_CheckExact(row)) return std::nullopt;
-    std::optional<vm::NumView> view;
-    try {
-        view.emplace(matrix);
-    } catch (const vm::Error&) {
-        PyErr_Clear();
-        return std::nullopt;
+    PyArrayObject* a = vm::numpy::numbers(matrix, 2);
+    const std::optional<npy_intp> r = a ? vm::numpy::position(a, 0, row) : std::nullopt;
+    if (!r) return std::nullopt;
+    PySlice_AdjustIndices(PyArray_DIM(a, 1), &start, &stop, 1);
+    for (Py_ssize_t c = start; c < stop; ++c) {
+        const std::optional<double> v = vm::numpy::real(a, static_cast<const char*>(PyArray_GETPTR2(a, *r, c)));
+        if (!v) return std::nullopt;
+        if (*v == 1) return true;
     }
-    if (view->ndim() != 2) return std::nullopt;
-    int overflow = 0;
-    Py_ssize_t r = PyLong_AsLongAndOverflow(row, &overflow);
-    if (overflow) return std::nullopt;
-    if (r < 0) r += view->shape(0);
-    if (r < 0 || r >= view->shape(0)) return std::nullopt;
-    PySlice_AdjustIndices(view->shape(1), &start, &stop, 1);
-    for (Py_ssize_t c = start; c < stop; ++c)
-        if (view->at(r, c) == 1) return true;
     return false;
+}
+
+// int(bars[i]), read from the array's memory for a plain array of integers
+// and an index in range
+long long bar_at(PyObject* bars, long long i) {
+    if (PyArrayObject* a = vm::numpy::numbers(bars, 1)) {
+        if (const std::optional<npy_intp> at = vm::numpy::position(a, 0, i)) {
+            if (const std::optional<long long> v = vm::numpy::integer(a, static_cast<const char*>(PyArray_GETPTR1(a, *at))))
+                return *v;
+        }
+    }
+    return vm::to_long(vm::item(bars, i));
 }
 
 // Whether any bar of record 0 that became current since the previous
 // refresh position opens a trading day.
 bool day_begins(PyObject* kdata, PyObject* current) {
     Ref current_bar = vm::attr(kdata, n_CurrentBar);
-    const long long pre_bar =
-        vm::truthy(current) ? vm::to_long(vm::item(current_bar, vm::to_long(current) - 1)) : -1;
-    const long long cur_bar = vm::to_long(vm::item(current_bar, current));
+    const long long pre_bar = vm::truthy(current) ? bar_at(current_bar, vm::to_long(current) - 1) : -1;
+    const long long cur_bar = bar_at(current_bar, vm::to_long(current));
     Ref any = np(n_any);
     Ref matrix = vm::attr(kdata, n_Matrix);
     Ref row = gv(n_KMatrixPos_DayPos);
@@ -224,7 +227,7 @@ Ref call_on_data_wrapper(vm::Params<1> p) {
     vm::for_each(positions, [&](PyObject* fresh_num) {
         Ref fresh = vm::attr(vr(), n_g_VelmoroDataValueFresh);
         Ref current = vm::attr(vr(), n_g_VelmoroSimCurBarFresh);
-        Ref bar_time = vm::item(fresh, vm::new_tuple({tl_line.get(), current.get()}));
+        Ref bar_time = vm::numpy::item(fresh, tl_line, current);
         vm::set_attr(utx, n__internal_bar_num, fresh_num);
         Ref mft_to_datetime = vm::global(n_mft_to_datetime);
         Ref times = vm::new_list(1);  // [bar_time]

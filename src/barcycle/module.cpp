@@ -1,12 +1,14 @@
 // The live refresh loop of a real-trade run: its imports, then the functions
 // of the step files in the order the module defines them.
 #include "barcycle.hpp"
+#include "vm/numpy.hpp"
 
 namespace barcycle {
 namespace {
 
 void exec(vm::Module& m) {
     keep_numpy(m.import_as("numpy", "np"));
+    vm::numpy::import();
     m.from_import_all("velmoro.realtrade.calc");
     m.from_import("velmoro.realtrade.runtypes", {"RealRunTimeContext"});
     m.from_import("velmoro.tframe.runtypesbase", {"smm", "gv"});

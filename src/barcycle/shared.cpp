@@ -1,4 +1,5 @@
 #include "barcycle.hpp"
+#include "vm/numpy.hpp"
 
 #include <cstring>
 #include <vector>
@@ -11,23 +12,19 @@ vm::Name n_env{"env"};
 vm::Name n_flatnonzero{"flatnonzero"};
 vm::Name n_g_VelmoroInputInfo{"g_VelmoroInputInfo"};
 vm::Name n_gv{"gv"};
-vm::Name n_ndarray{"ndarray"};
 vm::Name n_np{"np"};
 vm::Name n_tolist{"tolist"};
 vm::Name n_write_syslog{"write_syslog"};
 vm::Kw kw_level{"level"};
 
-PyObject* g_numpy_any = nullptr;          // kept for the process
-PyTypeObject* g_numpy_ndarray = nullptr;  // kept for the process
+PyObject* g_numpy_any = nullptr;  // kept for the process
 
 }  // namespace
 
 void keep_numpy(PyObject* numpy) {
     g_numpy_any = vm::attr(numpy, n_any).release();
-    g_numpy_ndarray = reinterpret_cast<PyTypeObject*>(vm::attr(numpy, n_ndarray).release());
 }
 PyObject* numpy_any() noexcept { return g_numpy_any; }
-PyTypeObject* numpy_ndarray() noexcept { return g_numpy_ndarray; }
 
 Ref vr() { return vm::attr(vm::global(n_cnt), n_vr); }
 Ref env() { return vm::attr(vm::global(n_cnt), n_env); }
@@ -87,7 +84,7 @@ Ref last_refresh_time() {
     Ref fresh = vm::attr(vr(), n_g_VelmoroDataValueFresh);
     Ref row = gv(n_KMatrixPos_TimeLine);
     Ref last = vm::integer(-1);
-    return vm::item(fresh, vm::new_tuple({row.get(), last.get()}));
+    return vm::numpy::item(fresh, row, last);
 }
 
 std::pair<Ref, Ref> unpack2(PyObject* value) {

@@ -110,27 +110,129 @@ def test_day_begin(loop, day_pos, current_bar, saved, expected):
     assert seen == expected
 
 
-@pytest.mark.parametrize("numpy_judges", ["object matrix", "complex matrix", "np.any replaced"])
-def test_day_begin_the_same_where_numpy_reads_the_matrix(loop, numpy_judges):
-    day_pos, current_bar = [1, 2, 1, 2], [0, 0, 3, 3]
-    fractions = np.linspace(0.4, 0.5, 4)
-    loop.minute_run(DAY + fractions, day_pos=day_pos, current_bar=current_bar)
-    rec = loop.vr.g_VelmoroKDataList[0]
+def test_day_begin_the_same_where_numpy_any_is_replaced(loop):
     calls = []
-    if numpy_judges == "np.any replaced":
-        counted = DotDict(vars(np))
-        counted.any = lambda a: calls.append(a) or np.any(a)
-        loop._mp.setattr(loop.b, "np", counted)
-    else:
-        rec.Matrix = rec.Matrix.astype(object if numpy_judges == "object matrix" else complex)
+    counted = DotDict(vars(np))
+    counted.any = lambda a: calls.append(a) or np.any(a)
+    loop._mp.setattr(loop.b, "np", counted)
+    assert day_begins_seen(loop) == [False, True, False]
+    assert len(calls) == 3
+
+
+class Tagged(np.ndarray):
+    """An array whose own indexing the dispatch must go through."""
+
+    def __getitem__(self, key):
+        return ("tagged", np.ndarray.__getitem__(self, key))
+
+
+# One array in the layouts, element types and byte orders the dispatch reads
+# from memory, and in those it leaves to numpy's indexing.
+LAYOUTS = {
+    "float64": lambda a: a.astype(np.float64),
+    "fortran order": np.asfortranarray,
+    "strided view": lambda a: np.repeat(a, 2, axis=-1)[..., ::2],
+    "big-endian": lambda a: a.astype(a.dtype.newbyteorder(">")),
+    "float32": lambda a: a.astype(np.float32),
+    "int32": lambda a: np.nan_to_num(a).astype(np.int32),
+    "uint8": lambda a: np.nan_to_num(a).astype(np.uint8),
+    "object": lambda a: a.astype(object),
+    "complex": lambda a: a.astype(complex),
+    "subclass": lambda a: a.view(Tagged),
+}
+
+
+def read_times(loop, fresh, saved, end):
+    """The bar times the dispatch hands on, and the log positions made of them."""
+    loop.vr.g_VelmoroDataValueFresh = fresh
+    loop.vr.g_VelmoroSimCurBarFresh = saved
+    loop.patch("mft_to_datetime", result=[None])
+    loop.patch("mft_to_str_format", result="T")
+    for name in ("update_account_position_info", "update_order_info"):
+        loop.patch(name)
+    loop.vr.g_VelmoroInputInfo.on_data_func = lambda utx: None
+    loop.b.call_on_data_wrapper(loop.context(end_fresh_bar=end, is_first_time_do_fresh_loop=False))
+    return [c[1][0][0] for c in loop.rec.of("mft_to_datetime")]
+
+
+@pytest.mark.parametrize("layout", sorted(LAYOUTS))
+@pytest.mark.parametrize("saved", [1, np.int64(1), -3])
+def test_bar_times_are_numpys_own_elements(loop, layout, saved):
+    loop.minute_run(DAY + np.linspace(0.4, 0.5, 4), day_pos=[1, 2, 3, 4])
+    fresh = LAYOUTS[layout](loop.vr.g_VelmoroDataValueFresh)
+    times = read_times(loop, fresh, saved, end=saved + 2)
+    expected = [fresh[0, saved + k] for k in range(3)]
+    assert [repr(t) for t in times] == [repr(t) for t in expected]
+    assert [type(t) for t in times] == [type(t) for t in expected]
+
+
+@pytest.mark.parametrize("saved, index", [(4, 4), (-5, -5)])
+def test_bar_time_out_of_range_is_numpys_error(loop, saved, index):
+    loop.minute_run(DAY + np.linspace(0.4, 0.5, 4))
+    fresh = loop.vr.g_VelmoroDataValueFresh
+    with pytest.raises(IndexError) as expected:
+        fresh[0, index]
+    with pytest.raises(IndexError) as raised:
+        read_times(loop, fresh, saved, end=saved)
+    assert str(raised.value) == str(expected.value)
+
+
+def day_begins_seen(loop, matrix=None, current_bar=None):
+    rec = loop.minute_run(DAY + np.linspace(0.4, 0.5, 4), day_pos=[1, 2, 1, 2], current_bar=[0, 0, 3, 3])
+    if matrix is not None:
+        rec.Matrix = matrix(rec.Matrix)
+    if current_bar is not None:
+        rec.CurrentBar = current_bar(rec.CurrentBar)
     loop.vr.g_VelmoroSimCurBarFresh = 1
     seen = []
     loop.vr.g_VelmoroInputInfo.on_data_func = lambda utx: seen.append(utx.day_begin)
     for name in ("update_account_position_info", "update_order_info"):
         loop.patch(name)
     loop.b.call_on_data_wrapper(loop.context(end_fresh_bar=3, is_first_time_do_fresh_loop=False))
-    assert seen == [False, True, False]
-    assert len(calls) == (3 if numpy_judges == "np.any replaced" else 0)
+    return seen
+
+
+@pytest.mark.parametrize("layout", sorted(set(LAYOUTS) - {"subclass"}))
+def test_day_begin_for_every_matrix_layout(loop, layout):
+    assert day_begins_seen(loop, matrix=LAYOUTS[layout]) == [False, True, False]
+
+
+@pytest.mark.parametrize(
+    "current_bar",
+    [
+        lambda a: a.astype(np.int32),
+        lambda a: a.astype(np.uint64),
+        lambda a: a.astype(">i8"),
+        lambda a: np.repeat(a, 3)[::3],
+        lambda a: a.astype(object),
+        lambda a: a.view(Counted),
+    ],
+    ids=["int32", "uint64", "big-endian", "strided view", "object", "subclass"],
+)
+def test_day_begin_for_every_current_bar_layout(loop, current_bar):
+    Counted.reads = []
+    assert day_begins_seen(loop, current_bar=current_bar) == [False, True, False]
+    if Counted.reads:
+        assert Counted.reads == [0, 1, 1, 2, 2, 3]
+
+
+class Counted(np.ndarray):
+    """Current bars whose reads are seen."""
+
+    reads = []
+
+    def __getitem__(self, key):
+        Counted.reads.append(key)
+        return np.ndarray.__getitem__(self, key)
+
+
+def test_current_bar_out_of_range_is_numpys_error(loop):
+    short = np.array([0, 0])
+    with pytest.raises(IndexError) as expected:
+        short[2]
+    with pytest.raises(IndexError) as raised:
+        day_begins_seen(loop, current_bar=lambda a: short)
+    assert str(raised.value) == str(expected.value)
 
 
 @pytest.mark.parametrize("n_accounts, n_cash", [(2, 2), (3, 2), (1, 2), (0, 1)])

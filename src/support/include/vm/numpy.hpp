@@ -7,6 +7,8 @@
 
 #include "vm/ref.hpp"
 
+#include <optional>
+
 #define PY_ARRAY_UNIQUE_SYMBOL vm_numpy_api
 #ifndef VM_NUMPY_API_DEFINED_HERE
 #define NO_IMPORT_ARRAY
@@ -28,6 +30,31 @@ void import();
 inline PyArrayObject* exact(PyObject* o) noexcept {
     return PyArray_CheckExact(o) ? reinterpret_cast<PyArrayObject*>(o) : nullptr;
 }
+
+// The object as an exact ndarray of `ndim` dimensions whose elements are
+// booleans or numbers in the machine's byte order, elements this layer may
+// read itself; null for anything else.
+PyArrayObject* numbers(PyObject* o, int ndim) noexcept;
+
+// The position along axis d that the index names, an exact int counted from
+// the end when negative, as numpy's indexing takes it; empty for another
+// index or one outside the axis (numpy's indexing then judges and raises).
+std::optional<npy_intp> position(PyArrayObject* a, int d, PyObject* index) noexcept;
+std::optional<npy_intp> position(PyArrayObject* a, int d, long long index) noexcept;
+
+// The element at p of a numbers() array as numpy's indexing gives it: a
+// numpy scalar of the array's type.
+Ref scalar(PyArrayObject* a, const char* p);
+
+// The element at p of a numbers() array as a C value: its integer for an
+// array of integers, when a long long holds it; its value for an array of
+// booleans, integers or float32/float64 as a double (other types empty).
+std::optional<long long> integer(PyArrayObject* a, const char* p) noexcept;
+std::optional<double> real(PyArrayObject* a, const char* p) noexcept;
+
+// a[i, j] for any object a, with numpy's own indexing (and errors) wherever
+// the element is not read directly.
+Ref item(PyObject* a, PyObject* i, PyObject* j);
 
 // a.ravel()
 inline Ref ravel(PyArrayObject* a) { return own(PyArray_Ravel(a, NPY_CORDER)); }
