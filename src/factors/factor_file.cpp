@@ -21,8 +21,6 @@ bool ascii_view(PyObject* s, std::string_view& out) {
     return true;
 }
 
-char upper_ascii(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // v.ravel(): numpy's own for an ndarray, else without the bound method a
 // read of the attribute would make
 Ref ravel(PyObject* v) {
@@ -180,7 +178,7 @@ Ref FactorFile::series(Entry& e) {
 
 char FactorFile::key_char(const Entry& e, size_t i) noexcept {
     const size_t at = e.key_begin + i;
-    return at == e.separator ? '.' : upper_ascii(e.text[at]);
+    return at == e.separator ? '.' : vm::ascii_upper(e.text[at]);
 }
 
 Ref FactorFile::key_text(const Entry& e) const {

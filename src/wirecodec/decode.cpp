@@ -91,18 +91,8 @@ public:
             case 0xc7: return ext(number<uint8_t>(), depth);
             case 0xc8: return ext(number<uint16_t>(), depth);
             case 0xc9: return ext(number<uint32_t>(), depth);
-            case 0xca: {
-                const uint32_t bits = number<uint32_t>();
-                float f;
-                std::memcpy(&f, &bits, sizeof f);
-                return vm::own(PyFloat_FromDouble(f));
-            }
-            case 0xcb: {
-                const uint64_t bits = number<uint64_t>();
-                double d;
-                std::memcpy(&d, &bits, sizeof d);
-                return vm::own(PyFloat_FromDouble(d));
-            }
+            case 0xca: return vm::own(PyFloat_FromDouble(number<float>()));
+            case 0xcb: return vm::own(PyFloat_FromDouble(number<double>()));
             case 0xcc: return vm::own(PyLong_FromUnsignedLong(number<uint8_t>()));
             case 0xcd: return vm::own(PyLong_FromUnsignedLong(number<uint16_t>()));
             case 0xce: return vm::own(PyLong_FromUnsignedLong(number<uint32_t>()));

@@ -44,11 +44,7 @@ void Writer::signed_int(int64_t v) {
     tagged(0xd3, v);
 }
 
-void Writer::float64(double v) {
-    uint64_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    tagged(0xcb, bits);
-}
+void Writer::float64(double v) { tagged(0xcb, v); }
 
 void Writer::header(size_t n, unsigned char fix, size_t fix_limit, unsigned char tag8, unsigned char tag16) {
     if (n < fix_limit) return byte(static_cast<unsigned char>(fix | n));

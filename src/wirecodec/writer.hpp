@@ -9,23 +9,36 @@
 
 namespace wirecodec {
 
-// Big-endian reads and writes of the fixed-size fields.
+// Big-endian reads and writes of the fixed-size fields, floats by their bits.
+template <class U>
+inline U swapped(U u) {
+    if constexpr (sizeof(U) == 2) return __builtin_bswap16(u);
+    if constexpr (sizeof(U) == 4) return __builtin_bswap32(u);
+    if constexpr (sizeof(U) == 8) return __builtin_bswap64(u);
+    return u;
+}
+template <size_t N> struct Bits;
+template <> struct Bits<1> { using type = uint8_t; };
+template <> struct Bits<2> { using type = uint16_t; };
+template <> struct Bits<4> { using type = uint32_t; };
+template <> struct Bits<8> { using type = uint64_t; };
+
 template <class T>
 inline T read_be(const unsigned char* p) {
+    typename Bits<sizeof(T)>::type u;
+    std::memcpy(&u, p, sizeof u);
+    u = swapped(u);
     T v;
-    std::memcpy(&v, p, sizeof v);
-    if constexpr (sizeof(T) == 2) v = static_cast<T>(__builtin_bswap16(static_cast<uint16_t>(v)));
-    if constexpr (sizeof(T) == 4) v = static_cast<T>(__builtin_bswap32(static_cast<uint32_t>(v)));
-    if constexpr (sizeof(T) == 8) v = static_cast<T>(__builtin_bswap64(static_cast<uint64_t>(v)));
+    std::memcpy(&v, &u, sizeof v);
     return v;
 }
 
 template <class T>
 inline void write_be(unsigned char* p, T v) {
-    if constexpr (sizeof(T) == 2) v = static_cast<T>(__builtin_bswap16(static_cast<uint16_t>(v)));
-    if constexpr (sizeof(T) == 4) v = static_cast<T>(__builtin_bswap32(static_cast<uint32_t>(v)));
-    if constexpr (sizeof(T) == 8) v = static_cast<T>(__builtin_bswap64(static_cast<uint64_t>(v)));
-    std::memcpy(p, &v, sizeof v);
+    typename Bits<sizeof(T)>::type u;
+    std::memcpy(&u, &v, sizeof u);
+    u = swapped(u);
+    std::memcpy(p, &u, sizeof u);
 }
 
 // The largest count or length a msgpack header holds.

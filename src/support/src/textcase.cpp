@@ -8,11 +8,7 @@ namespace {
 Name n_lower{"lower"};
 Name n_upper{"upper"};
 
-char mapped_ascii(char c, bool to_upper) noexcept {
-    if (to_upper && c >= 'a' && c <= 'z') return static_cast<char>(c - 'a' + 'A');
-    if (!to_upper && c >= 'A' && c <= 'Z') return static_cast<char>(c - 'A' + 'a');
-    return c;
-}
+char mapped_ascii(char c, bool to_upper) noexcept { return to_upper ? ascii_upper(c) : ascii_lower(c); }
 
 Ref mapped(PyObject* text, bool to_upper) {
     const char* from = ascii_data(text);
@@ -52,11 +48,11 @@ const char* ascii_data(PyObject* text) {
 }
 
 void ascii_lower(char* to, const char* from, Py_ssize_t n) noexcept {
-    for (Py_ssize_t i = 0; i < n; ++i) to[i] = mapped_ascii(from[i], false);
+    for (Py_ssize_t i = 0; i < n; ++i) to[i] = ascii_lower(from[i]);
 }
 
 void ascii_upper(char* to, const char* from, Py_ssize_t n) noexcept {
-    for (Py_ssize_t i = 0; i < n; ++i) to[i] = mapped_ascii(from[i], true);
+    for (Py_ssize_t i = 0; i < n; ++i) to[i] = ascii_upper(from[i]);
 }
 
 Ref str_lower(PyObject* text) { return mapped(text, false); }
