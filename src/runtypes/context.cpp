@@ -1,13 +1,16 @@
 // RealRunTimeContext: per-run scratch state of the refresh loop. Its fields
-// live in the instance dict so that the loop and the framework's refresh
-// calculations replace them, and add their own, freely.
+// are instance attributes, kept where a plain class's instance keeps them, so
+// that the loop and the framework's refresh calculations replace them, and
+// add their own, freely.
 #include "runtypes.hpp"
+#include "shared_keys.hpp"
 #include "vm/nativetype.hpp"
 #include "vm/numpy.hpp"
 
 #include <structmember.h>
 
 #include <iterator>
+#include <utility>
 #include <vector>
 
 namespace runtypes {
@@ -16,12 +19,40 @@ namespace {
 vm::Name kArray{"array"};
 vm::Name kLoopStatus{"LoopStatus"};
 
+// From 3.13 the interpreter keeps the instance dict, and the fields inline in
+// the instance until something asks for the dict, as for a plain class.
+#if PY_VERSION_HEX >= 0x030D0000
+#define RT_MANAGED_DICT 1
+#endif
+
 struct ContextObject {
     PyObject_HEAD
+#if !RT_MANAGED_DICT
     vm::Ref dict;
+#endif
 };
 
+#if RT_MANAGED_DICT
+using Lifetime = vm::NativeType<ContextObject>;
+
+int context_traverse(PyObject* self, visitproc visit, void* arg) {
+    if (int rc = PyObject_VisitManagedDict(self, visit, arg)) return rc;
+    return Lifetime::traverse(self, visit, arg);
+}
+
+int context_clear(PyObject* self) {
+    PyObject_ClearManagedDict(self);
+    return 0;
+}
+
+void context_dealloc(PyObject* self) {
+    PyObject_GC_UnTrack(self);
+    PyObject_ClearManagedDict(self);
+    Lifetime::dealloc(self);
+}
+#else
 using Lifetime = vm::NativeType<ContextObject, &ContextObject::dict>;
+#endif
 
 enum class Init { Array, List, Int0, Float0, EmptyText, False, True, Status };
 
@@ -93,13 +124,18 @@ vm::Ref initial(Init init, bool arrays) {
     }
 }
 
-// The fields of kFields that each context gets a new object for, in order.
-std::vector<const Field*> own_fields;
+// The places in kFields of the fields that each context gets a new object for.
+std::vector<size_t> own_fields;
 
 PyTypeObject* context_type = nullptr;
-// Every field with its shared value, or None where each context gets its
-// own: the dict a plain construction starts from (kept for the process).
+// Where the class's instances keep the fields, each with its shared value, or
+// None where each context gets its own.
+SharedKeys shared_keys;
+#if !RT_MANAGED_DICT
+// The same as a dict: where a plain construction starts from when the
+// interpreter keeps the fields otherwise (kept for the process).
 PyObject* field_template = nullptr;
+#endif
 // The class's version when it last defined none of the field names.
 unsigned int checked_version = 0;
 
@@ -110,9 +146,10 @@ bool defines_no_field(PyTypeObject* type) {
 }
 
 // A plain new context, whose class nobody changed since, takes its fields
-// straight into its dict; a subclass, or a name the class now defines, goes
-// through setattr as Python's would. Any change to the class gives it a new
-// version, so one unchanged since its last check still defines none.
+// straight into where its attributes live; a subclass, or a name the class
+// now defines, goes through setattr as Python's would. Any change to the
+// class gives it a new version, so one unchanged since its last check still
+// defines none.
 bool stores_directly(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     if (type != context_type || type->tp_setattro != PyObject_GenericSetAttr) return false;
@@ -127,24 +164,37 @@ bool stores_directly(PyObject* self) {
     return true;
 }
 
+// The own fields of a fresh context whose shared ones are in place, each
+// stored by put(k, value). Only None is dropped while they fill: no finalizer
+// runs between the arrays.
+template <class Put>
+void fill_own_fields(Put put) {
+    const bool arrays = numpy_arrays();
+    for (size_t k : own_fields) put(k, initial(kFields[k].init, arrays));
+}
+
 // The constructor's body, its arguments checked.
 void set_fields(PyObject* self) {
-    if (!stores_directly(self)) {
-        for (const Field& f : kFields) {
-            vm::Ref value = initial(f.init, false);
-            vm::set_attr(self, f.name, value);
+    if (stores_directly(self)) {
+        if (PyObject** values = shared_keys.fill(self)) {
+            fill_own_fields([&](size_t k, vm::Ref value) {
+                vm::Ref none = vm::Ref::steal(std::exchange(values[shared_keys.index(k)], value.release()));
+            });
+            return;
         }
-        return;
+#if !RT_MANAGED_DICT
+        vm::Ref& dict = reinterpret_cast<ContextObject*>(self)->dict;
+        if (!dict) {
+            dict = vm::own(PyDict_Copy(field_template));
+            fill_own_fields([&](size_t k, vm::Ref value) { vm::dict_set(dict, kFields[k].name, value); });
+            return;
+        }
+#endif
     }
-    vm::Ref& dict = reinterpret_cast<ContextObject*>(self)->dict;
-    if (dict) {
-        for (const Field& f : kFields) vm::dict_set(dict, f.name, initial(f.init, false));
-        return;
+    for (const Field& f : kFields) {
+        vm::Ref value = initial(f.init, false);
+        vm::set_attr(self, f.name, value);
     }
-    // a fresh dict drops only None while it fills: no finalizer runs between the arrays
-    const bool arrays = numpy_arrays();
-    dict = vm::own(PyDict_Copy(field_template));
-    for (const Field* f : own_fields) vm::dict_set(dict, f->name, initial(f->init, arrays));
 }
 
 int context_init(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -179,10 +229,12 @@ PyObject* context_vectorcall(PyObject* cls, PyObject* const* args, size_t nargsf
 }
 #endif
 
+#if !RT_MANAGED_DICT
 PyMemberDef kContextMembers[] = {
     {"__dictoffset__", T_PYSSIZET, offsetof(ContextObject, dict), READONLY, nullptr},
     {nullptr, 0, 0, 0, nullptr},
 };
+#endif
 
 PyGetSetDef kContextProperties[] = {
     {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
@@ -201,14 +253,24 @@ PyType_Slot kContextSlots[] = {
                     "Every attribute may be replaced or added.")},
     {Py_tp_new, reinterpret_cast<void*>(&PyType_GenericNew)},
     {Py_tp_init, reinterpret_cast<void*>(&context_init)},
-    {Py_tp_members, kContextMembers},
     {Py_tp_getset, kContextProperties},
+#if RT_MANAGED_DICT
+    {Py_tp_traverse, reinterpret_cast<void*>(&context_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(&context_clear)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&context_dealloc)},
+#else
+    {Py_tp_members, kContextMembers},
     VM_NATIVE_TYPE_SLOTS(Lifetime),
+#endif
     {0, nullptr},
 };
 
 PyType_Spec kContextSpec = {"velmoro.realtrade.runtypes.RealRunTimeContext", sizeof(ContextObject), 0,
-                            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, kContextSlots};
+                            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC
+#if RT_MANAGED_DICT
+                                | Py_TPFLAGS_MANAGED_DICT
+#endif
+                            , kContextSlots};
 
 
 }  // namespace
@@ -229,16 +291,23 @@ void register_context(vm::Module& m) {
     vm::Ref np = vm::global(kNp);
     numpy_module = vm::Ref(np).release();
     numpy_array = vm::attr(np.get(), kArray).release();
-    vm::Ref fields = vm::new_dict(std::size(kFields));
-    for (const Field& f : kFields) {
-        vm::Ref value = shared(f.init);
-        vm::dict_set(fields, f.name, value ? value.get() : Py_None);
-        if (per_context(f.init)) own_fields.push_back(&f);
-    }
-    field_template = fields.release();
 #if PY_VERSION_HEX < 0x03090000
     // before 3.9 a spec cannot name the dict offset
-    reinterpret_cast<PyTypeObject*>(type.get())->tp_dictoffset = offsetof(ContextObject, dict);
+    context_type->tp_dictoffset = offsetof(ContextObject, dict);
+#endif
+    std::vector<vm::Ref> values;
+    std::vector<SharedKeys::Field> fields;
+    for (size_t k = 0; k < std::size(kFields); ++k) {
+        vm::Ref value = shared(kFields[k].init);
+        values.push_back(value ? value : vm::none());
+        fields.push_back({kFields[k].name, values.back()});
+        if (per_context(kFields[k].init)) own_fields.push_back(k);
+    }
+    shared_keys.learn(context_type, fields);
+#if !RT_MANAGED_DICT
+    vm::Ref dict = vm::new_dict(std::size(kFields));
+    for (const SharedKeys::Field& f : fields) vm::dict_set(dict, f.name, f.value);
+    field_template = dict.release();
 #endif
 }
 

@@ -1,3 +1,7 @@
+import copy
+import gc
+import weakref
+
 import numpy as np
 import pytest
 
@@ -16,15 +20,16 @@ INITIAL = [
     ("is_tick_freq", bool, False),
     ("is_first_time_do_fresh_loop", bool, True),
 ]
+FIELDS = [
+    "min_fresh_data", "day_fresh_data", "factor_data", "idx_fresh_array", "unfilled_begin_calc_pos",
+    "end_fresh_bar", "end_fresh_time", "last_log", "target_list_len", "factor_list_len",
+    "refresh_k_data_idx", "is_tick_freq", "is_first_time_do_fresh_loop", "pushed_latest_timeline",
+    "loop_status",
+]
 
 
 def test_attributes_are_set_in_order():
-    assert list(vars(RealRunTimeContext())) == [
-        "min_fresh_data", "day_fresh_data", "factor_data", "idx_fresh_array", "unfilled_begin_calc_pos",
-        "end_fresh_bar", "end_fresh_time", "last_log", "target_list_len", "factor_list_len",
-        "refresh_k_data_idx", "is_tick_freq", "is_first_time_do_fresh_loop", "pushed_latest_timeline",
-        "loop_status",
-    ]
+    assert list(vars(RealRunTimeContext())) == FIELDS
 
 
 FLAGS = ("C_CONTIGUOUS", "F_CONTIGUOUS", "OWNDATA", "WRITEABLE", "ALIGNED", "WRITEBACKIFCOPY")
@@ -67,6 +72,55 @@ def test_attributes_are_replaceable_and_extensible():
     del c.last_log
     assert c.min_fresh_data.tolist() == [0.0, 1.0, 2.0] and c.scratch == {"k": 1}
     assert not hasattr(c, "last_log")
+    d = RealRunTimeContext()
+    assert list(vars(d)) == FIELDS and d.last_log == "" and not hasattr(d, "scratch")
+
+
+def test_new_contexts_keep_their_fields_after_others_added_many():
+    for n in range(3):
+        c = RealRunTimeContext()
+        for i in range(40):
+            setattr(c, "added_%d_%d" % (n, i), i)
+        assert getattr(c, "added_%d_39" % n) == 39 and c.last_log == ""
+    d = RealRunTimeContext()
+    assert list(vars(d)) == FIELDS and d.end_fresh_bar == 0 and d.loop_status.op_ok
+
+
+def test_python_code_reads_and_writes_each_context_s_own_fields():
+    # often enough for the interpreter to specialise the attribute steps on the class
+    def touch(c, i):
+        c.end_fresh_bar += i
+        c.extra = i
+        return c.end_fresh_bar, c.last_log, c.extra, c.loop_status.op_ok, len(c.factor_data)
+
+    assert [touch(RealRunTimeContext(), i) for i in range(300)] == [(i, "", i, True, 0) for i in range(300)]
+
+
+def test_a_context_whose_dict_was_asked_for_before_its_constructor():
+    c = RealRunTimeContext.__new__(RealRunTimeContext)
+    assert vars(c) == {}
+    c.__init__()
+    assert list(vars(c)) == FIELDS and c.loop_status.op_ok and c.min_fresh_data.shape == (0,)
+
+
+def test_a_cycle_through_a_field_is_collected():
+    class Probe:
+        pass
+
+    c, p = RealRunTimeContext(), Probe()
+    c.factor_data.extend([c, p])
+    gone = weakref.ref(p)
+    del c, p
+    gc.collect()
+    assert gone() is None
+
+
+def test_a_copy_holds_the_same_fields():
+    c = RealRunTimeContext()
+    c.scratch = 1
+    d = copy.copy(c)
+    assert type(d) is RealRunTimeContext and list(vars(d)) == FIELDS + ["scratch"]
+    assert all(getattr(d, n) is getattr(c, n) for n in vars(c))
 
 
 def test_arrays_and_status_come_from_the_module_globals(monkeypatch):

@@ -24,7 +24,7 @@ struct NativeType {
 
     // Visits every member, then (since 3.9, where instances own it) the type.
     static int traverse(PyObject* self, visitproc visit, void* arg) {
-        T* o = reinterpret_cast<T*>(self);
+        [[maybe_unused]] T* o = reinterpret_cast<T*>(self);  // unused by a type without members
         int rc = 0;
         ((rc = rc ? rc : visit_member((o->*Members).get(), visit, arg)), ...);
         if (rc) return rc;
@@ -37,7 +37,7 @@ struct NativeType {
     // Empties every member; each is emptied before its object is released,
     // so code that the release runs sees the instance already cleared.
     static int clear(PyObject* self) {
-        T* o = reinterpret_cast<T*>(self);
+        [[maybe_unused]] T* o = reinterpret_cast<T*>(self);  // unused by a type without members
         ((o->*Members = Ref()), ...);
         return 0;
     }
