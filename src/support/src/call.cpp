@@ -16,12 +16,11 @@ PyObject* g_module = nullptr;
 PyObject* g_dict = nullptr;
 }  // namespace detail
 
-Method::Method(PyObject* o, PyObject* name) {
+Method::Found Method::lookup(PyObject* o, PyObject* name) {
     PyObject* f = nullptr;
     const int unbound = _PyObject_GetMethod(o, name, &f);
     if (!f) raise();
-    f_ = Ref::steal(f);
-    if (unbound) self_ = borrow(o);
+    return {f, unbound != 0};
 }
 
 Ref call_array(PyObject* f, PyObject* const* args, size_t nargs, PyObject* kwnames) {

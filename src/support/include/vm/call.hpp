@@ -95,7 +95,7 @@ Ref call(PyObject* f, const Kw<K>& kw, const A&... a) {
 // anything else found is called as it is.
 class Method {
 public:
-    Method(PyObject* o, PyObject* name);
+    Method(PyObject* o, PyObject* name) : Method(o, lookup(o, name)) {}
 
     Ref call() const {
         PyObject* argv[2] = {nullptr, self_.get()};
@@ -112,6 +112,14 @@ public:
     }
 
 private:
+    // what the lookup found, and whether o goes before the arguments
+    struct Found {
+        PyObject* f;
+        bool unbound;
+    };
+    static Found lookup(PyObject* o, PyObject* name);
+    Method(PyObject* o, Found found) : f_(Ref::steal(found.f)), self_(found.unbound ? borrow(o) : Ref()) {}
+
     // argv[0] is free, argv[1] is self (or free), the arguments follow
     Ref finish(PyObject** argv, size_t positional, PyObject* kwnames) const {
         if (self_)
