@@ -2,6 +2,7 @@
 // with the daily stop, and the account and order refreshes before each call.
 #include "barcycle.hpp"
 #include "vm/numpy.hpp"
+#include "vm/shortcut.hpp"
 
 #include <optional>
 
@@ -208,11 +209,11 @@ Ref call_on_data_wrapper(vm::Params<1> p) {
     Ref const_day_end = vm::floating(kConstDayEnd);
     Ref utx = vm::attr(vr(), n_g_VelmoroUserContext);
     Ref tl_line = gv(n_KMatrixPos_TimeLine);
-    Ref enter_phase = vm::attr(vm::global(n_smm), n_enter_phase);
+    Ref enter_phase = vm::global_attr(n_smm, n_enter_phase);
     Ref wrapper = vm::call(enter_phase.get(), gv(n_RUMMODE_PHASE_ONDATA));
     Ref callback_wrapper = vm::call(wrapper.get(), vm::attr(input_info(), n_on_data_func));
     if (!vm::truthy(env().method(n_in_fresh_bar).call())) {
-        set_status(lpc, n_op_continue, vm::attr(vm::global(n_text), n_ERROR_IN_FRESHBAR));
+        set_status(lpc, n_op_continue, vm::global_attr(n_text, n_ERROR_IN_FRESHBAR));
         return vm::none();
     }
     if (vm::truthy(vm::attr(lpc, n_is_first_time_do_fresh_loop))) {
@@ -249,7 +250,7 @@ Ref call_on_data_wrapper(vm::Params<1> p) {
 
         // text.LOG_REALFRESH_BAR.format, read before the fields are made, called
         // without a bound method
-        vm::Method format(vm::attr(vm::global(n_text), n_LOG_REALFRESH_BAR), n_format);
+        vm::Method format(vm::global_attr(n_text, n_LOG_REALFRESH_BAR), n_format);
         Ref pos = vm::call(vm::global(n_mft_to_str_format), bar_time);
         Ref log_str = format.call(kw_realfresh_bar, {fresh_num, pos});
         if (vm::not_equal(log_str, vm::attr(lpc, n_last_log))) {
@@ -259,9 +260,9 @@ Ref call_on_data_wrapper(vm::Params<1> p) {
         }
 
         vm::set_attr(utx, n_day_begin, vm::boolean(day_begins(kdata, vm::attr(vr(), n_g_VelmoroSimCurBarFresh))));
-        vm::call(vm::global(n_update_account_position_info));
+        vm::global<update_account_position_info>(n_update_account_position_info).call();
         syslog(n_update_account_position_info, n_info);
-        vm::call(vm::global(n_update_order_info));
+        vm::global<update_order_info>(n_update_order_info).call();
         syslog(n_update_order_info, n_info);
         if (daily_stop_fresh == 0) vm::call(callback_wrapper.get(), vm::attr(vr(), n_g_VelmoroUserContext));
         Ref next = vm::own(PyNumber_Add(vm::attr(vr(), n_g_VelmoroSimCurBarFresh), vm::integer(1)));

@@ -26,12 +26,12 @@ void keep_numpy(PyObject* numpy) {
 }
 PyObject* numpy_any() noexcept { return g_numpy_any; }
 
-Ref vr() { return vm::attr(vm::global(n_cnt), n_vr); }
-Ref env() { return vm::attr(vm::global(n_cnt), n_env); }
+Ref vr() { return vm::global_attr(n_cnt, n_vr); }
+Ref env() { return vm::global_attr(n_cnt, n_env); }
 Ref input_info() { return vm::attr(vr(), n_g_VelmoroInputInfo); }
-Ref gv(const Name& constant) { return vm::attr(vm::global(n_gv), constant); }
-Ref np(const Name& function) { return vm::attr(vm::global(n_np), function); }
-Ref vmcmd(const Name& command) { return vm::attr(vm::global(n_vmcmd), command); }
+Ref gv(const Name& constant) { return vm::global_attr(n_gv, constant); }
+Ref np(const Name& function) { return vm::global_attr(n_np, function); }
+Ref vmcmd(const Name& command) { return vm::global_attr(n_vmcmd, command); }
 
 Syslog::Syslog() : write_syslog_(vm::global(n_write_syslog)) {}
 
@@ -44,7 +44,7 @@ void Syslog::operator()(PyObject* message, PyObject* level) const {
 void syslog(PyObject* message, PyObject* level) { Syslog()(message, level); }
 
 Ref text_format(const Name& key) {
-    Ref tmpl = vm::attr(vm::global(n_text), key);
+    Ref tmpl = vm::global_attr(n_text, key);
     return vm::attr(tmpl, n_format);
 }
 
@@ -88,6 +88,9 @@ Ref last_refresh_time() {
 }
 
 std::pair<Ref, Ref> unpack2(PyObject* value) {
+    // a tuple or list of two is unpacked by position, as the interpreter does
+    if ((PyTuple_CheckExact(value) || PyList_CheckExact(value)) && Py_SIZE(value) == 2)
+        return {vm::item(value, Py_ssize_t{0}), vm::item(value, Py_ssize_t{1})};
     Ref it = vm::iter(value);
     Ref first = vm::next(it);
     Ref second = first ? vm::next(it) : Ref();

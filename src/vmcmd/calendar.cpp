@@ -83,7 +83,7 @@ Ref option_code_record(PyObject* values) {
         vm::dict_set(record, n_EData, at(3));
         vm::dict_set(record, n_ContractAdjustmentType, at(4));
     } else {
-        vm::raise_instance(PyExc_ValueError, vm::attr(vm::global(n_text), n_ERROR_PARAM_MISMATCH_5_8));
+        vm::raise_instance(PyExc_ValueError, vm::global_attr(n_text, n_ERROR_PARAM_MISMATCH_5_8));
     }
     return record;
 }
@@ -93,7 +93,7 @@ Ref vmSendCmdGetOptionCode(Params<1> p) {
     auto [varargin] = p.take<1>();
     PyObject* func_name = n_vmSendCmdGetOptionCode;
     Ref request = dot(option_code_record(varargin));
-    vm::global(n_vmserial).attr(n_VelmoroGetOptionCode_send).call({request});
+    vm::global_attr(n_vmserial, n_VelmoroGetOptionCode_send).call({request});
     return vm::attr(receive(func_name), n_result);
 }
 
@@ -101,7 +101,7 @@ Ref vmSendCmdTransTradeTimeToTradeDate(Params<1> p) {
     auto [check_time] = p.take<1>();
     PyObject* func_name = n_vmSendCmdTransTradeTimeToTradeDate;
     Ref time_text = vm::global(n_mft_to_str_format).call({check_time, n_trade_time_format});
-    vm::global(n_vmserial).attr(n_VelmoroTransTradeTimeToTradeDate_send).call({time_text});
+    vm::global_attr(n_vmserial, n_VelmoroTransTradeTimeToTradeDate_send).call({time_text});
     return vm::attr(receive(func_name), n_result);
 }
 

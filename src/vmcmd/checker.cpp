@@ -15,7 +15,7 @@ bool has_info(PyObject* result) { return vm::not_equal(vm::attr(result, n_errInf
 // text.ERROR_CODE_REASON.format(Name=func_name, Code=result.errCode, Reason=error_info)
 Ref message(PyObject* func_name, PyObject* result) {
     Ref reason = vm::global(n_check_vm_return_error).call(kw_error, {vm::attr(result, n_errInfo), n_ignore});
-    return vm::global(n_text).attr(n_ERROR_CODE_REASON).method(n_format).call(
+    return vm::global_attr(n_text, n_ERROR_CODE_REASON).method(n_format).call(
         kw_message, {func_name, vm::attr(result, n_errCode), reason});
 }
 

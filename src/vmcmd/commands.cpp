@@ -100,7 +100,7 @@ Ref run_command(const Command& c, Args a) {
     for (size_t i = 0; i < n; ++i) {
         if (made_first(c.plan[i].value.form)) request[i] = piece_of(c.plan[i], a);
     }
-    Ref send = vm::attr(vm::global(n_vmserial), c.send_obj, c.send_seen);
+    Ref send = vm::global_attr(n_vmserial, c.send_obj, c.send_seen);
     PyObject* argv[vm::kMaxParams + 1];
     for (size_t i = 0; i < n; ++i) {
         if (!request[i]) request[i] = piece_of(c.plan[i], a);

@@ -66,7 +66,7 @@ bool nan_task_id(PyObject* task_id) {
     return std::isnan(v);
 }
 
-Ref as_int64(PyObject* value) { return vm::global(n_np).attr(n_int64).call({value}); }
+Ref as_int64(PyObject* value) { return vm::global_attr(n_np, n_int64).call({value}); }
 
 Ref load(PyObject* path, bool raise_errors) {
     Ref load_mat = vm::global(n_load_mat);
@@ -81,7 +81,7 @@ Ref load_answer_file(PyObject* answer, PyObject* path_name, bool raise_errors) {
 }
 
 Ref answer_int64(PyObject* answer, PyObject* name) {
-    return vm::global(n_np).attr(n_int64).call({vm::attr(answer, name)});
+    return vm::global_attr(n_np, n_int64).call({vm::attr(answer, name)});
 }
 
 }  // namespace vmcmd

@@ -153,7 +153,7 @@ Ref vmSendCmdGetHistoryInstruments(Params<4> p) {
     auto [targets, begin_date, end_date, fq_type] = p.take<4>();
     PyObject* func_name = n_vmSendCmdGetHistoryInstruments;
     Ref target_records = target_list(targets);
-    vm::global(n_vmserial).attr(n_VelmoroGetHistoryInstruments_send).call(
+    vm::global_attr(n_vmserial, n_VelmoroGetHistoryInstruments_send).call(
         {target_records, begin_date, end_date, fq_type});
     Ref res = receive(func_name);
     check_answer(func_name, res);
@@ -200,14 +200,14 @@ Ref vmSendCmdGetDatePeriodBarTime(Params<4> p) {
     auto [all_targets, frequency, frequency_num, endtm] = p.take<4>();
     PyObject* func_name = n_vmSendCmdGetDatePeriodBarTime;
     Ref targets = bar_time_targets(all_targets);
-    vm::global(n_vmserial).attr(n_VelmoroBarTime_send).call({endtm, frequency, frequency_num, targets});
+    vm::global_attr(n_vmserial, n_VelmoroBarTime_send).call({endtm, frequency, frequency_num, targets});
     Ref res = receive(func_name);
     check_answer(func_name, res);
     Ref path = vm::attr(res, n_wstrFileName);
     Ref data = load(path, true);
-    if (vm::truthy(vm::global(n_np).attr(n_logical_not).call({endtm})) &&
-        vm::truthy(vm::global(n_os).attr(n_path).attr(n_exists).call({path}))) {
-        vm::global(n_run_ignore_exception).call({vm::global(n_os).attr(n_remove), path});
+    if (vm::truthy(vm::global_attr(n_np, n_logical_not).call({endtm})) &&
+        vm::truthy(vm::global_attr(n_os, n_path).attr(n_exists).call({path}))) {
+        vm::global(n_run_ignore_exception).call({vm::global_attr(n_os, n_remove), path});
     }
     return data.attr(n_get).call({n_Time});
 }

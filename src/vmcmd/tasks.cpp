@@ -75,7 +75,7 @@ Ref vmSendCmdStopTaskBackTest(Params<4> p) {
     if (nan_task_id(task_id)) return vm::none();
     Ref targets = indexed_targets(target_list);
     Ref positions = dot_list(position_list);
-    vm::global(n_vmserial).attr(n_VelmoroStopTaskBackTest_send).call({task_id, dot(params), targets, positions});
+    vm::global_attr(n_vmserial, n_VelmoroStopTaskBackTest_send).call({task_id, dot(params), targets, positions});
     check_answer(func_name, receive(func_name));
     return vm::none();
 }
@@ -85,7 +85,7 @@ Ref vmSendCmdCreateTaskRealTrade(Params<1> p) {
     auto [params] = p.take<1>();
     PyObject* func_name = n_vmSendCmdCreateTaskRealTrade;
     Ref targets = target_list(dot(params).attr(n_TargetList));
-    vm::global(n_vmserial).attr(n_VelmoroCreateTaskRealTrade_send).call(
+    vm::global_attr(n_vmserial, n_VelmoroCreateTaskRealTrade_send).call(
         {dot(params), vm::item(params, n_HandleList), targets});
     Ref res = receive(func_name);
     check_answer(func_name, res);
@@ -96,7 +96,7 @@ Ref vmSendCmdCreateTaskRealTrade(Params<1> p) {
 Ref vmSendCmdPutLog(Params<2> p) {
     auto [task_id, log] = p.take<2>();
     if (nan_task_id(task_id)) return vm::none();
-    vm::global(n_vmserial).attr(n_VelmoroPutLog_send).call({task_id, log});
+    vm::global_attr(n_vmserial, n_VelmoroPutLog_send).call({task_id, log});
     vm::global(n_write_log).call(kw_log, {log, n_info, log});
     return vm::none();
 }
@@ -106,14 +106,14 @@ Ref vmSendCmdSubscribeFactor(Params<2> p) {
     if (vm::length(market_codes) == 0 || vm::length(factor_names) == 0) return vm::none();
     Ref targets = indexed_targets(market_codes);
     Ref factors = indexed_factors(factor_names);
-    vm::global(n_vmserial).attr(n_VelmoroSubscribeFactor_send).call({targets, factors});
+    vm::global_attr(n_vmserial, n_VelmoroSubscribeFactor_send).call({targets, factors});
     return vm::none();
 }
 
 Ref vmSendCmdToolboxCheck(Params<3> p) {
     auto [language, toolbox_version, supported_cores] = p.take<3>();
     PyObject* func_name = n_vmSendCmdToolboxCheck;
-    vm::global(n_vmserial).attr(n_VelmoroToolboxCheck_send).call({language, toolbox_version, supported_cores});
+    vm::global_attr(n_vmserial, n_VelmoroToolboxCheck_send).call({language, toolbox_version, supported_cores});
     Ref res = receive(func_name);
     check_answer(func_name, res);
     return res;

@@ -63,7 +63,7 @@ Ref vmSendCmdGetAccountInfo(Params<1> p) {
     PyObject* func_name = n_vmSendCmdGetAccountInfo;
     Ref accounts = vm::new_list();
     vm::for_each(handle_list, [&](PyObject* handle) {
-        vm::global(n_vmserial).attr(n_VelmoroSTGetAccountInfo_send).call({handle});
+        vm::global_attr(n_vmserial, n_VelmoroSTGetAccountInfo_send).call({handle});
         Ref info = vm::attr(receive(func_name), n_result);
         vm::set_attr(info, n_Handle64, handle);
         vm::append(accounts, info);
@@ -81,7 +81,7 @@ Ref vmSendCmdSTGetAccountPosition(Params<4> p) {
     vm::dict_set(record, n_Code, code);
     vm::dict_set(record, n_LongShort, vm::is_none(long_short) ? n_empty.get() : long_short);
     Ref request = dot(record);
-    vm::global(n_vmserial).attr(n_VelmoroSTGetAccountPosition_send).call({request});
+    vm::global_attr(n_vmserial, n_VelmoroSTGetAccountPosition_send).call({request});
     Ref position = vm::attr(receive(func_name), n_sPositionData);
     Ref held = vm::attr(position, n_Position);
     Ref frozen = vm::attr(position, n_Frozen);
@@ -94,7 +94,7 @@ Ref vmSendCmdGetAccountPositionAndCash(Params<2> p) {
     auto [handles, targets] = p.take<2>();
     PyObject* func_name = n_vmSendCmdGetAccountPositionAndCash;
     Ref target_records = target_list(targets);
-    vm::global(n_vmserial).attr(n_VelmoroGetAccountPositionAndCashInfo_send).call({handles, target_records});
+    vm::global_attr(n_vmserial, n_VelmoroGetAccountPositionAndCashInfo_send).call({handles, target_records});
     Ref res = receive(func_name);
     check_answer(func_name, res);
     Ref cash = vm::attr(res, n_listAccountCash);

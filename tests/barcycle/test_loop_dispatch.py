@@ -254,10 +254,23 @@ def test_account_refresh_pairs_cash_in_order(loop, n_accounts, n_cash):
     assert updates == [(i, "c{}".format(i), positions) for i in range(min(n_accounts, n_cash))]
 
 
-def test_account_answer_must_unpack_into_two(loop):
-    loop.command("vmSendCmdGetAccountPositionAndCash", result=([], [], []))
-    with pytest.raises(ValueError, match="too many values to unpack"):
+@pytest.mark.parametrize("answer, error", [
+    (([], [], []), "too many values to unpack"), ([[]], r"not enough values to unpack \(expected 2, got 1\)"),
+    ((), r"not enough values to unpack \(expected 2, got 0\)"), (iter([[], [], []]), "too many values to unpack"),
+])
+def test_account_answer_must_unpack_into_two(loop, answer, error):
+    loop.command("vmSendCmdGetAccountPositionAndCash", result=answer)
+    with pytest.raises(ValueError, match=error):
         loop.b.update_account_position_info()
+
+
+@pytest.mark.parametrize("answer", [(["c0"], ["p"]), [["c0"], ["p"]], iter([["c0"], ["p"]])])
+def test_account_answer_unpacks_from_any_iterable(loop, answer):
+    updates = []
+    loop.vr.g_VelmoroAccounts.append(type("Acc", (), {"handle": 1, "update_info": lambda s, *a: updates.append(a)})())
+    loop.command("vmSendCmdGetAccountPositionAndCash", result=answer)
+    loop.b.update_account_position_info()
+    assert updates == [("c0", ["p"])]
 
 
 def order(order_id, handle, market="sse", code="600000"):

@@ -166,6 +166,14 @@ class Shadowed(list):
         return ("own", i)
 
 
+class SubList(list):
+    pass
+
+
+class SubTuple(tuple):
+    pass
+
+
 def pick(o, key, index):
     return (o[key], o[index])
 
@@ -180,10 +188,22 @@ def outcome(func, *args):
 @pytest.mark.parametrize("o,key,index", [
     ([10, 20, 30], 0, -1), ([10, 20, 30], 2, -3), ([10, 20], 0, 2), ([10, 20], 0, -3), ((1, 2), 1, -2), ((), 0, 0),
     ({"a": 1, 0: 2}, "a", 0), ({"a": 1}, "b", 0), ({"a": 1}, [], 0), (Missing(a=1), "z", 5), (Shadowed([1]), 0, 7),
-    ("text", 1, -1),
+    ("text", 1, -1), (SubList([1, 2, 3]), 0, -1), (SubList([1]), 0, 3), (SubTuple((1, 2)), 1, -2), (SubTuple(), 0, 0),
 ])
 def test_item_steps_read_as_pythons(probe, o, key, index):
     assert outcome(probe.pick, o, key, index) == outcome(pick, o, key, index)
+
+
+def test_item_steps_follow_a_subclass_taking_its_own_getitem(probe):
+    class Late(list):
+        pass
+
+    o = Late([1, 2])
+    assert probe.pick(o, 0, 1) == (1, 2)
+    Late.__getitem__ = lambda self, i: ("own", i)
+    assert probe.pick(o, 0, 1) == (("own", 0), ("own", 1))
+    del Late.__getitem__
+    assert probe.pick(o, 0, -1) == (1, 2)
 
 
 def method_steps(o, f):
@@ -237,6 +257,7 @@ NAN = float("nan")
 @pytest.mark.parametrize("a,b", [
     (1, 1), (1, 2), (-5, 3), (10 ** 6, 10 ** 6 + 1), (2 ** 70, 2 ** 70), (2 ** 70, 2 ** 70 + 1), (-2 ** 70, 1),
     (2 ** 63 - 1, 2 ** 63), (0, -1), (-1, 0), (2 ** 30 - 1, 2 ** 30), (-2 ** 30, 1 - 2 ** 30), ("x", "x"), ("x", "y"), (NAN, NAN), (1, 1.0), (Odd(1), 2), ("a", 1),
+    (True, 1), (0, False), (Odd(1), 1),
 ])
 def test_comparisons_are_pythons(probe, a, b):
     assert outcome(probe.compare, a, b) == outcome(lambda a, b: (bool(a == b), bool(a != b), bool(a < b)), a, b)
@@ -330,3 +351,111 @@ def test_instance_dict_attributes_follow_every_change(probe):
     del Dicted.__getattr__
     d.__dict__ = {"a": 3}
     assert probe.read_a(d) == 3
+
+
+def held_in_object():
+    class Fresh(object):
+        pass
+    o = Fresh()
+    o.a = 0
+    return o
+
+
+def held_in_dict():
+    o = held_in_object()
+    o.__dict__ = {"a": 0}
+    return o
+
+
+@pytest.mark.parametrize("make", [held_in_object, held_in_dict])
+def test_instance_dict_reads_see_every_store(probe, make):
+    o = make()
+    Fresh = type(o)
+    assert probe.read_a(o) == 0
+    for i in range(40):  # long enough for the interpreter to specialise its own stores
+        o.a = i
+        assert probe.read_a(o) == i
+    others = [Fresh() for _ in range(3)]
+    for i, other in enumerate(others):
+        other.a = ("other", i)
+    assert [probe.read_a(x) for x in others + [o, others[0]]] == [("other", 0), ("other", 1), ("other", 2), 39,
+                                                                 ("other", 0)]
+    del o.a
+    assert outcome(probe.read_a, o) == outcome(lambda x: x.a, o)
+    o.__dict__["a"] = "entry"
+    assert probe.read_a(o) == "entry"
+    o.__dict__.clear()
+    assert outcome(probe.read_a, o) == outcome(lambda x: x.a, o)
+
+
+@pytest.mark.parametrize("size", [0, 5, 100, 300, 70000])
+def test_instance_dict_reads_find_every_entry(probe, size):
+    # tables of every index width, with entries deleted and keys that equal the name without being it
+    d = Dicted()
+    for i in range(size):
+        setattr(d, "k%d" % i, i)
+    d.attribute = "set"
+    assert probe.read_attribute(d) == "set"
+    for i in range(0, size, 2):
+        delattr(d, "k%d" % i)
+    assert probe.read_attribute(d) == "set"
+    del d.attribute
+    assert outcome(probe.read_attribute, d) == outcome(lambda o: o.attribute, d)
+    d.__dict__["".join(["attri", "bute"])] = "equal key"
+    assert probe.read_attribute(d) == "equal key"
+    d.__dict__[1] = "int key"
+    assert probe.read_attribute(d) == "equal key"
+    d.attribute = "again"
+    assert probe.read_attribute(d) == "again"
+
+
+class Constants(object):
+    a = 6
+
+
+class Getter(object):
+    def __get__(self, o, owner=None):
+        return "got"
+
+
+class Boxed(object):
+    pass
+
+
+def test_class_values_follow_every_change(probe):
+    c = Constants()
+    assert probe.read_a(c) == 6 and probe.read_a(c) == 6
+    Constants.a = 7
+    assert probe.read_a(c) == 7
+    c.a = "own"  # the instance's entry comes before a value of its class
+    assert probe.read_a(c) == "own" and probe.read_a(Constants()) == 7
+    del c.a
+    box = Boxed()
+    Constants.a = box
+    assert probe.read_a(c) is box
+    box.__class__ = Getter  # the value turns into a descriptor
+    assert probe.read_a(c) == "got"
+    box.__class__ = Boxed
+    assert probe.read_a(c) is box
+    del Constants.a
+    assert outcome(probe.read_a, c) == outcome(lambda o: o.a, c)
+    Constants.a = 6
+
+
+def test_global_attributes_follow_every_change(probe, monkeypatch):
+    m = types.ModuleType("m")
+    m.a = 1
+    monkeypatch.setattr(probe, "callee", m, raising=False)
+    assert probe.callee_a() == 1 and probe.callee_a() == 1
+    m.a = 2
+    assert probe.callee_a() == 2
+    other = types.ModuleType("other")
+    other.a = "other"
+    monkeypatch.setattr(probe, "callee", other)
+    assert probe.callee_a() == "other"
+    rec = Recorder()
+    monkeypatch.setattr(probe, "callee", rec)
+    assert probe.callee_a() == "a" and rec.log == ["o.a"]
+    monkeypatch.delattr(probe, "callee")
+    with pytest.raises(NameError):
+        probe.callee_a()

@@ -1,7 +1,8 @@
 #include "vm/call.hpp"
 
+#include "dict_probe.hpp"
+
 #if PY_VERSION_HEX < 0x030C0000
-#include <longintrepr.h>
 #include <structmember.h>
 #endif
 
@@ -15,12 +16,11 @@ PyObject* g_module = nullptr;
 PyObject* g_dict = nullptr;
 }  // namespace detail
 
-Method::Method(PyObject* o, PyObject* name) {
+Method::Found Method::lookup(PyObject* o, PyObject* name) {
     PyObject* f = nullptr;
     const int unbound = _PyObject_GetMethod(o, name, &f);
     if (!f) raise();
-    f_ = Ref::steal(f);
-    if (unbound) self_ = borrow(o);
+    return {f, unbound != 0};
 }
 
 Ref call_array(PyObject* f, PyObject* const* args, size_t nargs, PyObject* kwnames) {
@@ -43,12 +43,24 @@ void raise_instance(PyObject* exception, PyObject* argument) {
 
 namespace {
 
-// A dict subclass that keeps dict's own __getitem__: its item slot is still a
-// generic one, which calls that method as Python would, at several times the cost.
-bool keeps_dict_getitem(PyTypeObject* type) {
+PyObject* getitem_name() {
     static PyObject* const name = PyUnicode_InternFromString("__getitem__");
-    static PyObject* const dict_getitem = name ? _PyType_Lookup(&PyDict_Type, name) : nullptr;
-    return type == &PyDict_Type || (dict_getitem && _PyType_Lookup(type, name) == dict_getitem);
+    return name;
+}
+
+// A builtin type's own __getitem__, found once: such a type never changes.
+PyObject* own_getitem(PyTypeObject* base) { return getitem_name() ? _PyType_Lookup(base, getitem_name()) : nullptr; }
+
+// A subclass of a dict, list or tuple that keeps its base's own __getitem__
+// (`base_getitem`): its item slot is still a generic one, which calls that
+// method as Python would, at several times the cost.
+bool keeps_getitem(PyTypeObject* type, PyTypeObject* base, PyObject* base_getitem) {
+    return type == base || (base_getitem && _PyType_Lookup(type, getitem_name()) == base_getitem);
+}
+
+bool keeps_dict_getitem(PyTypeObject* type) {
+    static PyObject* const dict_getitem = own_getitem(&PyDict_Type);
+    return keeps_getitem(type, &PyDict_Type, dict_getitem);
 }
 
 }  // namespace
@@ -67,14 +79,29 @@ bool reads_as_dict(PyObject* o) {
     return PyDict_Check(o) && Py_TYPE(o)->tp_iter == PyDict_Type.tp_iter && keeps_dict_getitem(Py_TYPE(o));
 }
 
-// A list or tuple is read by position as its own item step reads it (a
-// negative index counts from the end); other objects and an index out of
-// range (IndexError) take the whole road.
+namespace {
+
+bool keeps_list_getitem(PyTypeObject* type) {
+    static PyObject* const list_getitem = own_getitem(&PyList_Type);
+    return keeps_getitem(type, &PyList_Type, list_getitem);
+}
+
+bool keeps_tuple_getitem(PyTypeObject* type) {
+    static PyObject* const tuple_getitem = own_getitem(&PyTuple_Type);
+    return keeps_getitem(type, &PyTuple_Type, tuple_getitem);
+}
+
+}  // namespace
+
+// A list or tuple (or a subclass keeping its __getitem__) is read by position
+// as its own item step reads it (a negative index counts from the end); other
+// objects and an index out of range (IndexError) take the whole road.
 Ref item(PyObject* o, Py_ssize_t index) {
-    if (PyList_CheckExact(o) || PyTuple_CheckExact(o)) {
+    const bool list = PyList_Check(o) && keeps_list_getitem(Py_TYPE(o));
+    if (list || (PyTuple_Check(o) && keeps_tuple_getitem(Py_TYPE(o)))) {
         const Py_ssize_t n = Py_SIZE(o);
         const Py_ssize_t i = index < 0 ? index + n : index;
-        if (i >= 0 && i < n) return borrow(PyList_CheckExact(o) ? PyList_GET_ITEM(o, i) : PyTuple_GET_ITEM(o, i));
+        if (i >= 0 && i < n) return borrow(list ? PyList_GET_ITEM(o, i) : PyTuple_GET_ITEM(o, i));
     }
     Ref key = integer(index);
     return item(o, key.get());
@@ -100,32 +127,19 @@ bool reflexive(PyObject* a, PyObject* b) noexcept {
     return Py_TYPE(a) == Py_TYPE(b) && (PyLong_CheckExact(a) || PyUnicode_CheckExact(a));
 }
 
-// An exact int of one digit at most, read in place: most ints compared are.
-bool one_digit(PyObject* o, long& v) noexcept {
-#if PY_VERSION_HEX >= 0x030C0000
-    PyLongObject* n = reinterpret_cast<PyLongObject*>(o);
-    if (!PyUnstable_Long_IsCompact(n)) return false;
-    v = static_cast<long>(PyUnstable_Long_CompactValue(n));
-#else
-    const Py_ssize_t size = Py_SIZE(o);
-    if (size < -1 || size > 1) return false;
-    v = static_cast<long>(size) * static_cast<long>(reinterpret_cast<PyLongObject*>(o)->ob_digit[0]);
-#endif
-    return true;
-}
+}  // namespace
 
-bool ordered(long x, long y, int op) noexcept { return op == Py_EQ ? x == y : op == Py_NE ? x != y : x < y; }
+namespace detail {
 
+// What the inline test of small ints leaves.
 bool compared(PyObject* a, PyObject* b, int op) {
     if (reflexive(a, b)) {
         if (a == b) return op == Py_EQ;  // equal to itself; neither unequal nor less
         // two exact ints of a C long's range compare as their values, as int's own comparison does
         if (PyLong_CheckExact(a)) {
-            long x = 0, y = 0;
-            if (one_digit(a, x) && one_digit(b, y)) return ordered(x, y, op);
             int wide_a = 0, wide_b = 0;
-            x = PyLong_AsLongAndOverflow(a, &wide_a);
-            y = PyLong_AsLongAndOverflow(b, &wide_b);
+            const long x = PyLong_AsLongAndOverflow(a, &wide_a);
+            const long y = PyLong_AsLongAndOverflow(b, &wide_b);
             if (!wide_a && !wide_b) return ordered(x, y, op);
         }
         const int r = PyObject_RichCompareBool(a, b, op);
@@ -137,12 +151,7 @@ bool compared(PyObject* a, PyObject* b, int op) {
     return truthy(r.get());
 }
 
-}  // namespace
-
-bool equal(PyObject* a, PyObject* b) { return compared(a, b, Py_EQ); }
-bool not_equal(PyObject* a, PyObject* b) { return compared(a, b, Py_NE); }
-
-bool less(PyObject* a, PyObject* b) { return compared(a, b, Py_LT); }
+}  // namespace detail
 
 bool is_none(PyObject* o) noexcept { return o == Py_None; }
 
@@ -261,27 +270,50 @@ bool plain_slot(PyObject* descr, PyObject* o) {
 // descriptor (a data descriptor) gives the slot's value before any instance
 // dict; no descriptor at all leaves the instance's dict, then AttributeError.
 // Any change of the type (a new __getattr__ included) renews its version tag.
-Ref instance_attr(PyObject* o, PyObject* name, TypeSeen& seen) {
+Ref instance_attr(PyObject* o, const Name& name) {
     PyTypeObject* type = Py_TYPE(o);
-    PyObject* descr = _PyType_Lookup(type, name);  // borrowed; gives the type a version tag
-    if (!TypeSeen::valid_tag(type)) return attr(o, name);
+    PyObject* descr = _PyType_Lookup(type, name.get());  // borrowed; gives the type a version tag
+    if (!TypeSeen::valid_tag(type)) return attr(o, name.get());
+    TypeSeen& seen = name.as_instance();
     seen = TypeSeen{type, type->tp_version_tag, TypeSeen::kGeneric};
-    if (type->tp_getattro != PyObject_GenericGetAttr) return attr(o, name);
+    if (type->tp_getattro != PyObject_GenericGetAttr) return attr(o, name.get());
     if (!descr) {
         seen.where = TypeSeen::kInstanceDict;
         if (PyObject* v = dict_entry(o, name)) return borrow(v);
     } else if (plain_slot(descr, o)) {
         seen.where = reinterpret_cast<PyMemberDescrObject*>(descr)->d_member->offset;
         if (PyObject* v = seen.slot(o)) return borrow(v);
+    } else if (!Py_TYPE(descr)->tp_descr_get) {
+        seen.where = TypeSeen::kClassValue;
+        seen.value = descr;
+        return class_value(o, name);
     }
-    return attr(o, name);
+    return attr(o, name.get());
 }
 
-PyObject* dict_entry(PyObject* o, PyObject* name) {
-    PyObject** dict = _PyObject_GetDictPtr(o);
-    if (!dict || !*dict) return nullptr;
-    PyObject* v = PyDict_GetItemWithError(*dict, name);
-    if (!v && PyErr_Occurred()) raise();
+// The value's own type decides whether it is a descriptor, and an instance
+// may change its type: that is asked at every read. The instance's entry
+// comes first; after its lookup the type is checked again, as a lookup
+// among keys of any type may have run Python that changed it.
+Ref class_value(PyObject* o, const Name& name) {
+    const TypeSeen& seen = name.as_instance();
+    if (!Py_TYPE(seen.value)->tp_descr_get) {
+        if (PyObject* v = dict_entry(o, name)) return borrow(v);
+        if (seen.holds(Py_TYPE(o)) && seen.where == TypeSeen::kClassValue) return borrow(seen.value);
+    }
+    return attr(o, name.get());
+}
+
+// Versions are unique to a dict and a state of it (names.hpp, Seen): the
+// entry remembered stays the dict's while the version does.
+PyObject* read_dict_entry(PyObject* dict, const Name& name) {
+    const uint64_t version = detail::versioned(dict) ? detail::dict_version(dict) : 0;
+    PyObject* v = detail::first_probe(dict, name.get());
+    if (v == detail::undecided()) {
+        v = PyDict_GetItemWithError(dict, name.get());
+        if (!v && PyErr_Occurred()) raise();
+    }
+    if (v && version) name.as_entry() = Seen{version, v};
     return v;
 }
 

@@ -14,6 +14,7 @@ vm::Name n_method{"method"};
 vm::Name n_a{"a"};
 vm::Name n_b{"b"};
 vm::Name n_c{"c"};
+vm::Name n_attribute{"attribute"};
 vm::Name n_callee{"callee"};
 vm::Name n_twice{"twice"};
 const vm::Kw kw_key{"key"};
@@ -103,6 +104,14 @@ Ref read_a(Params<1> p) {
     return vm::attr(o, n_a);
 }
 
+Ref read_attribute(Params<1> p) {
+    auto [o] = p.take<1>();
+    return vm::attr(o, n_attribute);
+}
+
+// callee.a: the global is read before its attribute
+Ref callee_a(Params<0>) { return vm::global_attr(n_callee, n_a); }
+
 // (a == b, a != b, a < b)
 Ref compare(Params<2> p) {
     auto [a, b] = p.take<2>();
@@ -143,6 +152,8 @@ const vm::FunctionSpec kFunctions[] = {
     VM_FUNCTION(method_steps, "o, f", "(o.method(f(1), key=o.c), o.method())"),
     VM_FUNCTION(compare, "a, b", "(a == b, a != b, a < b)"),
     VM_FUNCTION(read_a, "o", "o.a"),
+    VM_FUNCTION(read_attribute, "o", "o.attribute"),
+    VM_FUNCTION(callee_a, "", "callee.a"),
     VM_FUNCTION(publish_three, "params", "Publish a three-parameter body under a declaration."),
 };
 

@@ -5,6 +5,10 @@
 #include "vm/names.hpp"
 #include "vm/ref.hpp"
 
+#if PY_VERSION_HEX < 0x030C0000
+#include <longintrepr.h>
+#endif
+
 #include <string>
 #include <utility>
 
@@ -91,7 +95,7 @@ Ref call(PyObject* f, const Kw<K>& kw, const A&... a) {
 // anything else found is called as it is.
 class Method {
 public:
-    Method(PyObject* o, PyObject* name);
+    Method(PyObject* o, PyObject* name) : Method(o, lookup(o, name)) {}
 
     Ref call() const {
         PyObject* argv[2] = {nullptr, self_.get()};
@@ -108,6 +112,14 @@ public:
     }
 
 private:
+    // what the lookup found, and whether o goes before the arguments
+    struct Found {
+        PyObject* f;
+        bool unbound;
+    };
+    static Found lookup(PyObject* o, PyObject* name);
+    Method(PyObject* o, Found found) : f_(Ref::steal(found.f)), self_(found.unbound ? borrow(o) : Ref()) {}
+
     // argv[0] is free, argv[1] is self (or free), the arguments follow
     Ref finish(PyObject** argv, size_t positional, PyObject* kwnames) const {
         if (self_)
@@ -156,17 +168,46 @@ inline Ref attr(PyObject* o, PyObject* name, Seen& seen) {
     return Py_TYPE(o) == &PyModule_Type ? module_attr(o, name, seen) : attr(o, name);
 }
 // The same, remembering how the read goes for the object's type (TypeSeen).
-Ref instance_attr(PyObject* o, PyObject* name, TypeSeen& seen);
-// the entry of the object's own __dict__ (borrowed), null without one
-PyObject* dict_entry(PyObject* o, PyObject* name);
+Ref instance_attr(PyObject* o, const Name& name);
+// A value of the class that is no descriptor (TypeSeen::kClassValue), unless
+// the instance's own dict holds the name.
+Ref class_value(PyObject* o, const Name& name);
+namespace detail {
+// Whether every change of the dict renews its version. From 3.11 an object
+// may keep its attributes in itself: a dict over those values (a split
+// table) sees them written past its version.
+inline bool versioned(PyObject* dict) noexcept {
+#if PY_VERSION_HEX >= 0x030B0000
+    return reinterpret_cast<PyDictObject*>(dict)->ma_values == nullptr;
+#else
+    (void)dict;
+    return true;
+#endif
+}
+}  // namespace detail
+
+// The entry of the object's own __dict__ (borrowed), null without one. The
+// entry found in a versioned dict is remembered (Seen) while that dict keeps
+// its version: an object read again before its dict changes costs no lookup.
+PyObject* read_dict_entry(PyObject* dict, const Name& name);
+inline PyObject* dict_entry(PyObject* o, const Name& name) {
+    PyObject** dict = _PyObject_GetDictPtr(o);
+    if (!dict || !*dict) return nullptr;
+    if (detail::versioned(*dict)) {
+        if (PyObject* v = name.as_entry().at(detail::dict_version(*dict))) return v;
+    }
+    return read_dict_entry(*dict, name);
+}
 inline Ref attr(PyObject* o, const Name& name) {
     if (Py_TYPE(o) == &PyModule_Type) return module_attr(o, name.get(), name.as_attribute());
     const TypeSeen& seen = name.as_instance();
-    if (!seen.holds(Py_TYPE(o))) return instance_attr(o, name.get(), name.as_instance());
+    if (!seen.holds(Py_TYPE(o))) return instance_attr(o, name);
     if (seen.where > 0) {
         if (PyObject* v = seen.slot(o)) return borrow(v);
     } else if (seen.where == TypeSeen::kInstanceDict) {
-        if (PyObject* v = dict_entry(o, name.get())) return borrow(v);
+        if (PyObject* v = dict_entry(o, name)) return borrow(v);
+    } else if (seen.where == TypeSeen::kClassValue) {
+        return class_value(o, name);
     }
     return attr(o, name.get());  // the generic road, or the AttributeError Python raises
 }
@@ -193,9 +234,36 @@ inline void set_item(PyObject* o, PyObject* key, PyObject* v) { check(PyObject_S
 
 bool truthy(PyObject* o);
 Py_ssize_t length(PyObject* o);
-bool equal(PyObject* a, PyObject* b);      // truth of a == b
-bool not_equal(PyObject* a, PyObject* b);  // truth of a != b
-bool less(PyObject* a, PyObject* b);
+
+namespace detail {
+// An exact int of one digit at most, read in place: most ints compared are.
+inline bool one_digit(PyObject* o, long& v) noexcept {
+    if (!PyLong_CheckExact(o)) return false;
+#if PY_VERSION_HEX >= 0x030C0000
+    PyLongObject* n = reinterpret_cast<PyLongObject*>(o);
+    if (!PyUnstable_Long_IsCompact(n)) return false;
+    v = static_cast<long>(PyUnstable_Long_CompactValue(n));
+#else
+    const Py_ssize_t size = Py_SIZE(o);
+    if (size < -1 || size > 1) return false;
+    v = static_cast<long>(size) * static_cast<long>(reinterpret_cast<PyLongObject*>(o)->ob_digit[0]);
+#endif
+    return true;
+}
+inline bool ordered(long x, long y, int op) noexcept { return op == Py_EQ ? x == y : op == Py_NE ? x != y : x < y; }
+// Python's truth of `a <op> b` for Py_EQ, Py_NE and Py_LT
+bool compared(PyObject* a, PyObject* b, int op);
+// The same, two small ints answered in place
+inline bool compare_as_python(PyObject* a, PyObject* b, int op) {
+    long x = 0, y = 0;
+    if (one_digit(a, x) && one_digit(b, y)) return ordered(x, y, op);
+    return compared(a, b, op);
+}
+}  // namespace detail
+
+inline bool equal(PyObject* a, PyObject* b) { return detail::compare_as_python(a, b, Py_EQ); }      // truth of a == b
+inline bool not_equal(PyObject* a, PyObject* b) { return detail::compare_as_python(a, b, Py_NE); }  // truth of a != b
+inline bool less(PyObject* a, PyObject* b) { return detail::compare_as_python(a, b, Py_LT); }
 bool is_none(PyObject* o) noexcept;
 
 Ref integer(long long v);
@@ -244,6 +312,24 @@ Ref read_global(const Name& name);
 inline Ref global(const Name& name) {
     if (PyObject* v = name.as_global().at(detail::dict_version(detail::g_dict))) return borrow(v);
     return read_global(name);
+}
+// global.name: the global is read first, then its attribute. A module global
+// whose attribute is remembered (module_attr) needs no reference of its own:
+// neither read can run anything that would drop it.
+namespace detail {
+inline PyObject* remembered(const Name& global_name, Seen& seen) noexcept {
+    PyObject* m = global_name.as_global().at(dict_version(g_dict));
+    if (!m || Py_TYPE(m) != &PyModule_Type) return nullptr;
+    return seen.at(dict_version(PyModule_GetDict(m)));
+}
+}  // namespace detail
+inline Ref global_attr(const Name& global_name, PyObject* name, Seen& seen) {
+    if (PyObject* v = detail::remembered(global_name, seen)) return borrow(v);
+    return attr(global(global_name), name, seen);
+}
+inline Ref global_attr(const Name& global_name, const Name& name) {
+    if (PyObject* v = detail::remembered(global_name, name.as_attribute())) return borrow(v);
+    return attr(global(global_name), name);
 }
 PyObject* module_dict() noexcept;
 PyObject* module_object() noexcept;

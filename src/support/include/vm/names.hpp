@@ -26,9 +26,11 @@ struct Seen {
 struct TypeSeen {
     static constexpr Py_ssize_t kGeneric = 0;        // the generic road
     static constexpr Py_ssize_t kInstanceDict = -1;  // the instance's dict, else the generic road
+    static constexpr Py_ssize_t kClassValue = -2;    // the instance's dict, else `value`
     PyTypeObject* type = nullptr;
     unsigned int version = 0;  // never 0 once filled
     Py_ssize_t where = kGeneric;  // > 0: the offset of the object's slot
+    PyObject* value = nullptr;  // kClassValue: what the type's lookup found (borrowed from the type)
 
     bool holds(PyTypeObject* t) const noexcept { return t == type && t->tp_version_tag == version && valid_tag(t); }
     // the slot's value (borrowed), null when unset
@@ -61,10 +63,12 @@ public:
     void intern();
 
     // The last reads of this name as a module global, as a module's
-    // attribute and as another object's attribute (call.cpp).
+    // attribute, as another object's attribute and as an entry of an
+    // object's own __dict__ (call.cpp).
     Seen& as_global() const noexcept { return as_global_; }
     Seen& as_attribute() const noexcept { return as_attribute_; }
     TypeSeen& as_instance() const noexcept { return as_instance_; }
+    Seen& as_entry() const noexcept { return as_entry_; }
 
 private:
     const char* text_;
@@ -72,6 +76,7 @@ private:
     mutable Seen as_global_;
     mutable Seen as_attribute_;
     mutable TypeSeen as_instance_;
+    mutable Seen as_entry_;
 };
 
 // The keyword names of one call shape, whatever their count: what a call
