@@ -8,8 +8,11 @@
 #include "vm/nativetype.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
+
+#include <sys/socket.h>
 
 namespace wirecodec {
 
@@ -31,6 +34,8 @@ constexpr size_t kHeader = 4;
 // the room kept after a cut: a reader that once took a large frame gives
 // most of it back
 constexpr Py_ssize_t kKeep = 64 * 1024;
+// the least room a read from a socket is given
+constexpr Py_ssize_t kRoom = 16 * 1024;
 
 // One call at a time: decoding runs Python code, during which another thread
 // (or a decoder) could reach the same reader; it is refused instead of
@@ -66,6 +71,37 @@ void append(ReaderObject* r, PyObject* data) {
     if (r->used + n > capacity(r)) resize(r, std::max(r->used + n, std::min(2 * capacity(r), PY_SSIZE_T_MAX / 2)));
     if (n) std::memcpy(stream(r) + r->used, in.data(), static_cast<size_t>(n));
     r->used += n;
+}
+
+// Bytes taken from the socket `fd` into the stream, once: 0 at its end, -1
+// when none came (a non-blocking read finding nothing, or a blocking one that
+// reached the socket's receive time-out). Only a blocking read lets go of the
+// GIL: a read of what is there already costs less than handing it over and
+// taking it back. The store is the reader's own while the call is busy.
+Py_ssize_t receive_into(ReaderObject* r, int fd, bool block) {
+    if (capacity(r) - r->used < kRoom) resize(r, r->used + kKeep);
+    for (;;) {
+        void* at = stream(r) + r->used;
+        const size_t room = static_cast<size_t>(capacity(r) - r->used);
+        ssize_t n;
+        if (block) {
+            Py_BEGIN_ALLOW_THREADS
+            n = ::recv(fd, at, room, 0);
+            Py_END_ALLOW_THREADS
+        } else {
+            n = ::recv(fd, at, room, MSG_DONTWAIT);
+        }
+        if (n >= 0) {
+            r->used += n;
+            return n;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return -1;
+        if (errno != EINTR) {
+            PyErr_SetFromErrno(PyExc_OSError);
+            vm::raise();
+        }
+        vm::check(PyErr_CheckSignals());
+    }
 }
 
 // The first `n` bytes of the stream are gone.
@@ -151,6 +187,19 @@ vm::Ref feed(PyObject* self, vm::Params<1> p) {
     return cut(r, -1);
 }
 
+vm::Ref receive(PyObject* self, vm::Params<2> p) {
+    auto [sock, block] = p.take<2>();
+    const int fd = PyObject_AsFileDescriptor(sock);
+    if (fd < 0) vm::raise();
+    const bool wait = vm::truthy(block);
+    ReaderObject* r = as_reader(self);
+    Busy busy(r);
+    const Py_ssize_t n = receive_into(r, fd, wait);
+    if (n < 0) return vm::none();
+    if (n == 0) vm::raise(PyExc_EOFError, "the stream ended");
+    return cut(r, -1);
+}
+
 vm::Ref get_cap(PyObject* self) { return vm::own(PyLong_FromLongLong(as_reader(self)->cap)); }
 void set_cap(PyObject* self, PyObject* value) { as_reader(self)->cap = cap_of(value); }
 
@@ -165,6 +214,11 @@ const vm::FunctionSpec kMethods[] = {
     VM_FUNCTION(add, "data", "Appends bytes to the stream."),
     VM_FUNCTION(next, "", "The next complete message, or None (FrameError on a bad frame)."),
     VM_FUNCTION(feed, "data", "The messages completed by `data` (FrameError on a bad frame)."),
+    VM_FUNCTION(receive, "sock, block",
+                "The messages completed by one read of `sock` (a socket or its descriptor), or None when nothing "
+                "came: without `block` nothing was there, with it the socket's receive time-out passed (only a "
+                "blocking read lets other threads run meanwhile). EOFError at the end of the stream, OSError "
+                "when the read fails, FrameError on a bad frame."),
 };
 
 PyType_Slot kSlots[] = {

@@ -325,7 +325,7 @@ class RemoteTerminal:
             try:
                 if self._read_lock.acquire(False):
                     try:
-                        while self._read(sock, socket.MSG_DONTWAIT):
+                        while self._read(sock, False):
                             pass
                     finally:
                         self._read_lock.release()
@@ -339,17 +339,17 @@ class RemoteTerminal:
             except (OSError, ValueError, TransportError) as exc:  # ValueError: a closed socket
                 self._lost(sock, exc)
 
-    def _read(self, sock, flags=0):
+    def _read(self, sock, block=True):
         """One read of the socket, its messages delivered; False when none
         came (a non-blocking read, or a blocking one quiet for a tick)."""
         try:
-            data = sock.recv(262144, flags)
-        except BlockingIOError:
+            messages = self._frames.receive(sock, block)
+        except EOFError:
+            raise NotConnectedError("the terminal closed the connection") from None
+        if messages is None:
             return False
-        if not data:
-            raise NotConnectedError("the terminal closed the connection")
         self._last_recv = _monotonic()
-        self._deliver(self._frames.feed(data))
+        self._deliver(messages)
         return True
 
     def _deliver(self, messages):
@@ -400,7 +400,7 @@ class RemoteTerminal:
                 if waiter.reply is not None and self._pending and sock is self._sock:
                     # answers to others that came with this one are handed
                     # over now: no turn to read is passed on for them
-                    self._read(sock, socket.MSG_DONTWAIT)
+                    self._read(sock, False)
             except (OSError, ValueError, TransportError) as exc:
                 if not self._closed:
                     self._lost(sock, exc)
