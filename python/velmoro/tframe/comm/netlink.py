@@ -9,17 +9,17 @@ waiting for its answer or a consumer waiting for a push reads while no other
 thread does, and hands every frame to where it belongs (an answer to the
 caller waiting on its request id, an answer whose caller gave up is logged
 and dropped; pushes to the push queue), then wakes a thread still waiting to
-read in its turn. The callers whose answers a read brought are woken as the
-reader lets go of the GIL for its next read (or as its turn ends): woken
-earlier, each would find the GIL held and sleep again. A caller alone thus takes its answer from the socket
-itself, with no thread between. A ticking thread reads what comes while no
-one waits, and keeps an idle link checked with heartbeats. When the
-connection dies, calls in flight fail with OutcomeUnknownError and new ones
-fail fast with NotConnectedError while the ticking thread reconnects: the
-handshake resumes the pushes after the last one received and tells the
-outcome of every order or cancel whose answer was lost. Orders are never sent
-again by the link itself; a caller may resend with the same key, and the
-terminal answers the original result.
+read in its turn. A caller alone thus takes its answer from the socket
+itself, with no thread between. The callers whose answers a read brought are
+woken as the reader lets go of the GIL for its next read (or as its turn
+ends): woken earlier, each would find the GIL held and sleep again. A ticking
+thread reads what comes while no one waits, and keeps an idle link checked
+with heartbeats. When the connection dies, calls in flight fail with
+OutcomeUnknownError and new ones fail fast with NotConnectedError while the
+ticking thread reconnects: the handshake resumes the pushes after the last
+one received and tells the outcome of every order or cancel whose answer was
+lost. Orders are never sent again by the link itself; a caller may resend
+with the same key, and the terminal answers the original result.
 """
 import atexit
 import collections
