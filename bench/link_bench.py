@@ -8,13 +8,17 @@ while each takes a flood of pushes. Targets: p50 at most 60 us (Unix) and
 a missed one makes the exit status 1. The plain socket round trip printed
 first is what the machine allows before any framing. Each figure comes with
 the CPU time (user and system, every thread) the client and the server
-process spent on it, per 10,000 calls: on a busy machine wall-clock figures
-wander, CPU time much less.
+process spent on it, per 10,000 calls, and the context switches of each per
+call: on a busy machine wall-clock figures wander, CPU time much less; a
+switch (a thread sleeping and being woken, on the link or the GIL) is what a
+call costs most of it.
 
     python bench/link_bench.py [--no-load]
 """
+import glob
 import json
 import os
+import resource
 import shutil
 import socket
 import subprocess
@@ -53,23 +57,43 @@ def cpu_seconds(pid=None):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+def switches(pid=None):
+    """Context switches of this process's threads (or of process `pid`'s living ones) so far."""
+    if pid is None:
+        usage = resource.getrusage(resource.RUSAGE_SELF)
+        return usage.ru_nvcsw + usage.ru_nivcsw
+    count = 0
+    for status in glob.glob("/proc/{}/task/*/status".format(pid)):
+        try:
+            with open(status) as f:
+                count += sum(int(line.split()[1]) for line in f if "ctxt_switches" in line)
+        except OSError:
+            pass  # a thread that ended meanwhile
+    return count
+
+
 class CpuMeter:
-    """CPU seconds the client (this process) and the server spend between start and stop."""
+    """CPU seconds and context switches of the client (this process) and the
+    server between start and stop."""
 
     def __init__(self, server_pid):
         self.server_pid = server_pid
 
+    def _now(self):
+        return cpu_seconds(), cpu_seconds(self.server_pid), switches(), switches(self.server_pid)
+
     def __enter__(self):
-        self.client, self.server = cpu_seconds(), cpu_seconds(self.server_pid)
+        self.started = self._now()
         return self
 
     def __exit__(self, *exc):
-        self.client = cpu_seconds() - self.client
-        self.server = cpu_seconds(self.server_pid) - self.server
+        self.client, self.server, self.client_switches, self.server_switches = (
+            end - start for end, start in zip(self._now(), self.started))
 
     def per_10k(self, calls):
-        return "CPU per 10,000 calls: client {:.3f} s, server {:.3f} s".format(
-            self.client * 10000 / calls, self.server * 10000 / calls)
+        return ("CPU per 10,000 calls: client {:.3f} s, server {:.3f} s; switches per call: client {:.2f}, "
+                "server {:.2f}").format(self.client * 10000 / calls, self.server * 10000 / calls,
+                                        self.client_switches / calls, self.server_switches / calls)
 
 
 def small(client):

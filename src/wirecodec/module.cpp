@@ -4,6 +4,7 @@
 #include "decode.hpp"
 #include "encode.hpp"
 #include "reader.hpp"
+#include "waiter.hpp"
 
 #include "vm/module.hpp"
 
@@ -22,6 +23,7 @@ const vm::FunctionSpec kFunctions[] = {
 void exec(vm::Module& m) {
     m.add(kFunctions);
     register_frame_reader(m);
+    register_waiter(m);
 }
 
 }  // namespace

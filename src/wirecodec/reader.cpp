@@ -2,14 +2,19 @@
 
 #include "codec.hpp"
 #include "decode.hpp"
+#include "waiter.hpp"
 #include "writer.hpp"
 
 #include "vm/buffer.hpp"
 #include "vm/nativetype.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
+#include <vector>
+
+#include <sys/socket.h>
 
 namespace wirecodec {
 
@@ -31,6 +36,8 @@ constexpr size_t kHeader = 4;
 // the room kept after a cut: a reader that once took a large frame gives
 // most of it back
 constexpr Py_ssize_t kKeep = 64 * 1024;
+// the least room a read from a socket is given
+constexpr Py_ssize_t kRoom = 16 * 1024;
 
 // One call at a time: decoding runs Python code, during which another thread
 // (or a decoder) could reach the same reader; it is refused instead of
@@ -66,6 +73,46 @@ void append(ReaderObject* r, PyObject* data) {
     if (r->used + n > capacity(r)) resize(r, std::max(r->used + n, std::min(2 * capacity(r), PY_SSIZE_T_MAX / 2)));
     if (n) std::memcpy(stream(r) + r->used, in.data(), static_cast<size_t>(n));
     r->used += n;
+}
+
+// Bytes taken from the socket `fd` into the stream, once: 0 at its end, -1
+// when none came (a non-blocking read finding nothing, or a blocking one that
+// reached the socket's receive time-out). Only a blocking read lets go of the
+// GIL: a read of what is there already costs less than handing it over and
+// taking it back. The waiters `due` are woken first, a blocking read's once
+// the GIL is free for them to take. The store is the reader's own while the
+// call is busy.
+Py_ssize_t receive_into(ReaderObject* r, int fd, bool block, const std::vector<vm::Ref>& due) {
+    if (capacity(r) - r->used < kRoom) resize(r, r->used + kKeep);
+    auto wake_due = [&due]() noexcept {
+        for (const vm::Ref& w : due) wake(w.get());
+    };
+    if (!block) wake_due();
+    bool woken = !block;
+    for (;;) {
+        void* at = stream(r) + r->used;
+        const size_t room = static_cast<size_t>(capacity(r) - r->used);
+        ssize_t n;
+        if (block) {
+            Py_BEGIN_ALLOW_THREADS
+            if (!woken) wake_due();
+            n = ::recv(fd, at, room, 0);
+            Py_END_ALLOW_THREADS
+            woken = true;
+        } else {
+            n = ::recv(fd, at, room, MSG_DONTWAIT);
+        }
+        if (n >= 0) {
+            r->used += n;
+            return n;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return -1;
+        if (errno != EINTR) {
+            PyErr_SetFromErrno(PyExc_OSError);
+            vm::raise();
+        }
+        vm::check(PyErr_CheckSignals());
+    }
 }
 
 // The first `n` bytes of the stream are gone.
@@ -151,6 +198,42 @@ vm::Ref feed(PyObject* self, vm::Params<1> p) {
     return cut(r, -1);
 }
 
+// The waiters of the list `wakes` (None: none), which is emptied.
+std::vector<vm::Ref> take_wakes(PyObject* wakes) {
+    std::vector<vm::Ref> due;
+    if (vm::is_none(wakes)) return due;
+    if (!PyList_CheckExact(wakes)) vm::raise(PyExc_TypeError, "wakes must be a list of waiters");
+    const Py_ssize_t n = PyList_GET_SIZE(wakes);
+    due.reserve(static_cast<size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* w = PyList_GET_ITEM(wakes, i);
+        if (!is_waiter(w)) vm::raise(PyExc_TypeError, "wakes must be a list of waiters");
+        due.push_back(vm::borrow(w));
+    }
+    vm::check(PyList_SetSlice(wakes, 0, n, nullptr));
+    return due;
+}
+
+vm::Ref receive(PyObject* self, vm::Params<3> p) {
+    auto [sock, block, wakes] = p.take<3>();
+    const int fd = PyObject_AsFileDescriptor(sock);
+    if (fd < 0) vm::raise();
+    const bool wait = vm::truthy(block);
+    const std::vector<vm::Ref> due = take_wakes(wakes);
+    ReaderObject* r = as_reader(self);
+    Busy busy(r);
+    Py_ssize_t n;
+    try {
+        n = receive_into(r, fd, wait, due);
+    } catch (const vm::Error&) {
+        for (const vm::Ref& w : due) wake(w.get());  // their replies are set: a second wake only makes them look
+        throw;
+    }
+    if (n < 0) return vm::none();
+    if (n == 0) vm::raise(PyExc_EOFError, "the stream ended");
+    return cut(r, -1);
+}
+
 vm::Ref get_cap(PyObject* self) { return vm::own(PyLong_FromLongLong(as_reader(self)->cap)); }
 void set_cap(PyObject* self, PyObject* value) { as_reader(self)->cap = cap_of(value); }
 
@@ -165,6 +248,12 @@ const vm::FunctionSpec kMethods[] = {
     VM_FUNCTION(add, "data", "Appends bytes to the stream."),
     VM_FUNCTION(next, "", "The next complete message, or None (FrameError on a bad frame)."),
     VM_FUNCTION(feed, "data", "The messages completed by `data` (FrameError on a bad frame)."),
+    VM_FUNCTION(receive, "sock, block, wakes=None",
+                "The messages completed by one read of `sock` (a socket or its descriptor), or None when nothing "
+                "came: without `block` nothing was there, with it the socket's receive time-out passed (only a "
+                "blocking read lets other threads run meanwhile). The waiters of the list `wakes` are taken from "
+                "it and woken before the read, a blocking one's with the GIL let go. EOFError at the end of the "
+                "stream, OSError when the read fails, FrameError on a bad frame."),
 };
 
 PyType_Slot kSlots[] = {

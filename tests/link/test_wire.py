@@ -1,7 +1,9 @@
 """Frames and values on the wire: whatever pieces the bytes come in, and
 whatever bytes come."""
 import datetime as dt
+import socket
 import struct
+import threading
 
 import msgpack
 import numpy as np
@@ -73,6 +75,39 @@ def test_split_and_merged_frames_give_the_messages_in_order(messages, cuts):
         got += reader.feed(stream[start:end])
     assert same(got, [[wire.PUSH, i, m] for i, m in enumerate(messages)])
     assert reader.next() is None
+
+
+def test_a_socket_read_gives_the_messages_it_completed():
+    """What one read of a socket brings, cut into messages: a frame split
+    over reads (one larger than a read's room too) comes whole with its last
+    piece; nothing there is None, the end of the stream EOFError."""
+    ours, theirs = socket.socketpair()
+    try:
+        wire.set_timeouts(ours, 0.05, 5.0)
+        reader = wire.FrameReader()
+        big = [wire.PUSH, 2, b"x" * 300000]
+        stream = wire.frame([wire.PUSH, 1, "a"]) + wire.frame(big)
+        assert reader.receive(ours, False) is None
+        assert reader.receive(ours.fileno(), True) is None  # the receive time-out passed
+        theirs.sendall(stream[:6])
+        assert reader.receive(ours, False) == []
+        sender = threading.Thread(target=theirs.sendall, args=(stream[6:],))
+        sender.start()
+        got = []
+        while len(got) < 2:
+            got += reader.receive(ours, True) or []
+        sender.join()
+        assert got == [[wire.PUSH, 1, "a"], big]
+        theirs.sendall(wire.frame([wire.PONG]))
+        theirs.close()
+        assert reader.receive(ours, True) == [[wire.PONG]]
+        with pytest.raises(EOFError):
+            reader.receive(ours, True)
+    finally:
+        ours.close()
+        theirs.close()
+    with pytest.raises((OSError, ValueError)):
+        reader.receive(ours, False)  # a closed socket
 
 
 @given(st.binary(max_size=64))

@@ -294,19 +294,19 @@ class Connection:
         """Read and answer until the connection ends: the answers to all that
         one read brought go out in one write, those made before a bad
         message included."""
-        recv, feed, dispatch = self.sock.recv, self.frames.feed, self.dispatch
+        sock, receive, dispatch = self.sock, self.frames.receive, self.dispatch
         while self.alive:
             try:
-                data = recv(262144)
-            except BlockingIOError:  # quiet for half a heartbeat
+                messages = receive(sock, True)
+            except EOFError:
+                raise TransportError("the client closed the connection") from None
+            if messages is None:  # quiet for half a heartbeat
                 self.check(_monotonic())
                 continue
-            if not data:
-                raise TransportError("the client closed the connection")
             self.last_recv = now = _monotonic()
             answers = []
             try:
-                for message in feed(data):
+                for message in messages:
                     answer = dispatch(message)
                     if answer is not None:
                         answers.append(answer)

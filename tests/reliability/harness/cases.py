@@ -2,6 +2,7 @@
 a sandbox where the terminal and the framework's data services are fakes.
 The leak checks repeat them; each must give the same outcome every time."""
 import datetime as dt
+import socket
 
 import numpy as np
 import pytest
@@ -336,7 +337,35 @@ def wirecodec_cases(box):
                     before))
     out.append(Case("_wirecodec.FrameReader.feed/refused", lambda data: module.FrameReader(cap=8).feed(data),
                     [stream], {}, before))
+    for label, data in (("ok", stream), ("nothing there", b""), ("refused", b"\x00" * 8)):
+        out.append(Case("_wirecodec.FrameReader.receive/" + label, _received, [module, data], {}, before))
+    out.append(Case("_wirecodec.Waiter/wake and wait", _woken, [module.Waiter(), reply], {}, before))
     return out
+
+
+def _received(module, data):
+    """What a fresh reader takes from a socket holding `data`, handing it
+    waiters to wake; then the end of the stream."""
+    ours, theirs = socket.socketpair()
+    try:
+        theirs.sendall(data)
+        theirs.close()
+        reader = module.FrameReader(cap=1 << 20)
+        got = reader.receive(ours, False, [module.Waiter(), module.Waiter()]) if data else None
+        try:
+            reader.receive(ours, True)
+        except EOFError:
+            pass
+        return got
+    finally:
+        ours.close()
+        theirs.close()
+
+
+def _woken(waiter, reply):
+    waiter.reply = reply
+    waiter.wake()
+    return waiter.wait(0.0), waiter.wait(0.0)
 
 
 def all_cases(box):

@@ -10,14 +10,16 @@ thread does, and hands every frame to where it belongs (an answer to the
 caller waiting on its request id, an answer whose caller gave up is logged
 and dropped; pushes to the push queue), then wakes a thread still waiting to
 read in its turn. A caller alone thus takes its answer from the socket
-itself, with no thread between. A ticking thread reads what comes while no
-one waits, and keeps an idle link checked with heartbeats. When the
-connection dies, calls in flight fail with OutcomeUnknownError and new ones
-fail fast with NotConnectedError while the ticking thread reconnects: the
-handshake resumes the pushes after the last one received and tells the
-outcome of every order or cancel whose answer was lost. Orders are never sent
-again by the link itself; a caller may resend with the same key, and the
-terminal answers the original result.
+itself, with no thread between. The callers whose answers a read brought are
+woken as the reader lets go of the GIL for its next read (or as its turn
+ends): woken earlier, each would find the GIL held and sleep again. A ticking
+thread reads what comes while no one waits, and keeps an idle link checked
+with heartbeats. When the connection dies, calls in flight fail with
+OutcomeUnknownError and new ones fail fast with NotConnectedError while the
+ticking thread reconnects: the handshake resumes the pushes after the last
+one received and tells the outcome of every order or cancel whose answer was
+lost. Orders are never sent again by the link itself; a caller may resend
+with the same key, and the terminal answers the original result.
 """
 import atexit
 import collections
@@ -33,6 +35,7 @@ import threading
 import time
 
 from velmoro.tframe.comm import wire
+from velmoro.tframe.comm._wirecodec import Waiter
 from velmoro.tframe.comm.link import NotConnectedError, OutcomeUnknownError, PushGapError, TransportError
 
 __all__ = ["RemoteTerminal", "KEYED_COMMANDS", "read_token", "default_token_file", "host_id", "FILE_FIELDS"]
@@ -99,39 +102,21 @@ class _ServedRun:
         pass
 
 
-class _Waiter:
-    """A thread waiting on the link: `reply` is set when what it waits for
-    came; `lock` is released to wake it, for that or for its turn to read.
-    Each thread keeps one (`_waiter()`), reset for every wait: a wake given
-    before it sleeps, or left over from a wait that ended, is kept by the
-    released lock, and a sleeper woken for nothing only looks again."""
-
-    __slots__ = ("lock", "reply")
-
-    def __init__(self):
-        self.lock = threading.Lock()
-        self.lock.acquire()
-        self.reply = None
-
-
 _waiters = threading.local()
 
 
 def _waiter():
-    """This thread's waiter, its reply cleared."""
+    """This thread's waiter, its reply cleared. A thread waiting on the link
+    sleeps on it (`wait`) until woken (`wake`), for what it waits for (set as
+    `reply`) or for its turn to read. Each thread keeps one, reset for every
+    wait: a wake given before it sleeps, or left over from a wait that ended,
+    is kept, and a sleeper woken for nothing only looks again."""
     try:
         waiter = _waiters.waiter
     except AttributeError:
-        waiter = _waiters.waiter = _Waiter()
+        waiter = _waiters.waiter = Waiter()
     waiter.reply = None
     return waiter
-
-
-def _wake(waiter):
-    try:
-        waiter.lock.release()
-    except RuntimeError:
-        pass  # woken already and not yet waiting again
 
 
 class RemoteTerminal:
@@ -162,6 +147,7 @@ class RemoteTerminal:
         self._pending = {}
         self._send_lock = threading.Lock()
         self._read_lock = threading.Lock()  # held by the thread reading the socket
+        self._wakes = []  # (the reader's) waiters handed their reply, to wake
         self._loss_lock = threading.Lock()
         self._tick = heartbeat / 2  # longest blocking read
         self._ticked = threading.Event()  # wakes the ticking thread before its time
@@ -242,6 +228,7 @@ class RemoteTerminal:
         self._outgoing = (sock, [])  # frames of this connection waiting for the thread sending
         self._sock = sock
         self._deliver(frames.feed(b""))
+        self._wake_delivered()
 
     def _expect(self, sock, frames, kind):
         deadline = time.monotonic() + CONNECT_TIMEOUT
@@ -325,9 +312,10 @@ class RemoteTerminal:
             try:
                 if self._read_lock.acquire(False):
                     try:
-                        while self._read(sock, socket.MSG_DONTWAIT):
+                        while self._read(sock, False):
                             pass
                     finally:
+                        self._wake_delivered()
                         self._read_lock.release()
                     self._promote()
                 now = time.monotonic()
@@ -339,24 +327,25 @@ class RemoteTerminal:
             except (OSError, ValueError, TransportError) as exc:  # ValueError: a closed socket
                 self._lost(sock, exc)
 
-    def _read(self, sock, flags=0):
+    def _read(self, sock, block=True):
         """One read of the socket, its messages delivered; False when none
         came (a non-blocking read, or a blocking one quiet for a tick)."""
         try:
-            data = sock.recv(262144, flags)
-        except BlockingIOError:
+            messages = self._frames.receive(sock, block, self._wakes)
+        except EOFError:
+            raise NotConnectedError("the terminal closed the connection") from None
+        if messages is None:
             return False
-        if not data:
-            raise NotConnectedError("the terminal closed the connection")
         self._last_recv = _monotonic()
-        self._deliver(self._frames.feed(data))
+        self._deliver(messages)
         return True
 
     def _deliver(self, messages):
         """Hand each message to where it belongs: an answer to its caller
-        (one that gave up is logged and dropped), pushes to the queue in
-        order, the rest to `_dispatch`."""
-        pending, pushes = self._pending, None
+        (one that gave up is logged and dropped; the caller is woken with the
+        next read or by `_wake_delivered`), pushes to the queue in order, the
+        rest to `_dispatch`."""
+        pending, wakes, pushes = self._pending, self._wakes, None
         for message in messages:
             kind = message[0]
             if kind == wire.REPLY:
@@ -365,7 +354,7 @@ class RemoteTerminal:
                     _log.warning("answer to request %s came after its caller gave up: dropped", message[1])
                     continue
                 waiter.reply = message
-                _wake(waiter)
+                wakes.append(waiter)
             elif kind == wire.PUSH:
                 if pushes is None:
                     pushes = []
@@ -378,6 +367,12 @@ class RemoteTerminal:
         if pushes:
             self._queue_pushes(pushes)
 
+    def _wake_delivered(self):
+        """(The reader, as its turn ends) wake the callers it handed answers."""
+        wakes = self._wakes
+        while wakes:
+            wakes.pop().wake()
+
     def _wait(self, waiter, deadline):
         """Wait until `waiter` has its reply, reading the socket (holding the
         read lock) while no other thread does; False at the deadline."""
@@ -389,7 +384,7 @@ class RemoteTerminal:
                 return False
             sock = self._sock
             if sock is None or not read_lock.acquire(False):
-                waiter.lock.acquire(timeout=remaining)
+                waiter.wait(remaining)
                 continue
             try:
                 while waiter.reply is None and sock is self._sock and remaining > 0:
@@ -400,11 +395,12 @@ class RemoteTerminal:
                 if waiter.reply is not None and self._pending and sock is self._sock:
                     # answers to others that came with this one are handed
                     # over now: no turn to read is passed on for them
-                    self._read(sock, socket.MSG_DONTWAIT)
+                    self._read(sock, False)
             except (OSError, ValueError, TransportError) as exc:
                 if not self._closed:
                     self._lost(sock, exc)
             finally:
+                self._wake_delivered()
                 read_lock.release()
             if self._pending or self._consumers:
                 self._promote()
@@ -416,7 +412,7 @@ class RemoteTerminal:
             return
         for waiter in itertools.chain(list(self._pending.values()), list(self._consumers)):
             if waiter.reply is None:
-                _wake(waiter)
+                waiter.wake()
                 return
 
     def _lost(self, sock, exc):
@@ -435,7 +431,7 @@ class RemoteTerminal:
             waiter = self._pending.pop(rid, None)
             if waiter is not None:
                 waiter.reply = error
-                _wake(waiter)
+                waiter.wake()
 
     def _fail(self, error):
         """The link gave up: every consumer hears it."""
@@ -493,7 +489,7 @@ class RemoteTerminal:
         """(Under the push lock) tell the waiting consumers there is news."""
         for waiter in self._consumers:
             waiter.reply = True
-            _wake(waiter)
+            waiter.wake()
 
     # ---- commands ----
 
