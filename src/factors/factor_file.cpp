@@ -38,6 +38,39 @@ Ref python_key(PyObject* name) {
 
 }  // namespace
 
+namespace {
+// Two spares: a file read while another is open takes a second set.
+constexpr size_t kSpareTables = 2;
+
+template <class Tables>
+std::vector<std::unique_ptr<Tables>>& spares() {
+    static auto* kept = new std::vector<std::unique_ptr<Tables>>();  // for the process, never destroyed
+    return *kept;
+}
+}  // namespace
+
+std::unique_ptr<FactorFile::Tables> FactorFile::Tables::take() {
+    std::vector<std::unique_ptr<Tables>>& spare = spares<Tables>();
+    if (spare.empty()) return std::make_unique<Tables>();
+    std::unique_ptr<Tables> t = std::move(spare.back());
+    spare.pop_back();
+    return t;
+}
+
+void FactorFile::Tables::give_back(std::unique_ptr<Tables> t) {
+    // releasing the entries may run finalizers, which may read files too:
+    // the tables go back only once empty
+    t->entries.clear();
+    t->order.clear();
+    t->others.clear();
+    t->index.clear();
+    t->index_text.clear();
+    std::vector<std::unique_ptr<Tables>>& spare = spares<Tables>();
+    if (spare.size() < kSpareTables) spare.push_back(std::move(t));
+}
+
+FactorFile::~FactorFile() { Tables::give_back(std::move(tables_)); }
+
 FactorFile::FactorFile(Params<5> p) {
     auto [factor, targets, begin_date, end_date, day_before] = p.take<5>();
     vm::global<ask_factor_by_targets>(n_ask_factor_by_targets).call({factor, targets, begin_date, end_date, day_before});

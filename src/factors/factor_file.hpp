@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,9 @@ public:
     // ask, fetch the path, load_mat, DotDict, read the entries and the dates.
     // The arguments of get_factor_by_factor.
     explicit FactorFile(Params<5> p);
+    ~FactorFile();
+    FactorFile(const FactorFile&) = delete;
+    FactorFile& operator=(const FactorFile&) = delete;
 
     // The dictionary get_factor_by_factor returns.
     Ref dictionary();
@@ -66,14 +70,28 @@ private:
     size_t find_ascii(std::string_view key);
     size_t locate(PyObject* key);
 
-    std::vector<Entry> entries_;     // in the mapping's order
-    std::vector<uint32_t> order_;    // rank in name order -> entry, made when needed
-    std::vector<uint32_t> others_;   // entries whose names are not ASCII
+    // A file's tables, kept empty between files: tables of thousands of
+    // entries freed give their pages back to the system, and every new file
+    // would fault them in again.
+    struct Tables {
+        std::vector<Entry> entries;
+        std::vector<uint32_t> order;
+        std::vector<uint32_t> others;
+        std::vector<Slot> index;
+        std::string index_text;
+        static std::unique_ptr<Tables> take();
+        static void give_back(std::unique_ptr<Tables> t);
+    };
+
+    std::unique_ptr<Tables> tables_ = Tables::take();
+    std::vector<Entry>& entries_ = tables_->entries;    // in the mapping's order
+    std::vector<uint32_t>& order_ = tables_->order;     // rank in name order -> entry, made when needed
+    std::vector<uint32_t>& others_ = tables_->others;   // entries whose names are not ASCII
     Ref dates_;
     // built on the second lookup by key: one lookup is a scan
     size_t lookups_ = 0;
-    std::vector<Slot> index_;  // open addressing on the ASCII keys' hashes
-    std::string index_text_;   // the keys' characters, one after another
+    std::vector<Slot>& index_ = tables_->index;      // open addressing on the ASCII keys' hashes
+    std::string& index_text_ = tables_->index_text;  // the keys' characters, one after another
 };
 
 // series[0], for any series.

@@ -275,3 +275,28 @@ def test_mapping_of_its_own_is_read_in_name_order(files, channel, monkeypatch):
         del reads[:]
         query()
         assert reads == ["bp_czce_ap405", "bp_sse_600000", "bp_szse_000001", "Date"]
+
+
+def test_a_file_read_while_another_is_let_go(channel, monkeypatch):
+    """A value whose finalizer reads another factor file, run as a query
+    lets its own file go: the inner read and the outer answer are whole."""
+    inner = []
+
+    class Finalized(np.ndarray):
+        def __del__(self):
+            inner.append(_factors.get_factor_by_factor("inner", [SSE, SZSE], 1, 2))
+
+    def load(path):
+        if path == "inner.mat":
+            return {"Date": np.array([DATES]), "bp_sse_600000": np.array([[7.0, 8.0, 9.0]])}
+        return {"Date": np.array([DATES]), "bp_szse_000001": np.array([[4.0, 5.0, 6.0]]),
+                "bp_sse_600000": np.array([[1.0, 2.0, 3.0]]).view(Finalized)}
+
+    channel.paths.update(outer="outer.mat", inner="inner.mat")
+    monkeypatch.setattr(_factors, "load_mat", load)
+    for _ in range(3):
+        assert _factors.get_factor_by_day(["outer"], [SSE, SZSE], 1)["outer"] == [1.0, 4.0]
+    assert len(inner) >= 3  # numpy's views of the value are finalized too
+    for result in inner:
+        assert list(result) == ["SSE.600000", "date"]
+        np.testing.assert_array_equal(result["SSE.600000"], [7.0, 8.0, 9.0])
