@@ -65,6 +65,7 @@ void FactorFile::Tables::give_back(std::unique_ptr<Tables> t) {
     t->others.clear();
     t->index.clear();
     t->index_text.clear();
+    t->sort_keys.clear();
     std::vector<std::unique_ptr<Tables>>& spare = spares<Tables>();
     if (spare.size() < kSpareTables) spare.push_back(std::move(t));
 }
@@ -161,16 +162,10 @@ bool FactorFile::name_less(const Entry& x, const Entry& y) const noexcept {
     return x.text < y.text;
 }
 
-// Ranks are sorted through small keys that hold the 16 characters after "bp_"
-// as two big-endian words: most names differ there, so few comparisons read
-// the text.
+// Ranks are sorted through SortKeys.
 void FactorFile::sort() {
-    struct SortKey {
-        uint64_t head[2];
-        const Entry* entry;
-        uint32_t index;
-    };
-    std::vector<SortKey> keys(entries_.size());
+    std::vector<SortKey>& keys = tables_->sort_keys;
+    keys.resize(entries_.size());
     for (size_t i = 0; i < entries_.size(); ++i) {
         SortKey& k = keys[i];
         k.entry = &entries_[i];

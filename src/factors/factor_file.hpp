@@ -45,6 +45,13 @@ private:
         Ref value;   // the entry's matrix
         Ref series;  // value.ravel(), made once
     };
+    // An entry's place in the sort, by the 16 characters after "bp_" as two
+    // big-endian words: most names differ there, so few comparisons read the text.
+    struct SortKey {
+        uint64_t head[2];
+        const Entry* entry;
+        uint32_t index;
+    };
     struct Slot {
         uint64_t hash;
         uint32_t text;   // the key's first character in index_text_
@@ -79,6 +86,7 @@ private:
         std::vector<uint32_t> others;
         std::vector<Slot> index;
         std::string index_text;
+        std::vector<SortKey> sort_keys;
         static std::unique_ptr<Tables> take();
         static void give_back(std::unique_ptr<Tables> t);
     };
