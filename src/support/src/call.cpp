@@ -48,19 +48,14 @@ PyObject* getitem_name() {
     return name;
 }
 
-// A builtin type's own __getitem__, found once: such a type never changes.
-PyObject* own_getitem(PyTypeObject* base) { return getitem_name() ? _PyType_Lookup(base, getitem_name()) : nullptr; }
-
-// A subclass of a dict, list or tuple that keeps its base's own __getitem__
-// (`base_getitem`): its item slot is still a generic one, which calls that
-// method as Python would, at several times the cost.
-bool keeps_getitem(PyTypeObject* type, PyTypeObject* base, PyObject* base_getitem) {
-    return type == base || (base_getitem && _PyType_Lookup(type, getitem_name()) == base_getitem);
-}
-
-bool keeps_dict_getitem(PyTypeObject* type) {
-    static PyObject* const dict_getitem = own_getitem(&PyDict_Type);
-    return keeps_getitem(type, &PyDict_Type, dict_getitem);
+// `type` is the builtin `Base` (a dict, list or tuple) or a subclass that
+// keeps Base's own __getitem__: a subclass's item slot is still a generic
+// one, which calls that method as Python would, at several times the cost.
+// Base's method is found once: a builtin type never changes.
+template <PyTypeObject* Base>
+bool keeps_getitem(PyTypeObject* type) {
+    static PyObject* const base_getitem = getitem_name() ? _PyType_Lookup(Base, getitem_name()) : nullptr;
+    return type == Base || (base_getitem && _PyType_Lookup(type, getitem_name()) == base_getitem);
 }
 
 }  // namespace
@@ -68,7 +63,7 @@ bool keeps_dict_getitem(PyTypeObject* type) {
 // A key such a dict holds is read straight from it; a missing one takes the
 // whole road (__missing__, KeyError).
 Ref item_of_any(PyObject* o, PyObject* key) {
-    if (PyDict_Check(o) && keeps_dict_getitem(Py_TYPE(o))) {
+    if (PyDict_Check(o) && keeps_getitem<&PyDict_Type>(Py_TYPE(o))) {
         if (PyObject* v = PyDict_GetItemWithError(o, key)) return borrow(v);
         if (PyErr_Occurred()) raise();
     }
@@ -76,29 +71,15 @@ Ref item_of_any(PyObject* o, PyObject* key) {
 }
 
 bool reads_as_dict(PyObject* o) {
-    return PyDict_Check(o) && Py_TYPE(o)->tp_iter == PyDict_Type.tp_iter && keeps_dict_getitem(Py_TYPE(o));
+    return PyDict_Check(o) && Py_TYPE(o)->tp_iter == PyDict_Type.tp_iter && keeps_getitem<&PyDict_Type>(Py_TYPE(o));
 }
-
-namespace {
-
-bool keeps_list_getitem(PyTypeObject* type) {
-    static PyObject* const list_getitem = own_getitem(&PyList_Type);
-    return keeps_getitem(type, &PyList_Type, list_getitem);
-}
-
-bool keeps_tuple_getitem(PyTypeObject* type) {
-    static PyObject* const tuple_getitem = own_getitem(&PyTuple_Type);
-    return keeps_getitem(type, &PyTuple_Type, tuple_getitem);
-}
-
-}  // namespace
 
 // A list or tuple (or a subclass keeping its __getitem__) is read by position
 // as its own item step reads it (a negative index counts from the end); other
 // objects and an index out of range (IndexError) take the whole road.
 Ref item(PyObject* o, Py_ssize_t index) {
-    const bool list = PyList_Check(o) && keeps_list_getitem(Py_TYPE(o));
-    if (list || (PyTuple_Check(o) && keeps_tuple_getitem(Py_TYPE(o)))) {
+    const bool list = PyList_Check(o) && keeps_getitem<&PyList_Type>(Py_TYPE(o));
+    if (list || (PyTuple_Check(o) && keeps_getitem<&PyTuple_Type>(Py_TYPE(o)))) {
         const Py_ssize_t n = Py_SIZE(o);
         const Py_ssize_t i = index < 0 ? index + n : index;
         if (i >= 0 && i < n) return borrow(list ? PyList_GET_ITEM(o, i) : PyTuple_GET_ITEM(o, i));
