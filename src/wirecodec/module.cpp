@@ -4,6 +4,7 @@
 #include "decode.hpp"
 #include "encode.hpp"
 #include "reader.hpp"
+#include "sockio.hpp"
 #include "waiter.hpp"
 
 #include "vm/module.hpp"
@@ -18,6 +19,10 @@ const vm::FunctionSpec kFunctions[] = {
     VM_FUNCTION(encode, "value", "The msgpack body of a value (TypeError for a value the wire does not carry)."),
     VM_FUNCTION(frame, "message", "One frame (length prefix and body) holding `message`."),
     VM_FUNCTION(decode, "body", "The value of a msgpack body; FrameError when it is not one."),
+    VM_FUNCTION(send, "sock, data",
+                "Writes all of `data` to `sock` (a socket or its descriptor); what the socket takes at once with "
+                "the GIL held, the rest with it let go. BlockingIOError when the socket's send time-out passes "
+                "(part of `data` may have left), OSError when the write fails."),
 };
 
 void exec(vm::Module& m) {

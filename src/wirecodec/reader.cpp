@@ -2,6 +2,7 @@
 
 #include "codec.hpp"
 #include "decode.hpp"
+#include "sockio.hpp"
 #include "waiter.hpp"
 #include "writer.hpp"
 
@@ -26,6 +27,7 @@ struct ReaderObject {
     Py_ssize_t used;
     long long cap;      // the largest frame body accepted
     int busy;           // a call is working on the stream
+    bool spin;          // the next blocking read busy-reads first (see recv_blocking)
 };
 
 using Lifetime = vm::NativeType<ReaderObject, &ReaderObject::store>;
@@ -96,7 +98,7 @@ Py_ssize_t receive_into(ReaderObject* r, int fd, bool block, const std::vector<v
         if (block) {
             Py_BEGIN_ALLOW_THREADS
             if (!woken) wake_due();
-            n = ::recv(fd, at, room, 0);
+            n = recv_blocking(fd, at, room, r->spin);
             Py_END_ALLOW_THREADS
             woken = true;
         } else {

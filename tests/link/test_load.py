@@ -69,31 +69,29 @@ def test_callers_and_a_quiet_consumer_take_turns_reading(served):
         client.close()
 
 
-class _HeldSocket:
-    """The link's socket with its first send held until `go` is set and the
-    next failing when `fail` is; the calls each send carried are noted."""
+class _HeldSend:
+    """The wire's send, with its first send on the socket `sock` held until
+    `go` is set and the next failing when `fail` is; the calls each send on
+    it carried are noted. Sends on other sockets (the terminal's) go as ever."""
 
     def __init__(self, sock, fail=False):
-        self.sock, self.fail = sock, fail
+        self.sock, self.fail, self.send = sock, fail, wire.send
         self.entered, self.go, self.calls = False, threading.Event(), []
 
-    def sendall(self, data):
-        if not self.entered:
-            self.entered = True
-            self.go.wait(30)
-        elif self.fail:
-            raise ConnectionResetError("the link broke mid-send")
-        self.calls.append(sum(1 for m in wire.FrameReader().feed(data) if m[0] == wire.CALL))
-        self.sock.sendall(data)
-
-    def __getattr__(self, name):
-        return getattr(self.sock, name)
+    def __call__(self, sock, data):
+        if sock is self.sock:
+            if not self.entered:
+                self.entered = True
+                self.go.wait(30)
+            elif self.fail:
+                raise ConnectionResetError("the link broke mid-send")
+            self.calls.append(sum(1 for m in wire.FrameReader().feed(data) if m[0] == wire.CALL))
+        self.send(sock, data)
 
 
 def _callers_during_a_send(client, held):
     """Three callers: the first holds the send while the other two come; what each got."""
-    sock, outgoing = client._outgoing
-    client._outgoing = (held, outgoing)
+    outgoing = client._outgoing[1]
     got = {}
 
     def call(n):
@@ -116,13 +114,14 @@ def _callers_during_a_send(client, held):
 
 
 @pytest.mark.parametrize("fail", [False, True], ids=["sent", "send fails"])
-def test_callers_arriving_during_a_send_leave_their_frames_to_it(served, fail):
+def test_callers_arriving_during_a_send_leave_their_frames_to_it(served, fail, monkeypatch):
     """Their frames go out with the sending thread's next send, in one; when
     that send fails, every call whose frame it held hears so at once."""
     _, server = served
     client = RemoteTerminal(server.address, timeout=30.0, heartbeat=30.0, dead_after=60.0)
     try:
-        held = _HeldSocket(client._sock, fail)
+        held = _HeldSend(client._sock, fail)
+        monkeypatch.setattr(wire, "send", held)
         got = _callers_during_a_send(client, held)
         if fail:
             assert all(isinstance(got[n], OutcomeUnknownError) for n in range(3))

@@ -77,11 +77,25 @@ def test_split_and_merged_frames_give_the_messages_in_order(messages, cuts):
     assert reader.next() is None
 
 
-def test_a_socket_read_gives_the_messages_it_completed():
+def connected_pair(family):
+    if family == socket.AF_UNIX:
+        return socket.socketpair()
+    with socket.socket(family) as listener:
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(1)
+        ours = socket.create_connection(listener.getsockname())
+        return ours, listener.accept()[0]
+
+
+families = pytest.mark.parametrize("family", [socket.AF_UNIX, socket.AF_INET], ids=["unix", "tcp"])
+
+
+@families
+def test_a_socket_read_gives_the_messages_it_completed(family):
     """What one read of a socket brings, cut into messages: a frame split
     over reads (one larger than a read's room too) comes whole with its last
     piece; nothing there is None, the end of the stream EOFError."""
-    ours, theirs = socket.socketpair()
+    ours, theirs = connected_pair(family)
     try:
         wire.set_timeouts(ours, 0.05, 5.0)
         reader = wire.FrameReader()
@@ -108,6 +122,41 @@ def test_a_socket_read_gives_the_messages_it_completed():
         theirs.close()
     with pytest.raises((OSError, ValueError)):
         reader.receive(ours, False)  # a closed socket
+
+
+@families
+def test_send_writes_everything_or_says_it_could_not(family):
+    """All of what is sent arrives, in order, however slowly the peer takes
+    it; a peer that takes nothing makes the send time-out pass
+    (BlockingIOError), a peer that is gone an OSError, never a signal."""
+    ours, theirs = connected_pair(family)
+    try:
+        wire.set_timeouts(ours, 5.0, 5.0)
+        data = bytes(range(256)) * 12000
+        got = bytearray()
+
+        def take_slowly():
+            while len(got) < len(data):
+                got.extend(theirs.recv(100000))
+
+        taker = threading.Thread(target=take_slowly)
+        taker.start()
+        wire.send(ours, data)
+        taker.join()
+        assert got == data
+        wire.set_timeouts(ours, 5.0, 0.05)
+        with pytest.raises(BlockingIOError):
+            wire.send(ours.fileno(), data * 10)
+        theirs.close()
+        with pytest.raises(OSError):
+            for _ in range(100):  # what the closed peer's buffer took first
+                wire.send(ours, data)
+        ours.close()
+        with pytest.raises(OSError):
+            wire.send(ours, b"x")  # as a closed socket's own sendall
+    finally:
+        ours.close()
+        theirs.close()
 
 
 @given(st.binary(max_size=64))

@@ -221,7 +221,7 @@ class Connection:
 
     def write(self, data):
         with self.send_lock:
-            self.sock.sendall(data)
+            wire.send(self.sock, data)
             self.last_sent = _monotonic()
 
     def close(self):

@@ -279,7 +279,7 @@ class RemoteTerminal:
             raise self._failed or NotConnectedError("the link to the terminal at {} is down".format(self.address))
         sock, outgoing = self._outgoing
         outgoing.append(data)
-        send_lock = self._send_lock
+        send_lock, send = self._send_lock, wire.send
         # frames are taken off the front by the lock's holder only: one left
         # as the holder lets go is seen by this loop, of whichever thread
         while outgoing and send_lock.acquire(False):
@@ -288,7 +288,7 @@ class RemoteTerminal:
                     count = len(outgoing)
                     data = outgoing[0] if count == 1 else b"".join(outgoing[:count])
                     del outgoing[:count]
-                    sock.sendall(data)
+                    send(sock, data)
                     self._last_sent = _monotonic()
             except OSError:
                 _shut(sock)

@@ -25,7 +25,7 @@ from velmoro.tframe.utils import utilcls
 from velmoro.tframe.utils.utilcls import DotDict
 
 __all__ = [
-    "VERSION", "MAX_FRAME", "FrameError", "frame", "encode", "decode", "FrameReader", "set_timeouts",
+    "VERSION", "MAX_FRAME", "FrameError", "frame", "encode", "decode", "FrameReader", "send", "set_timeouts",
     "parse_address", "proof", "nonce",
     "HELLO", "AUTH", "WELCOME", "CALL", "REPLY", "PUSH", "GAP", "ACK", "PING", "PONG", "BYE",
 ]
@@ -161,6 +161,7 @@ encode = _wirecodec.encode
 decode = _wirecodec.decode
 frame = _wirecodec.frame
 FrameReader = _wirecodec.FrameReader
+send = _wirecodec.send
 
 
 def set_timeouts(sock, receive, send):
