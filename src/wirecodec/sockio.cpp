@@ -7,6 +7,7 @@
 #include <climits>
 
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <time.h>
@@ -56,13 +57,16 @@ ssize_t recv_sleeping(int fd, void* at, size_t room) noexcept {
 
 // The spin is kept while what is read comes within it: a read that had to
 // sleep longer (a slow command, a quiet link) turns it off until a read comes
-// quickly again, so a link waiting long burns no processor.
+// quickly again, so a link waiting long burns no processor. Each look that
+// finds nothing yields the processor to any thread ready to run (another
+// caller, the peer on a busy machine): the spin uses only time nobody wants.
 ssize_t recv_blocking(int fd, void* at, size_t room, bool& spin) noexcept {
     const long long started = now_ns();
     if (spin) {
         do {
             const ssize_t n = ::recv(fd, at, room, MSG_DONTWAIT);
             if (n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return n;
+            sched_yield();
         } while (now_ns() - started < kSpinNs);
     }
     const ssize_t n = recv_sleeping(fd, at, room);
