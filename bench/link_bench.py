@@ -1,7 +1,7 @@
 """The link to a terminal server in its own process.
 
 Round trip of a small command over a Unix socket and over TCP on loopback
-(p50, p99), calls per second from 4 threads, pushes per second to one client,
+(p50, p99), calls per second from 4 threads (median of 3 runs), pushes per second to one client,
 then the load run: 8 client processes of 4 threads, 10,000 commands each,
 while each takes a flood of pushes. Targets: p50 at most 60 us (Unix) and
 80 us (TCP), p99 at most 1 ms, at least 20,000 calls/s and 50,000 pushes/s;
@@ -32,6 +32,7 @@ from velmoro.tframe.comm.netlink import RemoteTerminal
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 LOAD_CLIENT = os.path.join(TOP, "tests", "link", "load_client.py")
 SAMPLES, THREAD_CALLS, PUSHES = 20000, 10000, 200000
+CALL_RUNS = 3  # runs of the 4 threads: the median, a single run wanders with the machine
 # every 100th command an order: the simulated terminal matches each order
 # against all it holds, which a tenth of 320,000 commands would make the figure
 LOAD = dict(processes=8, threads=4, commands=10000, pushes=20000, order_every=100)
@@ -214,11 +215,16 @@ def main():
                 name, p50, target, p99, meter.per_10k(SAMPLES)))
             client.close()
         client = RemoteTerminal(unix)
-        meter = CpuMeter(unix_server.pid)
-        calls = calls_per_second(client, meter)
+        runs = []
+        for _ in range(CALL_RUNS):
+            meter = CpuMeter(unix_server.pid)
+            runs.append((calls_per_second(client, meter), meter))
+        runs.sort(key=lambda run: run[0])
+        calls, meter = runs[len(runs) // 2]
         pushes = pushes_per_second(client)
         met += [calls >= 20000, pushes >= 50000]
-        print("calls/s with 4 threads: {:,.0f} (target 20,000); {}".format(calls, meter.per_10k(4 * THREAD_CALLS)))
+        print("calls/s with 4 threads: {:,.0f} (target 20,000; median of {}: {}); {}".format(
+            calls, CALL_RUNS, ", ".join("{:,.0f}".format(run[0]) for run in runs), meter.per_10k(4 * THREAD_CALLS)))
         print("pushes/s to one client: {:,.0f} (target 50,000)".format(pushes))
         client.close()
         if "--no-load" not in sys.argv:
