@@ -340,7 +340,22 @@ def wirecodec_cases(box):
     for label, data in (("ok", stream), ("nothing there", b""), ("refused", b"\x00" * 8)):
         out.append(Case("_wirecodec.FrameReader.receive/" + label, _received, [module, data], {}, before))
     out.append(Case("_wirecodec.Waiter/wake and wait", _woken, [module.Waiter(), reply], {}, before))
+    for label, closed in (("ok", False), ("closed socket", True)):
+        out.append(Case("_wirecodec.send/" + label, _sent, [module, stream, closed], {}, before))
     return out
+
+
+def _sent(module, data, closed):
+    """What a socket pair carries of `data` sent on it (its own end closed first when `closed`)."""
+    ours, theirs = socket.socketpair()
+    try:
+        if closed:
+            ours.close()
+        module.send(ours, data)
+        return theirs.recv(len(data))
+    finally:
+        ours.close()
+        theirs.close()
 
 
 def _received(module, data):
