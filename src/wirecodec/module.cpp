@@ -21,8 +21,9 @@ const vm::FunctionSpec kFunctions[] = {
     VM_FUNCTION(decode, "body", "The value of a msgpack body; FrameError when it is not one."),
     VM_FUNCTION(send, "sock, data",
                 "Writes all of `data` to `sock` (a socket or its descriptor); what the socket takes at once with "
-                "the GIL held, the rest with it let go. BlockingIOError when the socket's send time-out passes "
-                "(part of `data` may have left), OSError when the write fails."),
+                "the GIL held, the rest as the socket's own sendall does (a descriptor: with the GIL let go, "
+                "bounded by its send time-out). BlockingIOError when a time-out passes (part of `data` may have "
+                "left), OSError when the write fails."),
 };
 
 void exec(vm::Module& m) {

@@ -1,6 +1,7 @@
 #include "sockio.hpp"
 
 #include "vm/buffer.hpp"
+#include "vm/call.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -28,6 +29,24 @@ long long now_ns() noexcept {
     return t.tv_sec * 1'000'000'000LL + t.tv_nsec;
 }
 
+// The socket's time-out `option` (SO_RCVTIMEO, SO_SNDTIMEO) in milliseconds
+// for poll(): -1 when it has none.
+int timeout_ms(int fd, int option) noexcept {
+    timeval limit{};
+    socklen_t size = sizeof limit;
+    if (getsockopt(fd, SOL_SOCKET, option, &limit, &size) != 0 || !(limit.tv_sec || limit.tv_usec)) return -1;
+    return static_cast<int>(std::min<long long>(INT_MAX, limit.tv_sec * 1000LL + (limit.tv_usec + 999) / 1000));
+}
+
+// Whether `fd` became ready for `events` within its time-out `option`
+// (false with errno EAGAIN when it passed, or with poll's own error).
+bool ready(int fd, short events, int option) noexcept {
+    pollfd one{fd, events, 0};
+    const int n = ::poll(&one, 1, timeout_ms(fd, option));
+    if (n == 0) errno = EAGAIN;
+    return n > 0;
+}
+
 // A Unix socket sleeps in poll() for input only, then reads: asleep in recv()
 // it would also be woken whenever the peer takes what this side sent (the
 // kernel wakes a Unix socket's readers with its writers), a wasted switch of
@@ -38,19 +57,50 @@ ssize_t recv_sleeping(int fd, void* at, size_t room) noexcept {
     socklen_t size = sizeof domain;
     if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &size) != 0 || domain != AF_UNIX)
         return ::recv(fd, at, room, 0);
-    timeval limit{};
-    size = sizeof limit;
-    int ms = -1;
-    if (getsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, &size) == 0 && (limit.tv_sec || limit.tv_usec))
-        ms = static_cast<int>(std::min<long long>(INT_MAX, limit.tv_sec * 1000LL + (limit.tv_usec + 999) / 1000));
-    pollfd one{fd, POLLIN, 0};
-    const int ready = ::poll(&one, 1, ms);
-    if (ready < 0) return -1;
-    if (ready == 0) {
-        errno = EAGAIN;
-        return -1;
+    return ready(fd, POLLIN, SO_RCVTIMEO) ? ::recv(fd, at, room, MSG_DONTWAIT) : -1;
+}
+
+[[noreturn]] void raise_errno() {
+    PyErr_SetFromErrno(PyExc_OSError);
+    vm::raise();
+}
+
+// The descriptor of `sock`; a closed socket's (-1) is refused as its own
+// methods refuse it, with OSError.
+int descriptor(PyObject* sock) {
+    const int fd = PyObject_AsFileDescriptor(sock);
+    if (fd >= 0) return fd;
+    if (!PyErr_ExceptionMatches(PyExc_ValueError)) vm::raise();
+    PyErr_Clear();
+    errno = EBADF;
+    raise_errno();
+}
+
+// What is left of `data` from `sent` on, once the socket's buffer is full: a
+// socket object sends it with its own sendall (its time-out and signal
+// handling as ever), a bare descriptor waits for room with the GIL let go,
+// bounded by its send time-out.
+void send_rest(PyObject* sock, int fd, PyObject* data, const unsigned char* at, size_t sent, size_t size) {
+    if (!PyLong_Check(sock)) {
+        vm::Ref view = vm::own(PyMemoryView_FromObject(data));
+        vm::Ref rest = vm::own(PySequence_GetSlice(view, static_cast<Py_ssize_t>(sent), PY_SSIZE_T_MAX));
+        vm::own(PyObject_CallMethod(sock, "sendall", "O", rest.get()));
+        return;
     }
-    return ::recv(fd, at, room, MSG_DONTWAIT);
+    while (sent < size) {
+        bool room;
+        Py_BEGIN_ALLOW_THREADS
+        room = ready(fd, POLLOUT, SO_SNDTIMEO);
+        Py_END_ALLOW_THREADS
+        const ssize_t n = room ? ::send(fd, at + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT) : -1;
+        if (n >= 0) {
+            sent += static_cast<size_t>(n);
+        } else if (errno == EINTR) {
+            vm::check(PyErr_CheckSignals());
+        } else if (!room || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+            raise_errno();
+        }
+    }
 }
 
 }  // namespace
@@ -76,46 +126,24 @@ ssize_t recv_blocking(int fd, void* at, size_t room, bool& spin) noexcept {
 
 // What fits in the socket's buffer is written with the GIL held: handing the
 // GIL over and taking it back costs more than the write, and another thread
-// waiting for it would be woken for nothing. The rest waits for room with the
-// GIL let go, bounded by the socket's send time-out (BlockingIOError).
+// waiting for it would be woken for nothing.
 vm::Ref send(vm::Params<2> p) {
     auto [sock, data] = p.take<2>();
-    const int fd = PyObject_AsFileDescriptor(sock);
-    if (fd < 0) {
-        if (!PyErr_ExceptionMatches(PyExc_ValueError)) vm::raise();
-        // a closed socket's descriptor (-1): what its own sendall raises
-        PyErr_Clear();
-        errno = EBADF;
-        PyErr_SetFromErrno(PyExc_OSError);
-        vm::raise();
-    }
+    const int fd = descriptor(sock);
     const vm::BytesView bytes(data);
-    const unsigned char* at = bytes.data();
-    size_t left = bytes.size();
-    bool block = false;
-    while (left) {
-        ssize_t n;
-        if (block) {
-            Py_BEGIN_ALLOW_THREADS
-            n = ::send(fd, at, left, MSG_NOSIGNAL);
-            Py_END_ALLOW_THREADS
-        } else {
-            n = ::send(fd, at, left, MSG_NOSIGNAL | MSG_DONTWAIT);
-        }
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n >= 0) {
-            at += n;
-            left -= static_cast<size_t>(n);
-            continue;
+            sent += static_cast<size_t>(n);
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            send_rest(sock, fd, data, bytes.data(), sent, bytes.size());
+            break;
+        } else if (errno == EINTR) {
+            vm::check(PyErr_CheckSignals());
+        } else {
+            raise_errno();
         }
-        if ((errno == EAGAIN || errno == EWOULDBLOCK) && !block) {
-            block = true;
-            continue;
-        }
-        if (errno != EINTR) {
-            PyErr_SetFromErrno(PyExc_OSError);
-            vm::raise();
-        }
-        vm::check(PyErr_CheckSignals());
     }
     return vm::none();
 }

@@ -13,7 +13,8 @@ namespace wirecodec {
 // left telling whether the next read should.
 ssize_t recv_blocking(int fd, void* at, size_t room, bool& spin) noexcept;
 
-// send(sock, data): every byte of `data` written to the socket `sock`.
+// send(sock, data): every byte of `data` written to the socket `sock` (or the
+// descriptor `sock`).
 vm::Ref send(vm::Params<2> p);
 
 }  // namespace wirecodec

@@ -125,13 +125,20 @@ def test_a_socket_read_gives_the_messages_it_completed(family):
 
 
 @families
-def test_send_writes_everything_or_says_it_could_not(family):
+@pytest.mark.parametrize("how", ["socket", "descriptor", "socket with a time-out"])
+def test_send_writes_everything_or_says_it_could_not(family, how):
     """All of what is sent arrives, in order, however slowly the peer takes
-    it; a peer that takes nothing makes the send time-out pass
-    (BlockingIOError), a peer that is gone an OSError, never a signal."""
+    it; a peer that takes nothing makes the send time-out pass (of the
+    socket's options, BlockingIOError, or of a Python socket, as its own
+    sendall raises it), a peer that is gone an OSError, never a signal."""
     ours, theirs = connected_pair(family)
+    timed = how == "socket with a time-out"
+    target = ours.fileno() if how == "descriptor" else ours
     try:
-        wire.set_timeouts(ours, 5.0, 5.0)
+        if timed:
+            ours.settimeout(5.0)
+        else:
+            wire.set_timeouts(ours, 5.0, 5.0)
         data = bytes(range(256)) * 12000
         got = bytearray()
 
@@ -141,16 +148,20 @@ def test_send_writes_everything_or_says_it_could_not(family):
 
         taker = threading.Thread(target=take_slowly)
         taker.start()
-        wire.send(ours, data)
+        wire.send(target, data)
         taker.join()
         assert got == data
-        wire.set_timeouts(ours, 5.0, 0.05)
-        with pytest.raises(BlockingIOError):
-            wire.send(ours.fileno(), data * 10)
+        if timed:
+            ours.settimeout(0.05)
+        else:
+            wire.set_timeouts(ours, 5.0, 0.05)
+        with pytest.raises(OSError) as refused:
+            wire.send(target, data * 10)
+        assert timed or refused.type is BlockingIOError
         theirs.close()
         with pytest.raises(OSError):
             for _ in range(100):  # what the closed peer's buffer took first
-                wire.send(ours, data)
+                wire.send(target, data)
         ours.close()
         with pytest.raises(OSError):
             wire.send(ours, b"x")  # as a closed socket's own sendall
