@@ -110,6 +110,9 @@ void send_rest(PyObject* sock, int fd, PyObject* data, const unsigned char* at, 
 // quickly again, so a link waiting long burns no processor. Each look that
 // finds nothing yields the processor to any thread ready to run (another
 // caller, the peer on a busy machine): the spin uses only time nobody wants.
+// A signal that comes during the spin is handled when the read returns (at
+// the latest at the socket's receive time-out), as one that comes just
+// before any blocking read is.
 ssize_t recv_blocking(int fd, void* at, size_t room, bool& spin) noexcept {
     const long long started = now_ns();
     if (spin) {
