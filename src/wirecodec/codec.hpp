@@ -59,6 +59,33 @@ vm::Ref configure(vm::Params<2> p);
 // FrameError("malformed frame: <what>"), formatted as PyUnicode_FromFormat.
 [[noreturn]] void malformed(const char* format, ...);
 
+// The exception being raised, taken from the interpreter, and raised again.
+vm::Ref take_exception();
+[[noreturn]] void raise_again(vm::Ref exc);
+bool is_instance(PyObject* o, PyObject* cls);
+
+// body(), then cleanup() as a `finally` block: after an exception of the
+// body it runs with that exception kept aside, raised again after it (one of
+// its own goes out instead, with the body's as its context).
+template <class Body, class Cleanup>
+auto finally(Body&& body, Cleanup&& cleanup) {
+    try {
+        auto result = body();
+        cleanup();
+        return result;
+    } catch (const vm::Error&) {
+        vm::Ref exc = take_exception();
+        try {
+            cleanup();
+        } catch (const vm::Error&) {
+            vm::Ref own = take_exception();
+            PyException_SetContext(own, exc.release());
+            raise_again(std::move(own));
+        }
+        raise_again(std::move(exc));
+    }
+}
+
 extern vm::Name kDefault, kDecoders, kFrameError, kMaxFrame, kDunderDict;
 
 }  // namespace wirecodec

@@ -271,37 +271,6 @@ private:
     const unsigned char* end_;
 };
 
-// The exception being raised, taken from the interpreter, and given back.
-vm::Ref take_exception() {
-#if PY_VERSION_HEX >= 0x030C0000
-    return vm::Ref::steal(PyErr_GetRaisedException());
-#else
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    vm::Ref t = vm::Ref::steal(type), tb = vm::Ref::steal(traceback), exc = vm::Ref::steal(value);
-    if (tb) PyException_SetTraceback(exc, tb);
-    return exc;
-#endif
-}
-
-[[noreturn]] void raise_again(vm::Ref exc) {
-#if PY_VERSION_HEX >= 0x030C0000
-    PyErr_SetRaisedException(exc.release());
-#else
-    vm::Ref type = vm::borrow(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())));
-    PyObject* traceback = PyException_GetTraceback(exc);
-    PyErr_Restore(type.release(), exc.release(), traceback);
-#endif
-    throw vm::Error{};
-}
-
-bool is_instance(PyObject* o, PyObject* cls) {
-    const int r = PyObject_IsInstance(o, cls);
-    vm::check(r);
-    return r != 0;
-}
-
 // As `except FrameError: raise` then `except Exception as exc: raise
 // FrameError("malformed frame: {}".format(exc)) from None`.
 [[noreturn]] void as_frame_error(const Codec& codec) {

@@ -251,8 +251,7 @@ vm::Ref encode(vm::Params<1> p) {
     return out.take();
 }
 
-vm::Ref frame(vm::Params<1> p) {
-    auto [message] = p.take<1>();
+vm::Ref frame_of(PyObject* message) {
     Writer out;
     out.skip(kHeader);
     pack(out, message);
@@ -265,6 +264,11 @@ vm::Ref frame(vm::Params<1> p) {
         refuse(vm::own(PyUnicode_FromFormat("a frame of %zu bytes exceeds the cap of %S", body, cap.get())));
     write_be(out.at(0), static_cast<uint32_t>(body));
     return out.take();
+}
+
+vm::Ref frame(vm::Params<1> p) {
+    auto [message] = p.take<1>();
+    return frame_of(message);
 }
 
 }  // namespace wirecodec

@@ -12,6 +12,8 @@ namespace wirecodec {
 void pack(Writer& out, PyObject* value);
 
 vm::Ref encode(vm::Params<1> p);
+// frame(message): one frame (length prefix and body) holding `message`.
+vm::Ref frame_of(PyObject* message);
 vm::Ref frame(vm::Params<1> p);
 
 }  // namespace wirecodec

@@ -1,5 +1,6 @@
 // velmoro.tframe.comm._wirecodec: the terminal link's frames and the msgpack
 // coding of its messages, as the wire module configures them at import.
+#include "client.hpp"
 #include "codec.hpp"
 #include "decode.hpp"
 #include "encode.hpp"
@@ -19,6 +20,14 @@ const vm::FunctionSpec kFunctions[] = {
     VM_FUNCTION(encode, "value", "The msgpack body of a value (TypeError for a value the wire does not carry)."),
     VM_FUNCTION(frame, "message", "One frame (length prefix and body) holding `message`."),
     VM_FUNCTION(decode, "body", "The value of a msgpack body; FrameError when it is not one."),
+    VM_FUNCTION(configure_link, "namespace, cls",
+                "Gives the link module's terminal class `cls` its call path (handle, _call, _write, _wait, _read, "
+                "_deliver, _wake_delivered, _promote), reading the module's globals `namespace` at call time."),
+    VM_FUNCTION(thread_waiter, "",
+                "This thread's Waiter, its reply cleared. A thread waiting on the link sleeps on it until woken, "
+                "for what it waits for (set as its reply) or for its turn to read. Each thread keeps one, reset "
+                "for every wait: a wake given before it sleeps, or left from a wait that ended, is kept, and a "
+                "sleeper woken for nothing only looks again."),
     VM_FUNCTION(send, "sock, data",
                 "Writes all of `data` to `sock` (a socket or its descriptor); what the socket takes at once with "
                 "the GIL held, the rest as the socket's own sendall does (a descriptor: with the GIL let go, "

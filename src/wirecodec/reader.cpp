@@ -32,6 +32,8 @@ struct ReaderObject {
 
 using Lifetime = vm::NativeType<ReaderObject, &ReaderObject::store>;
 
+PyTypeObject* reader_type = nullptr;  // kept alive by the module
+
 ReaderObject* as_reader(PyObject* self) { return reinterpret_cast<ReaderObject*>(self); }
 
 constexpr size_t kHeader = 4;
@@ -216,8 +218,11 @@ std::vector<vm::Ref> take_wakes(PyObject* wakes) {
     return due;
 }
 
-vm::Ref receive(PyObject* self, vm::Params<3> p) {
-    auto [sock, block, wakes] = p.take<3>();
+}  // namespace
+
+bool is_frame_reader(PyObject* o) noexcept { return Py_TYPE(o) == reader_type; }
+
+vm::Ref receive_messages(PyObject* self, PyObject* sock, PyObject* block, PyObject* wakes) {
     const int fd = PyObject_AsFileDescriptor(sock);
     if (fd < 0) vm::raise();
     const bool wait = vm::truthy(block);
@@ -234,6 +239,13 @@ vm::Ref receive(PyObject* self, vm::Params<3> p) {
     if (n < 0) return vm::none();
     if (n == 0) vm::raise(PyExc_EOFError, "the stream ended");
     return cut(r, -1);
+}
+
+namespace {
+
+vm::Ref receive(PyObject* self, vm::Params<3> p) {
+    auto [sock, block, wakes] = p.take<3>();
+    return receive_messages(self, sock, block, wakes);
 }
 
 vm::Ref get_cap(PyObject* self) { return vm::own(PyLong_FromLongLong(as_reader(self)->cap)); }
@@ -275,6 +287,7 @@ PyType_Spec kSpec = {"velmoro.tframe.comm._wirecodec.FrameReader", sizeof(Reader
 void register_frame_reader(vm::Module& m) {
     vm::Ref type = vm::make_type(m, &kSpec);
     vm::add_methods(type, kMethods);
+    reader_type = reinterpret_cast<PyTypeObject*>(type.get());
 }
 
 }  // namespace wirecodec

@@ -130,8 +130,7 @@ ssize_t recv_blocking(int fd, void* at, size_t room, bool& spin) noexcept {
 // What fits in the socket's buffer is written with the GIL held: handing the
 // GIL over and taking it back costs more than the write, and another thread
 // waiting for it would be woken for nothing.
-vm::Ref send(vm::Params<2> p) {
-    auto [sock, data] = p.take<2>();
+void send_all(PyObject* sock, PyObject* data) {
     const int fd = descriptor(sock);
     const vm::BytesView bytes(data);
     size_t sent = 0;
@@ -148,6 +147,11 @@ vm::Ref send(vm::Params<2> p) {
             raise_errno();
         }
     }
+}
+
+vm::Ref send(vm::Params<2> p) {
+    auto [sock, data] = p.take<2>();
+    send_all(sock, data);
     return vm::none();
 }
 

@@ -15,6 +15,7 @@ ssize_t recv_blocking(int fd, void* at, size_t room, bool& spin) noexcept;
 
 // send(sock, data): every byte of `data` written to the socket `sock` (or the
 // descriptor `sock`).
+void send_all(PyObject* sock, PyObject* data);
 vm::Ref send(vm::Params<2> p);
 
 }  // namespace wirecodec

@@ -72,21 +72,7 @@ vm::Ref wait(PyObject* self, vm::Params<1> p) {
     auto [timeout] = p.take<1>();
     const double seconds = PyFloat_AsDouble(timeout);
     if (seconds == -1.0 && PyErr_Occurred()) vm::raise();
-    WaiterObject* w = as_waiter(self);
-    if (take(w)) return vm::borrow(Py_True);
-    if (!(seconds > 0)) return vm::borrow(Py_False);
-    // a day at most: time-outs beyond it are as good as none, and stay in range
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                              std::chrono::duration<double>(std::fmin(seconds, 86400.0)));
-    for (;;) {
-        Slept slept;
-        Py_BEGIN_ALLOW_THREADS
-        slept = sleep_until(w, deadline);
-        Py_END_ALLOW_THREADS
-        if (slept != Slept::kInterrupted) return vm::borrow(slept == Slept::kWoken ? Py_True : Py_False);
-        vm::check(PyErr_CheckSignals());  // a signal's handler runs, and may raise, as for a lock
-    }
+    return vm::boolean(wait_for(self, seconds));
 }
 
 vm::Ref wake_method(PyObject* self, vm::Params<0>) {
@@ -119,13 +105,54 @@ PyType_Slot kSlots[] = {
 PyType_Spec kSpec = {"velmoro.tframe.comm._wirecodec.Waiter", sizeof(WaiterObject), 0,
                      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, kSlots};
 
+// Where a thread keeps its waiter: its thread state's dict, gone with the thread.
+vm::Name kThreadKey("velmoro.link.waiter");
+
 }  // namespace
+
+bool wait_for(PyObject* self, double seconds) {
+    WaiterObject* w = as_waiter(self);
+    if (take(w)) return true;
+    if (!(seconds > 0)) return false;
+    // a day at most: time-outs beyond it are as good as none, and stay in range
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(std::fmin(seconds, 86400.0)));
+    for (;;) {
+        Slept slept;
+        Py_BEGIN_ALLOW_THREADS
+        slept = sleep_until(w, deadline);
+        Py_END_ALLOW_THREADS
+        if (slept != Slept::kInterrupted) return slept == Slept::kWoken;
+        vm::check(PyErr_CheckSignals());  // a signal's handler runs, and may raise, as for a lock
+    }
+}
 
 bool is_waiter(PyObject* o) noexcept { return Py_TYPE(o) == waiter_type; }
 
 void wake(PyObject* o) noexcept {
     WaiterObject* w = as_waiter(o);
     if (w->state.exchange(kWoken) == kSleeping) syscall(SYS_futex, word(w), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+PyObject* reply_of(PyObject* o) noexcept {
+    PyObject* reply = as_waiter(o)->reply.get();
+    return reply ? reply : Py_None;
+}
+
+void set_reply(PyObject* o, PyObject* reply) { as_waiter(o)->reply = vm::borrow(reply); }
+
+vm::Ref thread_waiter(vm::Params<0>) {
+    PyObject* slots = PyThreadState_GetDict();
+    if (!slots) vm::raise(PyExc_RuntimeError, "this thread keeps no state");
+    vm::Ref waiter = vm::borrow(PyDict_GetItemWithError(slots, kThreadKey));
+    if (!waiter) {
+        if (PyErr_Occurred()) vm::raise();
+        waiter = vm::own(PyType_GenericNew(waiter_type, nullptr, nullptr));
+        vm::dict_set(slots, kThreadKey, waiter);
+    }
+    set_reply(waiter, Py_None);
+    return waiter;
 }
 
 void register_waiter(vm::Module& m) {

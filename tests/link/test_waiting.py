@@ -114,3 +114,26 @@ def test_the_turn_to_read_passes_to_a_caller_that_came_while_another_read(monkey
             assert not client._pending and not client._wakes
         finally:
             client.close()
+
+
+def test_the_call_path_binds_as_python_methods_and_holds_no_answer(served):
+    """The native call path: signatures as Python shows them, a bad call
+    refused before anything is sent, and no answer kept by the thread once
+    it is returned."""
+    import gc
+    import inspect
+
+    client = RemoteTerminal(served[1].address)
+    try:
+        assert str(inspect.signature(client.handle)) == "(command, args, key=None)"
+        assert str(inspect.signature(client._read)) == "(sock, block=True)"
+        sent = len(served[0].sent)
+        with pytest.raises(TypeError, match="unexpected keyword argument 'keys'"):
+            client.handle("CmdTest", ("bad", [0]), keys="k")
+        with pytest.raises(TypeError, match="missing 1 required positional argument: 'args'"):
+            RemoteTerminal.handle(client, "CmdTest")
+        assert len(served[0].sent) == sent
+        answer = client.handle(command="CmdTest", args=("kept", [1])).listResult
+        assert answer == [1] and gc.get_referrers(answer) == []
+    finally:
+        client.close()

@@ -35,7 +35,7 @@ import threading
 import time
 
 from velmoro.tframe.comm import wire
-from velmoro.tframe.comm._wirecodec import Waiter
+from velmoro.tframe.comm import _wirecodec
 from velmoro.tframe.comm.link import NotConnectedError, OutcomeUnknownError, PushGapError, TransportError
 
 __all__ = ["RemoteTerminal", "KEYED_COMMANDS", "read_token", "default_token_file", "host_id", "FILE_FIELDS"]
@@ -102,21 +102,8 @@ class _ServedRun:
         pass
 
 
-_waiters = threading.local()
-
-
-def _waiter():
-    """This thread's waiter, its reply cleared. A thread waiting on the link
-    sleeps on it (`wait`) until woken (`wake`), for what it waits for (set as
-    `reply`) or for its turn to read. Each thread keeps one, reset for every
-    wait: a wake given before it sleeps, or left over from a wait that ended,
-    is kept, and a sleeper woken for nothing only looks again."""
-    try:
-        waiter = _waiters.waiter
-    except AttributeError:
-        waiter = _waiters.waiter = Waiter()
-    waiter.reply = None
-    return waiter
+# This thread's waiter, its reply cleared (see its doc).
+_waiter = _wirecodec.thread_waiter
 
 
 class RemoteTerminal:
@@ -268,34 +255,6 @@ class RemoteTerminal:
         if sock is not None:
             sock.close()
 
-    def _write(self, data):
-        """Send whole frames; NotConnectedError when nothing could be sent.
-        While one thread sends, the others leave their frames to it and go
-        on: it sends them all at once after its own, so no thread waits on
-        another's send. A failed send ends the connection (part of a frame
-        may have left): the calls whose frames it held hear of it as every
-        call in flight does."""
-        if self._sock is None:
-            raise self._failed or NotConnectedError("the link to the terminal at {} is down".format(self.address))
-        sock, outgoing = self._outgoing
-        outgoing.append(data)
-        send_lock, send = self._send_lock, wire.send
-        # frames are taken off the front by the lock's holder only: one left
-        # as the holder lets go is seen by this loop, of whichever thread
-        while outgoing and send_lock.acquire(False):
-            try:
-                while outgoing:
-                    count = len(outgoing)
-                    data = outgoing[0] if count == 1 else b"".join(outgoing[:count])
-                    del outgoing[:count]
-                    send(sock, data)
-                    self._last_sent = _monotonic()
-            except OSError:
-                _shut(sock)
-                raise
-            finally:
-                send_lock.release()
-
     def _run(self):
         """The ticking thread: reads what came while no thread waits,
         heartbeats, notices a dead link and reconnects."""
@@ -326,94 +285,6 @@ class RemoteTerminal:
                         now - self._last_recv))
             except (OSError, ValueError, TransportError) as exc:  # ValueError: a closed socket
                 self._lost(sock, exc)
-
-    def _read(self, sock, block=True):
-        """One read of the socket, its messages delivered; False when none
-        came (a non-blocking read, or a blocking one quiet for a tick)."""
-        try:
-            messages = self._frames.receive(sock, block, self._wakes)
-        except EOFError:
-            raise NotConnectedError("the terminal closed the connection") from None
-        if messages is None:
-            return False
-        self._last_recv = _monotonic()
-        self._deliver(messages)
-        return True
-
-    def _deliver(self, messages):
-        """Hand each message to where it belongs: an answer to its caller
-        (one that gave up is logged and dropped; the caller is woken with the
-        next read or by `_wake_delivered`), pushes to the queue in order, the
-        rest to `_dispatch`."""
-        pending, wakes, pushes = self._pending, self._wakes, None
-        for message in messages:
-            kind = message[0]
-            if kind == wire.REPLY:
-                waiter = pending.pop(message[1], None)
-                if waiter is None:
-                    _log.warning("answer to request %s came after its caller gave up: dropped", message[1])
-                    continue
-                waiter.reply = message
-                wakes.append(waiter)
-            elif kind == wire.PUSH:
-                if pushes is None:
-                    pushes = []
-                pushes.append(message)
-            else:
-                if pushes:
-                    self._queue_pushes(pushes)
-                    pushes = None
-                self._dispatch(message)
-        if pushes:
-            self._queue_pushes(pushes)
-
-    def _wake_delivered(self):
-        """(The reader, as its turn ends) wake the callers it handed answers."""
-        wakes = self._wakes
-        while wakes:
-            wakes.pop().wake()
-
-    def _wait(self, waiter, deadline):
-        """Wait until `waiter` has its reply, reading the socket (holding the
-        read lock) while no other thread does; False at the deadline."""
-        read_lock, tick = self._read_lock, self._tick
-        while waiter.reply is None:
-            remaining = deadline - _monotonic()
-            if remaining <= 0:
-                self._promote()  # a turn to read may have come to this thread
-                return False
-            sock = self._sock
-            if sock is None or not read_lock.acquire(False):
-                waiter.wait(remaining)
-                continue
-            try:
-                while waiter.reply is None and sock is self._sock and remaining > 0:
-                    if remaining < tick and not select.select([sock], [], [], remaining)[0]:
-                        break
-                    self._read(sock)
-                    remaining = deadline - _monotonic()
-                if waiter.reply is not None and self._pending and sock is self._sock:
-                    # answers to others that came with this one are handed
-                    # over now: no turn to read is passed on for them
-                    self._read(sock, False)
-            except (OSError, ValueError, TransportError) as exc:
-                if not self._closed:
-                    self._lost(sock, exc)
-            finally:
-                self._wake_delivered()
-                read_lock.release()
-            if self._pending or self._consumers:
-                self._promote()
-        return True
-
-    def _promote(self):
-        """When no thread reads, wake one still waiting to read in its turn."""
-        if not (self._pending or self._consumers) or self._read_lock.locked() or self._sock is None:
-            return
-        for waiter in itertools.chain(list(self._pending.values()), list(self._consumers)):
-            if waiter.reply is None:
-                waiter.wake()
-                return
 
     def _lost(self, sock, exc):
         with self._loss_lock:
@@ -497,36 +368,6 @@ class RemoteTerminal:
         """One request to the terminal server and its answer."""
         return self._call(op, list(args), key)
 
-    def _call(self, op, args, key):
-        rid = next(self._ids)
-        data = wire.frame([wire.CALL, rid, op, args])
-        waiter = self._pending[rid] = _waiter()
-        try:
-            self._write(data)
-        except NotConnectedError:
-            self._pending.pop(rid, None)
-            raise
-        except OSError as exc:
-            self._pending.pop(rid, None)
-            self._note_unknown(key, args)
-            raise OutcomeUnknownError("sending to the terminal failed: {}".format(exc), key) from None
-        if not self._wait(waiter, _monotonic() + self.timeout):
-            if self._pending.pop(rid, None) is not None:
-                self._note_unknown(key, args)
-                raise OutcomeUnknownError("no answer from the terminal within {} s".format(self.timeout), key)
-            while waiter.reply is None:  # the answer came as the wait ended: a reader is handing it over
-                time.sleep(0)
-        reply = waiter.reply
-        if type(reply) is list:
-            if reply[2]:
-                return reply[3]
-            name, text = reply[3]
-            raise _ERRORS.get(name, RuntimeError)(text if name in _ERRORS else "{}: {}".format(name, text))
-        if isinstance(reply, OutcomeUnknownError):
-            self._note_unknown(key, args)
-            raise OutcomeUnknownError(str(reply), key)
-        raise reply
-
     def _note_unknown(self, key, args):
         if key is not None:
             self.unknown[key] = args[0]
@@ -534,17 +375,6 @@ class RemoteTerminal:
     def new_key(self):
         """A fresh idempotency key of this client's session."""
         return "{}:{}".format(self.session, next(self._keys))
-
-    def handle(self, command, args, key=None):
-        """Send one command and return its answer (an order or cancel with
-        `key`, or a fresh one: sending it again with that key answers the
-        first outcome)."""
-        if key is None and command in KEYED_COMMANDS:
-            key = self.new_key()
-        answer = self._call("cmd", [command, list(args), key], key)
-        if self.fetching and answer is not None:
-            self._localise(answer)
-        return answer
 
     def outcome(self, key):
         """The answer the terminal gave to the order or cancel with `key`, or
@@ -674,3 +504,9 @@ class RemoteTerminal:
             raise TransportError("result file {} arrived damaged (checksum mismatch)".format(path))
         os.replace(part, local)
         return local
+
+
+# The call path (handle, _call, _write, _wait, _read, _deliver,
+# _wake_delivered, _promote) is native: a call's own work under the GIL is
+# what limits calls per second from several threads.
+_wirecodec.configure_link(globals(), RemoteTerminal)
