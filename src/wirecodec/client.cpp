@@ -101,6 +101,8 @@ vm::Ref list_of(std::initializer_list<PyObject*> items) {
 
 // the two items of `pair` as `a, b = pair` takes them
 std::pair<vm::Ref, vm::Ref> unpack2(PyObject* pair) {
+    if (PyTuple_CheckExact(pair) && PyTuple_GET_SIZE(pair) == 2)
+        return {vm::borrow(PyTuple_GET_ITEM(pair, 0)), vm::borrow(PyTuple_GET_ITEM(pair, 1))};
     vm::Ref it = vm::iter(pair);
     vm::Ref a = vm::next(it), b;
     if (a) b = vm::next(it);
@@ -109,8 +111,28 @@ std::pair<vm::Ref, vm::Ref> unpack2(PyObject* pair) {
     return {std::move(a), std::move(b)};
 }
 
+// seq.append(v)
+void append_to(PyObject* seq, PyObject* v) {
+    if (PyList_CheckExact(seq))
+        vm::append(seq, v);
+    else
+        vm::Method(seq, kAppend).call({v});
+}
+
+// pending.pop(rid, None) is not None; the value popped into `popped`
 bool pop_pending(PyObject* pending, PyObject* rid, vm::Ref* popped = nullptr) {
-    vm::Ref value = vm::Method(pending, kPop).call({rid, Py_None});
+    vm::Ref value;
+    if (PyDict_CheckExact(pending)) {
+        value = vm::borrow(PyDict_GetItemWithError(pending, rid));
+        if (value)
+            vm::check(PyDict_DelItem(pending, rid));
+        else if (PyErr_Occurred())
+            vm::raise();
+        else
+            value = vm::none();
+    } else {
+        value = vm::Method(pending, kPop).call({rid, Py_None});
+    }
     const bool found = !vm::is_none(value);
     if (popped) *popped = std::move(value);
     return found;
@@ -125,7 +147,14 @@ void note_unknown(PyObject* self, PyObject* key, PyObject* args) {
 vm::Ref wake_delivered(PyObject* self) {
     vm::Ref wakes = vm::attr(self, kWakes);
     while (vm::truthy(wakes)) {
-        vm::Ref waiter = vm::Method(wakes, kPop).call();
+        vm::Ref waiter;
+        if (PyList_CheckExact(wakes)) {
+            const Py_ssize_t last = PyList_GET_SIZE(wakes.get()) - 1;
+            waiter = vm::borrow(PyList_GET_ITEM(wakes.get(), last));
+            vm::check(PyList_SetSlice(wakes, last, last + 1, nullptr));
+        } else {
+            waiter = vm::Method(wakes, kPop).call();
+        }
         wake_one(waiter);
     }
     return vm::none();
@@ -185,7 +214,7 @@ vm::Ref deliver(PyObject* self, PyObject* messages) {
                 return;
             }
             hand(waiter, message);
-            vm::append(wakes, waiter);
+            append_to(wakes, waiter);
         } else if (vm::equal(kind, push_kind)) {
             if (!pushes) pushes = vm::new_list();
             vm::append(pushes, message);
@@ -235,7 +264,7 @@ vm::Ref write(PyObject* self, PyObject* data) {
         raise_object(vm::call(cls.get(), message));
     }
     auto [sock, outgoing] = unpack2(vm::attr(self, kOutgoing));
-    vm::Method(outgoing, kAppend).call({data});
+    append_to(outgoing, data);
     vm::Ref send_lock = vm::attr(self, kSendLock);
     vm::Ref send_fn = codec().global(kSendFn);
     const bool own_send = send_fn.get() == vm::detail::Fn<send>::object;
