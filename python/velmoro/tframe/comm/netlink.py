@@ -363,6 +363,8 @@ class RemoteTerminal:
             waiter.wake()
 
     # ---- commands ----
+    # handle and _call, with the sending and waiting they do, are native:
+    # see the end of this module
 
     def call(self, op, *args, key=None):
         """One request to the terminal server and its answer."""
