@@ -5,7 +5,8 @@
 #include "vm/names.hpp"
 #include "vm/ref.hpp"
 
-#if PY_VERSION_HEX < 0x030C0000
+// an int's digits; from 3.11 Python.h brings them itself
+#if PY_VERSION_HEX < 0x030B0000
 #include <longintrepr.h>
 #endif
 
