@@ -15,7 +15,7 @@ PYTEST_ARGS ?=
 .SECONDARY:
 
 # one virtual environment per interpreter, with the pinned requirements
-$(VENV)/%/ready: requirements/3.8.txt requirements/default.txt
+$(VENV)/%/ready: requirements/3.8.txt requirements/3.9.txt requirements/default.txt
 	rm -rf $(VENV)/$*
 	"$$(tools/find-python $*)" -m venv $(VENV)/$*
 	req=requirements/$*.txt; [ -f $$req ] || req=requirements/default.txt; \
