@@ -63,7 +63,6 @@ Ref indices_where(PyObject* a, int op, PyObject* b);
 // cnt.vr.g_VelmoroDataValueFresh[gv.KMatrixPos_TimeLine, -1]
 Ref last_refresh_time();
 // `a, b = value`, with the interpreter's own errors for other lengths
-std::pair<Ref, Ref> unpack2(PyObject* value);
 
 // Registers the functions of one step file (static, one per file).
 class StepFunctions {

@@ -39,7 +39,7 @@ Ref fill_pushed(PyObject* lpc, const Name& freq, const Name& pushed) {
     Ref fill = vm::global(n_fill_pushed_k_data);
     Ref code = gv(freq);
     Ref bars = vm::attr(lpc, pushed);
-    Ref minimum_time_point = unpack2(vm::call(fill.get(), lpc, code, bars)).first;
+    Ref minimum_time_point = vm::unpack2(vm::call(fill.get(), lpc, code, bars)).first;
 
     Ref find_pos = vm::attr(vm::attr(vr(), n_g_VelmoroKDataList_Adj), n_find_pos);
     code = gv(freq);

@@ -160,7 +160,7 @@ void append_new_order(PyObject* order) {
 Ref update_account_position_info(vm::Params<0>) {
     Ref fetch = vmcmd(n_vmSendCmdGetAccountPositionAndCash);
     Ref handles = vm::attr(vr(), n_account_handles);
-    auto [cash_info_list, position_info_list] = unpack2(vm::call(fetch.get(), handles, vm::new_list()));
+    auto [cash_info_list, position_info_list] = vm::unpack2(vm::call(fetch.get(), handles, vm::new_list()));
     Ref accounts = vm::attr(vr(), n_g_VelmoroAccounts);
     auto update = [&](PyObject* account, PyObject* cash_info) {
         vm::Method(account, n_update_info).call({cash_info, position_info_list});
@@ -231,8 +231,7 @@ Ref call_on_data_wrapper(vm::Params<1> p) {
         Ref bar_time = vm::numpy::item(fresh, tl_line, current);
         vm::set_attr(utx, n__internal_bar_num, fresh_num);
         Ref mft_to_datetime = vm::global(n_mft_to_datetime);
-        Ref times = vm::new_list(1);  // [bar_time]
-        PyList_SET_ITEM(times.get(), 0, vm::borrow(bar_time).release());
+        Ref times = vm::new_list({bar_time});
         vm::set_attr(utx, n_now, vm::item(vm::call(mft_to_datetime.get(), times), Py_ssize_t{0}));
         env().method(n_before_new_fresh_bar).call();
         Ref kdata = vm::item(vm::attr(vr(), n_g_VelmoroKDataList), Py_ssize_t{0});

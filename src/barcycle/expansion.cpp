@@ -200,7 +200,7 @@ Ref _update_target_main_contract(vm::Params<1> p) {
     Ref targets = vm::attr(input_info(), n_TargetList);
     Ref collect = vm::attr(env(), n_collect_contracts);
     auto [real_targets, contract_targets] =
-        unpack2(vm::call(collect.get(), kw_contract_dates, targets, update_date, update_date));
+        vm::unpack2(vm::call(collect.get(), kw_contract_dates, targets, update_date, update_date));
     vm::set_attr(input_info(), n_RealTargetList, real_targets);
     vm::set_attr(input_info(), n_MainContractsTargets, contract_targets);
     return vm::none();

@@ -87,18 +87,6 @@ Ref last_refresh_time() {
     return vm::numpy::item(fresh, row, last);
 }
 
-std::pair<Ref, Ref> unpack2(PyObject* value) {
-    // a tuple or list of two is unpacked by position, as the interpreter does
-    if ((PyTuple_CheckExact(value) || PyList_CheckExact(value)) && Py_SIZE(value) == 2)
-        return {vm::item(value, Py_ssize_t{0}), vm::item(value, Py_ssize_t{1})};
-    Ref it = vm::iter(value);
-    Ref first = vm::next(it);
-    Ref second = first ? vm::next(it) : Ref();
-    if (!second) vm::raise_format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", first ? 1 : 0);
-    if (vm::next(it)) vm::raise(PyExc_ValueError, "too many values to unpack (expected 2)");
-    return {first, second};
-}
-
 namespace {
 
 std::vector<vm::FunctionSpec>& registered() {

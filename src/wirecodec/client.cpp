@@ -10,7 +10,6 @@
 
 #include <sched.h>
 
-#include <initializer_list>
 #include <utility>
 
 namespace wirecodec {
@@ -42,15 +41,13 @@ vm::Ref link_global(const vm::Name& name) {
     return vm::item(*g_link, name.get());
 }
 
-double monotonic() {
-    vm::Ref clock = link_global(kMonotonic);
-    return vm::to_double(vm::call(clock.get()));
-}
-
+// _monotonic()
 vm::Ref stamp() {
     vm::Ref clock = link_global(kMonotonic);
     return vm::call(clock.get());
 }
+
+double monotonic() { return vm::to_double(stamp()); }
 
 bool reply_is_none(PyObject* waiter) {
     if (is_waiter(waiter)) return reply_of(waiter) == Py_None;
@@ -86,29 +83,6 @@ void wake_one(PyObject* waiter) {
     PyException_SetCause(exc, nullptr);
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())), exc);
     throw vm::Error{};
-}
-
-// [items...]
-vm::Ref list_of(std::initializer_list<PyObject*> items) {
-    vm::Ref list = vm::new_list(static_cast<Py_ssize_t>(items.size()));
-    Py_ssize_t i = 0;
-    for (PyObject* item : items) {
-        Py_INCREF(item);
-        PyList_SET_ITEM(list.get(), i++, item);
-    }
-    return list;
-}
-
-// the two items of `pair` as `a, b = pair` takes them
-std::pair<vm::Ref, vm::Ref> unpack2(PyObject* pair) {
-    if (PyTuple_CheckExact(pair) && PyTuple_GET_SIZE(pair) == 2)
-        return {vm::borrow(PyTuple_GET_ITEM(pair, 0)), vm::borrow(PyTuple_GET_ITEM(pair, 1))};
-    vm::Ref it = vm::iter(pair);
-    vm::Ref a = vm::next(it), b;
-    if (a) b = vm::next(it);
-    if (!b) vm::raise_format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", a ? 1 : 0);
-    if (vm::next(it)) vm::raise(PyExc_ValueError, "too many values to unpack (expected 2)");
-    return {std::move(a), std::move(b)};
 }
 
 // seq.append(v)
@@ -219,14 +193,14 @@ vm::Ref deliver(PyObject* self, PyObject* messages) {
             if (!pushes) pushes = vm::new_list();
             vm::append(pushes, message);
         } else {
-            if (pushes && PyList_GET_SIZE(pushes.get())) {
+            if (pushes) {
                 vm::Method(self, kQueuePushes).call({pushes});
                 pushes = vm::Ref();
             }
             vm::Method(self, kDispatch).call({message});
         }
     });
-    if (pushes && PyList_GET_SIZE(pushes.get())) vm::Method(self, kQueuePushes).call({pushes});
+    if (pushes) vm::Method(self, kQueuePushes).call({pushes});
     return vm::none();
 }
 
@@ -263,7 +237,7 @@ vm::Ref write(PyObject* self, PyObject* data) {
         vm::Ref message = vm::own(PyUnicode_FromFormat("the link to the terminal at %S is down", address.get()));
         raise_object(vm::call(cls.get(), message));
     }
-    auto [sock, outgoing] = unpack2(vm::attr(self, kOutgoing));
+    auto [sock, outgoing] = vm::unpack2(vm::attr(self, kOutgoing));
     append_to(outgoing, data);
     vm::Ref send_lock = vm::attr(self, kSendLock);
     vm::Ref send_fn = codec().global(kSendFn);
@@ -308,7 +282,7 @@ vm::Ref write(PyObject* self, PyObject* data) {
 bool selected(PyObject* sock, double seconds) {
     vm::Ref module = link_global(kSelectModule);
     vm::Ref select = vm::attr(module, kSelectFn);
-    vm::Ref ready = vm::call(select.get(), {list_of({sock}), vm::new_list(), vm::new_list(),
+    vm::Ref ready = vm::call(select.get(), {vm::new_list({sock}), vm::new_list(), vm::new_list(),
                                             vm::floating(seconds)});
     return vm::truthy(vm::item(ready, Py_ssize_t{0}));
 }
@@ -372,7 +346,7 @@ bool wait_reply(PyObject* self, PyObject* waiter, double deadline) {
 
 // The terminal's failure answer `failure` ([name, text]) raised as the error it names.
 [[noreturn]] void raise_answered(PyObject* failure) {
-    auto [name, text] = unpack2(failure);
+    auto [name, text] = vm::unpack2(failure);
     vm::Ref cls;
     {
         vm::Ref errors = link_global(kErrors);
@@ -402,7 +376,7 @@ vm::Ref call_terminal(PyObject* self, PyObject* op, PyObject* args, PyObject* ke
     vm::Ref data;
     {
         vm::Ref kind = codec().global(kCallKind);
-        vm::Ref message = list_of({kind, rid, op, args});
+        vm::Ref message = vm::new_list({kind, rid, op, args});
         data = frame_of(message);
     }
     vm::Ref waiter = thread_waiter(vm::Params<0>(nullptr));
@@ -467,7 +441,7 @@ vm::Ref handle(PyObject* self, vm::Params<3> p) {
     vm::Ref arguments;
     {
         vm::Ref listed = vm::own(PySequence_List(args));
-        arguments = list_of({command, listed, key});
+        arguments = vm::new_list({command, listed, key});
     }
     vm::Ref answer = call_terminal(self, kCmd, arguments, key);
     if (vm::truthy(vm::attr(self, kFetching)) && !vm::is_none(answer)) vm::Method(self, kLocalise).call({answer});

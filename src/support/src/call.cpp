@@ -168,14 +168,28 @@ Ref repr(PyObject* o) { return own(PyObject_Repr(o)); }
 Ref new_list(Py_ssize_t size) { return own(PyList_New(size)); }
 void append(PyObject* list, PyObject* v) { check(PyList_Append(list, v)); }
 
-Ref new_tuple(std::initializer_list<PyObject*> items) {
-    Ref t = own(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+namespace {
+
+// A new tuple or list (`make`) holding `items`, placed with `place` (its SET_ITEM).
+template <class Make, class Place>
+Ref holding(Make make, Place place, std::initializer_list<PyObject*> items) {
+    Ref made = own(make(static_cast<Py_ssize_t>(items.size())));
     Py_ssize_t i = 0;
     for (PyObject* v : items) {
         Py_INCREF(v);
-        PyTuple_SET_ITEM(t.get(), i++, v);
+        place(made.get(), i++, v);
     }
-    return t;
+    return made;
+}
+
+}  // namespace
+
+Ref new_tuple(std::initializer_list<PyObject*> items) {
+    return holding(PyTuple_New, [](PyObject* t, Py_ssize_t i, PyObject* v) { PyTuple_SET_ITEM(t, i, v); }, items);
+}
+
+Ref new_list(std::initializer_list<PyObject*> items) {
+    return holding(PyList_New, [](PyObject* l, Py_ssize_t i, PyObject* v) { PyList_SET_ITEM(l, i, v); }, items);
 }
 
 Ref new_dict() { return own(PyDict_New()); }
@@ -186,6 +200,18 @@ Ref next(PyObject* it) {
     PyObject* v = PyIter_Next(it);
     if (!v && PyErr_Occurred()) raise();
     return Ref::steal(v);
+}
+
+std::pair<Ref, Ref> unpack2(PyObject* value) {
+    // a tuple or list of two is unpacked by position, as the interpreter does
+    if ((PyTuple_CheckExact(value) || PyList_CheckExact(value)) && Py_SIZE(value) == 2)
+        return {item(value, Py_ssize_t{0}), item(value, Py_ssize_t{1})};
+    Ref it = iter(value);
+    Ref first = next(it);
+    Ref second = first ? next(it) : Ref();
+    if (!second) raise_format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", first ? 1 : 0);
+    if (next(it)) raise(PyExc_ValueError, "too many values to unpack (expected 2)");
+    return {first, second};
 }
 
 // A global read while the module's dict is unchanged since the last read of

@@ -280,6 +280,7 @@ Ref repr(PyObject* o);               // repr(o)
 Ref new_list(Py_ssize_t size = 0);
 void append(PyObject* list, PyObject* v);
 Ref new_tuple(std::initializer_list<PyObject*> items);
+Ref new_list(std::initializer_list<PyObject*> items);
 Ref new_dict();
 // A dict that will hold `expected` items, made at that size at once as
 // Python's dict displays are.
@@ -288,6 +289,8 @@ inline void dict_set(PyObject* d, PyObject* key, PyObject* v) { check(PyDict_Set
 Ref iter(PyObject* o);
 // Next item of an iterator, or an empty Ref at its end.
 Ref next(PyObject* it);
+// a, b = value
+std::pair<Ref, Ref> unpack2(PyObject* value);
 
 // Calls body(item) for every item of an iterable, through the iterator
 // protocol. A list or tuple is walked by index as its own iterator walks it:
