@@ -1,7 +1,6 @@
 """The simulated terminal's accounts, orders and tasks, through the commands."""
 import pytest
 
-from velmoro.simterm import trading
 from velmoro.simterm.tasks import session
 from velmoro.tframe.comm import vmcmd
 from velmoro.tframe.runtypesbase import Account
@@ -22,8 +21,9 @@ def cash(handle=1001):
     return vmcmd.vmSendCmdGetAccountCash([handle])[0]
 
 
-def commission(amount):
-    return max(amount * trading.COMMISSION_RATE, trading.COMMISSION_MIN)
+def buy_fees(amount):
+    """Commission (at least 5 CNY) and transfer fee of one buy filled at once, 2024 rates."""
+    return max(round(amount * 0.00025, 2), 5.0) + round(amount * 0.00001, 2)
 
 
 def test_market_order_fills_at_the_close_at_or_before_the_clock(terminal):
@@ -33,7 +33,7 @@ def test_market_order_fills_at_the_close_at_or_before_the_clock(terminal):
     (execution,) = vmcmd.vmSendCmdSTGetExecutionInfo([1001], [])
     price = bars["Close"][100]
     assert (execution.order_id, execution.price, execution.volume) == (client_id, price, 1000)
-    assert cash().balance == pytest.approx(1e6 - 1000 * price - commission(1000 * price))
+    assert cash().balance == pytest.approx(1e6 - 1000 * price - buy_fees(1000 * price))
     assert vmcmd.vmSendCmdSTGetAccountPosition(1001, "sse", "600000") == (1000, 0, price)
 
 
@@ -45,7 +45,7 @@ def test_limit_order_waits_until_the_price_allows(terminal):
     order_id = order(Price=limit)
     (waiting,) = vmcmd.vmSendCmdSTUnFinishedOrderInfo([1001], [])
     assert waiting.order_id == order_id and waiting.status == "pending"
-    assert cash().frozen == pytest.approx(100 * limit + commission(100 * limit))
+    assert cash().frozen == pytest.approx(100 * limit + buy_fees(100 * limit))
     terminal.now = bars["Time"][1 + later.argmin()]
     (filled,) = vmcmd.vmSendCmdSTOrderInfo([1001], [order_id])
     assert (filled.status, filled.avg_price) == ("filled", limit)

@@ -47,13 +47,18 @@ class Terminal:
     """An in-process terminal over a generated dataset.
 
     Every command handed to it is recorded in `sent`; lines written with the
-    log command are kept in `log`.
+    log command are kept in `log`. Orders trade by `rules` (rules.py) and the
+    securities' `facts` (reference.py), the defaults unless given.
     """
 
-    def __init__(self, dataset=None, result_dir=None):
+    def __init__(self, dataset=None, result_dir=None, rules=None, facts=None):
         from velmoro.simterm.dataset import Dataset
+        from velmoro.simterm.reference import InstrumentFacts
+        from velmoro.simterm.rules import Rules
 
         self.data = dataset if dataset is not None else Dataset()
+        self.rules = rules if rules is not None else Rules()
+        self.facts = facts if facts is not None else InstrumentFacts()
         if result_dir is None:
             # a folder of its own, gone with the process
             result_dir = tempfile.mkdtemp(prefix="velmoro-terminal-")

@@ -12,14 +12,22 @@ triggers when the price falls to StopPrice, a buy stop when it rises to it,
 and then places a market order. Cancelling an order the account never placed
 is refused.
 
-Fill model: the price is the dataset's close of the last minute bar at or
-before the clock (`term.now`). A market order fills at it at once; a limit
-order fills at it when the limit allows (buy: price <= limit, sell: price >=
-limit), else it waits, its cash or shares frozen, and is matched again on
-every later trading command. Commission: COMMISSION_RATE of the amount, at
-least COMMISSION_MIN. Shares bought on a trading date can be sold from the
-next one. Rejected orders (unknown account or target, no price yet, bad
-volume, short of cash or shares) answer at error level.
+Fill model (the terminal's `rules`, rules.py; the bars, matching.py): an
+order fills at the closes of the minute bars from the clock's minute on,
+each bar for at most a share of its volume, so a large order fills in parts
+over several bars. A market order takes what the clock's minute bar gives
+and the rest is cancelled; a market order that bar cannot fill at all (no
+bar: the security is halted or the session has not begun; a bar locked at
+the limit against it; no volume left) is refused. A limit order fills on
+each bar its limit allows and waits, its cash or shares frozen, for the
+bars of later trading commands (of later days too) until filled or
+cancelled. Each fill pays commission (minimum per order), stamp duty (sells)
+and transfer fee, and cash moves by exactly the amount plus or minus them.
+Shares bought on a trading date can be sold from the next one. Refused
+orders (unknown account or target, no price yet, a volume off the lot, a
+limit price outside the day's price limits, nothing to fill, short of cash
+or shares) answer at error level, the text naming the order and the rule:
+"a buy of 150 shares of sse.600000: volume must be a multiple of 100".
 
 Records (DotDicts, read by attribute or item):
 
@@ -35,28 +43,39 @@ Records (DotDicts, read by attribute or item):
 - order (listOrders): order_id (= the ClientID answered at placement),
   client_id, account_handle, strategy_name, market, code, side,
   position_effect, order_type, price (limit, 0 for market), volume,
-  filled_volume, avg_price, status ("pending", "filled", "cancelled"),
+  filled_volume, avg_price (of the fills), status ("pending": nothing
+  filled yet, "partial": part filled and the rest working, "filled",
+  "cancelled": the rest cancelled, filled_volume says how much had filled),
   order_date (YYYYMMDD), order_time (numeric time).
-- execution (listExecutions): execution_id, order_id, account_handle,
-  strategy_name, market, code, side, position_effect, price, volume, amount,
-  commission, exec_date, exec_time.
+- execution (listExecutions, one per fill): execution_id, order_id,
+  account_handle, strategy_name, market, code, side, position_effect, price,
+  volume, amount, commission, stamp_duty, transfer_fee, fees (their sum),
+  exec_date (the bar's trading date), exec_time (the bar's time).
 - stop order (listStopOrderInfo): stop_order_id, account_handle,
   strategy_name, market, code, side, volume, stop_price, status ("waiting",
   "triggered", "rejected", "cancelled"), order_id (None until triggered),
   create_date, create_time.
 - position of one security (sPositionData): Position, Frozen, AvgPrice.
 """
+import bisect
 import collections
+import decimal
 import itertools
 import weakref
 
-from velmoro.simterm.calendar import today
+import numpy as np
+
+from velmoro.simterm.calendar import today, weekdays
 from velmoro.simterm.market import last_price, security
+from velmoro.simterm.matching import BarUse, fills, locked
+from velmoro.simterm.reference import board
+from velmoro.simterm.rules import cents, fees, lot_problem, price_band
 from velmoro.simterm.terminal import TerminalError, command, ok
 from velmoro.tframe.comm.link import Answer
+from velmoro.tframe.utils.datetimefunc import mft_to_datetime
 from velmoro.tframe.utils.utilcls import DotDict
 
-__all__ = ["ACCOUNTS", "COMMISSION_RATE", "COMMISSION_MIN", "book", "Book", "cash_records"]
+__all__ = ["ACCOUNTS", "book", "Book", "cash_records"]
 
 AccountSpec = collections.namedtuple("AccountSpec", "handle account_id account_type cash")
 ACCOUNTS = (
@@ -64,10 +83,10 @@ ACCOUNTS = (
     AccountSpec(1002, "stock-hedge", "stock", 500000.0),
     AccountSpec(2001, "future-main", "future", 2000000.0),
 )
-COMMISSION_RATE = 0.0003
-COMMISSION_MIN = 5.0
 CURRENCY = "CNY"
 SIDES = {"buy": "buy", "sell": "sell", 1: "buy", 2: "sell"}
+_BAR_FIELDS = ("Time", "High", "Low", "Close", "Volume")
+_BEFORE = 1e-6  # of a day: less than a minute, so a bar's own time is after it
 
 UNKNOWN_ACCOUNT = 301
 BAD_ORDER = 302
@@ -75,10 +94,10 @@ NO_PRICE = 303
 SHORT_OF_CASH = 304
 SHORT_OF_SHARES = 305
 UNKNOWN_ORDER = 306
-
-
-def _commission(amount):
-    return max(amount * COMMISSION_RATE, COMMISSION_MIN)
+BAD_LOT = 307
+BEYOND_LIMIT = 308
+NO_BAR = 309
+NOTHING_TO_FILL = 310
 
 
 class Holding:
@@ -106,6 +125,18 @@ class Account:
         self.configs = {}  # strategy name -> target configurations
 
 
+class Working:
+    """What the terminal keeps of an order still working: the cash it froze
+    (a buy), the last bar it saw and the amount it traded so far."""
+
+    def __init__(self, order, reserve, day, seen):
+        self.order = order
+        self.reserve = reserve
+        self.day = day
+        self.seen = seen
+        self.traded = decimal.Decimal(0)
+
+
 class Book:
     """The trading state of one terminal."""
 
@@ -114,7 +145,9 @@ class Book:
         self.orders = []
         self.executions = []
         self.stop_orders = []
-        self.reserved = {}  # order id -> cash frozen for it
+        self.working = {}  # order id -> Working, in the order placed
+        self.use = BarUse()
+        self.bands = {}  # (security key, day) -> price limits or None
         self._order_ids = itertools.count(1)
         self._execution_ids = itertools.count(1)
         self._stop_ids = itertools.count(1)
@@ -148,62 +181,134 @@ def _clock(term):
     return float(term.data.minute_times(term.data.trading_days[-1])[-1])
 
 
+def _moment(term):
+    """(trading day, time) of the session minute the clock is in; None
+    before the day's first minute."""
+    day = today(term)
+    times = term.data.minute_times(day)
+    times = times[times <= _clock(term)]
+    return (day, float(times[-1])) if times.size else None
+
+
+def _minute(time):
+    return mft_to_datetime(time).strftime("%Y-%m-%d %H:%M")
+
+
 def _last(term, market, code):
     return last_price(term, security(term, {"Market": market, "Code": code}))
 
 
-def _price(term, market, code):
-    price = _last(term, market, code)
-    if price is None:
-        raise TerminalError(NO_PRICE, "no price yet for {}.{}".format(market, code))
-    return price
+def _board(term, sec):
+    return term.rules.boards[board(sec.code)]
 
 
-def _execute(term, state, order, price):
+def _window(term, sec, day, after, until):
+    """The security's minute bars of a day stamped after `after` up to
+    `until`; none on a halted day."""
+    if term.facts.is_halted(sec.key, day):
+        return {k: np.zeros(0) for k in _BAR_FIELDS}
+    bars = term.data.bars(sec, "min", day, day)
+    keep = (bars["Time"] > after) & (bars["Time"] <= until)
+    return {k: bars[k][keep] for k in _BAR_FIELDS}
+
+
+def _previous_close(term, sec, day):
+    """The close of the security's last traded day before `day`, or None."""
+    days = term.data.trading_days
+    earlier = days[:bisect.bisect_left(days, day)]
+    if not earlier:
+        return None
+    bars = term.data.bars(sec, "day", earlier[0], earlier[-1])
+    halted = [term.data.day_time(d) for d in term.facts.halted.get(sec.key, ()) if d < day]
+    close = bars["Close"][~np.isin(bars["Time"], halted)]
+    return float(close[-1]) if close.size else None
+
+
+def _band(term, state, sec, day):
+    """(lower, upper) limit prices of the security on a day, or None."""
+    key = (sec.key, day)
+    if key not in state.bands:
+        listed = term.facts.listing_date(sec.key)
+        listed_days = len(weekdays(listed, day)) if listed is not None and listed <= day else None
+        state.bands[key] = price_band(_board(term, sec), day, _previous_close(term, sec, day),
+                                      term.facts.is_special(sec.key, day), listed_days)
+    return state.bands[key]
+
+
+def _fills(term, state, sec, side, limit, remaining, day, window):
+    board_rules = _board(term, sec)
+    return fills(window, side, limit, remaining, board_rules.step.on(day), term.rules.volume_share.on(day),
+                 _band(term, state, sec, day), state.use.taken(sec.key, window["Time"]))
+
+
+def _fill(term, state, work, day, time, price, volume):
+    """Book one fill of a working order: cash moves by the amount and its fees."""
+    order = work.order
     account = state.account(order.account_handle)
-    amount = price * order.volume
-    commission = _commission(amount)
+    amount = cents(decimal.Decimal(repr(price)) * volume)
+    fee = fees(term.rules, day, order.side, amount, work.traded)
+    work.traded += amount
+    remaining = order.volume - order.filled_volume
     holding = account.holdings.setdefault((order.market, order.code), Holding())
-    day = today(term)
     if order.side == "buy":
-        account.frozen -= state.reserved.pop(order.order_id, 0.0)
-        account.cash -= amount + commission
-        holding.cost = (holding.cost * holding.volume + amount) / (holding.volume + order.volume)
-        holding.volume += order.volume
-        holding.bought = (holding.bought if holding.bought_date == day else 0) + order.volume
+        release = work.reserve if volume == remaining else cents(work.reserve * volume / remaining)
+        work.reserve -= release
+        account.frozen = round(account.frozen - float(release), 2)
+        account.cash = round(account.cash - float(amount + fee.total), 2)
+        holding.cost = (holding.cost * holding.volume + float(amount)) / (holding.volume + volume)
+        holding.volume += volume
+        holding.bought = (holding.bought if holding.bought_date == day else 0) + volume
         holding.bought_date = day
     else:
-        account.cash += amount - commission
-        holding.volume -= order.volume
-        holding.frozen -= order.volume
+        account.cash = round(account.cash + float(amount - fee.total), 2)
+        holding.volume -= volume
+        holding.frozen -= volume
         if holding.volume == 0:
             del account.holdings[(order.market, order.code)]
-    order.update(filled_volume=order.volume, avg_price=price, status="filled")
+    filled = order.filled_volume + volume
+    order.update(filled_volume=filled, avg_price=float(work.traded) / filled,
+                 status="filled" if filled == order.volume else "partial")
+    if filled == order.volume:
+        del state.working[order.order_id]
     state.executions.append(DotDict(
         execution_id=next(state._execution_ids), order_id=order.order_id, account_handle=order.account_handle,
         strategy_name=order.strategy_name, market=order.market, code=order.code, side=order.side,
-        position_effect=order.position_effect, price=price, volume=order.volume, amount=amount,
-        commission=commission, exec_date=day, exec_time=_clock(term),
+        position_effect=order.position_effect, price=price, volume=volume, amount=float(amount),
+        commission=float(fee.commission), stamp_duty=float(fee.stamp_duty), transfer_fee=float(fee.transfer_fee),
+        fees=float(fee.total), exec_date=day, exec_time=time,
     ))
 
 
-def _limit_allows(order, price):
-    if order.order_type == "market":
-        return True
-    return price <= order.price if order.side == "buy" else price >= order.price
+def _advance(term, state, work, moment):
+    """Fill a working order from the bars after the last it saw up to `moment`."""
+    order = work.order
+    sec = security(term, {"Market": order.market, "Code": order.code})
+    limit = order.price if order.order_type == "limit" else None
+    days = term.data.trading_days
+    for day in days[bisect.bisect_left(days, work.day):bisect.bisect_right(days, moment[0])]:
+        if order.order_id not in state.working:
+            break
+        window = _window(term, sec, day, work.seen, moment[1])
+        hit, volumes = _fills(term, state, sec, order.side, limit, order.volume - order.filled_volume, day, window)
+        state.use.take(sec.key, window["Time"][hit], volumes)
+        for at, volume in zip(hit, volumes):
+            _fill(term, state, work, day, float(window["Time"][at]), float(window["Close"][at]), int(volume))
+    work.day, work.seen = moment
 
 
 def _release(state, order):
+    """Cancel what is left of a working order, releasing what it froze."""
+    work = state.working.pop(order.order_id)
     account = state.account(order.account_handle)
     if order.side == "buy":
-        account.frozen -= state.reserved.pop(order.order_id, 0.0)
+        account.frozen = round(account.frozen - float(work.reserve), 2)
     else:
-        account.holdings[(order.market, order.code)].frozen -= order.volume
+        account.holdings[(order.market, order.code)].frozen -= order.volume - order.filled_volume
     order.status = "cancelled"
 
 
 def _match(term, state):
-    """Fill the waiting orders the clock's prices allow; trigger stop orders."""
+    """Fill the working orders from the bars up to the clock; trigger stop orders."""
     for stop in state.stop_orders:
         if stop.status != "waiting":
             continue
@@ -215,11 +320,32 @@ def _match(term, state):
                 stop.update(status="triggered", order_id=order.order_id)
             except TerminalError:
                 stop.status = "rejected"
-    for order in state.orders:
-        if order.status == "pending":
-            price = _last(term, order.market, order.code)
-            if price is not None and _limit_allows(order, price):
-                _execute(term, state, order, price)
+    moment = _moment(term)
+    if moment is None:
+        return
+    for work in list(state.working.values()):
+        if work.seen < moment[1]:
+            _advance(term, state, work, moment)
+    state.use.forget_before(moment[1])
+
+
+def _market_problem(term, state, sec, side, volume, moment):
+    """(code, text): why a market order cannot fill at the clock's minute; None when it can."""
+    if moment is None:
+        return NO_BAR, "no bar of {} yet today: a market order cannot fill, a limit order waits".format(sec.key)
+    day, time = moment
+    window = _window(term, sec, day, time - _BEFORE, time)
+    if not window["Time"].size:
+        return NO_BAR, "no bar of {} at {} (halted): a market order cannot fill, a limit order waits".format(
+            sec.key, _minute(time))
+    if _fills(term, state, sec, side, None, volume, day, window)[0].size:
+        return None
+    band = _band(term, state, sec, day)
+    if locked(window["High"], window["Low"], side, band).any():
+        edge = "upper" if side == "buy" else "lower"
+        return NOTHING_TO_FILL, "the bar at {} is locked at the {} limit {:.2f}".format(
+            _minute(time), edge, band[side == "buy"])
+    return NOTHING_TO_FILL, "the bar at {} has no volume left for it".format(_minute(time))
 
 
 def _place(term, state, handle, market, code, side, order_type, limit, volume, effect, strategy_name):
@@ -229,30 +355,49 @@ def _place(term, state, handle, market, code, side, order_type, limit, volume, e
         raise TerminalError(BAD_ORDER, "bad side {!r} or order type {!r}".format(side, order_type))
     if volume <= 0 or (order_type == "limit" and not limit > 0):
         raise TerminalError(BAD_ORDER, "bad volume {!r} or limit price {!r}".format(volume, limit))
-    price = _price(term, sec.market, sec.code)
+    if _last(term, sec.market, sec.code) is None:
+        raise TerminalError(NO_PRICE, "no price yet for {}.{}".format(sec.market, sec.code))
+    day, moment = today(term), _moment(term)
+    what = "a {} of {} shares of {}.{}".format(side, volume, sec.market, sec.code)
     holding = account.holdings.get((sec.market, sec.code))
+    problem = lot_problem(_board(term, sec), day, side, volume, holding.volume - holding.frozen if holding else 0)
+    if problem:
+        raise TerminalError(BAD_LOT, "{}: {}".format(what, problem))
+    band = _band(term, state, sec, day)
+    if order_type == "limit" and band is not None and not band[0] <= limit <= band[1]:
+        raise TerminalError(BEYOND_LIMIT, "{} at {:.2f}: the price is outside the limits {:.2f} to {:.2f} of {}".format(
+            what, limit, band[0], band[1], day))
+    price = limit
+    if order_type == "market":
+        problem = _market_problem(term, state, sec, side, volume, moment)
+        if problem:
+            raise TerminalError(problem[0], "{}: {}".format(what, problem[1]))
+        price = _last(term, sec.market, sec.code)
+    reserve = decimal.Decimal(0)
     if side == "buy":
-        reserve = (limit if order_type == "limit" else price) * volume
-        reserve += _commission(reserve)
-        if reserve > account.cash - account.frozen:
-            raise TerminalError(SHORT_OF_CASH, "not enough cash in account {}".format(account.handle))
-    elif holding is None or holding.available(today(term)) < volume:
-        raise TerminalError(SHORT_OF_SHARES, "not enough sellable shares of {}".format(sec.key))
+        amount = cents(decimal.Decimal(repr(price)) * volume)
+        reserve = amount + fees(term.rules, day, "buy", amount, decimal.Decimal(0)).total
+        if reserve > cents(account.cash - account.frozen):
+            raise TerminalError(SHORT_OF_CASH, "{}: not enough cash in account {}".format(what, account.handle))
+    elif holding is None or holding.available(day) < volume:
+        raise TerminalError(SHORT_OF_SHARES, "{}: not enough sellable shares".format(what))
     order_id = next(state._order_ids)
     order = DotDict(
         order_id=order_id, client_id=order_id, account_handle=account.handle, strategy_name=strategy_name,
         market=sec.market, code=sec.code, side=side, position_effect=effect, order_type=order_type,
         price=limit if order_type == "limit" else 0.0, volume=volume, filled_volume=0, avg_price=0.0,
-        status="pending", order_date=today(term), order_time=_clock(term),
+        status="pending", order_date=day, order_time=_clock(term),
     )
     if side == "buy":
-        state.reserved[order_id] = reserve
-        account.frozen += reserve
+        account.frozen = round(account.frozen + float(reserve), 2)
     else:
         holding.frozen += volume
     state.orders.append(order)
-    if _limit_allows(order, price):
-        _execute(term, state, order, price)
+    work = state.working[order_id] = Working(order, reserve, day, moment[1] - _BEFORE if moment else 0.0)
+    if moment is not None:
+        _advance(term, state, work, moment)
+    if order_type == "market" and order_id in state.working:
+        _release(state, order)  # a market order's rest is cancelled, as the exchanges do
     return order
 
 
@@ -295,7 +440,7 @@ def st_trade_stop_order(term, request):
 
 
 def _pending(state, handle, strategy_name=None):
-    return [o for o in state.orders if o.status == "pending" and o.account_handle == int(handle)
+    return [o for o in state.orders if o.order_id in state.working and o.account_handle == int(handle)
             and (strategy_name is None or o.strategy_name == strategy_name)]
 
 
@@ -336,7 +481,8 @@ def cancel_frozen(term, handle):
 @command("CloseOperation")
 def close_operation(term, strategy_name, handle):
     """Cancel the strategy's waiting orders on the account and sell every
-    sellable holding at the market; holdings without a price stay."""
+    sellable holding at the market; a holding the market cannot take now
+    (no price or bar, locked at its lower limit) stays."""
     state = book(term)
     for order in _pending(state, handle, strategy_name):
         _release(state, order)
@@ -347,7 +493,7 @@ def close_operation(term, strategy_name, handle):
             try:
                 _place(term, state, handle, market, code, "sell", "market", 0.0, volume, "close", strategy_name)
             except TerminalError:
-                pass  # no price yet: nothing to sell against
+                pass  # nothing to sell against now: the holding stays, as the docstring says
 
 
 def _dates(term, dates):
@@ -369,7 +515,7 @@ def get_order_info(term, handles, order_ids):
 def get_unfinished_order_info(term, handles, order_dates):
     state = book(term)
     wanted, days = state.handles(handles), {int(d) for d in order_dates}
-    return ok(listOrders=[o for o in state.orders if o.status == "pending" and o.account_handle in wanted
+    return ok(listOrders=[o for o in state.orders if o.order_id in state.working and o.account_handle in wanted
                           and (not days or o.order_date in days)])
 
 
