@@ -367,20 +367,17 @@ def _place(term, state, handle, market, code, side, order_type, limit, volume, e
     if order_type == "limit" and band is not None and not band[0] <= limit <= band[1]:
         raise TerminalError(BEYOND_LIMIT, "{} at {:.2f}: the price is outside the limits {:.2f} to {:.2f} of {}".format(
             what, limit, band[0], band[1], day))
-    price = limit
-    if order_type == "market":
-        problem = _market_problem(term, state, sec, side, volume, moment)
-        if problem:
-            raise TerminalError(problem[0], "{}: {}".format(what, problem[1]))
-        price = _last(term, sec.market, sec.code)
     reserve = decimal.Decimal(0)
     if side == "buy":
-        amount = cents(decimal.Decimal(repr(price)) * volume)
+        amount = cents(decimal.Decimal(repr(limit if order_type == "limit" else _last(term, sec.market, sec.code))) * volume)
         reserve = amount + fees(term.rules, day, "buy", amount, decimal.Decimal(0)).total
         if reserve > cents(account.cash - account.frozen):
             raise TerminalError(SHORT_OF_CASH, "{}: not enough cash in account {}".format(what, account.handle))
     elif holding is None or holding.available(day) < volume:
         raise TerminalError(SHORT_OF_SHARES, "{}: not enough sellable shares".format(what))
+    problem = _market_problem(term, state, sec, side, volume, moment) if order_type == "market" else None
+    if problem:
+        raise TerminalError(problem[0], "{}: {}".format(what, problem[1]))
     order_id = next(state._order_ids)
     order = DotDict(
         order_id=order_id, client_id=order_id, account_handle=account.handle, strategy_name=strategy_name,
