@@ -369,7 +369,8 @@ def _place(term, state, handle, market, code, side, order_type, limit, volume, e
             what, limit, band[0], band[1], day))
     reserve = decimal.Decimal(0)
     if side == "buy":
-        amount = cents(decimal.Decimal(repr(limit if order_type == "limit" else _last(term, sec.market, sec.code))) * volume)
+        price = limit if order_type == "limit" else _last(term, sec.market, sec.code)
+        amount = cents(decimal.Decimal(repr(price)) * volume)
         reserve = amount + fees(term.rules, day, "buy", amount, decimal.Decimal(0)).total
         if reserve > cents(account.cash - account.frozen):
             raise TerminalError(SHORT_OF_CASH, "{}: not enough cash in account {}".format(what, account.handle))

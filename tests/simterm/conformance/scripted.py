@@ -75,4 +75,5 @@ class ScriptedDataset:
         return {"Time": np.array([self.day_time(int(d)) for d in days]), "DayPos": np.ones(days.size),
                 "Open": minute["Open"][starts], "High": np.maximum.reduceat(minute["High"], starts),
                 "Low": np.minimum.reduceat(minute["Low"], starts), "Close": minute["Close"][ends],
-                "Volume": np.add.reduceat(minute["Volume"], starts), "Amount": np.add.reduceat(minute["Amount"], starts)}
+                "Volume": np.add.reduceat(minute["Volume"], starts),
+                "Amount": np.add.reduceat(minute["Amount"], starts)}
