@@ -12,6 +12,8 @@ equity curve, as a fraction of that peak), orders and fills counted,
 turnover (traded amount over the starting total asset) and the per-bar
 Sharpe ratio (mean over standard deviation of the equity curve's bar-to-bar
 returns, not annualised; None when the curve is flat or too short).
+`fee_totals(fills)` adds the fees paid: commission, stamp duty, transfer
+fee and their sum (fills.csv has them per fill).
 """
 import csv
 import dataclasses
@@ -24,7 +26,7 @@ import numpy as np
 
 from velmoro.tframe.comm import vmcmd
 
-__all__ = ["Report", "figures", "collect", "write", "text", "PLOT_MISSING"]
+__all__ = ["Report", "figures", "fee_totals", "collect", "write", "text", "PLOT_MISSING"]
 
 PLOT_MISSING = "equity.png skipped: drawing it needs matplotlib (pip install matplotlib, or: pip install 'velmoro[plot]')"
 
@@ -85,6 +87,16 @@ def figures(start, equity, orders, fills):
     }
 
 
+FEES = ("commission", "stamp_duty", "transfer_fee")
+
+
+def fee_totals(fills) -> dict:
+    """The fees the fills paid, each summed to the cent, and their sum as "fees"."""
+    totals = {name: round(sum(float(_field(f, name) or 0.0) for f in fills), 2) for name in FEES}
+    totals["fees"] = round(sum(totals.values()), 2)
+    return totals
+
+
 def _days(summary):
     return sorted({int(when.strftime("%Y%m%d")) for _, when, _ in summary.calls})
 
@@ -101,6 +113,7 @@ def collect(summary):
         curve.append((curve[-1][0], final))
     values = [v for _, v in curve] or [final]
     result = figures(summary.start_equity, values, orders, fills)
+    result.update(fee_totals(fills))
     result["bars"] = len(summary.calls)  # the curve ends with the final total asset, after the last bar
     return Report(summary.strategy, result, curve, orders, fills)
 

@@ -1,5 +1,6 @@
 """The `velmoro` command line, the run report and the README's strategy, as a
 new user meets them."""
+import csv
 import io
 import json
 import math
@@ -44,6 +45,9 @@ def test_run_writes_the_report_and_prints_the_summary(tmp_path):
     for name in ("orders.csv", "fills.csv", "equity.csv", "velmoro.log"):
         assert (out / name).stat().st_size > 0
     assert len((out / "orders.csv").read_text().splitlines()) == summary["orders"] + 1
+    with (out / "fills.csv").open() as f:  # each fill's fees apart, summed in the summary
+        fills = list(csv.DictReader(f))
+    assert report.fee_totals(fills) == {k: summary[k] for k in report.FEES + ("fees",)} and summary["fees"] > 0
     assert (out / "equity.png").exists() or report.PLOT_MISSING in proc.stdout
 
 

@@ -45,9 +45,10 @@ ORDER_KEYS = {
     "Market": (True, None, "exchange of the security, lower case: sse, szse"),
     "Code": (True, None, "code of the security as text, for example 600000"),
     "Side": (True, ("buy", "sell", 1, 2), "buy or sell; 1 also means buy and 2 sell"),
-    "Volume": (True, None, "number of shares, a positive whole number"),
+    "Volume": (True, None, "number of shares, a positive whole number: a multiple of 100 (STAR board: at least 200), "
+                           "a sell's odd remainder whole"),
     "OrderType": (False, ("market", "limit"), "market or limit; by default limit when Price is given, else market"),
-    "Price": (False, None, "limit price, a positive number; needed by a limit order"),
+    "Price": (False, None, "limit price, a positive number within the day's price limits; needed by a limit order"),
     "PositionEffect": (False, ("open", "close"), "open or close; by default open for a buy, close for a sell"),
     "StrategyName": (False, None, "name of the placing strategy, kept on the order record"),
 }
