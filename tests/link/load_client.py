@@ -1,6 +1,7 @@
 """One client process of the load test and benchmark: THREADS threads send
 COMMANDS commands each (echoes checked against their own caller, and every
-ORDER_EVERY-th an order, 10 by default), while the main thread takes a
+ORDER_EVERY-th an order, 10 by default: a limit bid under the price, at once
+cancelled so that the account's cash lasts), while the main thread takes a
 flood of PUSHES pushes. Prints a JSON report.
 
     python load_client.py ADDRESS PROCESS THREADS COMMANDS PUSHES [ORDER_EVERY]
@@ -13,11 +14,14 @@ import time
 from velmoro.tframe.comm.link import PushGapError
 from velmoro.tframe.comm.netlink import RemoteTerminal
 
-ORDER = {"Handle": 1001, "Market": "sse", "Code": "600000", "Side": "buy", "Volume": 1}  # 32,000 fit the cash
+TARGET = {"Market": "sse", "Code": "600000"}
+ORDER = dict(TARGET, Handle=1001, Side="buy", Volume=100)
 
 
 def main(address, process, threads, commands, pushes, order_every=10):
     client = RemoteTerminal(address, timeout=60.0)
+    (quote,) = client.handle("GetRtData", ([TARGET],)).listRtData
+    bid = round(quote["PreClose"] * 0.95, 2)  # within the day's limits and, as a rule, under the price
     report = {"wrong_answers": 0, "orders": [], "pushes": 0, "gaps": 0, "out_of_order": 0, "calls": 0}
     lock = threading.Lock()
 
@@ -25,8 +29,10 @@ def main(address, process, threads, commands, pushes, order_every=10):
         wrong, orders = 0, []
         for i in range(commands):
             if i % order_every == order_every - 1:
-                answer = client.handle("STTradeOperation", (dict(ORDER, StrategyName="p{}t{}".format(process, thread)),))
+                name = "p{}t{}".format(process, thread)
+                answer = client.handle("STTradeOperation", (dict(ORDER, Price=bid, StrategyName=name),))
                 orders.append(int(answer.ClientID))
+                client.handle("CancelOrder", (name, ORDER["Handle"], orders[-1]))
             elif client.handle("CmdTest", ("load", [process, thread, i])).listResult != [process, thread, i]:
                 wrong += 1
         with lock:
