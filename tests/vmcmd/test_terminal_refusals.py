@@ -67,12 +67,17 @@ def test_unchecked_answers_carry_the_error_status(terminal):
     assert [m.Code for m in vmcmd.vmSendCmdGetCodeList("SSE", 20240103)] == ["600000", "600519"]
 
 
+def within_limits(share):
+    """A limit price of `share` of the previous close: inside the day's price limits."""
+    return round(vmcmd.vmSendCmdGetRtData([SEC])[0].PreClose * share, 2)
+
+
 def test_cancels_of_orders_never_placed_are_refused(terminal):
     assert vmcmd.vmSendCmdCancelStopOrder("s", 1001, 77) is False
     answer = terminal.handle("CancelStopOrder", ("s", 1001, 77))
     assert answer.result.errLevel == 1 and "no stop order 77" in answer.result.errInfo
     assert terminal.handle("CancelOrder", ("s", 1001, 5)).result.errInfo == "CancelOrder: account 1001 has no order 5"
-    placed = vmcmd.vmSendCmdSTTradeOperation(dict(ORDER, Price=1.0))  # waits: far under the market
+    placed = vmcmd.vmSendCmdSTTradeOperation(dict(ORDER, Price=within_limits(0.95)))  # waits: under the market
     assert terminal.handle("CancelOrder", ("s", 1001, placed)) is None
 
 
@@ -81,7 +86,7 @@ def test_sensible_requests_in_every_accepted_form_still_answer(terminal):
     assert vmcmd.vmSendCmdGetKData(T, "min", 5, 0, 0, 0, "backward", True) == []
     factor = vmcmd.vmSendCmdGetFactor("momentum_5d", T, "2024-01-02", "", 0)
     assert factor.endswith(".mat")
-    order = dict(ORDER, Side=1, OrderType="LIMIT", Price=100.0, PositionEffect="open", StrategyName="s")
+    order = dict(ORDER, Side=1, OrderType="LIMIT", Price=within_limits(1.05), PositionEffect="open", StrategyName="s")
     assert vmcmd.vmSendCmdSTTradeOperation(order) >= 1
 
 

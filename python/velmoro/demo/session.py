@@ -125,7 +125,7 @@ def report(session):
         "",
         "Orders  placed {:3d} by the strategy, {:d} by the daily close;  filled {:3d}  cancelled {:3d}  "
         "open {:3d}".format(len(session.placed), len(session.orders) - len(session.placed), status["filled"],
-                             status["cancelled"], status["pending"]),
+                             status["cancelled"], status["pending"] + status["partial"]),
         "",
         "{:<14s}{:>10s}{:>12s}{:>14s}{:>14s}".format("position", "shares", "avg price", "last price", "value"),
     ]

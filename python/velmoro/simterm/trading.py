@@ -148,6 +148,7 @@ class Book:
         self.working = {}  # order id -> Working, in the order placed
         self.use = BarUse()
         self.bands = {}  # (security key, day) -> price limits or None
+        self.minutes = {}  # day -> the session's minute times
         self._order_ids = itertools.count(1)
         self._execution_ids = itertools.count(1)
         self._stop_ids = itertools.count(1)
@@ -181,11 +182,13 @@ def _clock(term):
     return float(term.data.minute_times(term.data.trading_days[-1])[-1])
 
 
-def _moment(term):
+def _moment(term, state):
     """(trading day, time) of the session minute the clock is in; None
     before the day's first minute."""
     day = today(term)
-    times = term.data.minute_times(day)
+    if day not in state.minutes:
+        state.minutes[day] = term.data.minute_times(day)
+    times = state.minutes[day]
     times = times[times <= _clock(term)]
     return (day, float(times[-1])) if times.size else None
 
@@ -320,7 +323,7 @@ def _match(term, state):
                 stop.update(status="triggered", order_id=order.order_id)
             except TerminalError:
                 stop.status = "rejected"
-    moment = _moment(term)
+    moment = _moment(term, state)
     if moment is None:
         return
     for work in list(state.working.values()):
@@ -331,13 +334,14 @@ def _match(term, state):
 
 def _market_problem(term, state, sec, side, volume, moment):
     """(code, text): why a market order cannot fill at the clock's minute; None when it can."""
+    name = "{}.{}".format(sec.market, sec.code)
     if moment is None:
-        return NO_BAR, "no bar of {} yet today: a market order cannot fill, a limit order waits".format(sec.key)
+        return NO_BAR, "no bar of {} yet today: a market order cannot fill, a limit order waits".format(name)
     day, time = moment
     window = _window(term, sec, day, time - _BEFORE, time)
     if not window["Time"].size:
         return NO_BAR, "no bar of {} at {} (halted): a market order cannot fill, a limit order waits".format(
-            sec.key, _minute(time))
+            name, _minute(time))
     if _fills(term, state, sec, side, None, volume, day, window)[0].size:
         return None
     band = _band(term, state, sec, day)
@@ -357,7 +361,7 @@ def _place(term, state, handle, market, code, side, order_type, limit, volume, e
         raise TerminalError(BAD_ORDER, "bad volume {!r} or limit price {!r}".format(volume, limit))
     if _last(term, sec.market, sec.code) is None:
         raise TerminalError(NO_PRICE, "no price yet for {}.{}".format(sec.market, sec.code))
-    day, moment = today(term), _moment(term)
+    day, moment = today(term), _moment(term, state)
     what = "a {} of {} shares of {}.{}".format(side, volume, sec.market, sec.code)
     holding = account.holdings.get((sec.market, sec.code))
     problem = lot_problem(_board(term, sec), day, side, volume, holding.volume - holding.frozen if holding else 0)

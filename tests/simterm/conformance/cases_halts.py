@@ -6,12 +6,12 @@ SCENARIOS = [
     {"name": "halt: a day without bars refuses a market order, a limit order waits for the next day",
      "bars": {2: [10.0, 10.0]}, "steps": [
          {"at": (1, 1), "buy": 100,
-          "refused": "a buy of 100 shares of sse.600000: no bar of SSE.600000 at 2024-01-03 09:31 (halted)"},
+          "refused": "a buy of 100 shares of sse.600000: no bar of sse.600000 at 2024-01-03 09:31 (halted)"},
          {"at": (1, 1), "buy": (100, 10.0), "fills": [], "orders": {1: ("pending", 0)}},
          {"at": (2, 1), "fills": [(100, 10.0)], "orders": {1: ("filled", 100)}},
      ]},
     {"name": "halt: a minute without a bar", "bars": {1: [None, 10.0, 10.0]}, "steps": [
-        {"at": (1, 1), "buy": 100, "refused": "no bar of SSE.600000 at 2024-01-03 09:31"},
+        {"at": (1, 1), "buy": 100, "refused": "no bar of sse.600000 at 2024-01-03 09:31"},
         {"at": (1, 1), "buy": (100, 10.0), "fills": []},
         {"at": (1, 2), "fills": [(100, 10.0)]},
     ]},
@@ -23,7 +23,7 @@ SCENARIOS = [
      ]},
     {"name": "halt: before the session a market order is refused, a limit order fills at the first bar",
      "steps": [
-         {"at": (1, 0), "buy": 100, "refused": "no bar of SSE.600000 yet today"},
+         {"at": (1, 0), "buy": 100, "refused": "no bar of sse.600000 yet today"},
          {"at": (1, 0), "buy": (100, 10.0), "fills": [], "orders": {1: ("pending", 0)}},
          {"at": (1, 1), "fills": [(100, 10.0)]},
      ]},
