@@ -14,18 +14,11 @@ least MAIN_MIN_DAYS days left. Records are DotDicts:
   future information adds Multiplier, PriceTick, LongMargin, ShortMargin.
 - stock information: Market, Code, Name, LotSize, PriceTick, Multiplier,
   LongMargin, ShortMargin.
-
-Facts the trading rules need of a stock: its board (by its code: "star" for
-688xxx and 689xxx, "chinext" for 300xxx and 301xxx, else "main") and, from a
-terminal's `InstrumentFacts`, its listing date, the days it was flagged
-special treatment and the days it was halted (a setting for the generated
-dataset; a day without bars is a halt whatever it says).
 """
 import collections
 import datetime as _dt
 import os
 import re
-from typing import Iterable, Mapping, Optional, Tuple
 
 from velmoro.simterm.calendar import MARKETS, as_day, date_bounds, today, weekdays
 from velmoro.simterm.dataset import BLOCKS
@@ -33,7 +26,7 @@ from velmoro.simterm.terminal import TerminalError, command, ok
 from velmoro.tframe.comm.link import Answer
 from velmoro.tframe.utils.utilcls import DotDict
 
-__all__ = ["FUTURES", "Future", "known", "instrument_on", "main_contract", "board", "InstrumentFacts"]
+__all__ = ["FUTURES", "Future", "known", "instrument_on", "main_contract"]
 
 Future = collections.namedtuple(
     "Future", "market code variety list_date last_trade_date multiplier price_tick long_margin short_margin"
@@ -97,38 +90,6 @@ def instrument_on(term, market, code, day):
     variety = _continuous_variety(market, code)
     main = main_contract(variety, day) if variety else None
     return main.code if main else None
-
-
-def board(code: str) -> str:
-    """The board of a stock's code: "star", "chinext" or "main"."""
-    if code.startswith(("688", "689")):
-        return "star"
-    if code.startswith(("300", "301")):
-        return "chinext"
-    return "main"
-
-
-class InstrumentFacts:
-    """Listing dates, special-treatment spans and halted days of securities,
-    keyed "MARKET.CODE" (as `Security.key`); unknown ones are listed long
-    ago, never flagged and never halted."""
-
-    def __init__(self, listed: Optional[Mapping[str, int]] = None,
-                 special: Optional[Mapping[str, Iterable[Tuple[int, int]]]] = None,
-                 halted: Optional[Mapping[str, Iterable[int]]] = None):
-        self.listed = dict(listed or {})
-        self.special = {key: tuple(spans) for key, spans in (special or {}).items()}
-        self.halted = {key: frozenset(days) for key, days in (halted or {}).items()}
-
-    def listing_date(self, key: str) -> Optional[int]:
-        return self.listed.get(key)
-
-    def is_special(self, key: str, day: int) -> bool:
-        """Whether the security is flagged special treatment on the day (spans include both ends)."""
-        return any(first <= day <= last for first, last in self.special.get(key, ()))
-
-    def is_halted(self, key: str, day: int) -> bool:
-        return day in self.halted.get(key, ())
 
 
 def _members(term, block):

@@ -48,12 +48,12 @@ class Terminal:
 
     Every command handed to it is recorded in `sent`; lines written with the
     log command are kept in `log`. Orders trade by `rules` (rules.py) and the
-    securities' `facts` (reference.py), the defaults unless given.
+    securities' `facts` (instruments.py), the defaults unless given.
     """
 
     def __init__(self, dataset=None, result_dir=None, rules=None, facts=None):
         from velmoro.simterm.dataset import Dataset
-        from velmoro.simterm.reference import InstrumentFacts
+        from velmoro.simterm.instruments import InstrumentFacts
         from velmoro.simterm.rules import Rules
 
         self.data = dataset if dataset is not None else Dataset()

@@ -68,7 +68,7 @@ import numpy as np
 from velmoro.simterm.calendar import today, weekdays
 from velmoro.simterm.market import last_price, security
 from velmoro.simterm.matching import BarUse, fills, locked
-from velmoro.simterm.reference import board
+from velmoro.simterm.instruments import board
 from velmoro.simterm.rules import cents, fees, lot_problem, price_band
 from velmoro.simterm.terminal import TerminalError, command, ok
 from velmoro.tframe.comm.link import Answer

@@ -6,7 +6,7 @@ import tempfile
 from scripted import ScriptedDataset
 
 from velmoro.simterm import Terminal
-from velmoro.simterm.reference import InstrumentFacts
+from velmoro.simterm.instruments import InstrumentFacts
 from velmoro.simterm.trading import Holding, book
 from velmoro.tframe.comm import link, vmcmd
 from velmoro.tframe.utils.exceptions import VmReturnError
