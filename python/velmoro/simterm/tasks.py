@@ -20,8 +20,9 @@ Strategy records (GetStrategyID): StrategyID, StrategyName, Status.
 import itertools
 import weakref
 
+from velmoro.simterm.book import ACCOUNTS, book
 from velmoro.simterm.terminal import TerminalError, command, ok
-from velmoro.simterm.trading import ACCOUNTS, book, cash_records
+from velmoro.simterm.trading import cash_records
 from velmoro.tframe.utils.utilcls import DotDict
 
 __all__ = ["TASK_ID_BASE", "CORE_VERSION", "SUBSCRIBE_LIMIT", "Task", "Session", "session"]

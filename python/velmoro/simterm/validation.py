@@ -22,7 +22,7 @@ from velmoro.simterm.factors import FACTORS
 from velmoro.simterm.market import FREQUENCIES, frequency
 from velmoro.simterm.reference import known
 from velmoro.simterm.terminal import CHECKS, TerminalError
-from velmoro.simterm.trading import BAD_ORDER
+from velmoro.simterm.book import BAD_ORDER
 from velmoro.tframe.ufuncs import normalise_date
 
 __all__ = ["REQUESTS", "ORDER_KEYS", "STOP_ORDER_KEYS", "FQ_TYPES", "check_request"]

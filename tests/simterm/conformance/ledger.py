@@ -7,7 +7,7 @@ from scripted import ScriptedDataset
 
 from velmoro.simterm import Terminal
 from velmoro.simterm.instruments import InstrumentFacts
-from velmoro.simterm.trading import Holding, book
+from velmoro.simterm.book import Holding, book
 from velmoro.tframe.comm import link, vmcmd
 from velmoro.tframe.utils.exceptions import VmReturnError
 

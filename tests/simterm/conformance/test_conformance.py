@@ -6,7 +6,7 @@ import pytest
 from ledger import HANDLE, play, run, terminal_for
 from serving import serving
 
-from velmoro.simterm.trading import book
+from velmoro.simterm.book import book
 from velmoro.tframe.comm import link, vmcmd
 
 FAMILIES = ("lots", "limits", "halts", "fees", "partial", "combined")
