@@ -18,13 +18,13 @@ DEFAULT_VOLUME = 1000000
 FIELDS = ("Time", "DayPos", "Open", "High", "Low", "Close", "Volume", "Amount")
 
 
-def _bar(spec):
-    if isinstance(spec, (int, float)):
-        spec = (spec, DEFAULT_VOLUME)
-    if len(spec) == 2:
-        close, volume = spec
+def _bar(written):
+    if isinstance(written, (int, float)):
+        written = (written, DEFAULT_VOLUME)
+    if len(written) == 2:
+        close, volume = written
         return close, close, close, close, volume
-    return tuple(spec)
+    return tuple(written)
 
 
 class ScriptedDataset:
@@ -36,8 +36,8 @@ class ScriptedDataset:
         self.trading_days = weekdays(start, int((_dt.datetime.strptime(str(start), "%Y%m%d")
                                                  + _dt.timedelta(days=2 * days + 7)).strftime("%Y%m%d")))[:days + 1]
         self.securities = [Security(*key.split("."), key, previous[key]) for key in bars]
-        self._minutes = max([len(day) for spec in bars.values() for day in spec.values()] + [1])
-        self._bars = {key: self._build(spec, previous[key]) for key, spec in bars.items()}
+        self._minutes = max([len(day) for by_day in bars.values() for day in by_day.values()] + [1])
+        self._bars = {key: self._build(by_day, previous[key]) for key, by_day in bars.items()}
 
     def security(self, market, code):
         for s in self.securities:
@@ -52,10 +52,10 @@ class ScriptedDataset:
     def day_time(self, day):
         return datetime_to_mft(_dt.datetime.strptime(str(day), "%Y%m%d") + _dt.timedelta(hours=15))
 
-    def _build(self, spec, previous):
+    def _build(self, by_day, previous):
         rows = []
         for number, day in enumerate(self.trading_days):
-            given = {0: [previous]}.get(number, spec.get(number, []))
+            given = {0: [previous]}.get(number, by_day.get(number, []))
             times = self.minute_times(day)
             rows += [(day, times[i], i + 1) + _bar(b) for i, b in enumerate(given) if b is not None]
         table = np.array(rows, dtype=float).reshape(-1, 8)
