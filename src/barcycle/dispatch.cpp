@@ -217,8 +217,12 @@ Ref call_on_data_wrapper(vm::Params<1> p) {
         return vm::none();
     }
     if (vm::truthy(vm::attr(lpc, n_is_first_time_do_fresh_loop))) {
-        // the first dispatch of a run starts at the end of the first push
-        vm::set_attr(vr(), n_g_VelmoroSimCurBarFresh, vm::attr(lpc, n_end_fresh_bar));
+        // the first dispatch of a run starts at the end of the first push, once
+        // that end is past the history: a push inside a day bar still ends at
+        // the history's last bar, which the strategy never gets
+        Ref end = vm::attr(lpc, n_end_fresh_bar);
+        if (!compare(end, vm::attr(vr(), n_g_VelmoroSimCurBarFresh), Py_GT)) return vm::none();
+        vm::set_attr(vr(), n_g_VelmoroSimCurBarFresh, end);
         vm::set_attr(lpc, n_is_first_time_do_fresh_loop, Py_False);
     }
     // range(current position, lpc.end_fresh_bar + 1), fixed when the walk begins
