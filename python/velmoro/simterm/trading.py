@@ -227,8 +227,10 @@ def _place(term, state, handle, market, code, side, order_type, limit, volume, e
     sec = security(term, {"Market": market, "Code": code})
     if side not in ("buy", "sell") or order_type not in ("market", "limit"):
         raise TerminalError(BAD_ORDER, "bad side {!r} or order type {!r}".format(side, order_type))
-    if volume <= 0 or (order_type == "limit" and not limit > 0):
-        raise TerminalError(BAD_ORDER, "bad volume {!r} or limit price {!r}".format(volume, limit))
+    if volume <= 0:
+        raise TerminalError(BAD_ORDER, "bad Volume {!r}: a positive whole number of shares".format(volume))
+    if order_type == "limit" and not limit > 0:
+        raise TerminalError(BAD_ORDER, "a limit order needs Price, a positive number (got {!r})".format(limit))
     price = _price(term, sec.market, sec.code)
     holding = account.holdings.get((sec.market, sec.code))
     if side == "buy":
@@ -281,8 +283,10 @@ def st_trade_stop_order(term, request):
     account = state.account(request.get("Handle"))
     sec = security(term, {"Market": request.get("Market"), "Code": request.get("Code")})
     volume, stop_price = int(request.get("Volume") or 0), float(request.get("StopPrice") or 0.0)
-    if volume <= 0 or stop_price <= 0:
-        raise TerminalError(BAD_ORDER, "bad volume {!r} or stop price {!r}".format(volume, stop_price))
+    if volume <= 0:
+        raise TerminalError(BAD_ORDER, "bad Volume {!r}: a positive whole number of shares".format(volume))
+    if stop_price <= 0:
+        raise TerminalError(BAD_ORDER, "a stop order needs StopPrice, a positive number (got {!r})".format(stop_price))
     stop = DotDict(
         stop_order_id=next(state._stop_ids), account_handle=account.handle,
         strategy_name=request.get("StrategyName", ""), market=sec.market, code=sec.code,
