@@ -80,7 +80,7 @@ def test_without_matplotlib_the_picture_is_skipped_with_one_line(tmp_path, monke
     result = report.Report("s", report.figures(1.0, [2.0], [], []), [(1, 1.0), (2, 2.0)], [], [])
     paths, note = report.write(result, str(tmp_path))
     assert note == report.PLOT_MISSING and "pip install" in note and not (tmp_path / "equity.png").exists()
-    assert sorted(os.listdir(str(tmp_path))) == ["equity.csv", "fills.csv", "orders.csv", "summary.json"]
+    assert sorted(os.listdir(str(tmp_path))) == ["equity.csv", "fills.csv", "orders.csv", "report.html", "summary.json"]
     assert "n/a" in report.text(result) and math.isnan(report.figures(0.0, [1.0], [], [])["return"])
 
 
