@@ -44,8 +44,9 @@ def _line_chart(series, title, fill=False):
         py = [HEIGHT - PAD - y for y in _scale(ys, y0, y1, HEIGHT - 2 * PAD)]
         points = " ".join("{:.1f},{:.1f}".format(a, b) for a, b in zip(px, py))
         colour = COLOURS[i % len(COLOURS)]
-        if fill:
-            points = "{:.1f},{:.1f} {} {:.1f},{:.1f}".format(px[0], HEIGHT - PAD, points, px[-1], HEIGHT - PAD)
+        if fill:  # the area between the line and zero
+            base = HEIGHT - PAD - _scale([min(max(0.0, y0), y1)], y0, y1, HEIGHT - 2 * PAD)[0]
+            points = "{:.1f},{:.1f} {} {:.1f},{:.1f}".format(px[0], base, points, px[-1], base)
             parts.append('<polygon points="{}" fill="{}" opacity="0.5"/>'.format(points, colour))
         else:
             parts.append('<polyline points="{}" fill="none" stroke="{}" stroke-width="1.5"/>'.format(points, colour))
@@ -123,7 +124,7 @@ def page(report, fills):
     times = [t for t, _ in report.equity]
     values = [v for _, v in report.equity]
     xs = [float(i) for i in range(len(values))]
-    falls = list(-100 * metrics.drawdowns(values)) if values else []
+    falls = [0.0 - 100 * d for d in metrics.drawdowns(values)] if values else []
     days = list(collections.OrderedDict((_day(t), (t, v)) for t, v in report.equity).values())
     start = report.figures.get("start_equity") or 0.0
     returns = metrics.daily_returns(start, [v for _, v in days]) if start else []
