@@ -16,6 +16,7 @@ from velmoro import metrics
 __all__ = ["page"]
 
 WIDTH, HEIGHT, PAD = 760, 220, 36
+POINTS = 1500  # a line's points drawn at the most: a year of minute bars stays a small page
 STYLE = """
 body{font-family:sans-serif;margin:24px;color:#222;max-width:820px}
 h1{font-size:20px}h2{font-size:16px;margin-top:28px}
@@ -31,8 +32,17 @@ def _scale(values, low, high, size):
     return [(v - low) / span * size for v in values]
 
 
+def _thinned(xs, ys, most=POINTS):
+    """At most about `most` points of a line, evenly spaced, its highest and lowest kept."""
+    if len(ys) <= most:
+        return xs, ys
+    keep = np.unique(np.concatenate([np.linspace(0, len(ys) - 1, most).astype(int), [np.argmax(ys), np.argmin(ys)]]))
+    return [xs[i] for i in keep], [ys[i] for i in keep]
+
+
 def _line_chart(series, title, fill=False):
     """An SVG of lines: series is [(label, xs as numbers, ys)]."""
+    series = [(label,) + _thinned(xs, ys) for label, xs, ys in series]
     xs_all = [x for _, xs, _ in series for x in xs]
     ys_all = [y for _, _, ys in series for y in ys]
     if not xs_all:
