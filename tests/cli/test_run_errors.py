@@ -21,7 +21,8 @@ QUIET = "def on_data(context):\n    pass\n"
     (QUIET, ["--terminal", "banana"], {}, 2, r"^velmoro run: --terminal 'banana' is not a terminal: 'embedded'"),
     (QUIET, [], {"VELMORO_TERMINAL": "banana"}, 2, r"^velmoro run: VELMORO_TERMINAL 'banana' is not a terminal"),
     (QUIET, ["--terminal", "tcp://127.0.0.1:9", "--token-file", "no-such.token"], {}, 1,
-     r"^velmoro run: terminal tcp://127\.0\.0\.1:9: .*no-such\.token"),
+     r"^velmoro run: terminal tcp://127\.0\.0\.1:9: no token file no-such\.token \(the server's: --token-file"),
+    (QUIET, ["--terminal", "unix:no-folder/t.sock"], {}, 1, r"^velmoro run: cannot reach the terminal at unix:no-fo"),
 ])
 def test_a_mistake_is_one_line(velmoro, strategy, body, args, env, status, line):
     args = args if "--targets" in args else args + ["--targets", "sse.600000"]

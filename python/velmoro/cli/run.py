@@ -131,8 +131,12 @@ def connect(address, begin, end, stream=sys.stdout):
     try:
         term = link.connect(address)
         held = list(term.handle("GetTradingDays", ()).result)
-    except (OSError, ValueError) as exc:  # a refused token file or socket folder, an address that does not parse
-        raise UserError("terminal {}: {}".format(address, exc), status=1) from exc
+    except FileNotFoundError as exc:  # the token file
+        raise UserError("terminal {}: no token file {} (the server's: --token-file or "
+                        "VELMORO_TERMINAL_TOKEN_FILE)".format(address, exc.filename), status=1) from exc
+    except (OSError, ValueError) as exc:  # no server there, a token file open to others, a bad address
+        where = "" if address in str(exc) else "terminal {}: ".format(address)
+        raise UserError(where + str(exc), status=1) from exc
     print("terminal: {}, trading days {}..{}".format(address, held[0], held[-1]), file=stream)
     try:
         replayed, _ = run_days(held, begin, end)
