@@ -30,9 +30,10 @@ from typing import List, Optional, Sequence
 import numpy as np
 
 from velmoro import metrics
+from velmoro.report_html import page
 from velmoro.tframe.comm import vmcmd
 
-__all__ = ["Report", "figures", "collect", "write", "text", "PLOT_MISSING", "ORDER_COLUMNS", "FILL_COLUMNS"]
+__all__ = ["Report", "figures", "collect", "write", "text", "lines", "PLOT_MISSING", "ORDER_COLUMNS", "FILL_COLUMNS"]
 
 PLOT_MISSING = "equity.png skipped: drawing it needs matplotlib (pip install matplotlib, or: pip install 'velmoro[plot]')"
 ORDER_COLUMNS = ("run_id", "order_id", "client_id", "account_handle", "strategy_name", "market", "code", "side",
@@ -202,8 +203,6 @@ def write(report, folder):
     """Write the report's files into `folder` (created when missing; a
     picture left there by an earlier report is removed when none is drawn);
     returns the paths written and a note when the picture was skipped."""
-    from velmoro.report_html import page
-
     os.makedirs(folder, exist_ok=True)
     paths = {name: os.path.join(folder, name)
              for name in ("summary.json", "orders.csv", "fills.csv", "equity.csv", "report.html", "equity.png")}
@@ -218,7 +217,7 @@ def write(report, folder):
         writer.writerow(["time", "equity", "drawdown"])
         writer.writerows((t, v, d) for (t, v), d in zip(report.equity, metrics.drawdowns(values)))
     with open(paths["report.html"], "w", encoding="utf-8") as f:
-        f.write(page(report, fills))
+        f.write(page(report, fills, lines(report)))
     try:
         _plot(report, paths["equity.png"])
     except ImportError:

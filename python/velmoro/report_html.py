@@ -127,10 +127,9 @@ def _positions(fills, book):
     return [("{}.{}".format(*key), xs, ys) for key, (xs, ys) in lines.items()]
 
 
-def page(report, fills):
-    """The report as an HTML page; `fills`: the fill rows as written to fills.csv."""
-    from velmoro.report import lines
-
+def page(report, fills, figures):
+    """The report as an HTML page; `fills`: the fill rows as written to
+    fills.csv; `figures`: (label, value text) of the figures table."""
     times = [t for t, _ in report.equity]
     values = [v for _, v in report.equity]
     xs = [float(i) for i in range(len(values))]
@@ -146,7 +145,7 @@ def page(report, fills):
     status = report.ended + (": " + report.error if report.error else "")
     period = "{} to {}".format(times[0], times[-1]) if times else "no bar"
     sections = [
-        ("figures", "Figures", _table(("figure", "value"), lines(report))),
+        ("figures", "Figures", _table(("figure", "value"), figures)),
         ("equity", "Equity and drawdown",
          _line_chart([("total asset", xs, values)], "equity") + "<br>" +
          _line_chart([("drawdown %", xs, falls)], "drawdown", fill=True)),

@@ -237,7 +237,10 @@ def main(args):
         if summary is None:  # before the loop: nothing to report
             raise
         progress.done()
-        finish(summary, args.out, book, earlier)
+        try:
+            finish(summary, args.out, book, earlier)
+        except Exception as failure:  # the terminal went with the run: the run's own error is the one to tell
+            logging.getLogger("velmoro").warning("the report could not be written: %s", describe(failure))
         if summary.ended == "interrupted":
             return 130
         raise
