@@ -11,7 +11,7 @@ DEMO_PY ?= 3.8
 VENV := .venv
 PYTEST_ARGS ?=
 
-.PHONY: test demo demo-served bench install install-native clean test-asan test-leaks test-leaks-debug fuzz test-install
+.PHONY: test browser demo demo-served bench install install-native clean test-asan test-leaks test-leaks-debug fuzz test-install
 .SECONDARY:
 
 # one virtual environment per interpreter, with the pinned requirements
@@ -32,8 +32,12 @@ install-%: $(VENV)/%/ready
 
 test: $(foreach v,$(PY),test-$(v))
 
-test-%: install-%
+test-%: install-% browser
 	cd tests && ../$(VENV)/$*/bin/python -m pytest -q $(PYTEST_ARGS)
+
+# the headless browser the run report's page is checked in
+browser:
+	tools/install-browser
 
 # sanitized modules in a tree of their own (build/asan-<version>), see tools/asan-test
 test-asan: $(foreach v,$(PY),test-asan-$(v))

@@ -4,6 +4,6 @@
 
 Its code is velmoro/demo/strategy.py (the demo runs the same strategy).
 """
-from velmoro.demo.strategy import ACCOUNTS, FACTORS, initialize, on_data
+from velmoro.demo.strategy import ACCOUNTS, FACTORS, STRATEGY, initialize, on_data
 
-__all__ = ["ACCOUNTS", "FACTORS", "initialize", "on_data"]
+__all__ = ["ACCOUNTS", "FACTORS", "STRATEGY", "initialize", "on_data"]

@@ -91,7 +91,7 @@ Ref _update_history_k_data_wrapper(vm::Params<1> p) {
     Ref current = vm::attr(vr(), n_g_VelmoroSimCurBarFresh);
     if (compare(current, vm::attr(lpc, n_end_fresh_bar), Py_GT)) {
         set_status(lpc, n_op_continue, n_beyond_pushed);
-        syslog(n_beyond_pushed, n_warn);
+        syslog(n_beyond_pushed, n_debug);  // every push inside a bar already dispatched: routine
         return vm::none();
     }
     syslog(n_expand_update_k_data_unfilled_index, n_info);

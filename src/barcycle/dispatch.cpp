@@ -217,8 +217,12 @@ Ref call_on_data_wrapper(vm::Params<1> p) {
         return vm::none();
     }
     if (vm::truthy(vm::attr(lpc, n_is_first_time_do_fresh_loop))) {
-        // the first dispatch of a run starts at the end of the first push
-        vm::set_attr(vr(), n_g_VelmoroSimCurBarFresh, vm::attr(lpc, n_end_fresh_bar));
+        // the first dispatch of a run starts at the end of the first push, once
+        // that end is past the history: a push inside a day bar still ends at
+        // the history's last bar, which the strategy never gets
+        Ref end = vm::attr(lpc, n_end_fresh_bar);
+        if (!compare(end, vm::attr(vr(), n_g_VelmoroSimCurBarFresh), Py_GT)) return vm::none();
+        vm::set_attr(vr(), n_g_VelmoroSimCurBarFresh, end);
         vm::set_attr(lpc, n_is_first_time_do_fresh_loop, Py_False);
     }
     // range(current position, lpc.end_fresh_bar + 1), fixed when the walk begins
@@ -272,10 +276,13 @@ Ref call_on_data_wrapper(vm::Params<1> p) {
 
 const vm::FunctionSpec kFunctions[] = {
     VM_FUNCTION(update_account_position_info, "",
-                "Refresh the cash and positions of the run's accounts from the terminal."),
-    VM_FUNCTION(update_order_info, "", "Register the terminal's orders of the day that the run's order book lacks."),
+                "Refresh the cash and positions of the run's accounts from the terminal.\n\n"
+                "Returns\n  None; the accounts of the run's variables hold the new records."),
+    VM_FUNCTION(update_order_info, "", "Register the terminal's orders of the day that the run's order book lacks.\n\n"
+                "Returns\n  None; the run's order book (g_VMOrders) holds them."),
     VM_FUNCTION(call_on_data_wrapper, "lpc",
-                "Call the strategy's data handler once for every refresh position up to the end of the pushed data."),
+                "Call the strategy's data handler once for every refresh position up to the end of the pushed data."
+                "\n\nParameters\n  lpc: the loop's context (a LoopContext of velmoro.realtrade.runtypes): its\n      pushed times and its status, which the step sets.\n\nReturns\n  None."),
 };
 const StepFunctions kRegistered{kFunctions};
 

@@ -302,10 +302,14 @@ const vm::FunctionSpec kFunctions[] = {
                 "Set the calculation positions of the adjusted bar records to the starting columns of their base "
                 "records."),
     VM_FUNCTION(real_trade_k_fresh_loop, "",
-                "Run the live refresh loop from the saved refresh position until a push asks the run to stop."),
+                "Run the live refresh loop from the saved refresh position until a push asks the run to stop.\n\n"
+                "Returns\n  None, when the stop push came; Ctrl-C and a failure of the strategy or the\n"
+                "  terminal pass to the caller."),
     VM_FUNCTION(expand_by_time_line_wrapper, "lpc",
-                "Append the pushed times later than the time line as new refresh positions."),
-    VM_FUNCTION(update_by_time_line_wrapper, "lpc", "Run the refresh steps of a pass in order."),
+                "Append the pushed times later than the time line as new refresh positions."
+                "\n\nParameters\n  lpc: the loop's context (a LoopContext of velmoro.realtrade.runtypes): its\n      pushed times and its status, which the step sets.\n\nReturns\n  None."),
+    VM_FUNCTION(update_by_time_line_wrapper, "lpc", "Run the refresh steps of a pass in order."
+                "\n\nParameters\n  lpc: the loop's context (a LoopContext of velmoro.realtrade.runtypes): its\n      pushed times and its status, which the step sets.\n\nReturns\n  None."),
     VM_FUNCTION(_update_end_fresh_bar_pos_wrapper, "lpc",
                 "Find the last refresh position that the pushed data reach."),
 };

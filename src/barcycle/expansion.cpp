@@ -210,7 +210,12 @@ const vm::FunctionSpec kFunctions[] = {
     VM_FUNCTION(_extract_expand_time_line_loop, "array_new_trading_time, unique_i_freq",
                 "Split the new times of every frequency into one expansion step per new trading day."),
     VM_FUNCTION(expand_time_line_by_one, "lpc, new_trading_time, unique_i_freq",
-                "Apply one expansion step to the refresh time line and every matrix."),
+                "Apply one expansion step to the refresh time line and every matrix.\n\n"
+                "Parameters\n  lpc: the loop's context (a LoopContext).\n"
+                "  new_trading_time: one step of _extract_expand_time_line_loop: the new times\n"
+                "      of each frequency for one trading day.\n"
+                "  unique_i_freq: the frequencies (as ints) of the run's bar records.\n\n"
+                "Returns\n  None."),
     VM_FUNCTION(_update_target_main_contract, "update_date", "Resolve the run's main contracts of a trading date."),
 };
 const StepFunctions kRegistered{kFunctions};

@@ -28,6 +28,7 @@ inline vm::Name n__update_user_indices_wrapper{"_update_user_indices_wrapper"};
 inline vm::Name n_any{"any"};
 inline vm::Name n_array{"array"};
 inline vm::Name n_day_fresh_data{"day_fresh_data"};
+inline vm::Name n_debug{"debug"};
 inline vm::Name n_end_fresh_bar{"end_fresh_bar"};
 inline vm::Name n_end_fresh_time{"end_fresh_time"};
 inline vm::Name n_factor_data{"factor_data"};

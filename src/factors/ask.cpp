@@ -30,7 +30,15 @@ namespace {
 const vm::FunctionSpec kFunctions[] = {
     VM_FUNCTION(ask_factor_by_targets, "item_name, targets, date_begin, date_end, date_before=0",
                 "Ask the terminal to prepare one factor (or item) for the targets, announcing it in the terminal's "
-                "log."),
+                "log.\n\n"
+                "Parameters\n"
+                "  item_name: the factor's (or item's) name, text.\n"
+                "  targets: the securities, a non-empty list of {\"Market\": ..., \"Code\": ...};\n"
+                "      the log line names the first and the last.\n"
+                "  date_begin, date_end: the first and the last trading day, YYYYMMDD.\n"
+                "  date_before: trading days before date_begin also prepared (0: none).\n\n"
+                "Returns\n"
+                "  None; the terminal's refusal raises VmReturnError."),
 };
 
 }  // namespace

@@ -106,15 +106,43 @@ namespace {
 const vm::FunctionSpec kFunctions[] = {
     VM_FUNCTION(get_factor_by_factor, "factor, targets, begin_date, end_date, day_before=0",
                 "One factor for many targets: {\"MARKET.CODE\": flattened series, ..., \"date\": dates}.\n\n"
-                "Targets the terminal does not cover have no key."),
+                "Parameters\n"
+                "  factor: the factor's name (text), e.g. \"momentum_5d\".\n"
+                "  targets: the securities, a list of {\"Market\": \"sse\" or \"szse\", \"Code\": \"600000\"}.\n"
+                "  begin_date, end_date: the first and the last trading day, YYYYMMDD (an int\n"
+                "      or text).\n"
+                "  day_before: trading days before begin_date added in front (0: none).\n\n"
+                "Returns\n"
+                "  A dict: for each target the terminal covers, its key (\"SSE.600000\") and a\n"
+                "  1-D numpy array of the factor's values, one a trading day; then \"date\",\n"
+                "  the days' framework numeric times (days since 0000-12-31, the day's close\n"
+                "  as its fraction). Targets the terminal does not cover have no key."),
     VM_FUNCTION(get_factor_by_code, "factor_list, targets, begin_date, end_date",
                 "Many factors for the first target: an ordered dict of \"date\" (date-times), then each factor's "
-                "series.\n\nThe dates are the first factor's; a factor that does not cover the target gets None "
-                "values; the result is None when the first factor has no dates."),
+                "series.\n\n"
+                "Parameters\n"
+                "  factor_list: the factors' names, a list of text, e.g. [\"momentum_5d\"].\n"
+                "  targets: the securities, a list of {\"Market\": ..., \"Code\": ...}; only the\n"
+                "      first is answered.\n"
+                "  begin_date, end_date: the first and the last trading day, YYYYMMDD (an int\n"
+                "      or text).\n\n"
+                "Returns\n"
+                "  An OrderedDict: \"date\", a list of datetime.datetime (the first factor's days),\n"
+                "  then each factor's name and its 1-D numpy array of values. A factor that\n"
+                "  does not cover the target gets None values; the result is None when the\n"
+                "  first factor has no dates."),
     VM_FUNCTION(get_factor_by_day, "factor_list, targets, date",
                 "Many factors for every target on one day: an ordered dict of \"code\" (target keys), then each "
-                "factor's values.\n\nA target a factor does not cover gets None; the result is None when a factor "
-                "has no dates."),
+                "factor's values.\n\n"
+                "Parameters\n"
+                "  factor_list: the factors' names, a list of text, e.g. [\"momentum_5d\"].\n"
+                "  targets: the securities, a list of {\"Market\": \"sse\" or \"szse\", \"Code\": \"600000\"}.\n"
+                "  date: the trading day, YYYYMMDD (an int or text).\n\n"
+                "Returns\n"
+                "  An OrderedDict: \"code\", the targets' keys (\"SSE.600000\") in order, then each\n"
+                "  factor's name and a list of its value for each target on that day. A\n"
+                "  target a factor does not cover gets None; the result is None when a\n"
+                "  factor has no dates."),
 };
 
 }  // namespace

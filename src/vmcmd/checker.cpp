@@ -22,7 +22,12 @@ Ref message(PyObject* func_name, PyObject* result) {
 const vm::FunctionSpec kFunctions[] = {
     VM_FUNCTION(vmReturnChecker, "func_name, result",
                 "Check the status record of an answer: raise VmReturnError at ERROR level, show WARNING and INFO "
-                "texts to the user."),
+                "texts to the user.\n\n"
+                "Parameters\n"
+                "  func_name: the command's name, for the error's text.\n"
+                "  result: the answer, whose status record has errLevel, errCode and errInfo.\n\n"
+                "Returns\n"
+                "  None; VmReturnError at ERROR level."),
 };
 
 }  // namespace

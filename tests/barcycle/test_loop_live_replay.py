@@ -45,8 +45,8 @@ def test_every_pushed_minute_reaches_the_handler_once(terminal):
 def test_bars_and_indicators_follow_the_pushes(terminal):
     summary, _, days = live(terminal, indicators={"last": lambda closes: closes[:, -1]}, freq_num=5)
     vr = cnt.vr
-    # the first push reaches no new five-minute bar: the saved position is dispatched first
-    assert [c[0] for c in summary.calls] == list(range(47, 144))
+    # the first push reaches no new five-minute bar: the history's last one is not dispatched
+    assert [c[0] for c in summary.calls] == list(range(48, 144))
     five = vr.g_VelmoroKDataList[vr.g_VelmoroKDataList.find_pos(gv.KFreq_Min, 5)]
     day = vr.g_VelmoroKDataList[vr.g_VelmoroKDataList.find_pos(gv.KFreq_Day, 1)]
     sec = terminal.data.security("sse", "600519")

@@ -64,7 +64,7 @@ def test_current_position_beyond_pushed_data_continues(loop):
     lpc = history_pass(loop, BARS, current=12, end=11)
     assert lpc.loop_status.op_continue
     assert lpc.loop_status.detail == "g_VelmoroSimCurBarFresh > endFreshBar continue."
-    assert loop.rec.syslog()[-1] == ("g_VelmoroSimCurBarFresh > endFreshBar continue.", "warn")
+    assert loop.rec.syslog()[-1] == ("g_VelmoroSimCurBarFresh > endFreshBar continue.", "debug")
     assert "expand_update_k_data_unfilled_index" not in loop.rec.names()
 
 

@@ -114,6 +114,17 @@ def test_every_command_names_its_parameters_and_what_it_returns():
     assert not problems, "\n".join(problems)
 
 
+@pytest.mark.parametrize("name", MODULES)
+def test_every_public_function_names_its_parameters_and_what_it_returns(name):
+    module = load(name)
+    problems = [
+        "{}: {}".format(fn, problem)
+        for fn, value in own_names(module).items() if is_public(fn) and inspect.isroutine(value)
+        for problem in command_doc_problems(value.__doc__, list(inspect.signature(value).parameters))
+    ]
+    assert not problems, "\n".join(problems)
+
+
 def record_keys(doc):
     """Key -> its entry, from the indented key list of an order command's help()."""
     return dict(re.findall(r"^ {6}(\w+): (.*?)(?=^ {6}\S)", doc, re.M | re.S))

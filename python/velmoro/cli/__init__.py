@@ -2,14 +2,25 @@
 
 Each module of this package is one subcommand: it defines NAME, HELP,
 configure(parser) (adds its options to an argparse parser) and
-main(args) -> exit status. A new module is a new subcommand.
+main(args) -> exit status. A new module is a new subcommand. A mistake of
+the user's ends a subcommand with one line on stderr and a non-zero exit
+(`--traceback` prints the whole chain as well).
 """
 import argparse
 import importlib
 import pkgutil
 import sys
 
-__all__ = ["main", "subcommands"]
+from velmoro.cli.errors import UserError, report
+
+__all__ = ["main", "subcommands", "version"]
+
+
+def version() -> str:
+    """The installed package's version."""
+    from importlib.metadata import version as installed
+
+    return installed("velmoro")
 
 
 def subcommands():
@@ -24,11 +35,14 @@ def subcommands():
 
 def parser():
     top = argparse.ArgumentParser(prog="velmoro", description="Run velmoro strategies on a trading terminal.")
+    top.add_argument("--version", action="version", version="velmoro {} (Python {})".format(
+        version(), sys.version.split()[0]))
     commands = top.add_subparsers(dest="command", metavar="COMMAND")
     commands.required = True
     for name, module in subcommands().items():
         sub = commands.add_parser(name, help=module.HELP, description=module.HELP)
         module.configure(sub)
+        sub.add_argument("--traceback", action="store_true", help="on an error, print the whole chain too")
         sub.set_defaults(run=module.main)
     return top
 
@@ -38,6 +52,11 @@ def main(argv=None):
     try:
         return args.run(args)
     except KeyboardInterrupt:
-        print("interrupted", file=sys.stderr)
+        print("velmoro {}: interrupted".format(args.command), file=sys.stderr)
         return 130
-
+    except UserError as exc:
+        report(args.command, exc, args.traceback)
+        return exc.status
+    except Exception as exc:
+        report(args.command, exc, args.traceback)
+        return 1

@@ -7,32 +7,40 @@ import sys
 
 import velmoro.tframe.runtypesbase as cnt
 from velmoro import report
+from velmoro.cli.errors import UserError, describe
 from velmoro.cli.progress import Progress
-from velmoro.tframe.utils.exceptions import VmReturnError
+from velmoro.tframe.utils.logger import LEVELS, for_console
 
 NAME = "run"
 HELP = "run a strategy file (defining initialize(context) and on_data(context)) and write its report"
 HISTORY_DAYS = 2  # days before --begin that the embedded terminal generates as the run's history
 BARS_PER_DAY = 240
+ADDRESSES = ("unix:", "tcp://")
 
 
 def configure(parser):
     parser.add_argument("strategy", metavar="STRATEGY.py",
                         help="the strategy file; optional module-level ACCOUNTS (handles traded, default every "
-                             "account) and FACTORS (factor names its pushes may carry)")
+                             "account), FACTORS (factor names its pushes may carry) and STRATEGY (the run's name, "
+                             "default the file's name)")
     parser.add_argument("--targets", required=True,
                         help="comma-separated MARKET.CODE targets, e.g. sse.600000,szse.000001")
     parser.add_argument("--begin", required=True, type=date, help="first trading day of the run, YYYYMMDD")
     parser.add_argument("--end", required=True, type=date, help="last trading day of the run, YYYYMMDD")
-    parser.add_argument("--terminal", default="embedded",
-                        help="the terminal: 'embedded' (default: the simulated terminal, replaying the days) or "
-                             "an address the terminal link understands (VELMORO_TERMINAL)")
+    parser.add_argument("--terminal",
+                        help="the terminal: 'embedded' (the simulated terminal, replaying the days), unix:PATH or "
+                             "tcp://HOST:PORT (a terminal server); default $VELMORO_TERMINAL, else embedded")
+    parser.add_argument("--token-file", help="token of a TCP terminal server (default "
+                                             "$VELMORO_TERMINAL_TOKEN_FILE or ~/.velmoro/terminal.token)")
     parser.add_argument("--out", default="velmoro-output", help="folder of the report (default velmoro-output/)")
     parser.add_argument("--accounts", help="comma-separated account handles (default: the strategy's ACCOUNTS)")
     parser.add_argument("--frequency", default="min", choices=("min", "day"), help="bar frequency (default min)")
     parser.add_argument("--idle-warning", type=float, default=30.0,
                         help="seconds without a push before a warning (default 30)")
     parser.add_argument("--language", help="language of the log messages: en (default) or zh")
+    parser.add_argument("--log-level", default="info", choices=("debug", "info", "warning", "error"),
+                        help="least level written to OUT/velmoro.log (default info: lines grow with the days; "
+                             "debug: every bar's steps)")
 
 
 def date(value):
@@ -48,24 +56,30 @@ def targets_of(text):
     for item in filter(None, (t.strip() for t in text.split(","))):
         market, dot, code = item.partition(".")
         if not dot or not market or not code:
-            raise ValueError("a target is MARKET.CODE, e.g. sse.600000; got {!r}".format(item))
+            raise UserError("a target is MARKET.CODE, e.g. sse.600000; got {!r}".format(item))
         records.append({"Market": market.lower(), "Code": code})
     if not records:
-        raise ValueError("no targets given")
+        raise UserError("no targets given")
     return records
 
 
 def load_strategy(path):
-    """The strategy file as a module; it must define on_data(context)."""
+    """The strategy file as a module; it must define on_data(context). A
+    file that does not load is a UserError naming its file and line."""
     name = os.path.splitext(os.path.basename(path))[0]
+    if not os.path.isfile(path):
+        raise UserError("no strategy file {}".format(path))
     spec = importlib.util.spec_from_file_location(name, path)
     if spec is None:
-        raise ValueError("not a Python file: {}".format(path))
+        raise UserError("not a Python file: {}".format(path))
     module = importlib.util.module_from_spec(spec)
     sys.path.insert(0, os.path.dirname(os.path.abspath(path)))
-    spec.loader.exec_module(module)
+    try:
+        spec.loader.exec_module(module)
+    except Exception as exc:
+        raise UserError("the strategy file does not load: {}".format(describe(exc))) from exc
     if not callable(getattr(module, "on_data", None)):
-        raise ValueError("{} defines no on_data(context)".format(path))
+        raise UserError("{} defines no on_data(context)".format(path))
     return module
 
 
@@ -79,49 +93,99 @@ def weekdays(begin, end):
     return days
 
 
-def connect(address, begin, end):
-    """Connect the terminal; the embedded one gets a dataset of the run's
-    days and HISTORY_DAYS weekdays before them. Returns the bars expected
-    (None when the terminal decides)."""
+def _before(day, count):
+    for _ in range(count):
+        day -= _dt.timedelta(days=3 if day.weekday() == 0 else 1)
+    return day
+
+
+def terminal_address(given):
+    """The terminal the run uses: --terminal, else $VELMORO_TERMINAL, else embedded."""
+    where = given or os.environ.get("VELMORO_TERMINAL") or "embedded"
+    if where != "embedded" and not where.startswith(ADDRESSES):
+        source = "--terminal" if given else "VELMORO_TERMINAL"
+        raise UserError("{} {!r} is not a terminal: 'embedded', unix:PATH or tcp://HOST:PORT".format(source, where))
+    return where
+
+
+def connect(address, begin, end, stream=sys.stdout):
+    """Connect the terminal and say which it is; the embedded one gets a
+    dataset of the run's days and HISTORY_DAYS weekdays before them, a
+    served one must hold them. Returns the trading days replayed."""
     from velmoro.tframe.comm import link
 
-    if address != "embedded":
-        os.environ["VELMORO_TERMINAL"] = address
-        link.disconnect()
-        return None
-    from velmoro.simterm import Dataset, Terminal
+    if address == "embedded":
+        from velmoro.simterm import Dataset, Terminal
 
-    days = weekdays(begin, end)
-    if not days:
-        raise ValueError("no weekday from {} to {}".format(begin, end))
-    start = days[0]
-    for _ in range(HISTORY_DAYS):
-        start -= _dt.timedelta(days=3 if start.weekday() == 0 else 1)
-    link.connect(Terminal(Dataset(start=start, days=HISTORY_DAYS + len(days))))
-    return len(days)
+        days = weekdays(begin, end)
+        if not days:
+            raise UserError("no weekday from {} to {}".format(begin, end))
+        start = _before(days[0], HISTORY_DAYS)
+        term = link.connect(Terminal(Dataset(start=start, days=HISTORY_DAYS + len(days))))
+        held = term.data.trading_days
+        print("terminal: embedded, trading days {}..{} (history {}..{})".format(
+            held[HISTORY_DAYS], held[-1], held[0], held[HISTORY_DAYS - 1]), file=stream)
+        return held[HISTORY_DAYS:]
+    from velmoro.simterm.session import run_days
+
+    try:
+        term = link.connect(address)
+        held = list(term.handle("GetTradingDays", ()).result)
+    except FileNotFoundError as exc:  # the token file
+        raise UserError("terminal {}: no token file {} (the server's: --token-file or "
+                        "VELMORO_TERMINAL_TOKEN_FILE)".format(address, exc.filename), status=1) from exc
+    except (OSError, ValueError) as exc:  # no server there, a token file open to others, a bad address
+        where = "" if address in str(exc) else "terminal {}: ".format(address)
+        raise UserError(where + str(exc), status=1) from exc
+    print("terminal: {}, trading days {}..{}".format(address, held[0], held[-1]), file=stream)
+    try:
+        replayed, _ = run_days(held, begin, end)
+    except ValueError as exc:
+        first = _before(_dt.datetime.strptime(str(begin), "%Y%m%d").date(), 1)
+        needed = len(weekdays(int(first.strftime("%Y%m%d")), end))
+        raise UserError("{}; a server for this run: velmoro terminal serve --listen {} --first-day {:%Y%m%d} "
+                        "--days {}".format(exc, address, first, needed)) from exc
+    return replayed
 
 
-def configure_logs(folder):
-    """Everything into folder/velmoro.log; warnings also on the console."""
+def configure_logs(folder, level="info"):
+    """The log at `level` into folder/velmoro.log; warnings and the lines
+    written for the console also on the console."""
     os.makedirs(folder, exist_ok=True)
     log_file = logging.FileHandler(os.path.join(folder, "velmoro.log"), mode="w")
     log_file.setFormatter(logging.Formatter("%(asctime)s %(name)s %(levelname)s %(message)s"))
+    log_file.setLevel(LEVELS[level])
     console = logging.StreamHandler(sys.stderr)
-    console.setLevel(logging.WARNING)
+    console.addFilter(for_console)
     console.setFormatter(logging.Formatter("velmoro: %(message)s"))
     root = logging.getLogger("velmoro")
     root.handlers[:] = [log_file, console]
-    root.setLevel(logging.DEBUG)
+    root.setLevel(LEVELS[level])
     root.propagate = False
 
 
-def finish(summary, out, stream=sys.stdout):
-    """Collect, print and write the report of a finished run."""
-    result = report.collect(summary)
+def starting_state(accounts, days):
+    """What the run's accounts hold before it starts, left by earlier runs on
+    a terminal server: their positions and the ids of their orders on the
+    run's days (the run's report leaves those out)."""
+    from velmoro.tframe.comm import vmcmd
+
+    handles = list(accounts) if accounts else [a.Handle for a in vmcmd.vmSendCmdSTTradeGetAccountList()]
+    book = list(vmcmd.vmSendCmdGetAccountTargetGrossPosition(handles, []))
+    earlier = {o.order_id for o in vmcmd.vmSendCmdSTGetOrderInfoByDate(handles, list(days))}
+    return book, earlier
+
+
+def finish(summary, out, book=(), earlier=(), stream=sys.stdout):
+    """Collect, print and write the report of a finished (or ended) run."""
+    logging.getLogger("velmoro").info("run %s after %d bars", summary.ended, len(summary.calls))
+    result = report.collect(summary, book, earlier)
     paths, note = report.write(result, out)
     print(report.text(result), file=stream)
-    if summary.interrupted:
+    if summary.ended == "interrupted":
         print("the run was interrupted (Ctrl-C): the report covers the bars before it", file=stream)
+    elif summary.ended == "error":
+        print("the run failed: the report covers the bars before it", file=stream)
     print("report: {}".format(", ".join(sorted(paths.values()))), file=stream)
     if note:
         print(note, file=stream)
@@ -132,44 +196,54 @@ def main(args):
     from velmoro.realtrade.runner import run_live
     from velmoro.tframe.language import set_language
 
-    try:
-        targets = targets_of(args.targets)
-        if args.begin > args.end:
-            raise ValueError("--begin {} is after --end {}".format(args.begin, args.end))
-        if args.language:
-            set_language(args.language)
-        strategy = load_strategy(args.strategy)
-    except (ValueError, OSError) as exc:
-        print("velmoro run: {}".format(exc), file=sys.stderr)
-        return 2
-    configure_logs(args.out)
-    try:
-        days = connect(args.terminal, args.begin, args.end)
-    except ValueError as exc:
-        print("velmoro run: {}".format(exc), file=sys.stderr)
-        return 2
+    targets = targets_of(args.targets)
+    if args.begin > args.end:
+        raise UserError("--begin {} is after --end {}".format(args.begin, args.end))
+    address = terminal_address(args.terminal)
+    if args.language:
+        set_language(args.language)
+    if args.token_file:
+        os.environ["VELMORO_TERMINAL_TOKEN_FILE"] = args.token_file
+    strategy = load_strategy(args.strategy)
+    name = getattr(strategy, "STRATEGY", strategy.__name__)
     accounts = ([int(h) for h in args.accounts.split(",")] if args.accounts
                 else getattr(strategy, "ACCOUNTS", None))
+    configure_logs(args.out, args.log_level)
+    days = connect(address, args.begin, args.end)
+    book, earlier = starting_state(accounts, days)
     per_day = BARS_PER_DAY if args.frequency == "min" else 1
-    progress = Progress(days * per_day if days else None)
+    progress = Progress(len(days) * per_day)
+
+    log = logging.getLogger("velmoro")
+    log.info("run of %s on %s: %s..%s, %d targets, frequency %s", name, address, days[0], days[-1], len(targets),
+             args.frequency)
+
+    def orders():
+        return len(set(cnt.vr.g_VMOrders.keys()) - earlier)
 
     def on_data(context):
+        if context.day_begin:
+            log.info("day %s begins: %d orders so far", context.now.date(), orders())
         strategy.on_data(context)
-        progress.bar(context.now, len(cnt.vr.g_VMOrders.keys()))
+        progress.bar(context.now, orders())
 
     try:
-        summary = run_live(targets, on_data, frequency=args.frequency, strategy_name=strategy.__name__,
+        summary = run_live(targets, on_data, frequency=args.frequency, strategy_name=name,
                            begin_date=args.begin, end_date=args.end, initialize=getattr(strategy, "initialize", None),
                            accounts=accounts, factors=getattr(strategy, "FACTORS", ()),
                            idle_warning=args.idle_warning)
-    except (VmReturnError, ConnectionError) as exc:
-        print("\nvelmoro run: {}".format(exc), file=sys.stderr)
-        return 1
-    except KeyboardInterrupt as exc:
+    except BaseException as exc:
         summary = getattr(exc, "summary", None)
         if summary is None:  # before the loop: nothing to report
             raise
+        progress.done()
+        try:
+            finish(summary, args.out, book, earlier)
+        except Exception as failure:  # the terminal went with the run: the run's own error is the one to tell
+            logging.getLogger("velmoro").warning("the report could not be written: %s", describe(failure))
+        if summary.ended == "interrupted":
+            return 130
+        raise
     progress.done()
-    finish(summary, args.out)
-    return 130 if summary.interrupted else 0
-
+    finish(summary, args.out, book, earlier)
+    return 0

@@ -59,6 +59,12 @@ class RunSummary:
     start_equity: float = math.nan  # the accounts' total asset when the run started
     equity: List[tuple] = dataclasses.field(default_factory=list)  # (bar date-time, total asset) per handler call
     interrupted: bool = False  # ended by Ctrl-C (the summary KeyboardInterrupt carries), not by the stop push
+    error: Optional[str] = None  # what ended a failed run (the summary its exception carries)
+
+    @property
+    def ended(self) -> str:
+        """How the run ended: "completed" (the terminal's stop push), "interrupted" (Ctrl-C) or "error"."""
+        return "interrupted" if self.interrupted else "error" if self.error is not None else "completed"
 
 
 def _load_history(kdata, targets, begin, end, fq):
@@ -143,6 +149,10 @@ def run_live(
     "backward"); idle_warning: seconds without a push after which a warning
     is logged, and logged again after each further such wait (0: never).
 
+    Returns the RunSummary of the run. An exception of the strategy or of
+    the terminal ends the run: it is logged and reaches the caller with the
+    summary so far (`ended` "error") as its `summary` attribute.
+
     On the embedded simulated terminal with nothing pushing to it,
     begin_date..end_date are the days replayed and the dataset's days before
     begin_date the history. Ctrl-C ends the loop: the KeyboardInterrupt
@@ -220,21 +230,27 @@ def _run(targets, keys, on_data, frequency, freq_num, strategy_name, begin_date,
     if daily_close is not None:
         env.set_daily_close(_close_moment(daily_close, end_date))
     vr.g_VelmoroUserContext.targets = targets
-    if initialize is not None:
-        smm.enter_phase(gv.RUMMODE_PHASE_INIT)(initialize)(vr.g_VelmoroUserContext)
-    vmcmd.vmSendCmdStartTaskRealTrade(task_id)
 
-    def summary(interrupted):
+    def summary(interrupted, error=None):
         cash = [a.cash for a in vr.g_VelmoroAccounts]
         return RunSummary(strategy_name, int(task_id), calls, vr.g_VMOrders.keys(), cash,
-                          vr.g_VelmoroSimCurBarFresh, list(accounts), start_equity, equity, interrupted)
+                          vr.g_VelmoroSimCurBarFresh, list(accounts), start_equity, equity, interrupted, error)
 
     try:
+        if initialize is not None:
+            smm.enter_phase(gv.RUMMODE_PHASE_INIT)(initialize)(vr.g_VelmoroUserContext)
+        vmcmd.vmSendCmdStartTaskRealTrade(task_id)
         barcycle.real_trade_k_fresh_loop()
     except KeyboardInterrupt as exc:
-        write_log(text.LOG_RUN_INTERRUPTED.format(STRATEGYNAME=strategy_name, POSITION=vr.g_VelmoroSimCurBarFresh),
+        write_log(text.LOG_RUN_INTERRUPTED.format(STRATEGYNAME=strategy_name, BARS=len(calls)),
                   level="warn", console=True)
         # the caller's own Ctrl-C: it goes on, carrying what the run did so far
         exc.summary = summary(True)
+        raise
+    except Exception as exc:
+        error = "{}: {}".format(type(exc).__name__, exc)
+        write_log(text.LOG_RUN_FAILED.format(STRATEGYNAME=strategy_name, BARS=len(calls), ERROR=error), level="error")
+        # the failure goes on to the caller with what the run did before it
+        exc.summary = summary(False, error)
         raise
     return summary(False)

@@ -318,8 +318,10 @@ def place(term, state, handle, market, code, side, order_type, limit, volume, ef
     sec = security(term, {"Market": market, "Code": code})
     if side not in ("buy", "sell") or order_type not in ("market", "limit"):
         raise TerminalError(BAD_ORDER, "bad side {!r} or order type {!r}".format(side, order_type))
-    if volume <= 0 or (order_type == "limit" and not limit > 0):
-        raise TerminalError(BAD_ORDER, "bad volume {!r} or limit price {!r}".format(volume, limit))
+    if volume <= 0:
+        raise TerminalError(BAD_ORDER, "bad Volume {!r}: a positive whole number of shares".format(volume))
+    if order_type == "limit" and not limit > 0:
+        raise TerminalError(BAD_ORDER, "a limit order needs Price, a positive number (got {!r})".format(limit))
     if last(term, sec.market, sec.code) is None:
         raise TerminalError(NO_PRICE, "no price yet for {}.{}".format(sec.market, sec.code))
     day, moment = today(term), _moment(term, state)

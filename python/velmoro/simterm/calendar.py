@@ -18,7 +18,8 @@ from velmoro.simterm.terminal import TerminalError, command, ok
 from velmoro.tframe.comm.link import Answer
 from velmoro.tframe.utils.datetimefunc import mft_to_datetime
 
-__all__ = ["MARKETS", "as_day", "day_int", "weekdays", "trade_date", "today", "previous_weekday", "bar_times"]
+__all__ = ["MARKETS", "as_day", "day_int", "weekdays", "trade_date", "today", "previous_weekday", "bar_times",
+           "unknown_target"]
 
 MARKETS = ("sse", "szse", "czce", "shfe", "dce", "cffex")
 PERIODS = ("min", "day", "week", "month", "year")
@@ -140,3 +141,12 @@ def trans_trade_time_to_trade_date(term, check_time):
     except (TypeError, ValueError):
         return Answer(result=0)
     return Answer(result=trade_date(when))
+
+
+def unknown_target(market, code):
+    """The refusal's text for a target the terminal does not know; a market
+    it does not know is named with the accepted ones."""
+    text = "unknown target {}.{}".format(market, code)
+    if str(market).lower() not in MARKETS:
+        text += ": Market {!r} is none of {}".format(market, ", ".join(MARKETS))
+    return text

@@ -10,6 +10,7 @@ import json
 
 import numpy as np
 
+from velmoro.simterm.calendar import unknown_target
 from velmoro.simterm.terminal import TerminalError, command, ok
 
 __all__ = ["get_fundamental_set2", "statement_rows", "float_rows"]
@@ -278,7 +279,7 @@ def get_fundamental_set2(term, lang, func, params_str):
     for target in params.get("target_list") or ():
         sec = term.data.security(target.get("Market"), target.get("Code"))
         if sec is None:
-            raise TerminalError(101, "unknown target {}.{}".format(target.get("Market"), target.get("Code")))
+            raise TerminalError(101, unknown_target(target.get("Market"), target.get("Code")))
         rows.extend(r for r in build(term, sec) if _keep(r, params))
     columns = list(keys) + [f for f in (wanted or fields) if f not in keys]
     path = term.write_mat("fdmt_{}".format(func), table_variables(columns, rows))

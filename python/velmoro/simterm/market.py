@@ -9,7 +9,7 @@ High, Low, Close, Volume, Amount (1 x n each).
 """
 import numpy as np
 
-from velmoro.simterm.calendar import bar_times, date_bounds, previous_weekday, today, trade_date, weekdays
+from velmoro.simterm.calendar import bar_times, date_bounds, previous_weekday, today, trade_date, unknown_target, weekdays
 from velmoro.simterm.reference import instrument_on
 from velmoro.simterm.terminal import TerminalError, command, ok
 from velmoro.tframe.utils.datetimefunc import mft_to_datetime
@@ -35,7 +35,7 @@ def frequency(kfreq, allowed=("min", "day")):
 def security(term, target):
     sec = term.data.security(target["Market"], target["Code"])
     if sec is None:
-        raise TerminalError(101, "unknown target {}.{}".format(target["Market"], target["Code"]))
+        raise TerminalError(101, unknown_target(target["Market"], target["Code"]))
     return sec
 
 

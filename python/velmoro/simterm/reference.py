@@ -20,7 +20,7 @@ import datetime as _dt
 import os
 import re
 
-from velmoro.simterm.calendar import MARKETS, as_day, date_bounds, today, weekdays
+from velmoro.simterm.calendar import MARKETS, as_day, date_bounds, today, unknown_target, weekdays
 from velmoro.simterm.dataset import BLOCKS
 from velmoro.simterm.terminal import TerminalError, command, ok
 from velmoro.tframe.comm.link import Answer
@@ -138,7 +138,7 @@ def convert_targets(term, targets, op_flags):
 @command("GetTargetIns_20190830")
 def get_target_ins(term, market, code, begin_date, end_date):
     if not known(term, market, code):
-        raise TerminalError(101, "unknown target {}.{}".format(market, code))
+        raise TerminalError(101, unknown_target(market, code))
     records = []
     for day in weekdays(*date_bounds(term, begin_date, end_date)):
         ins = instrument_on(term, market, code, day)

@@ -3,6 +3,7 @@
 it is interrupted or terminated."""
 import argparse
 import collections
+import datetime
 import gc
 import logging
 import signal
@@ -13,6 +14,7 @@ from velmoro.tframe.comm import wire
 __all__ = ["main", "parser"]
 
 SWITCH_INTERVAL = 0.0002
+FIRST_DAY = 20240102
 
 
 def parser(prog="python -m velmoro.simterm"):
@@ -28,12 +30,22 @@ def add_serve_arguments(serve):
     serve.add_argument("--state", help="folder of the terminal's state (SQLite); a restart keeps its orders")
     serve.add_argument("--token-file", help="token of TCP clients (made when absent; default "
                                             "$VELMORO_TERMINAL_TOKEN_FILE or ~/.velmoro/terminal.token)")
-    serve.add_argument("--days", type=int, default=5, help="trading days of the generated dataset")
+    serve.add_argument("--first-day", type=_day, default=FIRST_DAY,
+                       help="first trading day of the generated dataset, YYYYMMDD (default {}); a run needs "
+                            "one day before its --begin as history".format(FIRST_DAY))
+    serve.add_argument("--days", type=int, default=5, help="trading days of the generated dataset (default 5)")
     serve.add_argument("--result-dir", help="folder of the result files (a temporary one by default)")
     serve.add_argument("--queue", type=int, default=None, help="pushes queued per client session at most")
     serve.add_argument("--heartbeat", type=float, default=1.0, help="seconds between signs of life")
     serve.add_argument("--dead-after", type=float, default=5.0, help="seconds of silence ending a connection")
     serve.add_argument("--max-frame", type=int, default=wire.MAX_FRAME, help="largest frame accepted, in bytes")
+
+
+def _day(value):
+    try:
+        return int(datetime.datetime.strptime(value, "%Y%m%d").strftime("%Y%m%d"))
+    except ValueError:
+        raise argparse.ArgumentTypeError("not a date YYYYMMDD: {!r}".format(value)) from None
 
 
 def serve(args):
@@ -46,10 +58,12 @@ def serve(args):
     # a thread per connection, each doing little at a time: hand the
     # interpreter over sooner than the default 5 ms
     sys.setswitchinterval(SWITCH_INTERVAL)
-    days = args.days
-    if args.state:
-        days = Store(args.state).setting("days", days)  # the state belongs to the dataset it was made on
-    term = Terminal(Dataset(days=days), result_dir=args.result_dir)
+    days, first = args.days, args.first_day
+    if args.state:  # the state belongs to the dataset it was made on
+        store = Store(args.state)
+        days, first = store.setting("days", days), store.setting("first_day", first)
+    start = datetime.datetime.strptime(str(first), "%Y%m%d").date()
+    term = Terminal(Dataset(start=start, days=days), result_dir=args.result_dir)
     term.sent = collections.deque(maxlen=1000)  # a long-running terminal keeps the recent commands only
     server = Server(term, args.listen, state_dir=args.state, token_file=args.token_file,
                     queue_cap=args.queue or QUEUE_CAP, heartbeat=args.heartbeat, dead_after=args.dead_after,
@@ -58,7 +72,10 @@ def serve(args):
     # the dataset and the rebuilt state live as long as the process: keep the
     # collector from walking them again and again between calls
     gc.freeze()
-    print("terminal serving at {}".format(server.address), flush=True)
+    held = term.data.trading_days
+    # the address alone on the first line: scripts read it from there
+    print("terminal serving at {}\ntrading days {}..{} ({} days)".format(server.address, held[0], held[-1], len(held)),
+          flush=True)
     try:
         server.serve_forever()
     except KeyboardInterrupt:

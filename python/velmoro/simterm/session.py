@@ -22,7 +22,11 @@ def replay_for_run(term, targets, begin_date, end_date):
     dataset does not hold the days or no history day before them."""
     if "next_push" in vars(term):
         return None
-    replayed, history = run_days(term.data.trading_days, begin_date, end_date)
+    try:
+        replayed, history = run_days(term.data.trading_days, begin_date, end_date)
+    except ValueError as exc:
+        raise ValueError("{}; connect one covering the run, e.g. link.connect(Terminal(Dataset("
+                         "start=datetime.date(...), days=...)))".format(exc)) from None
     return Replay(term, targets, replayed), history[0], history[-1]
 
 
@@ -33,8 +37,7 @@ def run_days(trading_days, begin_date, end_date):
     end = int(end_date) or days[-1]
     replayed = [d for d in days if begin <= d <= end]
     history = [d for d in days if d < begin]
-    where = ("the embedded terminal's dataset holds the trading days {}; connect one covering the run, e.g. "
-             "link.connect(Terminal(Dataset(start=datetime.date(...), days=...)))").format(_days_text(days))
+    where = "the terminal's dataset holds the trading days {}".format(_days_text(days))
     if not replayed:
         raise ValueError("no trading day to replay from {} to {}: {}".format(begin, end, where))
     if not history:

@@ -27,6 +27,9 @@ class TerminalError(Exception):
         self.code = code
         self.info = info
 
+    def __str__(self):
+        return str(self.info)
+
 
 def command(name):
     """Register the decorated function as the handler of one command."""

@@ -80,8 +80,10 @@ def st_trade_stop_order(term, request):
     account = state.account(request.get("Handle"))
     sec = security(term, {"Market": request.get("Market"), "Code": request.get("Code")})
     volume, stop_price = int(request.get("Volume") or 0), float(request.get("StopPrice") or 0.0)
-    if volume <= 0 or stop_price <= 0:
-        raise TerminalError(BAD_ORDER, "bad volume {!r} or stop price {!r}".format(volume, stop_price))
+    if volume <= 0:
+        raise TerminalError(BAD_ORDER, "bad Volume {!r}: a positive whole number of shares".format(volume))
+    if stop_price <= 0:
+        raise TerminalError(BAD_ORDER, "a stop order needs StopPrice, a positive number (got {!r})".format(stop_price))
     stop = DotDict(
         stop_order_id=next(state.stop_ids), account_handle=account.handle,
         strategy_name=request.get("StrategyName", ""), market=sec.market, code=sec.code,

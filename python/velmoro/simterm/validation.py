@@ -16,7 +16,7 @@ import numbers
 
 import numpy as np
 
-from velmoro.simterm.calendar import MARKETS
+from velmoro.simterm.calendar import MARKETS, unknown_target
 from velmoro.simterm.dataset import BLOCKS
 from velmoro.simterm.factors import FACTORS
 from velmoro.simterm.market import FREQUENCIES, frequency
@@ -206,7 +206,7 @@ def target_records(term, label, value):
 def known_target(term, label, value):
     target_record(term, label, value)
     if not known(term, value["Market"], value["Code"]):
-        _refuse(UNKNOWN_TARGET, label, "unknown target {}.{}", value["Market"], value["Code"])
+        _refuse(UNKNOWN_TARGET, label, "{}", unknown_target(value["Market"], value["Code"]))
 
 
 def known_targets(term, label, value):

@@ -24,6 +24,13 @@ const vm::Kw kw_allow_empty_str{"allow_empty_str"};
 
 PyObject* type_object(PyTypeObject& t) noexcept { return reinterpret_cast<PyObject*>(&t); }
 
+const char kReturns[] =
+    "\nReturns\n"
+    "  A pandas DataFrame, one row per record the terminal answers: the key\n"
+    "  columns (Market, Code, and the report's or the event's dates) first,\n"
+    "  then the fields. A pair of bounds the wrong way round raises ValueError;\n"
+    "  an argument of another type is refused before anything is asked.";
+
 const char* default_of(Kind kind) noexcept {
     switch (kind) {
         case Kind::Targets: return nullptr;  // required
@@ -62,11 +69,14 @@ Ref normalise(const Param& p, PyObject* value) {
 
 void prepare(Query& q) {
     q.signature.clear();
+    q.help = std::string(q.doc) + "\n\nParameters\n";
     for (size_t i = 0; i < q.count; ++i) {
         if (i > 0) q.signature += ", ";
         q.signature += q.params[i].name;
         if (const char* d = default_of(q.params[i].kind)) (q.signature += '=') += d;
+        ((((q.help += "  ") += q.params[i].name) += ": ") += q.params[i].help) += '\n';
     }
+    q.help += kReturns;
     q.pair_count = 0;
     for (Kind kind : {Kind::Period, Kind::Publish, Kind::Float}) {
         size_t begin = q.count, end = q.count;

@@ -19,19 +19,38 @@ struct Param {
     const char* name;
     Kind kind;
     Bound bound;
+    const char* help;  // its line in help(): what it takes, its accepted values
 };
 
-inline constexpr Param kTargetList{"target_list", Kind::Targets, Bound::None};
-inline constexpr Param kReportType{"report_type", Kind::Sequence, Bound::None};
-inline constexpr Param kIsNew{"is_new", Kind::Sequence, Bound::None};
-inline constexpr Param kIsCalc{"is_calc", Kind::Sequence, Bound::None};
-inline constexpr Param kField{"field", Kind::Sequence, Bound::None};
-inline constexpr Param kBeginDate{"begin_date", Kind::Period, Bound::Begin};
-inline constexpr Param kEndDate{"end_date", Kind::Period, Bound::End};
-inline constexpr Param kPublishBegin{"publish_date_begin", Kind::Publish, Bound::Begin};
-inline constexpr Param kPublishEnd{"publish_date_end", Kind::Publish, Bound::End};
-inline constexpr Param kFloatBegin{"float_date_begin", Kind::Float, Bound::Begin};
-inline constexpr Param kFloatEnd{"float_date_end", Kind::Float, Bound::End};
+inline constexpr Param kTargetList{"target_list", Kind::Targets, Bound::None,
+                                   "the securities, a list or tuple of {\"Market\": \"sse\" or \"szse\", "
+                                   "\"Code\": \"600000\"}\n      records; required."};
+inline constexpr Param kReportType{"report_type", Kind::Sequence, Bound::None,
+                                   "report types kept, a list or tuple of \"Q1\", \"S1\", \"Q3\", \"A\" (first "
+                                   "quarter,\n      half year, third quarter, annual); () keeps every type."};
+inline constexpr Param kIsNew{"is_new", Kind::Sequence, Bound::None,
+                              "IsNew values kept, a list or tuple of 1 (the newest version of a\n      report) and "
+                              "0 (an earlier one); () keeps both."};
+inline constexpr Param kIsCalc{"is_calc", Kind::Sequence, Bound::None,
+                               "IsCalc values kept, a list or tuple of 0 (as published) and 1\n      (calculated "
+                               "from other reports); () keeps both."};
+inline constexpr Param kField{"field", Kind::Sequence, Bound::None,
+                              "the fields answered, a list or tuple of names, e.g. (\"NetProfit\",);\n      () "
+                              "answers every field; an unknown name is refused."};
+inline constexpr Param kBeginDate{"begin_date", Kind::Period, Bound::Begin,
+                                  "first report period end date kept: YYYYMMDD as an int or text,\n      or a "
+                                  "date; '' leaves it open."};
+inline constexpr Param kEndDate{"end_date", Kind::Period, Bound::End,
+                                "last report period end date kept, as begin_date; not before it."};
+inline constexpr Param kPublishBegin{"publish_date_begin", Kind::Publish, Bound::Begin,
+                                     "first publication date kept, as begin_date."};
+inline constexpr Param kPublishEnd{"publish_date_end", Kind::Publish, Bound::End,
+                                   "last publication date kept, as begin_date; not before\n      "
+                                   "publish_date_begin."};
+inline constexpr Param kFloatBegin{"float_date_begin", Kind::Float, Bound::Begin,
+                                   "first float date kept, text YYYYMMDD; '' leaves it open."};
+inline constexpr Param kFloatEnd{"float_date_end", Kind::Float, Bound::End,
+                                 "last float date kept, text YYYYMMDD; not before float_date_begin."};
 
 template <size_t N>
 using Params = std::array<Param, N>;
@@ -53,6 +72,7 @@ struct Query {
     const char* doc;
     // derived at module initialisation
     std::string signature;  // "target_list, report_type=(), begin_date=''"
+    std::string help;  // the summary, then each parameter and what the query returns
     std::array<std::pair<size_t, size_t>, 3> pairs{};  // (begin, end) indexes
     size_t pair_count = 0;
     PyObject* name_obj = nullptr;
@@ -71,7 +91,7 @@ vm::Ref run_row(vm::Args a) {
 }
 template <auto& Rows, size_t... I>
 std::array<vm::FunctionSpec, sizeof...(I)> specs(std::index_sequence<I...>) {
-    return {VM_NAMED_FUNCTION(Rows[I].name, (run_row<Rows, I>), Rows[I].signature.c_str(), Rows[I].doc)...};
+    return {VM_NAMED_FUNCTION(Rows[I].name, (run_row<Rows, I>), Rows[I].signature.c_str(), Rows[I].help.c_str())...};
 }
 }  // namespace detail
 

@@ -25,4 +25,5 @@ WARN_NO_PUSH = (
     "no push from {TERMINAL} for {SECONDS:.0f} s: strategy {STRATEGYNAME} waits for the terminal's next "
     "bars (or its stop push); Ctrl-C ends the run"
 )
-LOG_RUN_INTERRUPTED = "strategy {STRATEGYNAME}: run interrupted at refresh position {POSITION}"
+LOG_RUN_INTERRUPTED = "strategy {STRATEGYNAME}: run interrupted after {BARS} bars"
+LOG_RUN_FAILED = "strategy {STRATEGYNAME}: run failed after {BARS} bars: {ERROR}"

@@ -1,14 +1,20 @@
-"""Framework logging on Python's logging: framework log, system log, user messages."""
+"""Framework logging on Python's logging: framework log, system log, user messages.
+
+Each event is one record. A record of `write_log` says whether it is meant
+for the console as well (its `console` attribute); `for_console` tells a
+console handler which records to show. The system log is the refresh
+loop's step trace: below warning it is written at debug, so that the log at
+info grows with the run's days, not its bars.
+"""
 import logging
 
-__all__ = ["user_warning", "user_info", "write_log", "write_syslog"]
+__all__ = ["user_warning", "user_info", "write_log", "write_syslog", "for_console", "LEVELS"]
 
 framework_log = logging.getLogger("velmoro")
 system_log = logging.getLogger("velmoro.sys")
 user_log = logging.getLogger("velmoro.user")
-console_log = logging.getLogger("velmoro.console")
 
-_LEVELS = {
+LEVELS = {
     "debug": logging.DEBUG,
     "info": logging.INFO,
     "warn": logging.WARNING,
@@ -19,9 +25,18 @@ _LEVELS = {
 
 def _level(level):
     try:
-        return _LEVELS[str(level).lower()]
+        return LEVELS[str(level).lower()]
     except KeyError:
-        raise ValueError("unknown log level {!r}".format(level)) from None
+        raise ValueError("unknown log level {!r}: one of {}".format(level, ", ".join(LEVELS))) from None
+
+
+def for_console(record: logging.LogRecord) -> bool:
+    """Whether a console handler shows `record`: a record of `write_log` when
+    it was told so and is not debug detail, another at warning or worse."""
+    console = getattr(record, "console", None)
+    if console is None:
+        return record.levelno >= logging.WARNING
+    return console and record.levelno >= logging.INFO
 
 
 def user_warning(message):
@@ -35,12 +50,14 @@ def user_info(message):
 
 
 def write_log(message, level="info", console=False, use_args_for_console=False):
-    """Write to the framework log; a truthy console flag also echoes to the console."""
-    framework_log.log(_level(level), "%s", message)
-    if console or use_args_for_console:
-        console_log.log(_level(level), "%s", message)
+    """Write `message` to the framework log at `level` ("debug", "info",
+    "warn", "warning" or "error"); a truthy console flag marks the record
+    for the console as well. ValueError for another level."""
+    framework_log.log(_level(level), "%s", message, extra={"console": bool(console or use_args_for_console)})
 
 
 def write_syslog(message, level="debug"):
-    """Write to the framework's system log."""
-    system_log.log(_level(level), "%s", message)
+    """Write to the framework's system log (the loop's trace): warnings and
+    errors at their level, anything below at debug."""
+    number = _level(level)
+    system_log.log(number if number >= logging.WARNING else logging.DEBUG, "%s", message)

@@ -19,4 +19,5 @@ LOG_FATAL_TIMELINE = "策略 {Strategy}：时间轴止于 {Time}，早于推送�
 LOG_REALFRESH_BAR = "刷新位置 {FreshNum}，时间 {Pos}"
 ERROR_IN_FRESHBAR = "当前无法分发刷新的K线"
 WARN_NO_PUSH = "{TERMINAL} 已 {SECONDS:.0f} 秒没有推送：策略 {STRATEGYNAME} 正在等待终端的下一批K线（或停止推送）；按 Ctrl-C 结束运行"
-LOG_RUN_INTERRUPTED = "策略 {STRATEGYNAME}：运行在刷新位置 {POSITION} 被中断"
+LOG_RUN_INTERRUPTED = "策略 {STRATEGYNAME}：运行在 {BARS} 根K线后被中断"
+LOG_RUN_FAILED = "策略 {STRATEGYNAME}：运行在 {BARS} 根K线后失败：{ERROR}"
