@@ -35,7 +35,7 @@ from velmoro.realtrade.calc import (
 from velmoro.realtrade.runtypes import RealTradeEnv, RealTradeVar
 from velmoro.tframe.comm import link, vmcmd
 from velmoro.tframe.language import text
-from velmoro.tframe.runtypesbase import Account, KData, KDataAdj, KDataList, gv, publish_run, smm
+from velmoro.tframe.runtypesbase import Account, KData, KDataAdj, KDataList, TargetColumns, gv, publish_run, smm
 from velmoro.tframe.ufuncs import todotmc
 from velmoro.tframe.utils.logger import write_log
 from velmoro.tframe.utils.utilfunc import load_mat
@@ -102,7 +102,7 @@ def _adjusted(records, keys):
     for kdata in records:
         last = kdata.Matrix.shape[1] - 1
         adj = KDataAdj(kdata.KFrequency, kdata.KFreqNum, kdata.Matrix.copy(), kdata.CurrentBar.copy(),
-                       {k: np.array([last], dtype=np.int64) for k in keys})
+                       TargetColumns(keys, last))
         adjusted.append(adj)
     return adjusted
 

@@ -163,6 +163,20 @@ class KData:
         return "{}({!r}, {}, {} bars)".format(type(self).__name__, self.KFrequency, self.KFreqNum, self.Matrix.shape[1])
 
 
+class TargetColumns(dict):
+    """Dotted target key -> one-element integer array holding a column of
+    that target. Every element lives in one array, `array` (in the order of
+    `keys_in_order`), of which each value is a view: the run reads and moves
+    every target's column at once, and a value set through `[key][0]` is
+    seen there."""
+
+    def __init__(self, keys, columns):
+        self.keys_in_order = list(keys)
+        self.array = np.zeros(len(self.keys_in_order), dtype=np.int64)
+        self.array[:] = columns
+        super().__init__(zip(self.keys_in_order, np.split(self.array, np.arange(1, self.array.size))))
+
+
 class KDataAdj(KData):
     """Price-adjusted bar data of one frequency.
 
