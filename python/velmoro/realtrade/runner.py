@@ -10,7 +10,12 @@ trading day. On the embedded simulated terminal with nothing pushing to it,
 the terminal replays `begin_date`..`end_date` from its dataset instead, the
 dataset's earlier days being the history. A run without pushes for
 `idle_warning` seconds warns, naming the terminal, and again after each
-further such wait. Ctrl-C ends the run: it is logged, the replay is undone
+further such wait. A replay runs as consecutive sessions of at most
+`session_days` trading days, each with the `history_days` trading days
+before it as history, so that its matrices, and the memory they take, stay
+bounded however many days it replays; the sessions share the accounts, the
+order book and the strategy's context (its own module state lives on
+anyway), and their summaries join into one. Ctrl-C ends the run: it is logged, the replay is undone
 and the KeyboardInterrupt reaches the caller with the run's summary so far
 as its `summary` attribute.
 """
@@ -37,6 +42,7 @@ from velmoro.tframe.comm import link, vmcmd
 from velmoro.tframe.language import text
 from velmoro.tframe.runtypesbase import Account, KData, KDataAdj, KDataList, TargetColumns, gv, publish_run, smm
 from velmoro.tframe.ufuncs import todotmc
+from velmoro.tframe.utils.datetimefunc import mft_to_int_format
 from velmoro.tframe.utils.logger import write_log
 from velmoro.tframe.utils.utilfunc import load_mat
 
@@ -128,6 +134,8 @@ def run_live(
     indicators: Optional[dict] = None,
     fq: str = "NA",
     idle_warning: float = 30.0,
+    session_days: int = 5,
+    history_days: int = 5,
 ) -> RunSummary:
     """Run a strategy live on the connected terminal.
 
@@ -144,32 +152,73 @@ def run_live(
     is logged, and logged again after each further such wait (0: never).
 
     On the embedded simulated terminal with nothing pushing to it,
-    begin_date..end_date are the days replayed and the dataset's days before
-    begin_date the history. Ctrl-C ends the loop: the KeyboardInterrupt
-    reaches the caller with a summary whose `interrupted` is true as its
-    `summary` attribute.
+    begin_date..end_date are the days replayed, in sessions of at most
+    `session_days` trading days, each with at most `history_days` of the
+    dataset's trading days before it as history. Ctrl-C ends the loop: the
+    KeyboardInterrupt reaches the caller with a summary whose `interrupted`
+    is true as its `summary` attribute.
     """
+    if int(session_days) < 1 or int(history_days) < 1:
+        raise ValueError("session_days and history_days must be at least 1, got {!r} and {!r}".format(
+            session_days, history_days))
     targets = [dict(Market=t["Market"], Code=t["Code"]) for t in targets]
     keys = todotmc(targets)
+    settings = (targets, keys, on_data, frequency, freq_num, strategy_name, initialize, accounts, daily_close,
+                factors, indicators, fq, idle_warning)
     term = link.current()
     arranged = term.replay_for_run(targets, begin_date, end_date) if hasattr(term, "replay_for_run") else None
-    if arranged is not None:
-        replay, begin_date, end_date = arranged
-    try:
-        return _run(targets, keys, on_data, frequency, freq_num, strategy_name, begin_date, end_date, initialize,
-                    accounts, daily_close, factors, indicators, fq, idle_warning)
-    finally:
-        if arranged is not None:
+    if arranged is None:
+        return _run(*settings, begin_date, end_date, None)[0]
+    replay = arranged[0]
+    days = list(replay.days)
+    replay.detach()
+    summary, carried = None, None
+    for first in range(0, len(days), int(session_days)):
+        session = days[first : first + int(session_days)]
+        replay, history_begin, history_end = term.replay_for_run(targets, session[0], session[-1])
+        try:
+            history_begin = _recent_days(targets, history_begin, history_end, int(history_days))
+            part, carried = _run(*settings, history_begin, history_end, carried)
+        except KeyboardInterrupt as exc:
+            exc.summary = _joined(summary, exc.summary) if hasattr(exc, "summary") else summary
+            raise
+        finally:
             replay.detach()
+        summary = _joined(summary, part)
+    return summary
+
+
+def _recent_days(targets, begin, end, count):
+    """The first of the last `count` trading days from `begin` to `end`."""
+    days, _ = get_trading_time(targets, "day", begin, end, 1)
+    return mft_to_int_format(days[-count]) if days.size >= count else begin
+
+
+def _joined(earlier, later):
+    """One summary of consecutive sessions (the later one carries the order
+    book of the earlier ones)."""
+    if earlier is None:
+        return later
+    return dataclasses.replace(later, calls=earlier.calls + later.calls, start_equity=earlier.start_equity,
+                               equity=earlier.equity + later.equity)
 
 
 def _total_asset(cash_records):
     return sum(float(getattr(cash, "total_asset", math.nan)) for cash in cash_records)
 
 
-def _run(targets, keys, on_data, frequency, freq_num, strategy_name, begin_date, end_date, initialize, accounts,
-         daily_close, factors, indicators, fq, idle_warning):
+# what a session hands the next: the order book and the strategy's context
+_CARRIED = ("g_VMOrders", "g_VMStopOrders", "g_VMTrades", "g_VelmoroUserContext")
+
+
+def _run(targets, keys, on_data, frequency, freq_num, strategy_name, initialize, accounts, daily_close, factors,
+         indicators, fq, idle_warning, begin_date, end_date, carried):
+    """One session: returns its summary and its run variables (for the next
+    session; `carried` are the previous session's, None for the first)."""
     vr, env = RealTradeVar(), RealTradeEnv()
+    if carried is not None:
+        for name in _CARRIED:
+            setattr(vr, name, getattr(carried, name))
     publish_run(vr, env)
 
     if accounts is None:
@@ -220,7 +269,7 @@ def _run(targets, keys, on_data, frequency, freq_num, strategy_name, begin_date,
     if daily_close is not None:
         env.set_daily_close(_close_moment(daily_close, end_date))
     vr.g_VelmoroUserContext.targets = targets
-    if initialize is not None:
+    if initialize is not None and carried is None:
         smm.enter_phase(gv.RUMMODE_PHASE_INIT)(initialize)(vr.g_VelmoroUserContext)
     vmcmd.vmSendCmdStartTaskRealTrade(task_id)
 
@@ -237,4 +286,4 @@ def _run(targets, keys, on_data, frequency, freq_num, strategy_name, begin_date,
         # the caller's own Ctrl-C: it goes on, carrying what the run did so far
         exc.summary = summary(True)
         raise
-    return summary(False)
+    return summary(False), vr
