@@ -34,7 +34,7 @@ from velmoro.realtrade.calc import (
     build_bars,
     current_bars,
     new_matrix,
-    quantity_rows,
+    quantity_block,
     update_user_calc_indices,
 )
 from velmoro.realtrade.runtypes import RealTradeEnv, RealTradeVar
@@ -69,15 +69,17 @@ class RunSummary:
 
 def _load_history(kdata, targets, begin, end, fq):
     """Fill a one-period record's quantities from the terminal's bar files."""
-    line = kdata.Matrix[gv.KMatrixPos_TimeLine]
+    line = np.ascontiguousarray(kdata.Matrix[gv.KMatrixPos_TimeLine])
+    block = quantity_block(kdata.Matrix)
     paths = vmcmd.vmSendCmdGetKData(targets, kdata.KFrequency, 1, begin, end, 0, fq, False)
+    # the terminal answers one bar file per target
     for target, path in enumerate(paths):
         bars = load_mat(path, error="raise")
         times = np.ravel(bars["Time"]).astype(float)
         cols = np.searchsorted(line, times)
         known = (cols < line.size) & (line[np.minimum(cols, line.size - 1)] == times)
-        for q, rows in zip(QUANTITIES, quantity_rows(target)):
-            kdata.Matrix[rows, cols[known]] = np.ravel(bars[q]).astype(float)[known]
+        values = np.array([np.ravel(bars[q]) for q in QUANTITIES], dtype=float)
+        block[target][:, cols[known]] = values[:, known]
 
 
 def _record(targets, frequency, freq_num, begin, end):
@@ -107,7 +109,7 @@ def _adjusted(records, keys):
     adjusted = KDataList()
     for kdata in records:
         last = kdata.Matrix.shape[1] - 1
-        adj = KDataAdj(kdata.KFrequency, kdata.KFreqNum, kdata.Matrix.copy(), kdata.CurrentBar.copy(),
+        adj = KDataAdj(kdata.KFrequency, kdata.KFreqNum, kdata.Matrix.copy(order="F"), kdata.CurrentBar.copy(),
                        TargetColumns(keys, last))
         adjusted.append(adj)
     return adjusted
@@ -251,10 +253,10 @@ def _run(targets, keys, on_data, frequency, freq_num, strategy_name, initialize,
     for kdata in records:
         kdata.CurrentBar = current_bars(kdata.Matrix[gv.KMatrixPos_TimeLine], refresh_times)
     vr.g_VelmoroKDataList = records
-    vr.g_VelmoroDataValueFresh = own.Matrix.copy()
+    vr.g_VelmoroDataValueFresh = own.Matrix.copy(order="F")
     if gv.fq_to_int(fq) != gv.FQ_NA:
         vr.g_VelmoroKDataList_Adj = _adjusted(records, keys)
-        vr.g_VelmoroDataValueFresh_Adj = own.Matrix.copy()
+        vr.g_VelmoroDataValueFresh_Adj = own.Matrix.copy(order="F")
     positions = refresh_times.size
     vr.g_VelmoroFactorDataValueFresh = np.full((len(factors), len(targets), positions), np.nan)
     vr.g_VelmoroUserIndices = {

@@ -6,9 +6,11 @@ then each target has a block of quantity rows (open, high, low, close, volume,
 amount) in target order, so that a single-target matrix has exactly the rows
 `gv.KMatrixPos_Open` .. `gv.KMatrixPos_Amount`.
 
-Matrices that grow by appended columns are views of a buffer with spare
-columns (see `extend_last_axis`), so that a push appends in place instead of
-copying the whole matrix.
+Matrices are stored column by column (Fortran order): a push writes one
+bar column for every target, which is then one contiguous stretch of memory
+instead of one element per row. Matrices that grow by appended columns are
+views of a buffer with spare columns (see `extend_last_axis`), so that a push
+appends in place instead of copying the whole matrix.
 """
 import weakref
 
@@ -55,14 +57,16 @@ def quantity_rows(target_idx):
 def quantity_block(matrix):
     """The quantity rows of a bar matrix as a view of shape (targets,
     quantities, bars): `block[t, q, c]` is quantity q of target t at column c."""
-    n_quantities = len(QUANTITIES)
-    return matrix[gv.KMatrixPos_Open :].reshape(-1, n_quantities, matrix.shape[1])
+    block = matrix[gv.KMatrixPos_Open :].view()
+    # setting the shape never copies: writes through the block reach the matrix
+    block.shape = (-1, len(QUANTITIES), matrix.shape[1])
+    return block
 
 
 def new_matrix(times, day_pos, n_targets):
     """A bar matrix over `times`: time and day-position rows set, quantities NaN."""
     times = np.asarray(times, dtype=float)
-    matrix = np.full((matrix_rows(n_targets), times.size), np.nan)
+    matrix = np.full((matrix_rows(n_targets), times.size), np.nan, order="F")
     matrix[gv.KMatrixPos_TimeLine] = times
     matrix[gv.KMatrixPos_DayPos] = day_pos
     return matrix
@@ -102,7 +106,7 @@ def extend_last_axis(array, count, fill=np.nan):
     buffer = array.base
     if not (_leading_view(array, buffer) and buffer.shape[-1] >= length + count):
         room = max(int(length * _GROWTH), _MIN_SPARE)
-        buffer = np.empty(array.shape[:-1] + (length + count + room,), dtype=array.dtype)
+        buffer = np.empty(array.shape[:-1] + (length + count + room,), dtype=array.dtype, order="F")
         buffer[..., :length] = array
         weakref.finalize(buffer, _in_use.pop, id(buffer), None)
     buffer[..., length : length + count] = fill
