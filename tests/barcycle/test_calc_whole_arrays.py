@@ -181,3 +181,24 @@ def test_appended_columns_reuse_spare_room_and_keep_earlier_views():
     # growing an earlier state again leaves the later one alone
     other = calc.append_columns(grown, TIMES[10:11], [9])
     assert not np.shares_memory(other, again) and again[gv.KMatrixPos_TimeLine, 5] == TIMES[5]
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_forming_bars_refresh_as_over_every_later_position(run, seed):
+    rng = np.random.default_rng(seed)
+    own = KData("min", 1, calc.new_matrix(TIMES, np.arange(TIMES.size), N_TARGETS), np.arange(TIMES.size))
+    own.DataEnd = 0
+    run.g_VelmoroKDataList.append(own)
+    lpc = RealRunTimeContext()
+    lpc.unfilled_begin_calc_pos = np.array([TIMES.size])
+    pushed = random_bars(rng, 30)
+    pushed[:, 1] = rng.choice(TIMES[: rng.integers(1, TIMES.size)], 30)
+    calc.fill_pushed_k_data(lpc, gv.KFreq_Min, pushed)
+    begin = int(rng.integers(0, TIMES.size))
+    run.g_VelmoroDataValueFresh = fresh = calc.new_matrix(TIMES, np.arange(TIMES.size), N_TARGETS)
+    calc.update_k_data_value_fresh(begin)
+    # the same over every position from `begin` on, as when the record's data end is unknown
+    expected = calc.new_matrix(TIMES, np.arange(TIMES.size), N_TARGETS)
+    expected[gv.KMatrixPos_Open :, begin:] = own.Matrix[gv.KMatrixPos_Open :, begin:]
+    np.testing.assert_array_equal(fresh, expected)
+    assert own.DataEnd <= TIMES.size

@@ -80,11 +80,14 @@ def _load_history(kdata, targets, begin, end, fq):
         known = (cols < line.size) & (line[np.minimum(cols, line.size - 1)] == times)
         values = np.array([np.ravel(bars[q]) for q in QUANTITIES], dtype=float)
         block[target][:, cols[known]] = values[:, known]
+        kdata.wrote_columns(cols[known].max() + 1 if known.any() else 0)
 
 
 def _record(targets, frequency, freq_num, begin, end):
     times, day_pos = get_trading_time(targets, frequency, begin, end, freq_num)
-    return KData(frequency, freq_num, new_matrix(times, day_pos, len(targets)))
+    record = KData(frequency, freq_num, new_matrix(times, day_pos, len(targets)))
+    record.DataEnd = 0  # nothing written yet
+    return record
 
 
 def _bar_records(targets, frequency, freq_num, begin, end, fq):
@@ -111,6 +114,7 @@ def _adjusted(records, keys):
         last = kdata.Matrix.shape[1] - 1
         adj = KDataAdj(kdata.KFrequency, kdata.KFreqNum, kdata.Matrix.copy(order="F"), kdata.CurrentBar.copy(),
                        TargetColumns(keys, last))
+        adj.DataEnd = kdata.DataEnd
         adjusted.append(adj)
     return adjusted
 

@@ -82,6 +82,7 @@ def fill_pushed_k_data(lpc, code, bars):
         )
     if not placed.any():
         return np.nan, 0
+    kdata.wrote_columns(cols[placed].max() + 1)
     lpc.unfilled_begin_calc_pos[pos] = min(lpc.unfilled_begin_calc_pos[pos], cols[placed].min())
     return float(times[placed].min()), int(placed.sum())
 
@@ -129,6 +130,7 @@ def build_bars(kdata, base, first, last):
         begin, end = lo[filled][0], hi[filled][-1]
         values = _segments(quantity_block(base.Matrix)[:, :, begin:end], lo[filled] - begin)
         target[:, :, cols[filled]] = values
+    kdata.wrote_columns(cols[-1] + 1)
 
 
 def _rebuild_from(kdata_list, since):
@@ -195,6 +197,7 @@ def update_base_history_k_data_adj(unfilled_begin_calc_pos, code):
     col = np.arange(target.size) - offset + np.repeat(begin, counts)
     raw_q, adj_q = quantity_block(raw.Matrix), quantity_block(adj.Matrix)
     adj_q[target, :, col] = raw_q[target, :, col]
+    adj.DataEnd = None if raw.DataEnd is None or adj.DataEnd is None else max(adj.DataEnd, raw.DataEnd)
     # the latest column with a close, per target that has one
     latest = np.where(np.isnan(raw_q[target, _CLOSE, col]), -1, col)
     has_cols = counts > 0
@@ -232,7 +235,9 @@ def _refresh_values(fresh_name, kdata_list, begin):
     own = kdata_list[own_pos]
     positions = np.flatnonzero(kdata_list[base_pos].CurrentBar[: fresh.shape[1]] >= begin)
     cols = own.CurrentBar[positions]
-    positions, cols = positions[cols >= 0], cols[cols >= 0]
+    # columns past the record's data are empty, as are the positions they would fill
+    end = own.Matrix.shape[1] if own.DataEnd is None else own.DataEnd
+    positions, cols = positions[(cols >= 0) & (cols < end)], cols[(cols >= 0) & (cols < end)]
     fresh[gv.KMatrixPos_Open :, _as_slice(positions)] = own.Matrix[gv.KMatrixPos_Open :, _as_slice(cols)]
 
 
