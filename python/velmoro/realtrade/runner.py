@@ -15,7 +15,8 @@ further such wait. A replay runs as consecutive sessions of at most
 before it as history, so that its matrices, and the memory they take, stay
 bounded however many days it replays; the sessions share the accounts, the
 order book and the strategy's context (its own module state lives on
-anyway), and their summaries join into one. Ctrl-C ends the run: it is logged, the replay is undone
+anyway), and their summaries join into one. A terminal served by another
+process replays the run's days as one session (bounded history still). Ctrl-C ends the run: it is logged, the replay is undone
 and the KeyboardInterrupt reaches the caller with the run's summary so far
 as its `summary` attribute.
 """
@@ -175,13 +176,15 @@ def run_live(
     arranged = term.replay_for_run(targets, begin_date, end_date) if hasattr(term, "replay_for_run") else None
     if arranged is None:
         return _run(*settings, begin_date, end_date, None)[0]
-    replay = arranged[0]
-    days = list(replay.days)
-    replay.detach()
+    # a replay that names its days is split into sessions (a served one runs whole)
+    days = list(getattr(arranged[0], "days", ()))
+    sessions = [days[i : i + int(session_days)] for i in range(0, len(days), int(session_days))]
+    if len(sessions) > 1:
+        arranged[0].detach()
     summary, carried = None, None
-    for first in range(0, len(days), int(session_days)):
-        session = days[first : first + int(session_days)]
-        replay, history_begin, history_end = term.replay_for_run(targets, session[0], session[-1])
+    for n in range(max(len(sessions), 1)):
+        replay, history_begin, history_end = (
+            arranged if len(sessions) <= 1 else term.replay_for_run(targets, sessions[n][0], sessions[n][-1]))
         try:
             history_begin = _recent_days(targets, history_begin, history_end, int(history_days))
             part, carried = _run(*settings, history_begin, history_end, carried)

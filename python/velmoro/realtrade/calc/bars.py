@@ -216,9 +216,9 @@ def expand_update_k_data_unfilled_index(lpc):
 
 
 def _as_slice(index):
-    """`index` (ascending integers) as a slice when it is a run of consecutive
-    ones: a slice copies columns without gathering them one by one."""
-    if index.size and index[-1] - index[0] == index.size - 1:
+    """`index` (integers) as a slice when it is a run of consecutive ones: a
+    slice copies columns without gathering them one by one."""
+    if index.size and (np.diff(index) == 1).all():
         return slice(int(index[0]), int(index[-1]) + 1)
     return index
 

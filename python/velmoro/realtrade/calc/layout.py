@@ -57,9 +57,11 @@ def quantity_rows(target_idx):
 def quantity_block(matrix):
     """The quantity rows of a bar matrix as a view of shape (targets,
     quantities, bars): `block[t, q, c]` is quantity q of target t at column c."""
-    block = matrix[gv.KMatrixPos_Open :].view()
-    # setting the shape never copies: writes through the block reach the matrix
-    block.shape = (-1, len(QUANTITIES), matrix.shape[1])
+    rows = matrix[gv.KMatrixPos_Open :]
+    block = rows.reshape(-1, len(QUANTITIES), matrix.shape[1])
+    # writes through the block must reach the matrix: a copy would lose them
+    if rows.size and not np.may_share_memory(block, rows):
+        raise ValueError("a bar matrix with strides {} cannot be viewed target by target".format(matrix.strides))
     return block
 
 
