@@ -35,6 +35,8 @@ def replay(term, **sessions):
 
     def initialize(context):
         context.bars = 0
+        # a setting made once holds in every session
+        cnt.env.set_daily_close(dt.datetime(2024, 1, 3, 14, 50))
 
     def on_data(context):
         context.bars += 1
@@ -54,10 +56,10 @@ def replay(term, **sessions):
 def test_sessions_replay_what_one_run_replays_in_bounded_matrices(terminals, session_days, history_days):
     whole, whole_seen = replay(terminals(), session_days=4, history_days=4)
     parts, parts_seen = replay(terminals(), session_days=session_days, history_days=history_days)
-    assert [c[1:] for c in parts.calls] == [c[1:] for c in whole.calls] and len(parts.calls) == 4 * 240
+    assert [c[1:] for c in parts.calls] == [c[1:] for c in whole.calls] and 4 * 200 < len(parts.calls) < 4 * 240
     assert [s[:2] for s in parts_seen] == [s[:2] for s in whole_seen]  # the context lives on
     np.testing.assert_array_equal([s[2] for s in parts_seen], [s[2] for s in whole_seen])
-    assert list(parts.orders) == list(whole.orders) and len(parts.orders) == 3
+    assert list(parts.orders) == list(whole.orders) and len(parts.orders) >= 3  # with the daily close's
     assert parts.equity == whole.equity and parts.start_equity == whole.start_equity
     # the minute record spans at most a session and its history
     assert max(s[3] for s in parts_seen) <= (session_days + history_days) * 240 < max(s[3] for s in whole_seen)

@@ -216,8 +216,9 @@ def _total_asset(cash_records):
     return sum(float(getattr(cash, "total_asset", math.nan)) for cash in cash_records)
 
 
-# what a session hands the next: the order book and the strategy's context
-_CARRIED = ("g_VMOrders", "g_VMStopOrders", "g_VMTrades", "g_VelmoroUserContext")
+# what a session hands the next: the order book, the strategy's context and
+# the settings it made (a daily close, margin rates)
+_CARRIED = ("g_VMOrders", "g_VMStopOrders", "g_VMTrades", "g_VelmoroUserContext", "g_VelmoroSettingInfo")
 
 
 def _run(targets, keys, on_data, frequency, freq_num, strategy_name, initialize, accounts, daily_close, factors,
