@@ -14,9 +14,9 @@ import datetime as dt
 import numpy as np
 
 import velmoro.tframe.runtypesbase as cnt
+from velmoro.api import market
 from velmoro.api.bpfactor._factors import get_factor_by_day
 from velmoro.api.fundamental.fdmt.earnings import is_pit
-from velmoro.realtrade.calc import quantity_rows
 from velmoro.tframe.comm import vmcmd
 from velmoro.tframe.utils.exceptions import VmReturnError
 
@@ -55,9 +55,7 @@ def initialize(context):
 
 def closes(target_idx, count):
     """The last `count` closes of a target up to the current refresh position."""
-    row = quantity_rows(target_idx)[3]
-    pos = cnt.vr.g_VelmoroSimCurBarFresh
-    return cnt.vr.g_VelmoroDataValueFresh[row, max(0, pos - count + 1): pos + 1]
+    return market.window("Close", count)[target_idx]
 
 
 def order(context, target_idx, side, volume, price=None):

@@ -10,7 +10,13 @@ trading day. On the embedded simulated terminal with nothing pushing to it,
 the terminal replays `begin_date`..`end_date` from its dataset instead, the
 dataset's earlier days being the history. A run without pushes for
 `idle_warning` seconds warns, naming the terminal, and again after each
-further such wait. Ctrl-C ends the run: it is logged, the replay is undone
+further such wait. A replay runs as consecutive sessions of at most
+`session_days` trading days, each with the `history_days` trading days
+before it as history, so that its matrices, and the memory they take, stay
+bounded however many days it replays; the sessions share the accounts, the
+order book and the strategy's context (its own module state lives on
+anyway), and their summaries join into one. A terminal served by another
+process replays the run's days as one session (bounded history still). Ctrl-C ends the run: it is logged, the replay is undone
 and the KeyboardInterrupt reaches the caller with the run's summary so far
 as its `summary` attribute.
 """
@@ -29,14 +35,15 @@ from velmoro.realtrade.calc import (
     build_bars,
     current_bars,
     new_matrix,
-    quantity_rows,
+    quantity_block,
     update_user_calc_indices,
 )
 from velmoro.realtrade.runtypes import RealTradeEnv, RealTradeVar
 from velmoro.tframe.comm import link, vmcmd
 from velmoro.tframe.language import text
-from velmoro.tframe.runtypesbase import Account, KData, KDataAdj, KDataList, gv, publish_run, smm
+from velmoro.tframe.runtypesbase import Account, KData, KDataAdj, KDataList, TargetColumns, gv, publish_run, smm
 from velmoro.tframe.ufuncs import todotmc
+from velmoro.tframe.utils.datetimefunc import mft_to_int_format
 from velmoro.tframe.utils.logger import write_log
 from velmoro.tframe.utils.utilfunc import load_mat
 
@@ -69,20 +76,25 @@ class RunSummary:
 
 def _load_history(kdata, targets, begin, end, fq):
     """Fill a one-period record's quantities from the terminal's bar files."""
-    line = kdata.Matrix[gv.KMatrixPos_TimeLine]
+    line = np.ascontiguousarray(kdata.Matrix[gv.KMatrixPos_TimeLine])
+    block = quantity_block(kdata.Matrix)
     paths = vmcmd.vmSendCmdGetKData(targets, kdata.KFrequency, 1, begin, end, 0, fq, False)
+    # the terminal answers one bar file per target
     for target, path in enumerate(paths):
         bars = load_mat(path, error="raise")
         times = np.ravel(bars["Time"]).astype(float)
         cols = np.searchsorted(line, times)
         known = (cols < line.size) & (line[np.minimum(cols, line.size - 1)] == times)
-        for q, rows in zip(QUANTITIES, quantity_rows(target)):
-            kdata.Matrix[rows, cols[known]] = np.ravel(bars[q]).astype(float)[known]
+        values = np.array([np.ravel(bars[q]) for q in QUANTITIES], dtype=float)
+        block[target][:, cols[known]] = values[:, known]
+        kdata.wrote_columns(cols[known].max() + 1 if known.any() else 0)
 
 
 def _record(targets, frequency, freq_num, begin, end):
     times, day_pos = get_trading_time(targets, frequency, begin, end, freq_num)
-    return KData(frequency, freq_num, new_matrix(times, day_pos, len(targets)))
+    record = KData(frequency, freq_num, new_matrix(times, day_pos, len(targets)))
+    record.DataEnd = 0  # nothing written yet
+    return record
 
 
 def _bar_records(targets, frequency, freq_num, begin, end, fq):
@@ -107,8 +119,9 @@ def _adjusted(records, keys):
     adjusted = KDataList()
     for kdata in records:
         last = kdata.Matrix.shape[1] - 1
-        adj = KDataAdj(kdata.KFrequency, kdata.KFreqNum, kdata.Matrix.copy(), kdata.CurrentBar.copy(),
-                       {k: np.array([last], dtype=np.int64) for k in keys})
+        adj = KDataAdj(kdata.KFrequency, kdata.KFreqNum, kdata.Matrix.copy(order="F"), kdata.CurrentBar.copy(),
+                       TargetColumns(keys, last))
+        adj.DataEnd = kdata.DataEnd
         adjusted.append(adj)
     return adjusted
 
@@ -134,6 +147,8 @@ def run_live(
     indicators: Optional[dict] = None,
     fq: str = "NA",
     idle_warning: float = 30.0,
+    session_days: int = 5,
+    history_days: int = 5,
 ) -> RunSummary:
     """Run a strategy live on the connected terminal.
 
@@ -154,32 +169,77 @@ def run_live(
     summary so far (`ended` "error") as its `summary` attribute.
 
     On the embedded simulated terminal with nothing pushing to it,
-    begin_date..end_date are the days replayed and the dataset's days before
-    begin_date the history. Ctrl-C ends the loop: the KeyboardInterrupt
-    reaches the caller with a summary whose `interrupted` is true as its
-    `summary` attribute.
+    begin_date..end_date are the days replayed, in sessions of at most
+    `session_days` trading days, each with at most `history_days` of the
+    dataset's trading days before it as history. Ctrl-C ends the loop: the
+    KeyboardInterrupt reaches the caller with a summary whose `interrupted`
+    is true as its `summary` attribute.
     """
+    if int(session_days) < 1 or int(history_days) < 1:
+        raise ValueError("session_days and history_days must be at least 1, got {!r} and {!r}".format(
+            session_days, history_days))
     targets = [dict(Market=t["Market"], Code=t["Code"]) for t in targets]
     keys = todotmc(targets)
+    settings = (targets, keys, on_data, frequency, freq_num, strategy_name, initialize, accounts, daily_close,
+                factors, indicators, fq, idle_warning)
     term = link.current()
     arranged = term.replay_for_run(targets, begin_date, end_date) if hasattr(term, "replay_for_run") else None
-    if arranged is not None:
-        replay, begin_date, end_date = arranged
-    try:
-        return _run(targets, keys, on_data, frequency, freq_num, strategy_name, begin_date, end_date, initialize,
-                    accounts, daily_close, factors, indicators, fq, idle_warning)
-    finally:
-        if arranged is not None:
+    if arranged is None:
+        return _run(*settings, begin_date, end_date, None)[0]
+    # a replay that names its days is split into sessions (a served one runs whole)
+    days = list(getattr(arranged[0], "days", ()))
+    sessions = [days[i : i + int(session_days)] for i in range(0, len(days), int(session_days))]
+    if len(sessions) > 1:
+        arranged[0].detach()
+    summary, carried = None, None
+    for n in range(max(len(sessions), 1)):
+        replay, history_begin, history_end = (
+            arranged if len(sessions) <= 1 else term.replay_for_run(targets, sessions[n][0], sessions[n][-1]))
+        try:
+            history_begin = _recent_days(targets, history_begin, history_end, int(history_days))
+            part, carried = _run(*settings, history_begin, history_end, carried)
+        except BaseException as exc:
+            # an interrupted or failed session carries the run so far
+            exc.summary = _joined(summary, exc.summary) if hasattr(exc, "summary") else summary
+            raise
+        finally:
             replay.detach()
+        summary = _joined(summary, part)
+    return summary
+
+
+def _recent_days(targets, begin, end, count):
+    """The first of the last `count` trading days from `begin` to `end`."""
+    days, _ = get_trading_time(targets, "day", begin, end, 1)
+    return mft_to_int_format(days[-count]) if days.size >= count else begin
+
+
+def _joined(earlier, later):
+    """One summary of consecutive sessions (the later one carries the order
+    book of the earlier ones)."""
+    if earlier is None:
+        return later
+    return dataclasses.replace(later, calls=earlier.calls + later.calls, start_equity=earlier.start_equity,
+                               equity=earlier.equity + later.equity)
 
 
 def _total_asset(cash_records):
     return sum(float(getattr(cash, "total_asset", math.nan)) for cash in cash_records)
 
 
-def _run(targets, keys, on_data, frequency, freq_num, strategy_name, begin_date, end_date, initialize, accounts,
-         daily_close, factors, indicators, fq, idle_warning):
+# what a session hands the next: the order book, the strategy's context and
+# the settings it made (a daily close, margin rates)
+_CARRIED = ("g_VMOrders", "g_VMStopOrders", "g_VMTrades", "g_VelmoroUserContext", "g_VelmoroSettingInfo")
+
+
+def _run(targets, keys, on_data, frequency, freq_num, strategy_name, initialize, accounts, daily_close, factors,
+         indicators, fq, idle_warning, begin_date, end_date, carried):
+    """One session: returns its summary and its run variables (for the next
+    session; `carried` are the previous session's, None for the first)."""
     vr, env = RealTradeVar(), RealTradeEnv()
+    if carried is not None:
+        for name in _CARRIED:
+            setattr(vr, name, getattr(carried, name))
     publish_run(vr, env)
 
     if accounts is None:
@@ -212,10 +272,10 @@ def _run(targets, keys, on_data, frequency, freq_num, strategy_name, begin_date,
     for kdata in records:
         kdata.CurrentBar = current_bars(kdata.Matrix[gv.KMatrixPos_TimeLine], refresh_times)
     vr.g_VelmoroKDataList = records
-    vr.g_VelmoroDataValueFresh = own.Matrix.copy()
+    vr.g_VelmoroDataValueFresh = own.Matrix.copy(order="F")
     if gv.fq_to_int(fq) != gv.FQ_NA:
         vr.g_VelmoroKDataList_Adj = _adjusted(records, keys)
-        vr.g_VelmoroDataValueFresh_Adj = own.Matrix.copy()
+        vr.g_VelmoroDataValueFresh_Adj = own.Matrix.copy(order="F")
     positions = refresh_times.size
     vr.g_VelmoroFactorDataValueFresh = np.full((len(factors), len(targets), positions), np.nan)
     vr.g_VelmoroUserIndices = {
@@ -237,7 +297,7 @@ def _run(targets, keys, on_data, frequency, freq_num, strategy_name, begin_date,
                           vr.g_VelmoroSimCurBarFresh, list(accounts), start_equity, equity, interrupted, error)
 
     try:
-        if initialize is not None:
+        if initialize is not None and carried is None:
             smm.enter_phase(gv.RUMMODE_PHASE_INIT)(initialize)(vr.g_VelmoroUserContext)
         vmcmd.vmSendCmdStartTaskRealTrade(task_id)
         barcycle.real_trade_k_fresh_loop()
@@ -253,4 +313,4 @@ def _run(targets, keys, on_data, frequency, freq_num, strategy_name, begin_date,
         # the failure goes on to the caller with what the run did before it
         exc.summary = summary(False, error)
         raise
-    return summary(False)
+    return summary(False), vr

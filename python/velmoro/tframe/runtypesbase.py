@@ -149,7 +149,9 @@ class KData:
     Fields: `KFrequency` (frequency name), `KFrequencyI` (its code), `KFreqNum`
     (periods per bar), `Matrix` (rows indexed by `gv.KMatrixPos_*`, one column
     per bar), `CurrentBar` (per refresh position, the column of `Matrix` that
-    is current then; negative before the first bar).
+    is current then; negative before the first bar), `DataEnd` (one past the
+    last column that quantities were written to, so that later columns are
+    known to be empty; None when unknown: any column may hold data).
     """
 
     def __init__(self, frequency, freq_num=1, matrix=None, current_bar=None):
@@ -158,9 +160,29 @@ class KData:
         self.KFreqNum = int(freq_num)
         self.Matrix = _empty_matrix() if matrix is None else matrix
         self.CurrentBar = np.zeros(0, dtype=np.int64) if current_bar is None else current_bar
+        self.DataEnd = None
+
+    def wrote_columns(self, stop):
+        """Note that quantities were written to columns before `stop`."""
+        if self.DataEnd is not None:
+            self.DataEnd = max(self.DataEnd, int(stop))
 
     def __repr__(self):
         return "{}({!r}, {}, {} bars)".format(type(self).__name__, self.KFrequency, self.KFreqNum, self.Matrix.shape[1])
+
+
+class TargetColumns(dict):
+    """Dotted target key -> one-element integer array holding a column of
+    that target. Every element lives in one array, `array` (in the order of
+    `keys_in_order`), of which each value is a view: the run reads and moves
+    every target's column at once, and a value set through `[key][0]` is
+    seen there."""
+
+    def __init__(self, keys, columns):
+        self.keys_in_order = list(keys)
+        self.array = np.zeros(len(self.keys_in_order), dtype=np.int64)
+        self.array[:] = columns
+        super().__init__(zip(self.keys_in_order, np.split(self.array, np.arange(1, self.array.size))))
 
 
 class KDataAdj(KData):

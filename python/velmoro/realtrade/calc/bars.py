@@ -15,10 +15,10 @@ from velmoro.realtrade.calc.layout import (
     bar_ends,
     continue_day_positions,
     current_bars,
-    quantity_rows,
+    quantity_block,
 )
 from velmoro.realtrade.calc.timeline import synthetic_k_data_rule_map
-from velmoro.tframe.runtypesbase import gv
+from velmoro.tframe.runtypesbase import TargetColumns, gv
 from velmoro.tframe.utils.logger import write_syslog
 
 __all__ = [
@@ -33,6 +33,7 @@ __all__ = [
     "expand_history_k_data",
     "expand_history_k_data_adj",
     "extend_current_bars",
+    "target_columns",
 ]
 
 _TARGET = PUSH_BAR_COLUMNS.index("Target")
@@ -51,7 +52,8 @@ def fill_pushed_k_data(lpc, code, bars):
     """Put pushed bars (rows as PUSH_BAR_COLUMNS) into the one-period record of
     frequency `code`. Returns (earliest time placed or NaN, number of bars
     placed); bars whose time or target the record lacks are left out and
-    reported in the system log."""
+    reported in the system log. Of two bars of one target and time the later
+    row wins."""
     kdata_list = cnt.vr.g_VelmoroKDataList
     pos = kdata_list.find_pos(code, 1)
     bars = np.asarray(bars, dtype=float).reshape(-1, len(PUSH_BAR_COLUMNS))
@@ -65,8 +67,12 @@ def fill_pushed_k_data(lpc, code, bars):
     if line.size:
         placed = (np.abs(line[cols] - times) <= _SAME_TIME) & (targets >= 0) & (targets < _n_targets(kdata.Matrix))
         placed &= targets == np.floor(targets)
-    for row, col in zip(bars[placed], cols[placed]):
-        kdata.Matrix[quantity_rows(row[_TARGET]), col] = row[_VALUES]
+    rows = np.flatnonzero(placed)
+    cell = targets[rows].astype(np.intp) * line.size + cols[rows]
+    # the last row of each (target, column): first in the reversed order
+    _, last = np.unique(cell[::-1], return_index=True)
+    rows = rows[rows.size - 1 - last]
+    quantity_block(kdata.Matrix)[targets[rows].astype(np.intp), :, cols[rows]] = bars[rows, _VALUES]
     if not placed.all():
         write_syslog(
             "pushed bars of frequency {} not on the run's time line or targets, left out: {!r}".format(
@@ -76,17 +82,35 @@ def fill_pushed_k_data(lpc, code, bars):
         )
     if not placed.any():
         return np.nan, 0
+    kdata.wrote_columns(cols[placed].max() + 1)
     lpc.unfilled_begin_calc_pos[pos] = min(lpc.unfilled_begin_calc_pos[pos], cols[placed].min())
     return float(times[placed].min()), int(placed.sum())
 
 
-def _aggregate(block):
-    """One bar from consecutive bars (quantity rows x bars); bars without a
-    close are missing. NaN when none is there."""
-    block = block[:, ~np.isnan(block[_CLOSE])]
-    if block.shape[1] == 0:
-        return np.nan
-    return np.array([block[0, 0], block[1].max(), block[2].min(), block[3, -1], block[4].sum(), block[5].sum()])
+def _segments(block, starts):
+    """One bar per segment of consecutive bars of `block` (targets x
+    quantities x bars); `starts` are the segments' first bars, ascending and
+    distinct, the last segment running to the block's end. Bars without a
+    close are missing; a segment without any gives NaN. Shape: targets x
+    quantities x segments."""
+    width = block.shape[2]
+    present = ~np.isnan(block[:, _CLOSE])
+    at = np.arange(width)
+
+    def reduce(ufunc, values):
+        return ufunc.reduceat(values, starts, axis=-1)
+
+    first = reduce(np.minimum, np.where(present, at, width - 1))
+    last = reduce(np.maximum, np.where(present, at, 0))
+    out = np.empty(block.shape[:2] + (starts.size,))
+    out[:, 0] = np.take_along_axis(block[:, 0], first, axis=1)
+    out[:, 1] = reduce(np.maximum, np.where(present, block[:, 1], -np.inf))
+    out[:, 2] = reduce(np.minimum, np.where(present, block[:, 2], np.inf))
+    out[:, 3] = np.take_along_axis(block[:, 3], last, axis=1)
+    out[:, 4] = reduce(np.add, np.where(present, block[:, 4], 0.0))
+    out[:, 5] = reduce(np.add, np.where(present, block[:, 5], 0.0))
+    out.transpose(0, 2, 1)[reduce(np.add, present) == 0] = np.nan
+    return out
 
 
 def build_bars(kdata, base, first, last):
@@ -94,12 +118,19 @@ def build_bars(kdata, base, first, last):
     column c covers the base bars after column c-1 up to its own time."""
     line = kdata.Matrix[gv.KMatrixPos_TimeLine]
     base_line = base.Matrix[gv.KMatrixPos_TimeLine]
-    for col in range(max(first, 0), min(last, line.size - 1) + 1):
-        lo = np.searchsorted(base_line, line[col - 1], side="right") if col > 0 else 0
-        hi = np.searchsorted(base_line, line[col], side="right")
-        for target in range(_n_targets(kdata.Matrix)):
-            rows = quantity_rows(target)
-            kdata.Matrix[rows, col] = _aggregate(base.Matrix[rows, lo:hi])
+    cols = np.arange(max(first, 0), min(last, line.size - 1) + 1)
+    if cols.size == 0:
+        return
+    hi = np.searchsorted(base_line, line[cols], side="right")
+    lo = np.where(cols > 0, np.searchsorted(base_line, line[cols - 1], side="right"), 0)
+    target = quantity_block(kdata.Matrix)
+    target[:, :, cols] = np.nan
+    filled = hi > lo
+    if filled.any():
+        begin, end = lo[filled][0], hi[filled][-1]
+        values = _segments(quantity_block(base.Matrix)[:, :, begin:end], lo[filled] - begin)
+        target[:, :, cols[filled]] = values
+    kdata.wrote_columns(cols[-1] + 1)
 
 
 def _rebuild_from(kdata_list, since):
@@ -134,6 +165,16 @@ def update_history_k_data_adj(minimum_time_point):
         _rebuild_from(cnt.vr.g_VelmoroKDataList_Adj, minimum_time_point)
 
 
+def target_columns(adj, keys):
+    """`adj.AdjCalcPos` as TargetColumns over `keys`, in their order. Another
+    mapping is replaced once by one holding its values (0 for a key it lacks)."""
+    positions = adj.AdjCalcPos
+    if not (isinstance(positions, TargetColumns) and positions.keys_in_order == list(keys)):
+        values = [np.ravel(positions.get(key, 0))[0] for key in keys]
+        positions = adj.AdjCalcPos = TargetColumns(keys, values)
+    return positions
+
+
 def update_base_history_k_data_adj(unfilled_begin_calc_pos, code):
     """Bring the adjusted one-period record of frequency `code` up to date
     from its unadjusted counterpart: per target from the earlier of its
@@ -144,14 +185,25 @@ def update_base_history_k_data_adj(unfilled_begin_calc_pos, code):
     if raw_pos < 0 or adj_pos < 0:
         return
     raw, adj = raw_list[raw_pos], adj_list[adj_pos]
-    for target, key in enumerate(cnt.vr.g_VelmoroInputInfo.TargetListDot):
-        calc_pos = adj.AdjCalcPos.setdefault(key, np.zeros(1, dtype=np.int64))
-        begin = max(min(int(calc_pos[0]), int(unfilled_begin_calc_pos[raw_pos])), 0)
-        rows = quantity_rows(target)
-        adj.Matrix[rows, begin:] = raw.Matrix[rows, begin:]
-        filled = np.flatnonzero(~np.isnan(raw.Matrix[rows[_CLOSE], begin:]))
-        if filled.size:
-            calc_pos[0] = begin + filled[-1]
+    calc_pos = target_columns(adj, cnt.vr.g_VelmoroInputInfo.TargetListDot).array
+    n_cols = raw.Matrix.shape[1]
+    begin = np.clip(np.minimum(calc_pos, int(unfilled_begin_calc_pos[raw_pos])), 0, n_cols)
+    # every (target, column) from the target's begin on, as flat index pairs
+    counts = n_cols - begin
+    if counts.sum() == 0:
+        return
+    target = np.repeat(np.arange(begin.size), counts)
+    offset = np.repeat(np.cumsum(counts) - counts, counts)
+    col = np.arange(target.size) - offset + np.repeat(begin, counts)
+    raw_q, adj_q = quantity_block(raw.Matrix), quantity_block(adj.Matrix)
+    adj_q[target, :, col] = raw_q[target, :, col]
+    adj.DataEnd = None if raw.DataEnd is None or adj.DataEnd is None else max(adj.DataEnd, raw.DataEnd)
+    # the latest column with a close, per target that has one
+    latest = np.where(np.isnan(raw_q[target, _CLOSE, col]), -1, col)
+    has_cols = counts > 0
+    latest = np.maximum.reduceat(latest, (np.cumsum(counts) - counts)[has_cols])
+    moved = np.flatnonzero(has_cols)[latest >= 0]
+    calc_pos[moved] = latest[latest >= 0]
 
 
 def expand_update_k_data_unfilled_index(lpc):
@@ -161,6 +213,14 @@ def expand_update_k_data_unfilled_index(lpc):
     for i, kdata in enumerate(cnt.vr.g_VelmoroKDataList):
         if end < kdata.CurrentBar.size:
             lpc.unfilled_begin_calc_pos[i] = max(int(kdata.CurrentBar[end]), 0)
+
+
+def _as_slice(index):
+    """`index` (integers) as a slice when it is a run of consecutive ones: a
+    slice copies columns without gathering them one by one."""
+    if index.size and (np.diff(index) == 1).all():
+        return slice(int(index[0]), int(index[-1]) + 1)
+    return index
 
 
 def _refresh_values(fresh_name, kdata_list, begin):
@@ -175,8 +235,10 @@ def _refresh_values(fresh_name, kdata_list, begin):
     own = kdata_list[own_pos]
     positions = np.flatnonzero(kdata_list[base_pos].CurrentBar[: fresh.shape[1]] >= begin)
     cols = own.CurrentBar[positions]
-    positions, cols = positions[cols >= 0], cols[cols >= 0]
-    fresh[gv.KMatrixPos_Open :, positions] = own.Matrix[gv.KMatrixPos_Open :, cols]
+    # columns past the record's data are empty, as are the positions they would fill
+    end = own.Matrix.shape[1] if own.DataEnd is None else own.DataEnd
+    positions, cols = positions[(cols >= 0) & (cols < end)], cols[(cols >= 0) & (cols < end)]
+    fresh[gv.KMatrixPos_Open :, _as_slice(positions)] = own.Matrix[gv.KMatrixPos_Open :, _as_slice(cols)]
 
 
 def update_k_data_value_fresh(begin):

@@ -7,7 +7,7 @@ in the order of the run's FactorList), target (axis 1) and refresh position
 import numpy as np
 
 import velmoro.tframe.runtypesbase as cnt
-from velmoro.realtrade.calc.layout import PUSH_FACTOR_COLUMNS
+from velmoro.realtrade.calc.layout import PUSH_FACTOR_COLUMNS, extend_last_axis
 from velmoro.tframe.runtypesbase import gv
 from velmoro.tframe.utils.logger import write_syslog
 
@@ -37,5 +37,4 @@ def update_factor_data_value_fresh(factor_data):
 def expand_factor_data_value_fresh(sum_idx_fresh_array):
     """Append `sum_idx_fresh_array` refresh positions (NaN) to the factor values."""
     values = cnt.vr.g_VelmoroFactorDataValueFresh
-    pad = np.full(values.shape[:2] + (int(sum_idx_fresh_array),), np.nan)
-    cnt.vr.g_VelmoroFactorDataValueFresh = np.concatenate([values, pad], axis=2)
+    cnt.vr.g_VelmoroFactorDataValueFresh = extend_last_axis(values, int(sum_idx_fresh_array))

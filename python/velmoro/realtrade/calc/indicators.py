@@ -3,7 +3,7 @@ position, kept in `cnt.vr.g_VelmoroUserIndices` (name -> UserIndicator)."""
 import numpy as np
 
 import velmoro.tframe.runtypesbase as cnt
-from velmoro.realtrade.calc.layout import QUANTITIES, quantity_rows
+from velmoro.realtrade.calc.layout import QUANTITIES, extend_last_axis
 from velmoro.tframe.runtypesbase import gv
 
 __all__ = ["UserIndicator", "update_user_calc_indices", "expand_user_calc_indices", "own_closes"]
@@ -30,14 +30,17 @@ def _own_record():
 
 
 def own_closes(kdata):
-    """The close rows of a bar record, one per target."""
-    n_targets = (kdata.Matrix.shape[0] - gv.KMatrixPos_Open) // len(QUANTITIES)
-    close = QUANTITIES.index("Close")
-    return kdata.Matrix[[quantity_rows(t)[close] for t in range(n_targets)]]
+    """The close rows of a bar record, one per target: a read-only view, so
+    that an indicator can neither pay for a copy nor change the bars."""
+    closes = kdata.Matrix[gv.KMatrixPos_Open + QUANTITIES.index("Close") :: len(QUANTITIES)]
+    closes.flags.writeable = False
+    return closes
 
 
 def update_user_calc_indices(begin, length):
     """Recalculate every user indicator at the `length` refresh positions from `begin` on."""
+    if not cnt.vr.g_VelmoroUserIndices:
+        return
     own = _own_record()
     closes = own_closes(own)
     for indicator in cnt.vr.g_VelmoroUserIndices.values():
@@ -51,5 +54,4 @@ def update_user_calc_indices(begin, length):
 def expand_user_calc_indices(expend_fresh_bar_tl):
     """Give every user indicator a position (NaN) for each new refresh time."""
     for indicator in cnt.vr.g_VelmoroUserIndices.values():
-        pad = np.full((indicator.values.shape[0], np.size(expend_fresh_bar_tl)), np.nan)
-        indicator.values = np.concatenate([indicator.values, pad], axis=1)
+        indicator.values = extend_last_axis(indicator.values, np.size(expend_fresh_bar_tl))

@@ -5,7 +5,15 @@ A bar matrix has one column per bar. Its first rows are the time line
 then each target has a block of quantity rows (open, high, low, close, volume,
 amount) in target order, so that a single-target matrix has exactly the rows
 `gv.KMatrixPos_Open` .. `gv.KMatrixPos_Amount`.
+
+Matrices are stored column by column (Fortran order): a push writes one
+bar column for every target, which is then one contiguous stretch of memory
+instead of one element per row. Matrices that grow by appended columns are
+views of a buffer with spare columns (see `extend_last_axis`), so that a push
+appends in place instead of copying the whole matrix.
 """
+import weakref
+
 import numpy as np
 
 from velmoro.api.history._history import trading_day_positions
@@ -18,7 +26,9 @@ __all__ = [
     "FREQUENCY_NAMES",
     "matrix_rows",
     "quantity_rows",
+    "quantity_block",
     "new_matrix",
+    "extend_last_axis",
     "append_columns",
     "continue_day_positions",
     "current_bars",
@@ -44,21 +54,76 @@ def quantity_rows(target_idx):
     return gv.KMatrixPos_Open + len(QUANTITIES) * int(target_idx) + np.arange(len(QUANTITIES))
 
 
+def quantity_block(matrix):
+    """The quantity rows of a bar matrix as a view of shape (targets,
+    quantities, bars): `block[t, q, c]` is quantity q of target t at column c."""
+    rows = matrix[gv.KMatrixPos_Open :]
+    block = rows.reshape(-1, len(QUANTITIES), matrix.shape[1])
+    # writes through the block must reach the matrix: a copy would lose them
+    if rows.size and not np.may_share_memory(block, rows):
+        raise ValueError("a bar matrix with strides {} cannot be viewed target by target".format(matrix.strides))
+    return block
+
+
 def new_matrix(times, day_pos, n_targets):
     """A bar matrix over `times`: time and day-position rows set, quantities NaN."""
     times = np.asarray(times, dtype=float)
-    matrix = np.full((matrix_rows(n_targets), times.size), np.nan)
+    matrix = np.full((matrix_rows(n_targets), times.size), np.nan, order="F")
     matrix[gv.KMatrixPos_TimeLine] = times
     matrix[gv.KMatrixPos_DayPos] = day_pos
     return matrix
 
 
+# spare room a buffer gets when it is (re)allocated: a quarter of its length,
+# at least a trading day of minutes
+_GROWTH = 0.25
+_MIN_SPARE = 256
+# id of a buffer made by extend_last_axis -> entries in use along its last axis
+_in_use = {}
+
+
+def _leading_view(array, buffer):
+    """Whether `array` is `buffer[..., :n]`, n the length in use."""
+    return (
+        buffer is not None
+        and _in_use.get(id(buffer)) == array.shape[-1]
+        and buffer.shape[:-1] == array.shape[:-1]
+        and buffer.strides == array.strides
+        and buffer.dtype == array.dtype
+        and buffer.__array_interface__["data"][0] == array.__array_interface__["data"][0]
+    )
+
+
+def extend_last_axis(array, count, fill=np.nan):
+    """`array` with `count` more entries along its last axis, set to `fill`.
+
+    The result is a view of a buffer with spare room; extending that view
+    again writes into the room instead of copying, so appending a column per
+    push costs the column, not the matrix. Views taken of the array before
+    keep their shape and values (only entries past their end are written).
+    """
+    array = np.asarray(array)
+    count = int(count)
+    length = array.shape[-1]
+    buffer = array.base
+    if not (_leading_view(array, buffer) and buffer.shape[-1] >= length + count):
+        room = max(int(length * _GROWTH), _MIN_SPARE)
+        buffer = np.empty(array.shape[:-1] + (length + count + room,), dtype=array.dtype, order="F")
+        buffer[..., :length] = array
+        weakref.finalize(buffer, _in_use.pop, id(buffer), None)
+    buffer[..., length : length + count] = fill
+    _in_use[id(buffer)] = length + count
+    return buffer[..., : length + count]
+
+
 def append_columns(matrix, times, day_pos):
-    """`matrix` with new columns for `times` (quantities NaN)."""
-    extra = np.full((matrix.shape[0], np.size(times)), np.nan)
-    extra[gv.KMatrixPos_TimeLine] = times
-    extra[gv.KMatrixPos_DayPos] = day_pos
-    return np.concatenate([matrix, extra], axis=1)
+    """`matrix` with new columns for `times` (quantities NaN); grows in place
+    into spare room (see `extend_last_axis`)."""
+    have = matrix.shape[1]
+    matrix = extend_last_axis(matrix, np.size(times))
+    matrix[gv.KMatrixPos_TimeLine, have:] = times
+    matrix[gv.KMatrixPos_DayPos, have:] = day_pos
+    return matrix
 
 
 def continue_day_positions(old_times, old_day_pos, new_times):

@@ -1,5 +1,8 @@
 """Date-time functions. The framework's numeric time is a float count of days
-since year 0 (day 1 is 0000-01-01), the way MATLAB datenum counts."""
+since year 0 (day 1 is 0000-01-01), the way MATLAB datenum counts.
+
+Arrays convert as wholes (numpy datetime64 arithmetic), with the same
+results as converting their elements one by one."""
 import datetime as _dt
 
 import numpy as np
@@ -20,6 +23,9 @@ __all__ = [
 DEFAULT_FORMAT = "%Y-%m-%d %H:%M:%S"
 _ORDINAL_OFFSET = 366  # datenum(0001-01-01) == 367, date.toordinal(0001-01-01) == 1
 _SECONDS_PER_DAY = 86400.0
+_UNIX_EPOCH = 719529  # numeric day of 1970-01-01, day 0 of numpy's datetime64
+# numeric days of 0001-01-01 and 9999-12-31: the range of datetime
+_FIRST_DAY, _LAST_DAY = 367, 3652424
 
 
 def _one_to_datetime(t):
@@ -34,15 +40,34 @@ def _is_many(x):
     return isinstance(x, (list, tuple, np.ndarray)) and np.ndim(x) > 0
 
 
+def _many_to_datetime(times):
+    """Datetimes of an array of numeric times, rounded to the millisecond as
+    `_one_to_datetime` does; times outside datetime's range or not finite
+    take the one-by-one way, which reports them."""
+    day = np.floor(times)
+    if times.size == 0 or not (np.isfinite(times).all() and _FIRST_DAY <= day.min() and day.max() <= _LAST_DAY):
+        return [_one_to_datetime(t) for t in times]
+    ms = np.rint((times - day) * _SECONDS_PER_DAY * 1000.0).astype(np.int64)
+    moments = (day.astype(np.int64) - _UNIX_EPOCH).astype("datetime64[D]") + ms.astype("timedelta64[ms]")
+    return moments.astype("datetime64[ms]").tolist()
+
+
 def mft_to_datetime(times):
     """A numeric time gives a datetime; a list or array of them gives a list."""
     if _is_many(times):
-        return [_one_to_datetime(t) for t in np.ravel(np.asarray(times, dtype=float))]
+        return _many_to_datetime(np.ravel(np.asarray(times, dtype=float)))
     return _one_to_datetime(times)
 
 
 def datetime_to_mft(dt):
-    """The numeric time of a date-time (or date)."""
+    """The numeric time of a date-time (or date); an array of numpy
+    datetime64 values gives an array of numeric times."""
+    if isinstance(dt, np.ndarray):
+        micro = dt.astype("datetime64[us]")
+        day = micro.astype("datetime64[D]")
+        within = (micro - day).astype(np.int64)
+        seconds = within // 1000000 + (within % 1000000) / 1e6
+        return (day.astype(np.int64) + _UNIX_EPOCH).astype(float) + seconds / _SECONDS_PER_DAY
     if not isinstance(dt, _dt.datetime):
         dt = _dt.datetime(dt.year, dt.month, dt.day)
     seconds = dt.hour * 3600 + dt.minute * 60 + dt.second + dt.microsecond / 1e6

@@ -1,0 +1,71 @@
+"""A long replay runs as consecutive sessions of bounded days: the handler
+sees every bar once, in order, with its state and orders carried over, while
+the run's matrices never span more than a session and its history."""
+import datetime as dt
+
+import numpy as np
+import pytest
+
+import velmoro.tframe.runtypesbase as cnt
+from velmoro.api import market
+from velmoro.realtrade.runner import run_live
+from velmoro.simterm import Terminal
+from velmoro.simterm.dataset import Dataset
+from velmoro.tframe.comm import link, vmcmd
+
+TARGETS = [{"Market": "sse", "Code": "600000"}, {"Market": "szse", "Code": "000001"}]
+
+
+@pytest.fixture
+def terminals(tmp_path):
+    """A fresh terminal of five trading days per call (the first is history)."""
+    made = []
+
+    def connect():
+        made.append(link.connect(Terminal(Dataset(start=dt.date(2024, 1, 2), days=5),
+                                          result_dir=str(tmp_path / str(len(made))))))
+        return made[-1]
+
+    yield connect
+    link.disconnect()
+
+
+def replay(term, **sessions):
+    seen = []
+
+    def initialize(context):
+        context.bars = 0
+        # a setting made once holds in every session
+        cnt.env.set_daily_close(dt.datetime(2024, 1, 3, 14, 50))
+
+    def on_data(context):
+        context.bars += 1
+        seen.append((context.now, context.bars, market.current_bar().close.copy(),
+                     max(k.Matrix.shape[1] for k in cnt.vr.g_VelmoroKDataList)))
+        if context.bars % 400 == 1:
+            vmcmd.vmSendCmdSTTradeOperation({"Handle": 1001, "Market": "sse", "Code": "600000", "Side": "buy",
+                                             "Volume": 100})
+
+    days = term.data.trading_days
+    summary = run_live(TARGETS, on_data, initialize=initialize, accounts=[1001], begin_date=days[1],
+                       end_date=days[-1], **sessions)
+    return summary, seen
+
+
+@pytest.mark.parametrize("session_days, history_days", [(1, 1), (3, 1)])
+def test_sessions_replay_what_one_run_replays_in_bounded_matrices(terminals, session_days, history_days):
+    whole, whole_seen = replay(terminals(), session_days=4, history_days=4)
+    parts, parts_seen = replay(terminals(), session_days=session_days, history_days=history_days)
+    assert [c[1:] for c in parts.calls] == [c[1:] for c in whole.calls] and 4 * 200 < len(parts.calls) < 4 * 240
+    assert [s[:2] for s in parts_seen] == [s[:2] for s in whole_seen]  # the context lives on
+    np.testing.assert_array_equal([s[2] for s in parts_seen], [s[2] for s in whole_seen])
+    assert list(parts.orders) == list(whole.orders) and len(parts.orders) >= 3  # with the daily close's
+    assert parts.equity == whole.equity and parts.start_equity == whole.start_equity
+    # the minute record spans at most a session and its history
+    assert max(s[3] for s in parts_seen) <= (session_days + history_days) * 240 < max(s[3] for s in whole_seen)
+
+
+def test_sessions_are_checked(terminals):
+    terminals()
+    with pytest.raises(ValueError, match="session_days"):
+        run_live(TARGETS, lambda ctx: None, session_days=0)
