@@ -38,6 +38,11 @@ public:
     Syslog();
     void operator()(PyObject* message) const;
     void operator()(PyObject* message, PyObject* level) const;
+    // Whether a record at `level` is kept: a log function may say so by a
+    // `writes(level)` of its own, and a message it would drop is not built
+    // (the pushed arrays' text is most of a push's time at thousands of
+    // targets). Without `writes`, every record is kept.
+    bool writes(PyObject* level) const;
 
 private:
     Ref write_syslog_;

@@ -127,6 +127,7 @@ void check_pushed(PyObject* lpc, const Name& check, PyObject* data, const char* 
     vm::call(vm::global(check), data, lpc);
     if (vm::truthy(vm::attr(data, n_size))) {
         Syslog log;
+        if (!log.writes(n_info)) return;
         Ref values = tolist(data);
         log(vm::own(PyUnicode_FromFormat("%s%R", label, values.get())), n_info);
     }
@@ -198,8 +199,10 @@ Ref real_trade_k_fresh_loop(vm::Params<0>) {
             vm::call(vm::global(n_combine_pushed_timeline), lpc);
             if (vm::truthy(vm::attr(vm::attr(lpc, n_pushed_latest_timeline), n_size))) {
                 Syslog log;
-                Ref values = tolist(vm::attr(lpc, n_pushed_latest_timeline));
-                log(vm::own(PyUnicode_FromFormat("combine_pushed_timeline%R", values.get())), n_info);
+                if (log.writes(n_info)) {
+                    Ref values = tolist(vm::attr(lpc, n_pushed_latest_timeline));
+                    log(vm::own(PyUnicode_FromFormat("combine_pushed_timeline%R", values.get())), n_info);
+                }
             }
         }
         // without pushed times the pass has nothing to refresh; a break set by

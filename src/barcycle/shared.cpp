@@ -15,6 +15,7 @@ vm::Name n_gv{"gv"};
 vm::Name n_np{"np"};
 vm::Name n_tolist{"tolist"};
 vm::Name n_write_syslog{"write_syslog"};
+vm::Name n_writes{"writes"};
 vm::Kw kw_level{"level"};
 
 PyObject* g_numpy_any = nullptr;  // kept for the process
@@ -39,6 +40,11 @@ void Syslog::operator()(PyObject* message) const { vm::call(write_syslog_.get(),
 
 void Syslog::operator()(PyObject* message, PyObject* level) const {
     vm::call(write_syslog_.get(), kw_level, message, level);
+}
+
+bool Syslog::writes(PyObject* level) const {
+    Ref writes = vm::optional_attr(write_syslog_.get(), n_writes);
+    return !writes || vm::truthy(vm::call(writes.get(), level));
 }
 
 void syslog(PyObject* message, PyObject* level) { Syslog()(message, level); }

@@ -68,6 +68,42 @@ def test_pass_with_new_times_runs_every_step_and_logs_it(loop):
     assert rec.of("write_log") == []
 
 
+class Tolist(np.ndarray):
+    """An array that counts the text made of it."""
+
+    made = 0
+
+    def tolist(self):
+        Tolist.made += 1
+        return super().tolist()
+
+
+@pytest.mark.parametrize("writes", [True, False])
+def test_a_log_that_drops_the_pushed_arrays_is_not_handed_their_text(loop, writes):
+    asked = []
+    loop.b.write_syslog.writes = lambda level: asked.append(level) or writes
+    bars = np.ones((2, 8)).view(Tolist)
+    Tolist.made = 0
+    rec = run_loop(loop, [push(factor=bars, minute=bars, day=bars), STOP], pushed_timeline=np.array([4.0]).view(Tolist))
+    arrays = [m for m, level in rec.syslog() if level == "info" and m not in PASS_STEPS]
+    assert (len(arrays), Tolist.made, asked) == ((4, 4) if writes else (0, 0)) + (["info"] * 4,)
+    assert [m for m, level in rec.syslog() if m in PASS_STEPS] == list(PASS_STEPS)
+
+
+@pytest.mark.parametrize("level, writes", [("INFO", False), ("DEBUG", True)])
+def test_the_system_log_says_whether_it_writes(level, writes):
+    import logging
+
+    from velmoro.tframe.utils import logger
+
+    old = logger.system_log.level
+    logger.system_log.setLevel(level)
+    try:
+        assert logger.write_syslog.writes("info") is writes and logger.write_syslog.writes("warn") is True
+    finally:
+        logger.system_log.setLevel(old)
+
+
 def test_break_skips_the_pass_warns_and_the_next_pass_starts_ok(loop):
     seen = []
 

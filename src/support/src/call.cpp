@@ -236,6 +236,16 @@ Ref read_global(const Name& name) {
     raise_format(PyExc_NameError, "name '%s' is not defined", name.text());
 }
 
+Ref optional_attr(PyObject* o, PyObject* name) {
+    PyObject* v = nullptr;
+#if PY_VERSION_HEX >= 0x030D0000
+    if (PyObject_GetOptionalAttr(o, name, &v) < 0) raise();
+#else
+    if (_PyObject_LookupAttr(o, name, &v) < 0) raise();
+#endif
+    return Ref::steal(v);
+}
+
 // A module's attribute that ModuleType itself does not define is the entry
 // of the module's dict, as module.__getattribute__ finds it; ModuleType
 // cannot change, so that test holds for as long as the entry is unchanged.

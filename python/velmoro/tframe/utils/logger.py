@@ -56,8 +56,21 @@ def write_log(message, level="info", console=False, use_args_for_console=False):
     framework_log.log(_level(level), "%s", message, extra={"console": bool(console or use_args_for_console)})
 
 
+def _syslog_level(level):
+    number = _level(level)
+    return number if number >= logging.WARNING else logging.DEBUG
+
+
 def write_syslog(message, level="debug"):
     """Write to the framework's system log (the loop's trace): warnings and
     errors at their level, anything below at debug."""
-    number = _level(level)
-    system_log.log(number if number >= logging.WARNING else logging.DEBUG, "%s", message)
+    system_log.log(_syslog_level(level), "%s", message)
+
+
+def _syslog_writes(level="debug") -> bool:
+    """Whether `write_syslog` at `level` writes a record: a caller may leave
+    out building a message that would be dropped."""
+    return system_log.isEnabledFor(_syslog_level(level))
+
+
+write_syslog.writes = _syslog_writes  # type: ignore[attr-defined]

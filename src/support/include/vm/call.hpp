@@ -144,6 +144,9 @@ private:
 Ref call_array(PyObject* f, PyObject* const* args, size_t nargs, PyObject* kwnames = nullptr);
 
 inline Ref attr(PyObject* o, PyObject* name) { return own(PyObject_GetAttr(o, name)); }
+// o.name, or an empty Ref when o has none: no AttributeError is made for a
+// name that is only looked for.
+Ref optional_attr(PyObject* o, PyObject* name);
 namespace detail {
 extern PyObject* g_dict;  // the module's __dict__
 
