@@ -7,15 +7,18 @@ the variables of a one-target file prefixed "<market>_<code>_", plus
 "Targets", the targets' MARKET.CODE keys. Bar fields: Time, DayPos, Open,
 High, Low, Close, Volume, Amount (1 x n each).
 """
+import os
+
 import numpy as np
 
 from velmoro.simterm.calendar import bar_times, date_bounds, previous_weekday, today, trade_date, weekdays
+from velmoro.simterm.matfile import mat_bytes, write_atomic
 from velmoro.simterm.reference import instrument_on
 from velmoro.simterm.terminal import TerminalError, command, ok
 from velmoro.tframe.utils.datetimefunc import mft_to_datetime
 from velmoro.tframe.utils.utilcls import DotDict
 
-__all__ = ["frequency", "security", "bars_now", "last_price", "kdata_file"]
+__all__ = ["frequency", "security", "bars_now", "last_price", "kdata_files"]
 
 FREQUENCIES = {
     "min": "min", "minute": "min", "1m": "min", "day": "day", "1d": "day",
@@ -55,7 +58,7 @@ def _bar_ends(day_pos, n, intraday):
 
 
 def _group(bars, n, intraday):
-    """Bars of n periods each."""
+    """Bars of n periods each; quantities may be (securities x bars) arrays."""
     if n <= 1 or bars["Time"].size == 0:
         return bars
     ends = _bar_ends(bars["DayPos"], n, intraday)
@@ -65,12 +68,12 @@ def _group(bars, n, intraday):
     return {
         "Time": bars["Time"][ends],
         "DayPos": (idx - np.maximum.accumulate(np.where(new_day, idx, 0)) + 1).astype(float),
-        "Open": bars["Open"][starts],
-        "High": np.maximum.reduceat(bars["High"], starts),
-        "Low": np.minimum.reduceat(bars["Low"], starts),
-        "Close": bars["Close"][ends],
-        "Volume": np.add.reduceat(bars["Volume"], starts),
-        "Amount": np.add.reduceat(bars["Amount"], starts),
+        "Open": bars["Open"][..., starts],
+        "High": np.maximum.reduceat(bars["High"], starts, axis=-1),
+        "Low": np.minimum.reduceat(bars["Low"], starts, axis=-1),
+        "Close": bars["Close"][..., ends],
+        "Volume": np.add.reduceat(bars["Volume"], starts, axis=-1),
+        "Amount": np.add.reduceat(bars["Amount"], starts, axis=-1),
     }
 
 
@@ -99,11 +102,45 @@ def _cells(values):
     return cells
 
 
-def kdata_file(term, sec, freq, begin, end, n=1):
-    """Write the bars of one security to a MAT file; returns its path."""
-    variables = {k: _row(v) for k, v in bars_now(term, sec, freq, begin, end, n).items()}
-    variables.update(Market=sec.market, Code=sec.code, KFrequency=freq)
-    return term.write_mat("kdata_{}_{}_{}".format(sec.market, sec.code, freq), variables)
+# bar files kept by this name are valid for any dataset of the same seed:
+# raise it when the generated bars change
+BAR_FILES_VERSION = 1
+# securities generated at once for bar files: bounds the memory a request takes
+FILE_BATCH = 256
+
+
+def _kept(term, freq, days):
+    """How many bars of `days` exist at the terminal's clock."""
+    if freq == "min":
+        times = np.concatenate([term.data.minute_times(d) for d in days]) if days else np.zeros(0)
+    else:
+        times = np.array([term.data.day_time(d) for d in days], dtype=float)
+    return times.size if term.now is None else int(np.searchsorted(times, term.now, side="right"))
+
+
+def kdata_files(term, secs, freq, begin, end, n=1):
+    """The bar files of the securities (one each) between two dates, at the
+    clock; returns their paths. A file depends only on its security, the
+    frequency, n and the bars it holds, so it is written once under a name
+    that says so and found again by every later request."""
+    n = int(n or 1)
+    data = term.data
+    days = data.days_between(begin, end)
+    kept = _kept(term, freq, days)
+    span = "{}-{}".format(days[0], days[-1]) if days else "none"
+    paths = [os.path.join(term.result_dir, "kdata_{}_{}_{}{}_{}_{}_v{}s{}.mat".format(
+        sec.market, sec.code, freq, n, span, kept, BAR_FILES_VERSION, data.seed)) for sec in secs]
+    missing = [i for i, path in enumerate(paths) if not os.path.exists(path)]
+    make = data.range_bars if freq == "min" else data.day_range_bars
+    for first in range(0, len(missing), FILE_BATCH):
+        batch = missing[first:first + FILE_BATCH]
+        bars = make([data.row(secs[i]) for i in batch], days)
+        bars = _group({k: v[..., :kept] for k, v in bars.items()}, n, freq == "min")
+        for row, i in enumerate(batch):
+            variables = {k: (v[row] if v.ndim == 2 else v) for k, v in bars.items()}
+            variables.update(Market=secs[i].market, Code=secs[i].code, KFrequency=freq)
+            write_atomic(paths[i], mat_bytes(variables))
+    return paths
 
 
 def _multi_file(term, stem, targets, series):
@@ -125,7 +162,7 @@ def get_kdata(term, request):
     secs = [security(term, t) for t in request.MarketCode]
     if request.NoReturn:
         return ok(listPaths=[])
-    return ok(listPaths=[kdata_file(term, sec, freq, begin, end, request.KFreNum) for sec in secs])
+    return ok(listPaths=kdata_files(term, secs, freq, begin, end, request.KFreNum))
 
 
 @command("GetKDataMulti")
