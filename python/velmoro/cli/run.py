@@ -17,11 +17,14 @@ BARS_PER_DAY = 240
 
 
 def configure(parser):
+    from velmoro.simterm.serve import add_dataset_arguments
+
     parser.add_argument("strategy", metavar="STRATEGY.py",
                         help="the strategy file; optional module-level ACCOUNTS (handles traded, default every "
                              "account) and FACTORS (factor names its pushes may carry)")
     parser.add_argument("--targets", required=True,
-                        help="comma-separated MARKET.CODE targets, e.g. sse.600000,szse.000001")
+                        help="comma-separated MARKET.CODE targets, e.g. sse.600000,szse.000001, or 'all': every "
+                             "security of the terminal")
     parser.add_argument("--begin", required=True, type=date, help="first trading day of the run, YYYYMMDD")
     parser.add_argument("--end", required=True, type=date, help="last trading day of the run, YYYYMMDD")
     parser.add_argument("--terminal", default="embedded",
@@ -33,6 +36,8 @@ def configure(parser):
     parser.add_argument("--idle-warning", type=float, default=30.0,
                         help="seconds without a push before a warning (default 30)")
     parser.add_argument("--language", help="language of the log messages: en (default) or zh")
+    # the embedded terminal's dataset (default: the run's days and HISTORY_DAYS before them)
+    add_dataset_arguments(parser)
 
 
 def date(value):
@@ -43,7 +48,9 @@ def date(value):
 
 
 def targets_of(text):
-    """'sse.600000,szse.000001' as target records."""
+    """'sse.600000,szse.000001' as target records; None for 'all'."""
+    if text.strip().lower() == "all":
+        return None
     records = []
     for item in filter(None, (t.strip() for t in text.split(","))):
         market, dot, code = item.partition(".")
@@ -79,26 +86,41 @@ def weekdays(begin, end):
     return days
 
 
-def connect(address, begin, end):
-    """Connect the terminal; the embedded one gets a dataset of the run's
-    days and HISTORY_DAYS weekdays before them. Returns the bars expected
-    (None when the terminal decides)."""
+def connect(address, begin, end, securities=None, first_day=None, days=None):
+    """Connect the terminal; the embedded one gets a dataset of `securities`
+    from `first_day`, `days` long (by default of the run's days and
+    HISTORY_DAYS weekdays before them). Returns the bars expected (None when
+    the terminal decides)."""
+    from velmoro.simterm.session import run_days
     from velmoro.tframe.comm import link
 
     if address != "embedded":
+        if securities or first_day or days:
+            raise ValueError("--securities, --first-day and --days shape the embedded terminal's dataset; "
+                             "a served terminal has its own (velmoro terminal serve --securities ...)")
         os.environ["VELMORO_TERMINAL"] = address
         link.disconnect()
         return None
-    from velmoro.simterm import Dataset, Terminal
+    from velmoro.simterm import Terminal
+    from velmoro.simterm.serve import dataset_of
 
-    days = weekdays(begin, end)
-    if not days:
+    run = weekdays(begin, end)
+    if not run:
         raise ValueError("no weekday from {} to {}".format(begin, end))
-    start = days[0]
+    start = run[0]
     for _ in range(HISTORY_DAYS):
         start -= _dt.timedelta(days=3 if start.weekday() == 0 else 1)
-    link.connect(Terminal(Dataset(start=start, days=HISTORY_DAYS + len(days))))
-    return len(days)
+    first_day = first_day or int(start.strftime("%Y%m%d"))
+    data = dataset_of(securities, first_day, days or len(weekdays(first_day, end)))
+    if not data.trading_days or data.trading_days[-1] < end:
+        raise ValueError("the dataset's days (--first-day {}, --days {}) end before --end {}".format(
+            first_day, len(data.trading_days), end))
+    try:
+        run_days(data.trading_days, begin, end)
+    except ValueError:
+        raise ValueError("--first-day {} leaves no history day before --begin {}".format(first_day, begin)) from None
+    link.connect(Terminal(data))
+    return len(run)
 
 
 def configure_logs(folder):
@@ -130,6 +152,7 @@ def finish(summary, out, stream=sys.stdout):
 
 def main(args):
     from velmoro.realtrade.runner import run_live
+    from velmoro.tframe.comm import vmcmd
     from velmoro.tframe.language import set_language
 
     try:
@@ -144,7 +167,9 @@ def main(args):
         return 2
     configure_logs(args.out)
     try:
-        days = connect(args.terminal, args.begin, args.end)
+        days = connect(args.terminal, args.begin, args.end, args.securities, args.first_day, args.days)
+        if targets is None:
+            targets = [{"Market": m.Market, "Code": m.Code} for m in vmcmd.vmSendCmdGetCodeList("Index", 0)]
     except ValueError as exc:
         print("velmoro run: {}".format(exc), file=sys.stderr)
         return 2
