@@ -87,24 +87,24 @@ def _minute_clock():
 MINUTES_PER_DAY = len(_minute_clock())
 _EPOCH = np.datetime64("1990-01-01")
 _KNOT_DAYS = 10  # trading days between the anchors of a security's slow drift
+_CLOSES_KEPT = 20000  # (day, security) close lines kept for prices at the clock
 
 
 def _mix(x):
     """splitmix64 of each uint64 (wrapping arithmetic)."""
-    with np.errstate(over="ignore"):
-        x = x + np.uint64(0x9E3779B97F4A7C15)
-        x = (x ^ (x >> np.uint64(30))) * np.uint64(0xBF58476D1CE4E5B9)
-        x = (x ^ (x >> np.uint64(27))) * np.uint64(0x94D049BB133111EB)
+    # arrays wrap silently (only numpy scalars would warn)
+    x = x + np.uint64(0x9E3779B97F4A7C15)
+    x = (x ^ (x >> np.uint64(30))) * np.uint64(0xBF58476D1CE4E5B9)
+    x = (x ^ (x >> np.uint64(27))) * np.uint64(0x94D049BB133111EB)
     return x ^ (x >> np.uint64(31))
 
 
 def _bits(seed, stream, uids, day, count):
     """(securities x count) uint64 hashes of (seed, stream, security, day
     number, i): the same bits for the same keys, in any batch."""
-    with np.errstate(over="ignore"):
-        key = _mix(np.array([(seed * 0x100000001B3 + stream * 0x10000 + day) % (1 << 64)], dtype=np.uint64))
-        key = _mix(key ^ np.asarray(uids, dtype=np.uint64)[:, None])
-        return _mix(key + np.arange(count, dtype=np.uint64) * np.uint64(0xD1B54A32D192ED03))
+    key = _mix(np.array([(seed * 0x100000001B3 + stream * 0x10000 + day) % (1 << 64)], dtype=np.uint64))
+    key = _mix(key ^ np.asarray(uids, dtype=np.uint64)[:, None])
+    return _mix(key + np.arange(count, dtype=np.uint64) * np.uint64(0xD1B54A32D192ED03))
 
 
 def _halves(bits):
@@ -159,6 +159,8 @@ class Dataset:
             d += _dt.timedelta(days=1)
         self.seed = seed
         self._minute_times = {}
+        self._day_starts = np.array([datetime_to_mft(self.day_start(d)) for d in self.trading_days])
+        self._closes = {}  # (day, row) -> that day's minute closes, for prices at the clock
 
     def security(self, market, code) -> Optional[Security]:
         row = self._rows.get((str(market).lower(), str(code).upper()))
@@ -221,6 +223,29 @@ class Dataset:
             "Volume": volume,
             "Amount": np.round(volume * close, 2),
         }
+
+    def close_at(self, sec: Security, moment: Optional[float]) -> Optional[float]:
+        """The close of the security's last minute bar at or before `moment`
+        (None: the dataset's last bar), or None when there is none; only the
+        day it falls on is made."""
+        if moment is None:
+            moment = np.inf
+        day_idx = int(np.searchsorted(self._day_starts, moment, side="right")) - 1
+        if day_idx < 0:
+            return None
+        day = self.trading_days[day_idx]
+        minute = int(np.searchsorted(self.minute_times(day), moment, side="right")) - 1
+        if minute < 0:
+            if day_idx == 0:
+                return None
+            day, minute = self.trading_days[day_idx - 1], MINUTES_PER_DAY - 1
+        key = (day, self.row(sec))
+        closes = self._closes.get(key)
+        if closes is None:
+            if len(self._closes) >= _CLOSES_KEPT:
+                self._closes.clear()
+            closes = self._closes[key] = self.day_bars(day, [key[1]])["Close"][0]
+        return float(closes[minute])
 
     def days_between(self, begin=0, end=99991231) -> List[int]:
         """The dataset's trading days from `begin` to `end` (both included)."""

@@ -88,8 +88,7 @@ def bars_now(term, sec, freq, begin=0, end=99991231, n=1):
 
 def last_price(term, sec):
     """The close of the last minute bar at or before the clock, or None."""
-    close = bars_now(term, sec, "min")["Close"]
-    return float(close[-1]) if close.size else None
+    return term.data.close_at(sec, term.now)
 
 
 def _row(values):
