@@ -129,6 +129,18 @@ def test_bar_files_are_written_once_and_found_again(tmp_path):
             assert (got["Market"][0], got["Code"][0], got["KFrequency"][0]) == (sec.market, sec.code, freq)
 
 
+@pytest.mark.parametrize("freq", ["min", "day"])
+def test_a_market_set_is_every_security_at_once(tmp_path, freq):
+    term = link.connect(Terminal(Dataset(days=3, securities=universe(40)), result_dir=str(tmp_path)))
+    term.now = term.data.minute_times(term.data.trading_days[1])[100]
+    got = vmcmd.vmSendCmdGetMarketSet(freq, ["Close", "Volume"], 0, 0)
+    link.disconnect()
+    for i, sec in enumerate(term.data.securities):
+        expected = bars_now(term, sec, freq)
+        assert np.array_equal(got["Time"][0], expected["Time"])
+        assert np.array_equal(got["Close"][i], expected["Close"]) and np.array_equal(got["Volume"][i], expected["Volume"])
+
+
 def test_the_lean_writer_reads_back_as_scipy_writes(tmp_path):
     variables = {"Time": np.arange(7) + 739000.5, "Empty": np.zeros(0), "One": np.ones(1), "Market": "szse",
                  "Code": "600000", "F": "d"}

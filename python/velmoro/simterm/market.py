@@ -130,16 +130,23 @@ def kdata_files(term, secs, freq, begin, end, n=1):
     paths = [os.path.join(term.result_dir, "kdata_{}_{}_{}{}_{}_{}_v{}s{}.mat".format(
         sec.market, sec.code, freq, n, span, kept, BAR_FILES_VERSION, data.seed)) for sec in secs]
     missing = [i for i, path in enumerate(paths) if not os.path.exists(path)]
-    make = data.range_bars if freq == "min" else data.day_range_bars
-    for first in range(0, len(missing), FILE_BATCH):
-        batch = missing[first:first + FILE_BATCH]
-        bars = make([data.row(secs[i]) for i in batch], days)
-        bars = _group({k: v[..., :kept] for k, v in bars.items()}, n, freq == "min")
-        for row, i in enumerate(batch):
+    for batch, bars in _batches(term, [secs[i] for i in missing], freq, days, kept, n):
+        for row, i in enumerate(missing[batch]):
             variables = {k: (v[row] if v.ndim == 2 else v) for k, v in bars.items()}
             variables.update(Market=secs[i].market, Code=secs[i].code, KFrequency=freq)
             write_atomic(paths[i], mat_bytes(variables))
     return paths
+
+
+def _batches(term, secs, freq, days, kept, n=1):
+    """(slice of `secs`, their bars) a batch at a time: the first `kept` bars
+    of `days`, of n periods each, quantities as (securities x bars) arrays."""
+    data = term.data
+    make = data.range_bars if freq == "min" else data.day_range_bars
+    for first in range(0, len(secs), FILE_BATCH):
+        batch = slice(first, first + FILE_BATCH)
+        bars = make([data.row(sec) for sec in secs[batch]], days)
+        yield batch, _group({k: v[..., :kept] for k, v in bars.items()}, n, freq == "min")
 
 
 def _multi_file(term, stem, targets, series):
@@ -246,9 +253,13 @@ def get_trading_time(term, request, targets):
     return ok(wstrFilePath=term.write_mat("trading_time_" + period, {"Time": _row(times)}))
 
 
-def _set_item(term, sec, freq, item, begin, end):
+def _check_item(item):
     if item not in BAR_FIELDS[2:]:
         raise TerminalError(104, "unknown item {!r}".format(item))
+
+
+def _set_item(term, sec, freq, item, begin, end):
+    _check_item(item)
     return bars_now(term, sec, freq, begin, end)
 
 
@@ -270,9 +281,16 @@ def get_market_set(term, cat, items, begin_date, end_date):
     secs = term.data.securities
     variables = {"Targets": _cells([s.key for s in secs])}
     for item in items:
-        rows = [_set_item(term, sec, freq, item, begin, end) for sec in secs]
-        variables["Time"] = _row(rows[0]["Time"]) if rows else _row([])
-        variables[item] = np.vstack([r[item] for r in rows]) if rows else np.zeros((0, 0))
+        _check_item(item)
+    days = term.data.days_between(begin, end)
+    kept = _kept(term, freq, days)
+    if items:
+        variables["Time"] = _row([])
+        variables.update((item, np.zeros((len(secs), kept))) for item in items)
+    for batch, bars in _batches(term, secs, freq, days, kept):
+        variables["Time"] = _row(bars["Time"])
+        for item in items:
+            variables[item][batch] = bars[item]
     return ok(wstrFilePath=term.write_mat("market_set_" + freq, variables))
 
 
