@@ -119,10 +119,6 @@ def _halves(bits):
     return high, low
 
 
-def _uniform(seed, stream, uids, day, count):
-    return _halves(_bits(seed, stream, uids, day, count))[0]
-
-
 def _normal(seed, stream, uids, day, count, scale):
     """Normal draws (Box-Muller on the two halves of each hash)."""
     u1, u2 = _halves(_bits(seed, stream, uids, day, count))
@@ -213,8 +209,9 @@ class Dataset:
         open_ = np.empty_like(close)
         open_[:, 0] = np.round(base * np.exp(start), 2)
         open_[:, 1:] = close[:, :-1]
-        spread = -0.0008 * np.log(_uniform(self.seed, 7, uids, k, n)) * close
-        volume = np.round(1e4 + 9e4 * _uniform(self.seed, 9, uids, k, n))
+        spread_draw, volume_draw = _halves(_bits(self.seed, 7, uids, k, n))
+        spread = -0.0008 * np.log(spread_draw) * close
+        volume = np.round(1e4 + 9e4 * volume_draw)
         return {
             "Open": open_,
             "High": np.round(np.maximum(open_, close) + spread, 2),

@@ -103,7 +103,7 @@ def _cells(values):
 
 # bar files kept by this name are valid for any dataset of the same seed:
 # raise it when the generated bars change
-BAR_FILES_VERSION = 1
+BAR_FILES_VERSION = 2
 # securities generated at once for bar files: bounds the memory a request takes
 FILE_BATCH = 256
 

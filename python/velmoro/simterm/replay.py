@@ -21,22 +21,17 @@ __all__ = ["Replay"]
 _EMPTY = np.zeros(0)
 
 
-def _day_so_far(bars):
-    """Each target's day bar as formed after each minute, from its minute
-    bars (quantity -> targets x minutes)."""
-    return {
-        "Open": np.broadcast_to(bars["Open"][:, :1], bars["Open"].shape),
-        "High": np.maximum.accumulate(bars["High"], axis=1),
-        "Low": np.minimum.accumulate(bars["Low"], axis=1),
-        "Close": bars["Close"],
-        "Volume": np.cumsum(bars["Volume"], axis=1),
-        "Amount": np.cumsum(bars["Amount"], axis=1),
-    }
-
-
 def _by_minute(bars):
     """The quantities as (minutes x targets) arrays: a minute is a contiguous row."""
     return [np.ascontiguousarray(bars[q].T) for q in QUANTITIES]
+
+
+def _day_so_far(minutes):
+    """Each target's day bar as formed after each minute, from its minute bars
+    (as _by_minute gives them)."""
+    open_, high, low, close, volume, amount = minutes
+    return [np.broadcast_to(open_[:1], open_.shape), np.maximum.accumulate(high, axis=0),
+            np.minimum.accumulate(low, axis=0), close, np.cumsum(volume, axis=0), np.cumsum(amount, axis=0)]
 
 
 def _push_rows(columns, minute, moment):
@@ -70,9 +65,8 @@ class Replay:
     def _session(self):
         data = self.term.data
         for day in self.days:
-            bars = data.day_bars(day, self._rows)
-            minutes, so_far = _by_minute(bars), _by_minute(_day_so_far(bars))
-            del bars
+            minutes = _by_minute(data.day_bars(day, self._rows))
+            so_far = _day_so_far(minutes)
             day_time = data.day_time(day)
             for i, moment in enumerate(data.minute_times(day)):
                 yield moment, {
