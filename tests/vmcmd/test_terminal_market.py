@@ -60,7 +60,14 @@ def test_the_run_window_does_not_change_the_bars():
 
 def test_the_market_holds_together():
     data = Dataset(days=4, securities=universe(300))
+    day = data.day_range_bars([7, 250], data.trading_days)  # made first, then kept with the minutes
     bars = data.range_bars(np.arange(300), data.trading_days)
+    by_day = {q: bars[q][[7, 250]].reshape(2, 4, -1) for q in QUANTITIES}
+    assert np.array_equal(day["Open"], by_day["Open"][..., 0]) and np.array_equal(day["Close"], by_day["Close"][..., -1])
+    assert np.array_equal(day["High"], by_day["High"].max(axis=2)) and np.array_equal(day["Low"], by_day["Low"].min(axis=2))
+    assert np.array_equal(day["Volume"], by_day["Volume"].sum(axis=2))
+    np.testing.assert_allclose(day["Amount"], by_day["Amount"].sum(axis=2), rtol=1e-13)
+    assert all(np.array_equal(data.day_range_bars([250], data.trading_days)[q][0], day[q][1]) for q in QUANTITIES)
     assert (bars["Low"] > 0).all() and (bars["Volume"] > 0).all()
     assert (bars["High"] >= np.maximum(bars["Open"], bars["Close"])).all()
     assert (bars["Low"] <= np.minimum(bars["Open"], bars["Close"])).all()

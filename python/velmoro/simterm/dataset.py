@@ -157,6 +157,7 @@ class Dataset:
         self._minute_times = {}
         self._day_starts = np.array([datetime_to_mft(self.day_start(d)) for d in self.trading_days])
         self._closes = {}  # (day, row) -> that day's minute closes, for prices at the clock
+        self._summaries = {}  # day -> (securities x quantities) day bars, NaN where not made yet
 
     def security(self, market, code) -> Optional[Security]:
         row = self._rows.get((str(market).lower(), str(code).upper()))
@@ -212,7 +213,7 @@ class Dataset:
         spread_draw, volume_draw = _halves(_bits(self.seed, 7, uids, k, n))
         spread = -0.0008 * np.log(spread_draw) * close
         volume = np.round(1e4 + 9e4 * volume_draw)
-        return {
+        bars = {
             "Open": open_,
             "High": np.round(np.maximum(open_, close) + spread, 2),
             "Low": np.round(np.minimum(open_, close) - spread, 2),
@@ -220,6 +221,18 @@ class Dataset:
             "Volume": volume,
             "Amount": np.round(volume * close, 2),
         }
+        self._summarise(day, rows, bars)
+        return bars
+
+    def _summarise(self, day, rows, bars):
+        """Keep the day bars of the minute bars just made: a day bar request
+        after a minute one makes nothing again."""
+        summary = self._summaries.get(day)
+        if summary is None:
+            summary = self._summaries[day] = np.full((len(self.securities), len(QUANTITIES)), np.nan)
+        summary[rows] = np.column_stack((bars["Open"][:, 0], bars["High"].max(axis=1), bars["Low"].min(axis=1),
+                                         bars["Close"][:, -1], bars["Volume"].sum(axis=1),
+                                         bars["Amount"].sum(axis=1)))
 
     def close_at(self, sec: Security, moment: Optional[float]) -> Optional[float]:
         """The close of the security's last minute bar at or before `moment`
@@ -261,15 +274,15 @@ class Dataset:
 
     def day_range_bars(self, rows, days: Sequence[int]) -> Dict[str, np.ndarray]:
         """Day bars of the securities at `rows` over `days`, as range_bars."""
-        out = {q: np.zeros((len(rows), len(days))) for q in QUANTITIES}
+        rows = np.asarray(rows, dtype=np.intp)
+        table = np.empty((len(rows), len(QUANTITIES), len(days)))
         for i, d in enumerate(days):
-            b = self.day_bars(d, rows)
-            out["Open"][:, i] = b["Open"][:, 0]
-            out["High"][:, i] = b["High"].max(axis=1)
-            out["Low"][:, i] = b["Low"].min(axis=1)
-            out["Close"][:, i] = b["Close"][:, -1]
-            out["Volume"][:, i] = b["Volume"].sum(axis=1)
-            out["Amount"][:, i] = b["Amount"].sum(axis=1)
+            summary = self._summaries.get(d)
+            if summary is None or np.isnan(summary[rows, 0]).any():
+                self.day_bars(d, rows)
+                summary = self._summaries[d]
+            table[:, :, i] = summary[rows]
+        out = {q: table[:, j] for j, q in enumerate(QUANTITIES)}
         out["Time"] = np.array([self.day_time(d) for d in days], dtype=float)
         out["DayPos"] = np.ones(len(days))
         return out

@@ -3,6 +3,7 @@ the terminal writes by the thousand. It lays out the same elements scipy's
 writer does, without its per-variable set-up; any other file goes through
 scipy (Terminal.write_mat).
 """
+import functools
 import os
 import struct
 import threading
@@ -25,14 +26,22 @@ def _element(mi_type, data):
     return struct.pack("<II", mi_type, len(data)) + data + b"\0" * (-len(data) % 8)
 
 
-def _matrix(name, mx_class, cols, data_element):
+def _matrix(name, mx_class, cols, data_tag, data_size=0):
+    """A matrix element up to `data_size` bytes of data after `data_tag`."""
     body = b"".join((
         _element(_MI_UINT32, struct.pack("<II", mx_class, 0)),
         _element(_MI_INT32, struct.pack("<ii", 1, cols)),
         _element(_MI_INT8, name.encode("ascii")),
-        data_element,
+        data_tag,
     ))
-    return struct.pack("<II", _MI_MATRIX, len(body)) + body
+    return struct.pack("<II", _MI_MATRIX, len(body) + data_size) + body
+
+
+@functools.lru_cache(maxsize=256)
+def _double_head(name, cols):
+    """A double row's element up to its data: the same for every file of the
+    same length, made once."""
+    return _matrix(name, _MX_DOUBLE, cols, struct.pack("<II", _MI_DOUBLE, 8 * cols), 8 * cols)
 
 
 def _variable(name, value):
@@ -40,9 +49,8 @@ def _variable(name, value):
         text = value.encode("ascii")
         return _matrix(name, _MX_CHAR, len(text), _element(_MI_UTF8, text))
     row = np.ascontiguousarray(value, dtype="<f8").ravel()
-    data = row.tobytes()
     # doubles are a multiple of 8 bytes: never the small form, never padded
-    return _matrix(name, _MX_DOUBLE, row.size, struct.pack("<II", _MI_DOUBLE, len(data)) + data)
+    return _double_head(name, row.size) + row.tobytes()
 
 
 def mat_bytes(variables: Mapping[str, Union[str, np.ndarray]]) -> bytes:
