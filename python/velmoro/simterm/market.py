@@ -11,11 +11,11 @@ import os
 
 import numpy as np
 
-from velmoro.simterm.calendar import bar_times, date_bounds, previous_weekday, today, trade_date, weekdays
+from velmoro.simterm.calendar import as_day, bar_times, date_bounds, today, trade_date, weekdays
 from velmoro.simterm.matfile import mat_bytes, write_atomic
 from velmoro.simterm.reference import instrument_on
 from velmoro.simterm.terminal import TerminalError, command, ok
-from velmoro.tframe.utils.datetimefunc import mft_to_datetime
+from velmoro.tframe.utils.datetimefunc import datetime_to_mft, mft_to_datetime
 from velmoro.tframe.utils.utilcls import DotDict
 
 __all__ = ["frequency", "security", "bars_now", "last_price", "kdata_files"]
@@ -200,14 +200,16 @@ def get_rt_data(term, targets):
     """Snapshots at the clock: the last price, the previous close and today's
     session so far (Open, High and Low are NaN before the first bar)."""
     day = today(term)
+    day_start = datetime_to_mft(as_day(day))
     snapshots = []
     for target in targets:
         sec = security(term, target)
         session = bars_now(term, sec, "min", day, day)
-        before = bars_now(term, sec, "min", 0, previous_weekday(day))["Close"]
-        if session["Time"].size == 0 and before.size == 0:
+        # the last close before the day (only the day it falls on is made)
+        before = term.data.close_at(sec, min(day_start, np.inf if term.now is None else term.now))
+        if session["Time"].size == 0 and before is None:
             raise TerminalError(106, "no trading yet for {}".format(sec.key))
-        pre_close = float(before[-1]) if before.size else sec.price
+        pre_close = before if before is not None else sec.price
         traded = session["Time"].size > 0
         snapshots.append(DotDict(
             Market=sec.market, Code=sec.code, TradeDate=day,
