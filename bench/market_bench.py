@@ -46,7 +46,7 @@ FIRST_DAY = 20240102
 ACCOUNT = 1001
 ORDERS_PER_DAY = 10
 TARGET_BARS = {"embedded": 1_000_000, "served": 500_000}
-TARGET_P50, TARGET_P99 = 2.0, 10.0  # ms, at the most targets
+TARGET_P50, TARGET_P99 = 2.0, 10.0  # ms, at 5,000 targets
 TARGET_SETUP, TARGET_SETUP_CACHED = 10.0, 3.0  # s
 TARGET_RSS = 2048  # MB, 5,000 targets x 5 days
 FLAT = 1.5  # most over least cost per bar
@@ -217,15 +217,14 @@ def one(mode, n_targets, days, handler_name):
 def misses(results):
     """The targets each result misses, as text."""
     out = []
-    most = max(r["targets"] for r in results)
     for r in results:
         name = "{mode} {targets} x {days} {handler}".format(**r)
         if r["targets"] == 5000 and r["days"] == 1 and r["handler"] == "noop" and r["bars_per_s"] < TARGET_BARS[r["mode"]]:
             out.append("{}: {:,.0f} bars/s < {:,}".format(name, r["bars_per_s"], TARGET_BARS[r["mode"]]))
-        if r["targets"] == most and (r["p50"] > TARGET_P50 or r["p99"] > TARGET_P99):
+        if r["targets"] == 5000 and (r["p50"] > TARGET_P50 or r["p99"] > TARGET_P99):
             out.append("{}: loop p50 {:.2f} ms / p99 {:.2f} ms > {} / {}".format(
                 name, r["p50"], r["p99"], TARGET_P50, TARGET_P99))
-        if r["targets"] == most and (r["setup"] > TARGET_SETUP or r["setup_cached"] > TARGET_SETUP_CACHED):
+        if r["targets"] == 5000 and (r["setup"] > TARGET_SETUP or r["setup_cached"] > TARGET_SETUP_CACHED):
             out.append("{}: set-up {:.1f} s / cached {:.1f} s > {} / {}".format(
                 name, r["setup"], r["setup_cached"], TARGET_SETUP, TARGET_SETUP_CACHED))
         if r["targets"] == 5000 and r["days"] == 5 and r["rss"] > TARGET_RSS:
