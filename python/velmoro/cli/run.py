@@ -19,12 +19,15 @@ ADDRESSES = ("unix:", "tcp://")
 
 
 def configure(parser):
+    from velmoro.simterm.serve import add_dataset_arguments
+
     parser.add_argument("strategy", metavar="STRATEGY.py",
                         help="the strategy file; optional module-level ACCOUNTS (handles traded, default every "
                              "account), FACTORS (factor names its pushes may carry) and STRATEGY (the run's name, "
                              "default the file's name)")
     parser.add_argument("--targets", required=True,
-                        help="comma-separated MARKET.CODE targets, e.g. sse.600000,szse.000001")
+                        help="comma-separated MARKET.CODE targets, e.g. sse.600000,szse.000001, or 'all': every "
+                             "security of the terminal")
     parser.add_argument("--begin", required=True, type=date, help="first trading day of the run, YYYYMMDD")
     parser.add_argument("--end", required=True, type=date, help="last trading day of the run, YYYYMMDD")
     parser.add_argument("--terminal",
@@ -41,6 +44,8 @@ def configure(parser):
     parser.add_argument("--log-level", default="info", choices=("debug", "info", "warning", "error"),
                         help="least level written to OUT/velmoro.log (default info: lines grow with the days; "
                              "debug: every bar's steps)")
+    # the embedded terminal's dataset (default: the run's days and HISTORY_DAYS before them)
+    add_dataset_arguments(parser)
 
 
 def date(value):
@@ -51,7 +56,9 @@ def date(value):
 
 
 def targets_of(text):
-    """'sse.600000,szse.000001' as target records."""
+    """'sse.600000,szse.000001' as target records; None for 'all'."""
+    if text.strip().lower() == "all":
+        return None
     records = []
     for item in filter(None, (t.strip() for t in text.split(","))):
         market, dot, code = item.partition(".")
@@ -108,26 +115,39 @@ def terminal_address(given):
     return where
 
 
-def connect(address, begin, end, stream=sys.stdout):
-    """Connect the terminal and say which it is; the embedded one gets a
-    dataset of the run's days and HISTORY_DAYS weekdays before them, a
-    served one must hold them. Returns the trading days replayed."""
+def connect(address, begin, end, securities=None, first_day=None, days=None, stream=sys.stdout):
+    """Connect the terminal and say which it is. The embedded one gets a
+    dataset of `securities` from `first_day`, `days` long (by default the
+    run's days and HISTORY_DAYS weekdays before them); a served one has its
+    own and must hold the run's days. Returns the trading days replayed."""
+    from velmoro.simterm.session import run_days
     from velmoro.tframe.comm import link
 
     if address == "embedded":
-        from velmoro.simterm import Dataset, Terminal
+        from velmoro.simterm import Terminal
+        from velmoro.simterm.serve import dataset_of
 
-        days = weekdays(begin, end)
-        if not days:
+        run = weekdays(begin, end)
+        if not run:
             raise UserError("no weekday from {} to {}".format(begin, end))
-        start = _before(days[0], HISTORY_DAYS)
-        term = link.connect(Terminal(Dataset(start=start, days=HISTORY_DAYS + len(days))))
-        held = term.data.trading_days
+        first_day = first_day or int(_before(run[0], HISTORY_DAYS).strftime("%Y%m%d"))
+        data = dataset_of(securities, first_day, days or len(weekdays(first_day, end)))
+        held = data.trading_days
+        if not held or held[-1] < end:
+            raise UserError("the dataset's days (--first-day {}, --days {}) end before --end {}".format(
+                first_day, len(held), end))
+        try:
+            replayed, history = run_days(held, begin, end)
+        except ValueError:
+            raise UserError("--first-day {} leaves no history day before --begin {}".format(first_day, begin)) \
+                from None
+        link.connect(Terminal(data))
         print("terminal: embedded, trading days {}..{} (history {}..{})".format(
-            held[HISTORY_DAYS], held[-1], held[0], held[HISTORY_DAYS - 1]), file=stream)
-        return held[HISTORY_DAYS:]
-    from velmoro.simterm.session import run_days
-
+            replayed[0], replayed[-1], history[0], history[-1]), file=stream)
+        return replayed
+    if securities or first_day or days:
+        raise UserError("--securities, --first-day and --days shape the embedded terminal's dataset; a served "
+                        "terminal has its own (velmoro terminal serve --securities ...)")
     try:
         term = link.connect(address)
         held = list(term.handle("GetTradingDays", ()).result)
@@ -194,6 +214,7 @@ def finish(summary, out, book=(), earlier=(), stream=sys.stdout):
 
 def main(args):
     from velmoro.realtrade.runner import run_live
+    from velmoro.tframe.comm import vmcmd
     from velmoro.tframe.language import set_language
 
     targets = targets_of(args.targets)
@@ -209,7 +230,9 @@ def main(args):
     accounts = ([int(h) for h in args.accounts.split(",")] if args.accounts
                 else getattr(strategy, "ACCOUNTS", None))
     configure_logs(args.out, args.log_level)
-    days = connect(address, args.begin, args.end)
+    days = connect(address, args.begin, args.end, args.securities, args.first_day, args.days)
+    if targets is None:
+        targets = [{"Market": m.Market, "Code": m.Code} for m in vmcmd.vmSendCmdGetCodeList("Index", 0)]
     book, earlier = starting_state(accounts, days)
     per_day = BARS_PER_DAY if args.frequency == "min" else 1
     progress = Progress(len(days) * per_day)

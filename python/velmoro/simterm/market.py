@@ -7,15 +7,18 @@ the variables of a one-target file prefixed "<market>_<code>_", plus
 "Targets", the targets' MARKET.CODE keys. Bar fields: Time, DayPos, Open,
 High, Low, Close, Volume, Amount (1 x n each).
 """
+import os
+
 import numpy as np
 
-from velmoro.simterm.calendar import bar_times, date_bounds, previous_weekday, today, trade_date, unknown_target, weekdays
+from velmoro.simterm.calendar import as_day, bar_times, date_bounds, today, trade_date, unknown_target, weekdays
+from velmoro.simterm.matfile import mat_bytes, write_atomic
 from velmoro.simterm.reference import instrument_on
 from velmoro.simterm.terminal import TerminalError, command, ok
-from velmoro.tframe.utils.datetimefunc import mft_to_datetime
+from velmoro.tframe.utils.datetimefunc import datetime_to_mft, mft_to_datetime
 from velmoro.tframe.utils.utilcls import DotDict
 
-__all__ = ["frequency", "security", "bars_now", "last_price", "kdata_file"]
+__all__ = ["frequency", "security", "bars_now", "last_price", "kdata_files"]
 
 FREQUENCIES = {
     "min": "min", "minute": "min", "1m": "min", "day": "day", "1d": "day",
@@ -55,7 +58,7 @@ def _bar_ends(day_pos, n, intraday):
 
 
 def _group(bars, n, intraday):
-    """Bars of n periods each."""
+    """Bars of n periods each; quantities may be (securities x bars) arrays."""
     if n <= 1 or bars["Time"].size == 0:
         return bars
     ends = _bar_ends(bars["DayPos"], n, intraday)
@@ -65,12 +68,12 @@ def _group(bars, n, intraday):
     return {
         "Time": bars["Time"][ends],
         "DayPos": (idx - np.maximum.accumulate(np.where(new_day, idx, 0)) + 1).astype(float),
-        "Open": bars["Open"][starts],
-        "High": np.maximum.reduceat(bars["High"], starts),
-        "Low": np.minimum.reduceat(bars["Low"], starts),
-        "Close": bars["Close"][ends],
-        "Volume": np.add.reduceat(bars["Volume"], starts),
-        "Amount": np.add.reduceat(bars["Amount"], starts),
+        "Open": bars["Open"][..., starts],
+        "High": np.maximum.reduceat(bars["High"], starts, axis=-1),
+        "Low": np.minimum.reduceat(bars["Low"], starts, axis=-1),
+        "Close": bars["Close"][..., ends],
+        "Volume": np.add.reduceat(bars["Volume"], starts, axis=-1),
+        "Amount": np.add.reduceat(bars["Amount"], starts, axis=-1),
     }
 
 
@@ -85,8 +88,7 @@ def bars_now(term, sec, freq, begin=0, end=99991231, n=1):
 
 def last_price(term, sec):
     """The close of the last minute bar at or before the clock, or None."""
-    close = bars_now(term, sec, "min")["Close"]
-    return float(close[-1]) if close.size else None
+    return term.data.close_at(sec, term.now)
 
 
 def _row(values):
@@ -99,11 +101,52 @@ def _cells(values):
     return cells
 
 
-def kdata_file(term, sec, freq, begin, end, n=1):
-    """Write the bars of one security to a MAT file; returns its path."""
-    variables = {k: _row(v) for k, v in bars_now(term, sec, freq, begin, end, n).items()}
-    variables.update(Market=sec.market, Code=sec.code, KFrequency=freq)
-    return term.write_mat("kdata_{}_{}_{}".format(sec.market, sec.code, freq), variables)
+# bar files kept by this name are valid for any dataset of the same seed:
+# raise it when the generated bars change
+BAR_FILES_VERSION = 2
+# securities generated at once for bar files: bounds the memory a request takes
+FILE_BATCH = 256
+
+
+def _kept(term, freq, days):
+    """How many bars of `days` exist at the terminal's clock."""
+    if freq == "min":
+        times = np.concatenate([term.data.minute_times(d) for d in days]) if days else np.zeros(0)
+    else:
+        times = np.array([term.data.day_time(d) for d in days], dtype=float)
+    return times.size if term.now is None else int(np.searchsorted(times, term.now, side="right"))
+
+
+def kdata_files(term, secs, freq, begin, end, n=1):
+    """The bar files of the securities (one each) between two dates, at the
+    clock; returns their paths. A file depends only on its security, the
+    frequency, n and the bars it holds, so it is written once under a name
+    that says so and found again by every later request."""
+    n = int(n or 1)
+    data = term.data
+    days = data.days_between(begin, end)
+    kept = _kept(term, freq, days)
+    span = "{}-{}".format(days[0], days[-1]) if days else "none"
+    paths = [os.path.join(term.result_dir, "kdata_{}_{}_{}{}_{}_{}_v{}s{}.mat".format(
+        sec.market, sec.code, freq, n, span, kept, BAR_FILES_VERSION, data.seed)) for sec in secs]
+    missing = [i for i, path in enumerate(paths) if not os.path.exists(path)]
+    for batch, bars in _batches(term, [secs[i] for i in missing], freq, days, kept, n):
+        for row, i in enumerate(missing[batch]):
+            variables = {k: (v[row] if v.ndim == 2 else v) for k, v in bars.items()}
+            variables.update(Market=secs[i].market, Code=secs[i].code, KFrequency=freq)
+            write_atomic(paths[i], mat_bytes(variables))
+    return paths
+
+
+def _batches(term, secs, freq, days, kept, n=1):
+    """(slice of `secs`, their bars) a batch at a time: the first `kept` bars
+    of `days`, of n periods each, quantities as (securities x bars) arrays."""
+    data = term.data
+    make = data.range_bars if freq == "min" else data.day_range_bars
+    for first in range(0, len(secs), FILE_BATCH):
+        batch = slice(first, first + FILE_BATCH)
+        bars = make([data.row(sec) for sec in secs[batch]], days)
+        yield batch, _group({k: v[..., :kept] for k, v in bars.items()}, n, freq == "min")
 
 
 def _multi_file(term, stem, targets, series):
@@ -125,7 +168,7 @@ def get_kdata(term, request):
     secs = [security(term, t) for t in request.MarketCode]
     if request.NoReturn:
         return ok(listPaths=[])
-    return ok(listPaths=[kdata_file(term, sec, freq, begin, end, request.KFreNum) for sec in secs])
+    return ok(listPaths=kdata_files(term, secs, freq, begin, end, request.KFreNum))
 
 
 @command("GetKDataMulti")
@@ -157,14 +200,16 @@ def get_rt_data(term, targets):
     """Snapshots at the clock: the last price, the previous close and today's
     session so far (Open, High and Low are NaN before the first bar)."""
     day = today(term)
+    day_start = datetime_to_mft(as_day(day))
     snapshots = []
     for target in targets:
         sec = security(term, target)
         session = bars_now(term, sec, "min", day, day)
-        before = bars_now(term, sec, "min", 0, previous_weekday(day))["Close"]
-        if session["Time"].size == 0 and before.size == 0:
+        # the last close before the day (only the day it falls on is made)
+        before = term.data.close_at(sec, min(day_start, np.inf if term.now is None else term.now))
+        if session["Time"].size == 0 and before is None:
             raise TerminalError(106, "no trading yet for {}".format(sec.key))
-        pre_close = float(before[-1]) if before.size else sec.price
+        pre_close = before if before is not None else sec.price
         traded = session["Time"].size > 0
         snapshots.append(DotDict(
             Market=sec.market, Code=sec.code, TradeDate=day,
@@ -210,9 +255,13 @@ def get_trading_time(term, request, targets):
     return ok(wstrFilePath=term.write_mat("trading_time_" + period, {"Time": _row(times)}))
 
 
-def _set_item(term, sec, freq, item, begin, end):
+def _check_item(item):
     if item not in BAR_FIELDS[2:]:
         raise TerminalError(104, "unknown item {!r}".format(item))
+
+
+def _set_item(term, sec, freq, item, begin, end):
+    _check_item(item)
     return bars_now(term, sec, freq, begin, end)
 
 
@@ -234,9 +283,16 @@ def get_market_set(term, cat, items, begin_date, end_date):
     secs = term.data.securities
     variables = {"Targets": _cells([s.key for s in secs])}
     for item in items:
-        rows = [_set_item(term, sec, freq, item, begin, end) for sec in secs]
-        variables["Time"] = _row(rows[0]["Time"]) if rows else _row([])
-        variables[item] = np.vstack([r[item] for r in rows]) if rows else np.zeros((0, 0))
+        _check_item(item)
+    days = term.data.days_between(begin, end)
+    kept = _kept(term, freq, days)
+    if items:
+        variables["Time"] = _row([])
+        variables.update((item, np.zeros((len(secs), kept))) for item in items)
+    for batch, bars in _batches(term, secs, freq, days, kept):
+        variables["Time"] = _row(bars["Time"])
+        for item in items:
+            variables[item][batch] = bars[item]
     return ok(wstrFilePath=term.write_mat("market_set_" + freq, variables))
 
 

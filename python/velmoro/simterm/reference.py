@@ -95,13 +95,9 @@ def instrument_on(term, market, code, day):
 def _members(term, block):
     if block not in BLOCKS:
         raise TerminalError(108, "unknown block {!r}".format(block))
-    members = BLOCKS[block]
-    pairs = list(zip(members[0::2], members[1::2]))
-    out = []
-    for market, code in pairs:
-        sec = term.data.security(market, code)
-        out.append(DotDict(Code=code, Market=market, Weight=round(1.0 / len(pairs), 6), Name=sec.name, BlockName=block))
-    return out
+    members = [sec for sec in term.data.securities if BLOCKS[block](sec)]
+    return [DotDict(Code=sec.code, Market=sec.market, Weight=round(1.0 / len(members), 6), Name=sec.name,
+                    BlockName=block) for sec in members]
 
 
 @command("GetCodeList")

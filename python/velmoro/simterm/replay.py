@@ -7,6 +7,9 @@ replay's list). After the last minute a push with "stop_run" true ends the
 run. Pushes are made on demand: when the framework asks for the next push,
 the next minute is pushed and the terminal's clock moves to it, so that
 orders placed while it is handled fill at that minute's prices.
+
+A day's bars of all the replayed targets are made at once, as whole arrays;
+a push is then one row of each quantity, whatever the number of targets.
 """
 import numpy as np
 
@@ -16,6 +19,30 @@ from velmoro.simterm.market import security
 __all__ = ["Replay"]
 
 _EMPTY = np.zeros(0)
+
+
+def _by_minute(bars):
+    """The quantities as (minutes x targets) arrays: a minute is a contiguous row."""
+    return [np.ascontiguousarray(bars[q].T) for q in QUANTITIES]
+
+
+def _day_so_far(minutes):
+    """Each target's day bar as formed after each minute, from its minute bars
+    (as _by_minute gives them)."""
+    open_, high, low, close, volume, amount = minutes
+    return [np.broadcast_to(open_[:1], open_.shape), np.maximum.accumulate(high, axis=0),
+            np.minimum.accumulate(low, axis=0), close, np.cumsum(volume, axis=0), np.cumsum(amount, axis=0)]
+
+
+def _push_rows(columns, minute, moment):
+    """The push rows of one minute: a column of target indexes, the time, then
+    each quantity's row of `columns` (as _by_minute gives them)."""
+    rows = np.empty((columns[0].shape[1], len(PUSH_BAR_COLUMNS)))
+    rows[:, 0] = np.arange(rows.shape[0])
+    rows[:, 1] = moment
+    for col, values in enumerate(columns, start=2):
+        rows[:, col] = values[minute]
+    return rows
 
 
 class Replay:
@@ -28,39 +55,25 @@ class Replay:
     def __init__(self, term, targets, days):
         self.term = term
         self.securities = [security(term, t) for t in targets]
+        self._rows = np.array([term.data.row(sec) for sec in self.securities], dtype=np.intp)
         self.days = [int(d) for d in days]
         self.pushed = 0
         self._records = self._session()
         self._take = term.next_push
         term.next_push = self.next_push
 
-    def _rows(self, bars, time, upto):
-        """One push row per target: the bar at index `upto`, or with `time` set,
-        the day bar formed by the bars up to it."""
-        rows = np.empty((len(bars), len(PUSH_BAR_COLUMNS)))
-        for idx, b in enumerate(bars):
-            if time is None:
-                values = [b[q][upto] for q in QUANTITIES]
-                moment = b["Time"][upto]
-            else:
-                part = {q: b[q][: upto + 1] for q in QUANTITIES}
-                values = [part["Open"][0], part["High"].max(), part["Low"].min(), part["Close"][-1],
-                          part["Volume"].sum(), part["Amount"].sum()]
-                moment = time
-            rows[idx] = [idx, moment] + values
-        return rows
-
     def _session(self):
         data = self.term.data
         for day in self.days:
-            bars = [data.bars(sec, "min", day, day) for sec in self.securities]
+            minutes = _by_minute(data.day_bars(day, self._rows))
+            so_far = _day_so_far(minutes)
             day_time = data.day_time(day)
             for i, moment in enumerate(data.minute_times(day)):
                 yield moment, {
                     "stop_run": False,
                     "factor_data": _EMPTY,
-                    "min_fresh_data": self._rows(bars, None, i),
-                    "day_fresh_data": self._rows(bars, day_time, i),
+                    "min_fresh_data": _push_rows(minutes, i, moment),
+                    "day_fresh_data": _push_rows(so_far, i, day_time),
                 }
         yield None, {"stop_run": True, "factor_data": _EMPTY, "min_fresh_data": _EMPTY, "day_fresh_data": _EMPTY}
 

@@ -3,7 +3,7 @@
 it is interrupted or terminated."""
 import argparse
 import collections
-import datetime
+import datetime as _dt
 import gc
 import logging
 import signal
@@ -11,10 +11,9 @@ import sys
 
 from velmoro.tframe.comm import wire
 
-__all__ = ["main", "parser"]
+__all__ = ["main", "parser", "add_dataset_arguments", "dataset_of"]
 
 SWITCH_INTERVAL = 0.0002
-FIRST_DAY = 20240102
 
 
 def parser(prog="python -m velmoro.simterm"):
@@ -30,27 +29,56 @@ def add_serve_arguments(serve):
     serve.add_argument("--state", help="folder of the terminal's state (SQLite); a restart keeps its orders")
     serve.add_argument("--token-file", help="token of TCP clients (made when absent; default "
                                             "$VELMORO_TERMINAL_TOKEN_FILE or ~/.velmoro/terminal.token)")
-    serve.add_argument("--first-day", type=_day, default=FIRST_DAY,
-                       help="first trading day of the generated dataset, YYYYMMDD (default {}); a run needs "
-                            "one day before its --begin as history".format(FIRST_DAY))
-    serve.add_argument("--days", type=int, default=5, help="trading days of the generated dataset (default 5)")
     serve.add_argument("--result-dir", help="folder of the result files (a temporary one by default)")
     serve.add_argument("--queue", type=int, default=None, help="pushes queued per client session at most")
     serve.add_argument("--heartbeat", type=float, default=1.0, help="seconds between signs of life")
     serve.add_argument("--dead-after", type=float, default=5.0, help="seconds of silence ending a connection")
     serve.add_argument("--max-frame", type=int, default=wire.MAX_FRAME, help="largest frame accepted, in bytes")
+    add_dataset_arguments(serve, days=5)
 
 
-def _day(value):
-    try:
-        return int(datetime.datetime.strptime(value, "%Y%m%d").strftime("%Y%m%d"))
-    except ValueError:
-        raise argparse.ArgumentTypeError("not a date YYYYMMDD: {!r}".format(value)) from None
+def _count(text):
+    value = int(text)
+    if value < 1:
+        raise ValueError(text)
+    return value
+
+
+_count.__name__ = "count (1 or more)"  # argparse names the type in its one-line error
+
+
+def _day(text):
+    return int(_dt.datetime.strptime(text, "%Y%m%d").strftime("%Y%m%d"))
+
+
+_day.__name__ = "day (YYYYMMDD)"
+
+
+def add_dataset_arguments(p, days=None):
+    """The generated dataset's options: universe size, first day, length."""
+    p.add_argument("--securities", type=_count, default=None,
+                   help="securities of the generated market (default the four stocks sse.600000, sse.600519, "
+                        "szse.000001, szse.000002; more come as sse.600001.., szse.000003..)")
+    p.add_argument("--first-day", type=_day, default=None, help="the dataset's first trading day, YYYYMMDD")
+    p.add_argument("--days", type=_count, default=days, help="trading days of the generated dataset"
+                   + (" (default {})".format(days) if days else ""))
+
+
+def dataset_of(securities=None, first_day=None, days=3):
+    """The generated dataset of those options (None: the dataset's default)."""
+    from velmoro.simterm.dataset import Dataset, universe
+
+    options = {"days": days}
+    if first_day:
+        options["start"] = _dt.datetime.strptime(str(first_day), "%Y%m%d").date()
+    if securities:
+        options["securities"] = universe(securities)
+    return Dataset(**options)
 
 
 def serve(args):
     """Serve until interrupted or terminated; 0."""
-    from velmoro.simterm import Dataset, Terminal
+    from velmoro.simterm import Terminal
     from velmoro.simterm.server import QUEUE_CAP, Server
     from velmoro.simterm.store import Store
 
@@ -58,12 +86,11 @@ def serve(args):
     # a thread per connection, each doing little at a time: hand the
     # interpreter over sooner than the default 5 ms
     sys.setswitchinterval(SWITCH_INTERVAL)
-    days, first = args.days, args.first_day
+    shape = {"securities": args.securities, "first_day": args.first_day, "days": args.days}
     if args.state:  # the state belongs to the dataset it was made on
         store = Store(args.state)
-        days, first = store.setting("days", days), store.setting("first_day", first)
-    start = datetime.datetime.strptime(str(first), "%Y%m%d").date()
-    term = Terminal(Dataset(start=start, days=days), result_dir=args.result_dir)
+        shape = {name: store.setting(name, value) for name, value in shape.items()}
+    term = Terminal(dataset_of(**shape), result_dir=args.result_dir)
     term.sent = collections.deque(maxlen=1000)  # a long-running terminal keeps the recent commands only
     server = Server(term, args.listen, state_dir=args.state, token_file=args.token_file,
                     queue_cap=args.queue or QUEUE_CAP, heartbeat=args.heartbeat, dead_after=args.dead_after,

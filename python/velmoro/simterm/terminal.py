@@ -12,6 +12,7 @@ from velmoro.tframe.comm.link import Answer, Status
 
 __all__ = ["Terminal", "TerminalError", "command", "ok", "HANDLERS", "CHECKS"]
 
+_RAM_FOLDER = "/dev/shm"
 # send-function command name (without "Velmoro" and "_send") -> handler(terminal, *args)
 HANDLERS = {}
 # check(terminal, command, args) run before every handler; raises TerminalError
@@ -63,8 +64,9 @@ class Terminal:
         self.rules = rules if rules is not None else Rules()
         self.facts = facts if facts is not None else InstrumentFacts()
         if result_dir is None:
-            # a folder of its own, gone with the process
-            result_dir = tempfile.mkdtemp(prefix="velmoro-terminal-")
+            # a folder of its own, gone with the process; in memory when the
+            # system has a RAM folder: bar files go there by the thousand
+            result_dir = tempfile.mkdtemp(prefix="velmoro-terminal-", dir=_RAM_FOLDER if os.path.isdir(_RAM_FOLDER) else None)
             atexit.register(shutil.rmtree, result_dir, True)
         self.result_dir = result_dir
         os.makedirs(self.result_dir, exist_ok=True)
