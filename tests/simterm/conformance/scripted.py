@@ -77,3 +77,9 @@ class ScriptedDataset:
                 "Low": np.minimum.reduceat(minute["Low"], starts), "Close": minute["Close"][ends],
                 "Volume": np.add.reduceat(minute["Volume"], starts),
                 "Amount": np.add.reduceat(minute["Amount"], starts)}
+
+    def close_at(self, sec, moment):
+        """The close of the security's last minute bar at or before `moment` (None: its last), or None."""
+        m = self._bars[sec.name]
+        last = m["Time"].size if moment is None else int(np.searchsorted(m["Time"], moment, side="right"))
+        return float(m["Close"][last - 1]) if last else None
