@@ -52,39 +52,21 @@ TARGET_RSS = 2048  # MB, 5,000 targets x 5 days
 FLAT = 1.5  # most over least cost per bar
 
 
-def current_bar(n_targets):
-    """A reader of every target's current bar (quantity -> array over the
-    targets), as the framework exposes it today: off the run's refresh
-    matrix at the current refresh position. The one place to change for
-    another way of reading."""
-    import velmoro.tframe.runtypesbase as cnt
-    from velmoro.realtrade.calc import QUANTITIES
-    from velmoro.tframe.runtypesbase import gv
-
-    rows = {q: gv.KMatrixPos_Open + len(QUANTITIES) * np.arange(n_targets) + i for i, q in enumerate(QUANTITIES)}
-
-    def read():
-        vr = cnt.vr
-        return {q: vr.g_VelmoroDataValueFresh[r, vr.g_VelmoroSimCurBarFresh] for q, r in rows.items()}
-
-    return read
-
-
 def reader_handler(targets):
     """Reads every target's current bar; ten market buys a day, spread over it."""
+    from velmoro.api import market
     from velmoro.tframe.comm import vmcmd
 
-    read = current_bar(len(targets))
     state = {"calls": 0, "orders": 0}
     every = 240 // ORDERS_PER_DAY
 
     def handler(context):
-        bar = read()
+        bar = market.current_bar()
         if context.day_begin:
             state["calls"] = 0
         state["calls"] += 1
         if state["calls"] % every == every // 2:
-            pick = int(np.nanargmax(bar["Volume"])) if np.isfinite(bar["Volume"]).any() else 0
+            pick = int(np.nanargmax(bar.volume)) if np.isfinite(bar.volume).any() else 0
             vmcmd.vmSendCmdSTTradeOperation(dict(targets[pick], Handle=ACCOUNT, Side="buy", Volume=100,
                                                  StrategyName="market-bench"))
             state["orders"] += 1
@@ -188,6 +170,7 @@ def one(mode, n_targets, days, handler_name):
             ended = time.perf_counter()
         link.disconnect()
         connect()
+        logging.getLogger("velmoro").setLevel(logging.CRITICAL)  # the cached run ends at its first push on purpose
         with Clock(handler) as cached:
             cached.stop_at_first = True
             cached_start = time.perf_counter()

@@ -35,6 +35,7 @@ from velmoro.realtrade.calc import (
     build_bars,
     current_bars,
     new_matrix,
+    with_room,
     quantity_block,
     update_user_calc_indices,
 )
@@ -90,24 +91,28 @@ def _load_history(kdata, targets, begin, end, fq):
         kdata.wrote_columns(cols[known].max() + 1 if known.any() else 0)
 
 
-def _record(targets, frequency, freq_num, begin, end):
+def _record(targets, frequency, freq_num, begin, end, room_days):
+    """A record of the history from `begin` to `end`, with room for
+    `room_days` more days at the history's bars a day (a session's days then
+    never copy the matrix to grow it)."""
     times, day_pos = get_trading_time(targets, frequency, begin, end, freq_num)
-    record = KData(frequency, freq_num, new_matrix(times, day_pos, len(targets)))
+    per_day = -(-np.size(times) // max(np.unique(np.floor(times)).size, 1))
+    record = KData(frequency, freq_num, new_matrix(times, day_pos, len(targets), per_day * room_days))
     record.DataEnd = 0  # nothing written yet
     return record
 
 
-def _bar_records(targets, frequency, freq_num, begin, end, fq):
+def _bar_records(targets, frequency, freq_num, begin, end, fq, room_days):
     """The run's bar records: the one-period record of its frequency, its own
     n-period record built from it, and day bars for an intraday run."""
-    base = _record(targets, frequency, 1, begin, end)
+    base = _record(targets, frequency, 1, begin, end, room_days)
     records = KDataList([base])
     if gv.frequency_to_int(frequency) < gv.KFreq_Day:
-        records.append(_record(targets, "day", 1, begin, end))
+        records.append(_record(targets, "day", 1, begin, end, room_days))
     for kdata in records:
         _load_history(kdata, targets, begin, end, fq)
     if freq_num > 1:
-        own = _record(targets, frequency, freq_num, begin, end)
+        own = _record(targets, frequency, freq_num, begin, end, room_days)
         build_bars(own, base, 0, own.Matrix.shape[1] - 1)
         records.append(own)
     return records
@@ -119,7 +124,7 @@ def _adjusted(records, keys):
     adjusted = KDataList()
     for kdata in records:
         last = kdata.Matrix.shape[1] - 1
-        adj = KDataAdj(kdata.KFrequency, kdata.KFreqNum, kdata.Matrix.copy(order="F"), kdata.CurrentBar.copy(),
+        adj = KDataAdj(kdata.KFrequency, kdata.KFreqNum, with_room(kdata.Matrix), kdata.CurrentBar.copy(),
                        TargetColumns(keys, last))
         adj.DataEnd = kdata.DataEnd
         adjusted.append(adj)
@@ -185,7 +190,7 @@ def run_live(
     term = link.current()
     arranged = term.replay_for_run(targets, begin_date, end_date) if hasattr(term, "replay_for_run") else None
     if arranged is None:
-        return _run(*settings, begin_date, end_date, None)[0]
+        return _run(*settings, begin_date, end_date, None, 0)[0]
     # a replay that names its days is split into sessions (a served one runs whole)
     days = list(getattr(arranged[0], "days", ()))
     sessions = [days[i : i + int(session_days)] for i in range(0, len(days), int(session_days))]
@@ -197,7 +202,7 @@ def run_live(
             arranged if len(sessions) <= 1 else term.replay_for_run(targets, sessions[n][0], sessions[n][-1]))
         try:
             history_begin = _recent_days(targets, history_begin, history_end, int(history_days))
-            part, carried = _run(*settings, history_begin, history_end, carried)
+            part, carried = _run(*settings, history_begin, history_end, carried, len(sessions[n]) if sessions else 0)
         except BaseException as exc:
             # an interrupted or failed session carries the run so far
             exc.summary = _joined(summary, exc.summary) if hasattr(exc, "summary") else summary
@@ -233,9 +238,10 @@ _CARRIED = ("g_VMOrders", "g_VMStopOrders", "g_VMTrades", "g_VelmoroUserContext"
 
 
 def _run(targets, keys, on_data, frequency, freq_num, strategy_name, initialize, accounts, daily_close, factors,
-         indicators, fq, idle_warning, begin_date, end_date, carried):
+         indicators, fq, idle_warning, begin_date, end_date, carried, room_days):
     """One session: returns its summary and its run variables (for the next
-    session; `carried` are the previous session's, None for the first)."""
+    session; `carried` are the previous session's, None for the first). The
+    matrices have room for `room_days` replayed days."""
     vr, env = RealTradeVar(), RealTradeEnv()
     if carried is not None:
         for name in _CARRIED:
@@ -264,7 +270,7 @@ def _run(targets, keys, on_data, frequency, freq_num, strategy_name, initialize,
         KFreNum=int(freq_num), FQ=fq, on_data_func=handler,
     )
 
-    records = _bar_records(targets, frequency, int(freq_num), begin_date, end_date, fq)
+    records = _bar_records(targets, frequency, int(freq_num), begin_date, end_date, fq, room_days)
     # the instrument refresh reads refresh positions off the run's own record
     info.RefreshKDataIdx = records.find_pos(info.KFrequencyI, info.KFreNum)
     own = records[info.RefreshKDataIdx]
@@ -272,10 +278,10 @@ def _run(targets, keys, on_data, frequency, freq_num, strategy_name, initialize,
     for kdata in records:
         kdata.CurrentBar = current_bars(kdata.Matrix[gv.KMatrixPos_TimeLine], refresh_times)
     vr.g_VelmoroKDataList = records
-    vr.g_VelmoroDataValueFresh = own.Matrix.copy(order="F")
+    vr.g_VelmoroDataValueFresh = with_room(own.Matrix)
     if gv.fq_to_int(fq) != gv.FQ_NA:
         vr.g_VelmoroKDataList_Adj = _adjusted(records, keys)
-        vr.g_VelmoroDataValueFresh_Adj = own.Matrix.copy(order="F")
+        vr.g_VelmoroDataValueFresh_Adj = with_room(own.Matrix)
     positions = refresh_times.size
     vr.g_VelmoroFactorDataValueFresh = np.full((len(factors), len(targets), positions), np.nan)
     vr.g_VelmoroUserIndices = {

@@ -29,6 +29,7 @@ __all__ = [
     "quantity_block",
     "new_matrix",
     "extend_last_axis",
+    "with_room",
     "append_columns",
     "continue_day_positions",
     "current_bars",
@@ -65,10 +66,12 @@ def quantity_block(matrix):
     return block
 
 
-def new_matrix(times, day_pos, n_targets):
-    """A bar matrix over `times`: time and day-position rows set, quantities NaN."""
+def new_matrix(times, day_pos, n_targets, room=0):
+    """A bar matrix over `times`: time and day-position rows set, quantities
+    NaN; with `room` spare columns to grow into (see `extend_last_axis`)."""
     times = np.asarray(times, dtype=float)
-    matrix = np.full((matrix_rows(n_targets), times.size), np.nan, order="F")
+    matrix = with_room(np.empty((matrix_rows(n_targets), 0)), times.size + int(room))
+    matrix = extend_last_axis(matrix, times.size)
     matrix[gv.KMatrixPos_TimeLine] = times
     matrix[gv.KMatrixPos_DayPos] = day_pos
     return matrix
@@ -94,6 +97,22 @@ def _leading_view(array, buffer):
     )
 
 
+def with_room(array, room=None):
+    """A copy of `array` (column-major) in a buffer with `room` spare entries
+    along its last axis (None: as many as `array`'s own buffer has), as
+    `extend_last_axis` grows into. The room is not written: its memory is
+    taken only as it is used."""
+    array = np.asarray(array)
+    length = array.shape[-1]
+    if room is None:
+        room = array.base.shape[-1] - length if _leading_view(array, array.base) else 0
+    buffer = np.empty(array.shape[:-1] + (length + int(room),), dtype=array.dtype, order="F")
+    buffer[..., :length] = array
+    weakref.finalize(buffer, _in_use.pop, id(buffer), None)
+    _in_use[id(buffer)] = length
+    return buffer[..., :length]
+
+
 def extend_last_axis(array, count, fill=np.nan):
     """`array` with `count` more entries along its last axis, set to `fill`.
 
@@ -107,10 +126,8 @@ def extend_last_axis(array, count, fill=np.nan):
     length = array.shape[-1]
     buffer = array.base
     if not (_leading_view(array, buffer) and buffer.shape[-1] >= length + count):
-        room = max(int(length * _GROWTH), _MIN_SPARE)
-        buffer = np.empty(array.shape[:-1] + (length + count + room,), dtype=array.dtype, order="F")
-        buffer[..., :length] = array
-        weakref.finalize(buffer, _in_use.pop, id(buffer), None)
+        array = with_room(array, count + max(int(length * _GROWTH), _MIN_SPARE))
+        buffer = array.base
     buffer[..., length : length + count] = fill
     _in_use[id(buffer)] = length + count
     return buffer[..., : length + count]
