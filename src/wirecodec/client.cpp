@@ -22,7 +22,8 @@ vm::Name kSock("_sock"), kFailed("_failed"), kAddress("address"), kOutgoing("_ou
     kPending("_pending"), kConsumers("_consumers"), kFrames("_frames"), kWakes("_wakes"), kIds("_ids"),
     kTimeout("timeout"), kFetching("fetching");
 // ... the methods it calls that stay in Python, and those of the objects it holds
-vm::Name kLost("_lost"), kQueuePushes("_queue_pushes"), kDispatch("_dispatch"), kNoteUnknown("_note_unknown"),
+vm::Name kLost("_lost"), kQueuePushes("_queue_pushes"), kDispatch("_dispatch"), kSending("_sending"),
+    kSettled("_settled"),
     kLocalise("_localise"), kNewKey("new_key"), kAcquire("acquire"), kRelease("release"), kLocked("locked"),
     kWarning("warning"), kSelectFn("select"), kWait("wait"), kWake("wake"), kReply("reply"), kPop("pop"),
     kValues("values"), kJoin("join"), kGet("get"), kReceive("receive"), kAppend("append");
@@ -110,10 +111,6 @@ bool pop_pending(PyObject* pending, PyObject* rid, vm::Ref* popped = nullptr) {
     const bool found = !vm::is_none(value);
     if (popped) *popped = std::move(value);
     return found;
-}
-
-void note_unknown(PyObject* self, PyObject* key, PyObject* args) {
-    vm::Method(self, kNoteUnknown).call({key, args});
 }
 
 // ---- the methods ----
@@ -228,8 +225,10 @@ bool read(PyObject* self, PyObject* sock, PyObject* block) {
     return true;
 }
 
-vm::Ref write(PyObject* self, PyObject* data) {
-    if (vm::is_none(vm::attr(self, kSock))) {
+// `route`: the connection's (sock, frames) an order's key was recorded with;
+// nothing is sent when another connection has taken its place
+vm::Ref write(PyObject* self, PyObject* data, PyObject* route = nullptr) {
+    if (vm::is_none(vm::attr(self, kSock)) || (route && vm::attr(self, kOutgoing).get() != route)) {
         vm::Ref failed = vm::attr(self, kFailed);
         if (vm::truthy(failed)) raise_object(failed);
         vm::Ref cls = link_global(kNotConnected);
@@ -366,7 +365,10 @@ template <class Message>
     raise_object(vm::call(cls.get(), {message(), key}));
 }
 
-vm::Ref call_terminal(PyObject* self, PyObject* op, PyObject* args, PyObject* key) {
+// One call; `answered` tells whether an answer came (raised or not), `sent`
+// whether its frame was handed to the socket.
+vm::Ref call_once(PyObject* self, PyObject* op, PyObject* args, PyObject* key, PyObject* route, bool& answered,
+                  bool& sent) {
     vm::Ref rid;
     {
         vm::Ref ids = vm::attr(self, kIds);
@@ -382,17 +384,18 @@ vm::Ref call_terminal(PyObject* self, PyObject* op, PyObject* args, PyObject* ke
     vm::Ref waiter = thread_waiter(vm::Params<0>(nullptr));
     vm::set_item(vm::attr(self, kPending), rid, waiter);
     try {
-        write(self, data);
+        sent = true;
+        write(self, data, route);
     } catch (const vm::Error&) {
         vm::Ref exc = take_exception();
         vm::Ref not_connected = link_global(kNotConnected);
         if (is_instance(exc, not_connected)) {
+            sent = false;
             pop_pending(vm::attr(self, kPending), rid);
             raise_again(std::move(exc));
         }
         if (!is_instance(exc, PyExc_OSError)) raise_again(std::move(exc));
         pop_pending(vm::attr(self, kPending), rid);
-        note_unknown(self, key, args);
         vm::Ref message = vm::own(PyUnicode_FromFormat("sending to the terminal failed: %S", exc.get()));
         raise_from_none(kOutcomeUnknown, message, key);
     }
@@ -400,7 +403,6 @@ vm::Ref call_terminal(PyObject* self, PyObject* op, PyObject* args, PyObject* ke
     deadline += vm::to_double(vm::attr(self, kTimeout));
     if (!wait_reply(self, waiter, deadline)) {
         if (pop_pending(vm::attr(self, kPending), rid)) {
-            note_unknown(self, key, args);
             raise_unknown(key, [self] {
                 vm::Ref timeout = vm::attr(self, kTimeout);
                 return vm::own(PyUnicode_FromFormat("no answer from the terminal within %S s", timeout.get()));
@@ -417,14 +419,30 @@ vm::Ref call_terminal(PyObject* self, PyObject* op, PyObject* args, PyObject* ke
     vm::Ref reply = vm::borrow(reply_of(waiter));
     set_reply(waiter, Py_None);  // the thread's waiter holds no answer until its next call
     if (PyList_CheckExact(reply)) {
+        answered = true;
         if (vm::truthy(vm::item(reply, Py_ssize_t{2}))) return vm::item(reply, Py_ssize_t{3});
         raise_answered(vm::item(reply, Py_ssize_t{3}));
     }
-    if (is_instance(reply, link_global(kOutcomeUnknown))) {
-        note_unknown(self, key, args);
-        raise_unknown(key, [&reply] { return vm::str(reply); });
-    }
+    if (is_instance(reply, link_global(kOutcomeUnknown))) raise_unknown(key, [&reply] { return vm::str(reply); });
     raise_object(reply);
+}
+
+// A call; an order's or cancel's key is recorded with its connection before
+// it is sent and settled after (answered, lost, or never sent).
+vm::Ref call_terminal(PyObject* self, PyObject* op, PyObject* args, PyObject* key) {
+    bool answered = false, sent = false;
+    if (vm::is_none(key)) return call_once(self, op, args, key, nullptr, answered, sent);
+    vm::Ref route = vm::Method(self, kSending).call({key, args});
+    vm::Ref answer;
+    try {
+        answer = call_once(self, op, args, key, route, answered, sent);
+    } catch (const vm::Error&) {
+        vm::Ref exc = take_exception();
+        vm::Method(self, kSettled).call({key, answered ? Py_True : Py_False, !answered && sent ? Py_True : Py_False});
+        raise_again(std::move(exc));
+    }
+    vm::Method(self, kSettled).call({key, Py_True, Py_False});
+    return answer;
 }
 
 // ---- the published methods ----

@@ -14,9 +14,9 @@ from proxy import Proxy
 from serving import serving
 
 from velmoro.simterm import Dataset, Terminal
-from velmoro.simterm.server import bind
+from velmoro.simterm.server import StartRefused, bind
 from velmoro.tframe.comm import wire
-from velmoro.tframe.comm.link import NotConnectedError, OutcomeUnknownError, PushGapError
+from velmoro.tframe.comm.link import NEVER_ARRIVED, NotConnectedError, OutcomeUnknownError, PushGapError
 from velmoro.tframe.comm.netlink import RemoteTerminal
 from velmoro.tframe.utils.utilcls import DotDict
 
@@ -66,7 +66,7 @@ def test_an_order_whose_answer_died_with_the_terminal_exists_once_after_its_rest
         assert again.ClientID == first.ClientID
         orders = client.handle("GetOrderInfo", ([1001], [])).listOrders
         assert [o.order_id for o in orders] == [first.ClientID]
-        assert client.outcome(client.new_key()) is None  # never sent: safe to send
+        assert client.outcome(client.new_key()) is NEVER_ARRIVED  # never sent: safe to send
     finally:
         client.close()
 
@@ -293,5 +293,5 @@ def test_a_unix_socket_needs_a_folder_no_one_else_enters(folder):
     shared = os.path.join(folder, "shared")
     os.mkdir(shared)
     os.chmod(shared, 0o755)
-    with pytest.raises(PermissionError, match="open to other users"):
+    with pytest.raises(StartRefused, match="open to other users"):
         bind("unix:" + os.path.join(shared, "sock"))

@@ -361,6 +361,7 @@ def _handled(answer):
     link = RemoteTerminal.__new__(RemoteTerminal)
     link.address, link.timeout, link._tick, link._closed, link._failed, link.fetching = "pair", 5.0, 0.5, False, None, False
     link._ids, link._pending, link._wakes, link._consumers, link.unknown = itertools.count(7), {}, [], set(), {}
+    link._keys_lock, link._in_flight, link.outcomes = threading.Lock(), {}, {}
     link._send_lock, link._read_lock, link._frames = threading.Lock(), threading.Lock(), wire.FrameReader()
     link._sock, link._outgoing = ours, (ours, [])
     try:

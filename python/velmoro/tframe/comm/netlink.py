@@ -18,12 +18,20 @@ with heartbeats. When the connection dies, calls in flight fail with
 OutcomeUnknownError and new ones fail fast with NotConnectedError while the
 ticking thread reconnects: the handshake resumes the pushes after the last
 one received and tells the outcome of every order or cancel whose answer was
-lost. Orders are never sent again by the link itself; a caller may resend
-with the same key, and the terminal answers the original result.
+lost. The key of each order or cancel is recorded with its connection before
+it is sent, so the loss of a connection leaves every key it may have carried
+to be asked about. Orders are never sent again by the link itself; a caller
+may resend with the same key, and the terminal answers the original result.
+
+The client and the terminal each prove themselves before anything else is
+said: over TCP by the shared token (the server's proof comes first, and a
+client holding a token refuses a server that does not give it), over a Unix
+socket by the peer's user, which must be this client's.
 """
 import atexit
 import collections
 import hashlib
+import hmac
 import itertools
 import logging
 import os
@@ -36,7 +44,8 @@ import time
 
 from velmoro.tframe.comm import wire
 from velmoro.tframe.comm import _wirecodec
-from velmoro.tframe.comm.link import NotConnectedError, OutcomeUnknownError, PushGapError, TransportError
+from velmoro.tframe.comm.link import (IN_PROGRESS, NEVER_ARRIVED, NotConnectedError, OutcomeUnknownError,
+                                      PushGapError, TransportError)
 
 __all__ = ["RemoteTerminal", "KEYED_COMMANDS", "read_token", "default_token_file", "host_id", "FILE_FIELDS"]
 
@@ -145,8 +154,10 @@ class RemoteTerminal:
         self.consumed = 0  # ... and of the last one handed over
         self._acked = 0
         self._live = False  # pushes are expected (a replay or flood runs)
-        self.unknown = {}  # idempotency key -> command, for answers that never came
-        self.outcomes = {}  # idempotency key -> the answer found on reconnect (None: never executed)
+        self._keys_lock = threading.Lock()
+        self._in_flight = {}  # idempotency key -> (command, the route it goes by), from before it is sent
+        self.unknown = {}  # idempotency key -> command, sent and its answer lost
+        self.outcomes = {}  # idempotency key -> the answer found later, or NEVER_ARRIVED
         self._sock = None
         self._closed = False
         self._failed = None
@@ -184,29 +195,41 @@ class RemoteTerminal:
             raise
 
     def _handshake(self, sock):
+        if self.kind == "unix":
+            uid = wire.peer_uid(sock)
+            if uid != os.geteuid():
+                raise NotConnectedError("the terminal at {} runs as user {}, not as this client's user {}: "
+                                        "refused".format(self.address, uid, os.geteuid()))
         frames = wire.FrameReader()
         mine = wire.nonce()
-        with self._push_lock:
-            hello = {"version": wire.VERSION, "session": self.session, "nonce": mine, "received": self.received,
-                     "consumed": self.consumed, "window": self.window, "live": self._live, "keys": list(self.unknown)}
-        sock.sendall(wire.frame([wire.HELLO, hello]))
+        sock.sendall(wire.frame([wire.HELLO, {"version": wire.VERSION, "nonce": mine}]))
         theirs = self._expect(sock, frames, wire.HELLO)[1]
-        if theirs.get("version") != wire.VERSION:
-            raise NotConnectedError("the terminal speaks wire version {}, this client {}".format(
-                theirs.get("version"), wire.VERSION))
-        if theirs.get("auth") and self.token is None:
+        version = theirs.get("version") if isinstance(theirs, dict) else None
+        if version != wire.VERSION:
+            raise NotConnectedError("the terminal speaks wire version {}, this client {}".format(version, wire.VERSION))
+        nonce = theirs.get("nonce")
+        if type(nonce) is not bytes or len(nonce) != wire.NONCE_SIZE:
+            raise NotConnectedError("the terminal's hello has no nonce")
+        if self.token is not None:
+            given = theirs.get("proof")
+            if type(given) is not bytes or not hmac.compare_digest(given, wire.proof(self.token, b"server", mine, nonce)):
+                raise NotConnectedError("the terminal at {} did not prove it holds this client's token: "
+                                        "authentication failed".format(self.address))
+        elif theirs.get("auth"):
             raise NotConnectedError("the terminal asks for a token")
-        token = self.token if theirs.get("auth") else None
-        sock.sendall(wire.frame([wire.AUTH, wire.proof(token, b"client", theirs["nonce"], mine) if token else b""]))
+        with self._keys_lock, self._push_lock:
+            resume = {"session": self.session, "received": self.received, "consumed": self.consumed,
+                      "window": self.window, "live": self._live, "keys": list(self.unknown)}
+        proof = wire.proof(self.token, b"client", nonce, mine) if self.token is not None else b""
+        sock.sendall(wire.frame([wire.AUTH, proof]) + wire.frame([wire.RESUME, resume]))
         welcome = self._expect(sock, frames, wire.WELCOME)[1]
-        if token is not None and welcome.get("proof") != wire.proof(token, b"server", mine, theirs["nonce"]):
-            raise NotConnectedError("the terminal at {} did not prove it holds the token".format(self.address))
-        for key, answer in welcome.get("outcomes", {}).items():
-            self.outcomes[key] = answer
-            self.unknown.pop(key, None)
-            _log.warning("order request %s %s", key, "was executed" if answer is not None else "never arrived")
+        if not isinstance(welcome, dict) or not isinstance(welcome.get("outcomes"), dict):
+            raise NotConnectedError("the terminal's welcome is malformed")
+        with self._keys_lock:
+            for key, told in welcome["outcomes"].items():
+                self._learn(key, told)
         if self._fetch_wanted is None:
-            self.fetching = self.kind == "tcp" and theirs.get("host") != host_id()
+            self.fetching = self.kind == "tcp" and welcome.get("host") != host_id()
         else:
             self.fetching = bool(self._fetch_wanted)
         wire.set_timeouts(sock, self._tick, self.dead_after)
@@ -290,7 +313,11 @@ class RemoteTerminal:
         with self._loss_lock:
             if self._sock is not sock:
                 return  # noticed already
-            self._sock = None
+            with self._keys_lock:  # before a reconnection can ask about them
+                for key, (command, route) in self._in_flight.items():
+                    if route[0] is sock:
+                        self.unknown[key] = command
+                self._sock = None
         _log.warning("link to the terminal at %s lost: %s", self.address, exc)
         _shut(sock)  # a thread still reading it sees the end, then a closed socket
         sock.close()
@@ -370,21 +397,59 @@ class RemoteTerminal:
         """One request to the terminal server and its answer."""
         return self._call(op, list(args), key)
 
-    def _note_unknown(self, key, args):
-        if key is not None:
-            self.unknown[key] = args[0]
+    def _sending(self, key, args):
+        """(Before an order or cancel `args` with `key` is sent) record the key
+        with the connection it goes on, whose loss leaves it to be asked
+        about; that connection's route. NotConnectedError when the link is down."""
+        with self._keys_lock:
+            if self._sock is None:
+                raise self._failed or NotConnectedError("the link to the terminal at {} is down".format(self.address))
+            route = self._outgoing
+            self._in_flight[key] = (args[0], route)
+            self.outcomes.pop(key, None)  # what an earlier attempt found no longer tells
+            return route
+
+    def _settled(self, key, answered, lost):
+        """(After the call with `key`) its answer came, or it was sent and
+        the answer `lost`, or neither: nothing was sent."""
+        with self._keys_lock:
+            command = self._in_flight.pop(key, (None,))[0]
+            if answered:
+                self.unknown.pop(key, None)
+            elif lost and key not in self.outcomes:
+                self.unknown[key] = command
+
+    def _learn(self, key, told):
+        """(Under the keys lock) what the terminal told of `key`: [EXECUTED,
+        answer], [NEVER_ARRIVED] or [IN_PROGRESS] (it stays unknown)."""
+        state = told[0] if isinstance(told, list) and told else None
+        if state == wire.EXECUTED and len(told) == 2:
+            self.outcomes[key] = told[1]
+        elif state == wire.NEVER_ARRIVED:
+            self.outcomes[key] = NEVER_ARRIVED
+        else:
+            _log.warning("order request %s is still in progress on the terminal", key)
+            return IN_PROGRESS
+        self.unknown.pop(key, None)
+        _log.warning("order request %s %s", key, "was executed" if state == wire.EXECUTED else "never arrived")
+        return self.outcomes[key]
 
     def new_key(self):
         """A fresh idempotency key of this client's session."""
         return "{}:{}".format(self.session, next(self._keys))
 
     def outcome(self, key):
-        """The answer the terminal gave to the order or cancel with `key`, or
-        None when it never received it (sending it again is then safe)."""
-        answer = self.call("resolve", [key])[key]
-        self.outcomes[key] = answer
-        self.unknown.pop(key, None)
-        return answer
+        """What became of the order or cancel with `key`: the terminal's
+        answer (None for a command answering None, such as a cancel),
+        NEVER_ARRIVED (the terminal never received it and no connection that
+        could deliver it is left: sending it again is safe) or IN_PROGRESS
+        (being sent or run: ask again)."""
+        with self._keys_lock:
+            if key in self._in_flight:
+                return IN_PROGRESS
+        told = self.call("resolve", [key]).get(key)
+        with self._keys_lock:
+            return self._learn(key, told)
 
     @property
     def log(self):
