@@ -160,7 +160,7 @@ def test_a_blackholed_link_is_noticed_and_restored(proxy):
         with pytest.raises(NotConnectedError):
             echo(client, 2)
         proxy.blackhole = False
-        assert wait_until(lambda: client._sock is not None)
+        assert wait_until(lambda: client._channel is not None)
         assert echo(client, 3) == [3]
     finally:
         client.close()
@@ -172,13 +172,13 @@ def test_a_connection_cut_mid_frame_fails_its_call_only(proxy, tcp_server):
     try:
         assert echo(client, 0) == [0]
         proxy.cut_after = 200  # bytes of the next connection towards the client
-        client._sock.close()  # make the link reconnect through the cutting proxy
-        assert wait_until(lambda: client._sock is not None)
+        client._channel.sock.close()  # make the link reconnect through the cutting proxy
+        assert wait_until(lambda: client._channel is not None)
         with pytest.raises((OutcomeUnknownError, NotConnectedError)):
             echo(client, "x" * 1000)
         assert echo(direct, 7) == [7]
         proxy.cut_after = None
-        assert wait_until(lambda: client._sock is not None and not client._pending)
+        assert wait_until(lambda: client._channel is not None and not client._channel.in_flight)
         assert wait_until(lambda: _answers(client))
     finally:
         client.close()

@@ -20,7 +20,8 @@ import msgpack
 import numpy as np
 
 from velmoro.tframe.comm import _wirecodec
-from velmoro.tframe.comm.link import Answer, Status, TransportError
+# the errors the channel raises are read here, as the codec reads FrameError
+from velmoro.tframe.comm.link import Answer, NotConnectedError, OutcomeUnknownError, Status, TransportError
 from velmoro.tframe.utils import utilcls
 from velmoro.tframe.utils.utilcls import DotDict
 
