@@ -2,7 +2,6 @@
 and answering it, restarted mid-run, a network that delays, blackholes or cuts,
 bad or unauthenticated frames, a consumer too slow for its pushes."""
 import os
-import socket
 import sqlite3
 import struct
 import threading
@@ -10,6 +9,7 @@ import time
 
 import pytest
 from links import take_pushes, wait_until
+from peers import raw_socket
 from proxy import Proxy
 from serving import serving
 
@@ -214,14 +214,6 @@ def test_the_token_proves_the_client_without_being_sent(proxy, token_file, folde
         client.close()
 
 
-def _raw(address):
-    kind, where = wire.parse_address(address)
-    sock = socket.socket(socket.AF_UNIX if kind == "unix" else socket.AF_INET)
-    sock.settimeout(10)
-    sock.connect(where)
-    return sock
-
-
 def _closed(sock):
     try:
         while sock.recv(65536):
@@ -239,7 +231,7 @@ def _closed(sock):
 def test_a_bad_frame_closes_its_connection_only(tcp_server, data):
     client = client_of(tcp_server.address)
     try:
-        bad = _raw(tcp_server.address)
+        bad = raw_socket(tcp_server.address)
         bad.sendall(data)
         assert _closed(bad)
         bad.close()
