@@ -398,7 +398,18 @@ vm::Ref call(PyObject* self, vm::Params<4> p) {
             raise_again(std::move(exc));
         raise_unknown(vm::own(PyUnicode_FromFormat("sending to the terminal failed: %S", exc.get())), key);
     }
-    if (!wait_reply(c, waiter, monotonic() + seconds)) {
+    bool answered;
+    try {
+        answered = wait_reply(c, waiter, monotonic() + seconds);
+    } catch (const vm::Error&) {
+        // (a signal's handler raised) no later answer may reach this thread's waiter
+        vm::Ref exc = take_exception();
+        pop(c->pending, rid);
+        pop(c->keys, rid);
+        set_reply(waiter, Py_None);
+        raise_again(std::move(exc));
+    }
+    if (!answered) {
         if (pop(c->pending, rid)) {
             pop(c->keys, rid);
             raise_unknown(vm::own(PyUnicode_FromFormat("no answer from the terminal within %S s", timeout)), key);

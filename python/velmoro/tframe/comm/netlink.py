@@ -405,7 +405,7 @@ class RemoteTerminal:
         self.outcomes.pop(key, None)  # what an earlier attempt found no longer tells
         try:
             answer = channel.call(op, args, key, self.timeout)
-        except OutcomeUnknownError:
+        except (OutcomeUnknownError, KeyboardInterrupt):  # it may have been sent
             with self._keys_lock:
                 if key not in self.outcomes:
                     self.unknown.add(key)
