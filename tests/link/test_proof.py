@@ -18,6 +18,8 @@ from velmoro.tframe.comm.netlink import RemoteTerminal
 
 NOBODY = 65534
 as_root = pytest.mark.skipif(os.geteuid() != 0, reason="another user's process needs root to start")
+# the child of _as_nobody only makes system calls before it exits
+forks = pytest.mark.filterwarnings("ignore:This process .* is multi-threaded")
 
 
 @pytest.mark.parametrize("greeting", [
@@ -76,6 +78,7 @@ def _as_nobody(work):
 
 
 @as_root
+@forks
 def test_a_unix_client_refuses_a_server_of_another_user():
     shared = tempfile.mkdtemp(prefix="vmt-")
     os.chmod(shared, 0o777)
@@ -104,6 +107,7 @@ def test_a_unix_client_refuses_a_server_of_another_user():
 
 
 @as_root
+@forks
 def test_a_unix_server_refuses_a_client_of_another_user(served):
     _, server = served
     path = wire.parse_address(server.address)[1]

@@ -215,8 +215,9 @@ class RemoteTerminal:
         else:
             self.fetching = bool(self._fetch_wanted)
         wire.set_timeouts(sock, self._tick, self.dead_after)
-        self._channel = _wirecodec.Channel(sock, frames, self._tick, self._deliver, self._lost, _ERRORS)
-        self._deliver(frames.feed(b""))  # what came with the welcome
+        channel = _wirecodec.Channel(sock, frames, self._tick, self._deliver, self._lost, _ERRORS)
+        self._deliver(frames.feed(b""))  # what came with the welcome, before a caller reads the stream
+        self._channel = channel
 
     def _expect(self, sock, frames, kind):
         deadline = time.monotonic() + CONNECT_TIMEOUT
@@ -286,8 +287,8 @@ class RemoteTerminal:
                 return  # noticed already
             error = OutcomeUnknownError("the connection to the terminal died before the answer: {}".format(exc))
             with self._keys_lock:  # before a reconnection can ask about them
+                self._channel = None  # first: the callers it wakes call again on no closed channel
                 self.unknown.update(key for key in channel.close(error) if key not in self.outcomes)
-                self._channel = None
         _log.warning("link to the terminal at %s lost: %s", self.address, exc)
         self._ticked.set()  # reconnect now
 
@@ -340,7 +341,10 @@ class RemoteTerminal:
                 self.received = max(self.received, message[2])
                 self._wake_consumers()
         elif kind == wire.PING:
-            self._send(wire.frame([wire.PONG]))
+            try:
+                self._send(wire.frame([wire.PONG]))
+            except NotConnectedError:
+                pass  # one that came with the welcome: the connection is not in use yet
         elif kind == wire.BYE:
             raise NotConnectedError("the terminal ended the connection: {}".format(message[1:]))
         elif kind != wire.PONG:
