@@ -2,8 +2,11 @@
 
 Round trip of a small command over a Unix socket and over TCP on loopback
 (p50, p99), calls per second from 4 threads (median of 3 runs), pushes per second to one client,
-then the load run: 8 client processes of 4 threads, 10,000 commands each,
-while each takes a flood of pushes. Targets: p50 at most 60 us (Unix) and
+orders per second from one client to a terminal keeping its state on disk
+(each answer sent once its journal entry reached the disk) and to one
+keeping it in memory, with the journal's commits per second alone with and
+without waiting for the disk, then the load run: 8 client processes of 4
+threads, 10,000 commands each, while each takes a flood of pushes. Targets: p50 at most 60 us (Unix) and
 80 us (TCP), p99 at most 1 ms, at least 20,000 calls/s and 50,000 pushes/s;
 a missed one makes the exit status 1. The plain socket round trip printed
 first is what the machine allows before any framing. Each figure comes with
@@ -27,19 +30,21 @@ import tempfile
 import threading
 import time
 
+from velmoro.simterm.store import Store
 from velmoro.tframe.comm.netlink import RemoteTerminal
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 LOAD_CLIENT = os.path.join(TOP, "tests", "link", "load_client.py")
-SAMPLES, THREAD_CALLS, PUSHES = 20000, 10000, 200000
+SAMPLES, THREAD_CALLS, PUSHES, ORDERS, COMMITS = 20000, 10000, 200000, 1000, 2000
+ORDER = {"Handle": 1001, "Market": "sse", "Code": "600000", "Side": "buy", "Volume": 100}
 CALL_RUNS = 3  # runs of the 4 threads: the median, a single run wanders with the machine
 # every 100th command an order: the simulated terminal matches each order
 # against all it holds, which a tenth of 320,000 commands would make the figure
 LOAD = dict(processes=8, threads=4, commands=10000, pushes=20000, order_every=100)
 
 
-def start_server(listen, env):
-    server = subprocess.Popen([sys.executable, "-m", "velmoro.simterm", "serve", "--listen", listen],
+def start_server(listen, env, *options):
+    server = subprocess.Popen([sys.executable, "-m", "velmoro.simterm", "serve", "--listen", listen, *options],
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
     line = server.stdout.readline().decode().strip()
     if not line.startswith("terminal serving at "):
@@ -174,6 +179,30 @@ def pushes_per_second(client):
     return (count - 1) / (time.perf_counter() - started)
 
 
+def orders_per_second(address):
+    client = RemoteTerminal(address)
+    try:
+        started = time.perf_counter()
+        for _ in range(ORDERS):
+            client.handle("STTradeOperation", (ORDER,))
+        return ORDERS / (time.perf_counter() - started)
+    finally:
+        client.close()
+
+
+def commits_per_second(folder, synchronous):
+    """The journal's commits per second alone, `synchronous` FULL (each
+    waits for the disk) or NORMAL (a power loss may take the last ones)."""
+    store = Store(os.path.join(folder, "commits-" + synchronous))
+    store.db.execute("PRAGMA synchronous=" + synchronous)
+    started = time.perf_counter()
+    for n in range(COMMITS):
+        store.record("STTradeOperation", [ORDER], 0.0, "bench:{}".format(n), None, True)
+    seconds = time.perf_counter() - started
+    store.db.close()
+    return COMMITS / seconds
+
+
 def load_run(address):
     started = time.perf_counter()
     clients = [subprocess.Popen([sys.executable, LOAD_CLIENT, address, str(p), str(LOAD["threads"]),
@@ -227,6 +256,13 @@ def main():
             calls, CALL_RUNS, ", ".join("{:,.0f}".format(run[0]) for run in runs), meter.per_10k(4 * THREAD_CALLS)))
         print("pushes/s to one client: {:,.0f} (target 50,000)".format(pushes))
         client.close()
+        durable_server, durable = start_server("unix:" + os.path.join(folder, "durable"), env,
+                                               "--state", os.path.join(folder, "state"))
+        servers.append(durable_server)
+        print("orders/s from one client: {:,.0f} with the state on disk, {:,.0f} in memory; journal commits/s "
+              "alone: {:,.0f} waiting for the disk, {:,.0f} not".format(
+                  orders_per_second(durable), orders_per_second(unix), commits_per_second(folder, "FULL"),
+                  commits_per_second(folder, "NORMAL")))
         if "--no-load" not in sys.argv:
             load_run(unix)
         return 0 if all(met) else 1

@@ -1,6 +1,7 @@
 // velmoro.tframe.comm._wirecodec: the terminal link's frames and the msgpack
-// coding of its messages, as the wire module configures them at import.
-#include "client.hpp"
+// coding of its messages, as the wire module configures them at import, and
+// the channel the callers of one connection share.
+#include "channel.hpp"
 #include "codec.hpp"
 #include "decode.hpp"
 #include "encode.hpp"
@@ -20,9 +21,6 @@ const vm::FunctionSpec kFunctions[] = {
     VM_FUNCTION(encode, "value", "The msgpack body of a value (TypeError for a value the wire does not carry)."),
     VM_FUNCTION(frame, "message", "One frame (length prefix and body) holding `message`."),
     VM_FUNCTION(decode, "body", "The value of a msgpack body; FrameError when it is not one."),
-    VM_FUNCTION(configure_link, "namespace, cls",
-                "Gives the link module's terminal class `cls` its call path (handle, _call, _write, _wait, _read, "
-                "_deliver, _wake_delivered, _promote), reading the module's globals `namespace` at call time."),
     VM_FUNCTION(thread_waiter, "",
                 "This thread's Waiter, its reply cleared. A thread waiting on the link sleeps on it until woken, "
                 "for what it waits for (set as its reply) or for its turn to read. Each thread keeps one, reset "
@@ -39,9 +37,11 @@ void exec(vm::Module& m) {
     m.add(kFunctions);
     register_frame_reader(m);
     register_waiter(m);
+    register_channel(m);
 }
 
 }  // namespace
 }  // namespace wirecodec
 
-VM_MODULE(_wirecodec, "Frames and msgpack coding of the terminal link's messages.", wirecodec::exec)
+VM_MODULE(_wirecodec, "Frames and msgpack coding of the terminal link's messages; the channel of a connection.",
+          wirecodec::exec)

@@ -1,5 +1,6 @@
-"""A loopback TCP proxy that misbehaves on demand: it delays, blackholes, or
-cuts each connection after a number of bytes; it keeps what clients sent."""
+"""A loopback TCP proxy that misbehaves on demand: it delays, blackholes,
+cuts each connection after a number of bytes, or cuts the open ones at once;
+it keeps what clients sent."""
 import select
 import socket
 import threading
@@ -18,6 +19,7 @@ class Proxy:
         self.listener.listen(16)
         self.address = "tcp://127.0.0.1:{}".format(self.listener.getsockname()[1])
         self.closed = False
+        self.open = set()  # the client ends of the connections relayed
         threading.Thread(target=self._accept, daemon=True).start()
 
     def _accept(self):
@@ -31,6 +33,7 @@ class Proxy:
 
     def _relay(self, client, server):
         to_client = 0
+        self.open.add(client)
         try:
             while not self.closed:
                 ready = select.select([client, server], [], [], 0.05)[0]
@@ -54,8 +57,17 @@ class Proxy:
         except OSError:
             pass
         finally:
+            self.open.discard(client)
             client.close()
             server.close()
+
+    def cut(self):
+        """End every open connection (both sides see it end)."""
+        for client in list(self.open):
+            try:
+                client.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
 
     def close(self):
         self.closed = True

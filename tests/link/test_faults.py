@@ -2,7 +2,6 @@
 and answering it, restarted mid-run, a network that delays, blackholes or cuts,
 bad or unauthenticated frames, a consumer too slow for its pushes."""
 import os
-import socket
 import sqlite3
 import struct
 import threading
@@ -10,13 +9,14 @@ import time
 
 import pytest
 from links import take_pushes, wait_until
+from peers import raw_socket
 from proxy import Proxy
 from serving import serving
 
 from velmoro.simterm import Dataset, Terminal
-from velmoro.simterm.server import bind
+from velmoro.simterm.server import StartRefused, bind
 from velmoro.tframe.comm import wire
-from velmoro.tframe.comm.link import NotConnectedError, OutcomeUnknownError, PushGapError
+from velmoro.tframe.comm.link import NEVER_ARRIVED, NotConnectedError, OutcomeUnknownError, PushGapError
 from velmoro.tframe.comm.netlink import RemoteTerminal
 from velmoro.tframe.utils.utilcls import DotDict
 
@@ -66,7 +66,7 @@ def test_an_order_whose_answer_died_with_the_terminal_exists_once_after_its_rest
         assert again.ClientID == first.ClientID
         orders = client.handle("GetOrderInfo", ([1001], [])).listOrders
         assert [o.order_id for o in orders] == [first.ClientID]
-        assert client.outcome(client.new_key()) is None  # never sent: safe to send
+        assert client.outcome(client.new_key()) is NEVER_ARRIVED  # never sent: safe to send
     finally:
         client.close()
 
@@ -160,7 +160,7 @@ def test_a_blackholed_link_is_noticed_and_restored(proxy):
         with pytest.raises(NotConnectedError):
             echo(client, 2)
         proxy.blackhole = False
-        assert wait_until(lambda: client._sock is not None)
+        assert wait_until(lambda: client._channel is not None)
         assert echo(client, 3) == [3]
     finally:
         client.close()
@@ -172,13 +172,13 @@ def test_a_connection_cut_mid_frame_fails_its_call_only(proxy, tcp_server):
     try:
         assert echo(client, 0) == [0]
         proxy.cut_after = 200  # bytes of the next connection towards the client
-        client._sock.close()  # make the link reconnect through the cutting proxy
-        assert wait_until(lambda: client._sock is not None)
+        client._channel.sock.close()  # make the link reconnect through the cutting proxy
+        assert wait_until(lambda: client._channel is not None)
         with pytest.raises((OutcomeUnknownError, NotConnectedError)):
             echo(client, "x" * 1000)
         assert echo(direct, 7) == [7]
         proxy.cut_after = None
-        assert wait_until(lambda: client._sock is not None and not client._pending)
+        assert wait_until(lambda: client._channel is not None and not client._channel.in_flight)
         assert wait_until(lambda: _answers(client))
     finally:
         client.close()
@@ -214,14 +214,6 @@ def test_the_token_proves_the_client_without_being_sent(proxy, token_file, folde
         client.close()
 
 
-def _raw(address):
-    kind, where = wire.parse_address(address)
-    sock = socket.socket(socket.AF_UNIX if kind == "unix" else socket.AF_INET)
-    sock.settimeout(10)
-    sock.connect(where)
-    return sock
-
-
 def _closed(sock):
     try:
         while sock.recv(65536):
@@ -239,7 +231,7 @@ def _closed(sock):
 def test_a_bad_frame_closes_its_connection_only(tcp_server, data):
     client = client_of(tcp_server.address)
     try:
-        bad = _raw(tcp_server.address)
+        bad = raw_socket(tcp_server.address)
         bad.sendall(data)
         assert _closed(bad)
         bad.close()
@@ -293,5 +285,5 @@ def test_a_unix_socket_needs_a_folder_no_one_else_enters(folder):
     shared = os.path.join(folder, "shared")
     os.mkdir(shared)
     os.chmod(shared, 0o755)
-    with pytest.raises(PermissionError, match="open to other users"):
+    with pytest.raises(StartRefused, match="open to other users"):
         bind("unix:" + os.path.join(shared, "sock"))

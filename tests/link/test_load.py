@@ -64,7 +64,7 @@ def test_callers_and_a_quiet_consumer_take_turns_reading(served):
         for w in workers:
             w.join(60)
         assert quiet == [None] * 5 and not wrong and not any(w.is_alive() for w in workers)
-        assert not client._pending and client.handle("CmdTest", ("after", [1])).listResult == [1]
+        assert not client._channel.in_flight and client.handle("CmdTest", ("after", [1])).listResult == [1]
     finally:
         client.close()
 
@@ -91,7 +91,7 @@ class _HeldSend:
 
 def _callers_during_a_send(client, held):
     """Three callers: the first holds the send while the other two come; what each got."""
-    outgoing = client._outgoing[1]
+    channel = client._channel
     got = {}
 
     def call(n):
@@ -106,7 +106,7 @@ def _callers_during_a_send(client, held):
     others = [threading.Thread(target=call, args=(n,)) for n in (1, 2)]
     for t in others:
         t.start()
-    assert wait_until(lambda: sum(1 for f in outgoing if wire.decode(f[4:])[0] == wire.CALL) == 2)
+    assert wait_until(lambda: channel.queued == 2)
     held.go.set()
     for t in [first] + others:
         t.join(30)
@@ -120,14 +120,14 @@ def test_callers_arriving_during_a_send_leave_their_frames_to_it(served, fail, m
     _, server = served
     client = RemoteTerminal(server.address, timeout=30.0, heartbeat=30.0, dead_after=60.0)
     try:
-        held = _HeldSend(client._sock, fail)
+        held = _HeldSend(client._channel.sock, fail)
         monkeypatch.setattr(wire, "send", held)
         got = _callers_during_a_send(client, held)
         if fail:
             assert all(isinstance(got[n], OutcomeUnknownError) for n in range(3))
-            assert wait_until(lambda: client._sock is not None and client._sock is not held.sock)
+            assert wait_until(lambda: client._channel is not None and client._channel.sock is not held.sock)
         else:
             assert got == {0: [0], 1: [1], 2: [2]} and held.calls[:2] == [1, 2]
-        assert not client._pending and client.handle("CmdTest", ("after", [3])).listResult == [3]
+        assert not client._channel.in_flight and client.handle("CmdTest", ("after", [3])).listResult == [3]
     finally:
         client.close()

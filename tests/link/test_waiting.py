@@ -105,13 +105,13 @@ def test_the_turn_to_read_passes_to_a_caller_that_came_while_another_read(monkey
         try:
             reader = threading.Thread(target=first)
             reader.start()
-            assert wait_until(lambda: client._pending and client._read_lock.locked())
+            assert wait_until(lambda: client._channel.in_flight and client._channel.reading)
             client.timeout = 30.0  # for the second caller only: the first has its deadline
             got["second"] = client.handle("CmdTest", ("second", [2])).listResult
             reader.join(30)
             assert got["second"] == [2]
             assert isinstance(got["first"], OutcomeUnknownError) if first_times_out else got["first"] is None
-            assert not client._pending and not client._wakes
+            assert not client._channel.in_flight
         finally:
             client.close()
 
@@ -126,7 +126,7 @@ def test_the_call_path_binds_as_python_methods_and_holds_no_answer(served):
     client = RemoteTerminal(served[1].address)
     try:
         assert str(inspect.signature(client.handle)) == "(command, args, key=None)"
-        assert str(inspect.signature(client._read)) == "(sock, block=True)"
+        assert str(inspect.signature(client._channel.call)) == "(op, args, key, timeout)"
         sent = len(served[0].sent)
         with pytest.raises(TypeError, match="unexpected keyword argument 'keys'"):
             client.handle("CmdTest", ("bad", [0]), keys="k")

@@ -77,9 +77,10 @@ def dataset_of(securities=None, first_day=None, days=3):
 
 
 def serve(args):
-    """Serve until interrupted or terminated; 0."""
+    """Serve until interrupted or terminated; 0, or 2 (one line on stderr)
+    when the server cannot start as asked."""
     from velmoro.simterm import Terminal
-    from velmoro.simterm.server import QUEUE_CAP, Server
+    from velmoro.simterm.server import QUEUE_CAP, Server, StartRefused
     from velmoro.simterm.store import Store
 
     logging.basicConfig(level=logging.INFO, format="%(asctime)s %(name)s %(levelname)s %(message)s")
@@ -92,9 +93,13 @@ def serve(args):
         shape = {name: store.setting(name, value) for name, value in shape.items()}
     term = Terminal(dataset_of(**shape), result_dir=args.result_dir)
     term.sent = collections.deque(maxlen=1000)  # a long-running terminal keeps the recent commands only
-    server = Server(term, args.listen, state_dir=args.state, token_file=args.token_file,
-                    queue_cap=args.queue or QUEUE_CAP, heartbeat=args.heartbeat, dead_after=args.dead_after,
-                    max_frame=args.max_frame)
+    try:
+        server = Server(term, args.listen, state_dir=args.state, token_file=args.token_file,
+                        queue_cap=args.queue or QUEUE_CAP, heartbeat=args.heartbeat, dead_after=args.dead_after,
+                        max_frame=args.max_frame)
+    except StartRefused as exc:
+        print("the terminal cannot start: {}".format(exc), file=sys.stderr)
+        return 2
     signal.signal(signal.SIGTERM, lambda *_: server.listener.close())
     # the dataset and the rebuilt state live as long as the process: keep the
     # collector from walking them again and again between calls

@@ -2,18 +2,25 @@
 
     python -m velmoro.simterm serve --listen unix:PATH|tcp://HOST:PORT [--state DIR]
 
-Every connection shakes hands (wire version; over TCP a challenge answered
-with the shared token's HMAC, the token itself never sent), then sends calls
-and takes answers and pushes. A connection belongs to a client session, which
-outlives it: pushes carry the session's sequence numbers, wait in a bounded
-queue per session (when it overflows the oldest pushes give way to a gap that
-the client is told of; a stop push never does) and are sent again after a
-reconnect from the last one the client received. A frame that is malformed,
-too large or unauthenticated closes its own connection only.
+Every connection shakes hands (wire version; over TCP a challenge each side
+answers with the shared token's HMAC, the token itself never sent; over a
+Unix socket the peer's user is checked both ways), then sends calls and takes
+answers and pushes. A connection belongs to a client session, which outlives
+it: pushes carry the session's sequence numbers, wait in a bounded queue per
+session (when it overflows the oldest pushes give way to a gap that the client
+is told of; a stop push never does) and are kept until the client took them,
+to be sent again after a reconnect from the last one it received. A frame
+that is malformed, too large or unauthenticated closes its own connection
+only; before the proof, frames are small. A new connection of a session
+fences the earlier ones (they finish the request at hand and read no more)
+before it is told the outcomes of its orders.
 """
 import collections
+import errno
+import fcntl
 import hashlib
 import hmac
+import ipaddress
 import logging
 import os
 import socket
@@ -26,21 +33,32 @@ from velmoro.simterm.store import Store, is_recorded
 from velmoro.simterm.terminal import HANDLERS
 from velmoro.tframe.comm import wire
 from velmoro.tframe.comm.link import TransportError
-from velmoro.tframe.comm.netlink import host_id
+from velmoro.tframe.comm.wire import EXECUTED, IN_PROGRESS, NEVER_ARRIVED
+from velmoro.tframe.comm.netlink import host_id, read_token
 
-__all__ = ["Server", "QUEUE_CAP", "bind", "ensure_token"]
+__all__ = ["Server", "StartRefused", "QUEUE_CAP", "MAX_CONNECTIONS", "bind", "ensure_token"]
 
 _log = logging.getLogger("velmoro.terminal.server")
 
 QUEUE_CAP = 10000
+MAX_CONNECTIONS = 256
 SESSION_KEEP = 600.0  # seconds a session without connection waits for its client to come back
 HANDSHAKE_TIMEOUT = 5.0
+PREAUTH_FRAME = 4096  # largest frame before the peer proved itself
+MAX_WINDOW = 1 << 16
+MAX_KEYS = 100000  # idempotency keys one handshake may ask about
+# accept errors that pass: out of descriptors or memory, a peer gone before its turn
+_ACCEPT_RETRY = frozenset((errno.EMFILE, errno.ENFILE, errno.ENOBUFS, errno.ENOMEM))
 _EMPTY_STOP = {"stop_run": True}
 _monotonic = time.monotonic
 
 
 def _is_stop(record):
     return not isinstance(record, dict) or bool(record.get("stop_run", True))
+
+
+class StartRefused(Exception):
+    """The server cannot start as asked: its message is the one line its user reads."""
 
 
 def ensure_token(path):
@@ -50,38 +68,117 @@ def ensure_token(path):
     try:
         fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
     except FileExistsError:
-        from velmoro.tframe.comm.netlink import read_token
-
+        pass
+    else:
+        with os.fdopen(fd, "w") as f:
+            f.write(os.urandom(32).hex())
+    try:
         return read_token(path)
-    with os.fdopen(fd, "w") as f:
-        f.write(os.urandom(32).hex())
-    from velmoro.tframe.comm.netlink import read_token
+    except (OSError, ValueError) as exc:
+        raise StartRefused(str(exc)) from None
 
-    return read_token(path)
+
+class Listener:
+    """A listening socket; for a Unix socket also its path and the lock that
+    makes the path this server's while it lives."""
+
+    def __init__(self, sock, path=None, lock=None):
+        self.sock, self.path, self.lock = sock, path, lock
+        self.closed = False
+
+    def accept(self):
+        return self.sock.accept()
+
+    def getsockname(self):
+        return self.sock.getsockname()
+
+    def close(self):
+        """Stop listening (a thread in accept wakes), remove the socket file,
+        then let go of its lock: a later server finds the path free."""
+        if self.closed:
+            return
+        self.closed = True
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.sock.close()
+        if self.lock is not None:
+            try:
+                os.remove(self.path)
+            except FileNotFoundError:
+                pass
+            os.close(self.lock)
+
+
+def _claim_unix(where):
+    """The lock of socket path `where`, its stale socket removed; StartRefused
+    when a live terminal holds it or the path is not a socket."""
+    folder = os.path.dirname(os.path.abspath(where))
+    if not os.path.isdir(folder):
+        os.makedirs(folder, mode=0o700)
+    info = os.stat(folder)
+    if info.st_uid != os.geteuid():
+        raise StartRefused("the socket's folder {} belongs to user {}, not to this server's ({})".format(
+            folder, info.st_uid, os.geteuid()))
+    if stat.S_IMODE(info.st_mode) & 0o077:
+        raise StartRefused("the socket's folder {} is open to other users (chmod 700 it)".format(folder))
+    lock = os.open(where + ".lock", os.O_RDWR | os.O_CREAT | os.O_CLOEXEC, 0o600)
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        os.close(lock)
+        raise StartRefused("another terminal serves at {}".format(where)) from None
+    try:
+        info = os.lstat(where)
+    except FileNotFoundError:
+        return lock
+    if not stat.S_ISSOCK(info.st_mode):
+        os.close(lock)
+        raise StartRefused("{} exists and is not a socket: not replaced".format(where))
+    probe = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    try:
+        probe.connect(where)
+    except OSError:
+        os.remove(where)  # left by a terminal that died
+        return lock
+    finally:
+        probe.close()
+    os.close(lock)
+    raise StartRefused("another terminal serves at {}".format(where))
+
+
+def _is_loopback(host):
+    try:
+        return ipaddress.ip_address(host).is_loopback
+    except ValueError:
+        return host == "localhost"
 
 
 def bind(address):
-    """A listening socket at `address`; a Unix socket only in a folder that
-    no other user can enter."""
+    """A Listener at `address`; a Unix socket only in a folder of this user's
+    that no other user can enter, and never over a live terminal's socket or
+    another file. StartRefused when it cannot be."""
     kind, where = wire.parse_address(address)
-    if kind == "unix":
-        folder = os.path.dirname(os.path.abspath(where))
-        if not os.path.isdir(folder):
-            os.makedirs(folder, mode=0o700)
-        mode = os.stat(folder).st_mode
-        if stat.S_IMODE(mode) & 0o077:
-            raise PermissionError("the socket's folder {} is open to other users (chmod 700 it)".format(folder))
-        if os.path.exists(where):
-            os.remove(where)  # left by a terminal that died
-        sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        sock.bind(where)
-        os.chmod(where, 0o600)
-    else:
-        sock = socket.socket(socket.AF_INET6 if ":" in where[0] else socket.AF_INET, socket.SOCK_STREAM)
-        sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        sock.bind(where)
+    lock = None
+    try:
+        if kind == "unix":
+            lock = _claim_unix(where)
+            sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            sock.bind(where)
+            os.chmod(where, 0o600)
+        else:
+            sock = socket.socket(socket.AF_INET6 if ":" in where[0] else socket.AF_INET, socket.SOCK_STREAM)
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            sock.bind(where)
+            if not _is_loopback(where[0]):
+                _log.warning("listening on %s: reachable from other hosts, their frames in the clear", where[0])
+    except OSError as exc:
+        if lock is not None:
+            os.close(lock)
+        raise StartRefused("cannot listen at {}: {}".format(address, exc.strerror or exc)) from None
     sock.listen(128)
-    return sock
+    return Listener(sock, where if kind == "unix" else None, lock)
 
 
 class _Port:
@@ -120,8 +217,10 @@ class Session:
         self.acked = 0  # last number the client took
         self.window = 1
         self.outbox = collections.deque()  # ("push", seq, record) or ("gap", first, last)
-        self.history = collections.deque(maxlen=server.queue_cap)
+        # (seq, record) sent and not yet taken, for a resend: at most a window's worth
+        self.history = collections.deque()
         self.connection = None
+        self.connections = set()  # those not finished: the current one and any being fenced
         self.left = None  # when its last connection ended
         self.replay = None  # (Replay, paced, its port)
         self.restored = False  # its replay was rebuilt from the stored state and waits for the client
@@ -176,6 +275,9 @@ class Session:
     def ack(self, seq):
         with self.cond:
             self.acked = max(self.acked, seq)
+            history = self.history
+            while history and history[0][0] <= self.acked:
+                history.popleft()
             self.cond.notify_all()
             due = self.replay is not None and self.replay[1] and self.acked >= self.seq
         if due:
@@ -209,6 +311,28 @@ class Session:
         self.ack(consumed)
 
 
+def _resume_fields(fields):
+    """The client's session state of its RESUME message, checked field by field."""
+    def number(name, low, high):
+        value = fields.get(name)
+        if type(value) is not int or not low <= value <= high:
+            raise wire.FrameError("handshake field {} is {!r}, not a whole number from {} to {}".format(
+                name, value, low, high))
+        return value
+
+    if not isinstance(fields, dict):
+        raise wire.FrameError("the handshake's session state is not a map")
+    session, keys, live = fields.get("session"), fields.get("keys"), fields.get("live")
+    if type(session) is not str or not 0 < len(session) <= 64:
+        raise wire.FrameError("handshake field session is not a name of 1 to 64 characters")
+    if type(keys) is not list or len(keys) > MAX_KEYS or not all(type(k) is str for k in keys):
+        raise wire.FrameError("handshake field keys is not a list of at most {} keys".format(MAX_KEYS))
+    if type(live) is not bool:
+        raise wire.FrameError("handshake field live is not true or false")
+    received = number("received", 0, 2 ** 62)
+    return session, keys, live, received, number("consumed", 0, received), number("window", 1, MAX_WINDOW)
+
+
 class Connection:
     def __init__(self, server, sock):
         self.server = server
@@ -216,8 +340,9 @@ class Connection:
         self.alive = True
         self.session = None
         self.send_lock = threading.Lock()
-        self.frames = wire.FrameReader(server.max_frame)
+        self.frames = wire.FrameReader(PREAUTH_FRAME)
         self.last_sent = self.last_recv = time.monotonic()
+        self.finished = threading.Event()  # it reads and runs nothing more
 
     def write(self, data):
         with self.send_lock:
@@ -233,8 +358,7 @@ class Connection:
             except OSError:
                 pass
 
-    def _expect(self, kind):
-        deadline = time.monotonic() + HANDSHAKE_TIMEOUT
+    def _expect(self, kind, deadline):
         while True:
             message = self.frames.next()
             if message is not None:
@@ -247,34 +371,47 @@ class Connection:
                 raise TransportError("closed during the handshake")
             self.frames.add(data)
 
+    def _refuse(self, reason):
+        self.write(wire.frame([wire.BYE, reason]))
+        raise TransportError(reason)
+
     def handshake(self):
+        """Both sides prove themselves before anything else is said: the
+        server answers the client's nonce with its own proof, then checks the
+        client's; frames stay small until then. The session's state comes
+        after the proof, its earlier connections are fenced, then the outcomes
+        of the keys it asks about are told."""
         server = self.server
-        hello = self._expect(wire.HELLO)
-        mine = wire.nonce()
-        self.write(wire.frame([wire.HELLO, {"version": wire.VERSION, "nonce": mine, "auth": server.token is not None,
-                                            "host": host_id()}]))
+        deadline = time.monotonic() + HANDSHAKE_TIMEOUT
+        if self.sock.family == socket.AF_UNIX:
+            uid = wire.peer_uid(self.sock)
+            if uid != os.geteuid():
+                self._refuse("a client of user {} is not served by user {}".format(uid, os.geteuid()))
+        hello = self._expect(wire.HELLO, deadline)
         if not isinstance(hello, dict) or hello.get("version") != wire.VERSION:
-            self.write(wire.frame([wire.BYE, "wire version {} is not {}".format(
-                hello.get("version") if isinstance(hello, dict) else None, wire.VERSION)]))
-            raise TransportError("client of another wire version")
-        theirs, session_id = hello.get("nonce"), hello.get("session")
-        if not isinstance(theirs, bytes) or not isinstance(session_id, str):
-            raise wire.FrameError("a hello without nonce or session")
-        answer = self._expect(wire.AUTH)
-        welcome = {"proof": b""}
+            self._refuse("wire version {} is not {}".format(
+                hello.get("version") if isinstance(hello, dict) else None, wire.VERSION))
+        theirs = hello.get("nonce")
+        if type(theirs) is not bytes or len(theirs) != wire.NONCE_SIZE:
+            raise wire.FrameError("a hello without a nonce of {} bytes".format(wire.NONCE_SIZE))
+        mine = wire.nonce()
+        greeting = {"version": wire.VERSION, "nonce": mine, "auth": server.token is not None}
         if server.token is not None:
-            if not isinstance(answer, bytes) or not hmac.compare_digest(
-                    answer, wire.proof(server.token, b"client", mine, theirs)):
-                self.write(wire.frame([wire.BYE, "authentication failed"]))
-                raise TransportError("authentication failed")
-            welcome["proof"] = wire.proof(server.token, b"server", theirs, mine)
-        welcome["outcomes"] = server.outcomes(hello.get("keys") or [])
+            greeting["proof"] = wire.proof(server.token, b"server", theirs, mine)
+        self.write(wire.frame([wire.HELLO, greeting]))
+        answer = self._expect(wire.AUTH, deadline)
+        if server.token is not None and not (type(answer) is bytes and hmac.compare_digest(
+                answer, wire.proof(server.token, b"client", mine, theirs))):
+            self._refuse("authentication failed")
+        self.frames.cap = server.max_frame
+        session_id, keys, live, received, consumed, window = _resume_fields(self._expect(wire.RESUME, deadline))
         wire.set_timeouts(self.sock, server.heartbeat / 2, server.dead_after)
         self.session = server.attach(self, session_id)
         with self.session.cond:
-            self.session.window = max(1, int(hello.get("window", 1)))
-        self.write(wire.frame([wire.WELCOME, welcome]))
-        self.session.resume(int(hello.get("received", 0)), int(hello.get("consumed", 0)), bool(hello.get("live")))
+            self.session.window = window
+        outcomes = server.outcomes(self.session, keys, self)
+        self.write(wire.frame([wire.WELCOME, {"outcomes": outcomes, "host": host_id()}]))
+        self.session.resume(received, consumed, live)
 
     def serve(self):
         try:
@@ -285,10 +422,13 @@ class Connection:
         except (OSError, TransportError) as exc:
             if self.alive:
                 _log.info("connection closed: %s", exc)
+        except Exception:  # a fault of this connection's own: the server serves on
+            _log.exception("connection ended by an unexpected error")
         finally:
             self.close()
             self.sock.close()
             self.server.detach(self)
+            self.finished.set()
 
     def pump(self):
         """Read and answer until the connection ends: the answers to all that
@@ -307,6 +447,8 @@ class Connection:
             answers = []
             try:
                 for message in messages:
+                    if not self.alive:
+                        break  # fenced by a newer connection of the session: the rest never arrived
                     answer = dispatch(message)
                     if answer is not None:
                         answers.append(answer)
@@ -359,10 +501,11 @@ class Server:
     when None); TCP clients must prove they hold the token of `token_file`."""
 
     def __init__(self, terminal, address, state_dir=None, token_file=None, queue_cap=QUEUE_CAP, heartbeat=1.0,
-                 dead_after=5.0, max_frame=wire.MAX_FRAME):
+                 dead_after=5.0, max_frame=wire.MAX_FRAME, max_connections=MAX_CONNECTIONS):
         self.term = terminal
         self.address = address
         self.queue_cap, self.heartbeat, self.dead_after, self.max_frame = queue_cap, heartbeat, dead_after, max_frame
+        self.max_connections = max_connections
         kind = wire.parse_address(address)[0]
         if kind == "tcp":
             from velmoro.tframe.comm.netlink import default_token_file
@@ -399,18 +542,42 @@ class Server:
     # ---- connections and sessions ----
 
     def serve_forever(self):
-        while True:
+        """Accept connections until the listener is closed: running out of
+        descriptors or memory pauses accepting, never ends it."""
+        warned = 0.0
+        while not self.listener.closed:
             try:
                 sock, _ = self.listener.accept()
-            except OSError:
-                return  # the listener was closed
-            if sock.family != socket.AF_UNIX:
-                sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-            sock.settimeout(HANDSHAKE_TIMEOUT)
+            except OSError as exc:
+                if self.listener.closed:
+                    return
+                if exc.errno in _ACCEPT_RETRY:
+                    if _monotonic() - warned > 10.0:
+                        warned = _monotonic()
+                        _log.warning("cannot accept connections for now: %s", exc)
+                    time.sleep(0.05)
+                continue  # others (a peer gone before its turn) concern that peer only
+            with self.lock:
+                full = len(self.connections) >= self.max_connections
+            if full:
+                sock.close()
+                if _monotonic() - warned > 10.0:
+                    warned = _monotonic()
+                    _log.warning("%d connections open: new ones refused", self.max_connections)
+                continue
             conn = Connection(self, sock)
             with self.lock:
                 self.connections.add(conn)
-            threading.Thread(target=conn.serve, name="velmoro-terminal-conn", daemon=True).start()
+            try:
+                if sock.family != socket.AF_UNIX:
+                    sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+                sock.settimeout(HANDSHAKE_TIMEOUT)
+                threading.Thread(target=conn.serve, name="velmoro-terminal-conn", daemon=True).start()
+            except (OSError, RuntimeError) as exc:  # RuntimeError: no thread to be had
+                with self.lock:
+                    self.connections.discard(conn)
+                sock.close()
+                _log.warning("a connection dropped: %s", exc)
 
     def start(self):
         """Serve in a background thread; returns self."""
@@ -419,14 +586,7 @@ class Server:
         return self
 
     def stop(self):
-        try:
-            self.listener.shutdown(socket.SHUT_RDWR)  # wakes the accepting thread
-        except OSError:
-            pass
         self.listener.close()
-        kind, where = wire.parse_address(self.address)
-        if kind == "unix" and os.path.exists(where):
-            os.remove(where)
         with self.lock:
             connections = list(self.connections)
         for conn in connections:
@@ -446,14 +606,26 @@ class Server:
                 if replay is not None:
                     self._start_replay(session, *replay)
                     session.restored = True
-            previous, session.connection, session.left = session.connection, conn, None
-        if previous is not None:
-            previous.close()
+            earlier = list(session.connections)
+            session.connections.add(conn)
+            session.connection, session.left = conn, None
+        self._fence(earlier)
         return session
+
+    def _fence(self, connections):
+        """End `connections`: each finishes the request it runs and reads no
+        more (waited for up to dead_after seconds)."""
+        for old in connections:
+            old.close()
+        deadline = _monotonic() + self.dead_after
+        for old in connections:
+            old.finished.wait(max(0.0, deadline - _monotonic()))
 
     def detach(self, conn):
         with self.lock:
             self.connections.discard(conn)
+            if conn.session is not None:
+                conn.session.connections.discard(conn)
         if conn.session is not None:
             with conn.session.cond:
                 if conn.session.connection is conn:
@@ -466,9 +638,17 @@ class Server:
         with self.lock:
             self.sessions.pop(session.id, None)
 
-    def outcomes(self, keys):
+    def outcomes(self, session, keys, asking):
+        """Each key's outcome: ["executed", answer], ["never arrived"] when
+        no connection of the session but `asking` may still run it, else
+        ["in progress"]."""
         with self.lock:
-            return {k: self.store.answer(k)[1] for k in keys if isinstance(k, str)}
+            unsettled = any(c is not asking and not c.finished.is_set() for c in session.connections)
+            outcomes = {}
+            for key in keys:
+                known, answer = self.store.answer(key)
+                outcomes[key] = [EXECUTED, answer] if known else [IN_PROGRESS if unsettled else NEVER_ARRIVED]
+            return outcomes
 
     # ---- calls ----
 
@@ -508,7 +688,9 @@ class Server:
         return answer
 
     def op_resolve(self, conn, keys):
-        return self.outcomes(keys)
+        if type(keys) is not list or not all(type(k) is str for k in keys):
+            raise TypeError("resolve takes a list of keys")
+        return self.outcomes(conn.session, keys, conn)
 
     def op_log(self, conn):
         return list(self.term.log)

@@ -2,9 +2,7 @@
 a sandbox where the terminal and the framework's data services are fakes.
 The leak checks repeat them; each must give the same outcome every time."""
 import datetime as dt
-import itertools
 import socket
-import threading
 
 import numpy as np
 import pytest
@@ -344,36 +342,32 @@ def wirecodec_cases(box):
     out.append(Case("_wirecodec.Waiter/wake and wait", _woken, [module.Waiter(), reply], {}, before))
     for label, closed in (("ok", False), ("closed socket", True)):
         out.append(Case("_wirecodec.send/" + label, _sent, [module, stream, closed], {}, before))
-    answers = (("answered", [wire.REPLY, 7, True, [1, "a"]]), ("error answer", [wire.REPLY, 7, False, ["KeyError", "k"]]),
+    answers = (("answered", [wire.REPLY, 1, True, [1, "a"]]), ("error answer", [wire.REPLY, 1, False, ["KeyError", "k"]]),
                ("no answer", None))
     for label, answer in answers:
-        out.append(Case("RemoteTerminal.handle/" + label, _handled, [answer], {}, before))
+        out.append(Case("_wirecodec.Channel.call/" + label, _handled, [module, answer], {}, before))
     return out
 
 
-def _handled(answer):
-    """A command handled by a link whose terminal sent `answer` already (None:
-    nothing, and the call gives up at once); the connection is a socket pair."""
+def _handled(module, answer):
+    """An order sent on a Channel whose terminal sent `answer` already (None:
+    nothing, and the call gives up at once); the connection is a socket pair.
+    Then the channel is closed, as a lost connection's is."""
     from velmoro.tframe.comm import wire
-    from velmoro.tframe.comm.netlink import RemoteTerminal
+    from velmoro.tframe.comm.link import OutcomeUnknownError
 
     ours, theirs = socket.socketpair()
-    link = RemoteTerminal.__new__(RemoteTerminal)
-    link.address, link.timeout, link._tick, link._closed, link._failed, link.fetching = "pair", 5.0, 0.5, False, None, False
-    link._ids, link._pending, link._wakes, link._consumers, link.unknown = itertools.count(7), {}, [], set(), {}
-    link._send_lock, link._read_lock, link._frames = threading.Lock(), threading.Lock(), wire.FrameReader()
-    link._sock, link._outgoing = ours, (ours, [])
+    dropped = []
+    channel = module.Channel(ours, wire.FrameReader(), 0.5, dropped.extend, lambda *_: None, {"KeyError": KeyError})
     try:
-        if answer is None:
-            link.timeout = 0.0
-        else:
+        if answer is not None:
             theirs.sendall(wire.frame(answer))
         try:
-            return link.handle("CancelOrder", ("pair", [1]), "key")
-        except (KeyError, OSError) as exc:
-            return type(exc), str(exc), dict(link.unknown), link._pending
+            return channel.call("cmd", ["CancelOrder", ["pair", [1]], "key"], "key", 5.0 if answer else 0.0)
+        except (KeyError, OutcomeUnknownError) as exc:
+            return type(exc), str(exc), getattr(exc, "key", None), channel.in_flight
     finally:
-        ours.close()
+        channel.close(OutcomeUnknownError("closed"))
         theirs.close()
 
 

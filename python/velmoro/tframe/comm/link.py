@@ -12,7 +12,8 @@ address ("unix:PATH" or "tcp://HOST:PORT") or VELMORO_TERMINAL holds one.
 import os
 import threading
 
-__all__ = ["Status", "Answer", "TransportError", "NotConnectedError", "OutcomeUnknownError", "PushGapError", "connect", "disconnect", "current", "send", "recv_serial", "receive_push"]
+__all__ = ["Status", "Answer", "TransportError", "NotConnectedError", "OutcomeUnknownError", "PushGapError",
+           "NEVER_ARRIVED", "IN_PROGRESS", "connect", "disconnect", "current", "send", "recv_serial", "receive_push"]
 
 
 class TransportError(ConnectionError):
@@ -35,6 +36,23 @@ class OutcomeUnknownError(TransportError):
 
 class PushGapError(TransportError):
     """Pushes of the live run were lost and cannot be delivered again."""
+
+
+class _Outcome:
+    """An outcome of an order or cancel that is not its answer."""
+
+    def __init__(self, name):
+        self.name = name
+
+    def __repr__(self):
+        return self.name
+
+
+# The terminal never received the order or cancel (and no connection that
+# could still deliver it is left): sending it again is safe.
+NEVER_ARRIVED = _Outcome("NEVER_ARRIVED")
+# The terminal may still be running it: ask again later.
+IN_PROGRESS = _Outcome("IN_PROGRESS")
 
 
 class Status:

@@ -4,30 +4,33 @@
 `handle(command, args)` sends the command and waits for its answer, its
 `next_push(timeout)` hands over the terminal's pushes in sequence order.
 
-The threads waiting on the link read it themselves, one at a time: a caller
-waiting for its answer or a consumer waiting for a push reads while no other
-thread does, and hands every frame to where it belongs (an answer to the
-caller waiting on its request id, an answer whose caller gave up is logged
-and dropped; pushes to the push queue), then wakes a thread still waiting to
-read in its turn. A caller alone thus takes its answer from the socket
-itself, with no thread between. The callers whose answers a read brought are
-woken as the reader lets go of the GIL for its next read (or as its turn
-ends): woken earlier, each would find the GIL held and sleep again. A ticking
-thread reads what comes while no one waits, and keeps an idle link checked
-with heartbeats. When the connection dies, calls in flight fail with
+Each connection is a native Channel (see _wirecodec.pyi): the threads
+waiting on it read it themselves, one at a time, an answer going to the
+caller waiting for it and the rest (pushes, heartbeats, an answer whose
+caller gave up) to this module's delivery. A consumer waiting for a push
+reads in its turn as a caller does. A ticking thread reads what comes while
+no one waits, and keeps an idle link checked with heartbeats. When the
+connection dies, calls in flight fail with
 OutcomeUnknownError and new ones fail fast with NotConnectedError while the
 ticking thread reconnects: the handshake resumes the pushes after the last
 one received and tells the outcome of every order or cancel whose answer was
-lost. Orders are never sent again by the link itself; a caller may resend
-with the same key, and the terminal answers the original result.
+lost. The key of each order or cancel is recorded in its connection's
+channel before it is sent, so the loss of a connection leaves every key it
+may have carried to be asked about. Orders are never sent again by the link itself; a caller
+may resend with the same key, and the terminal answers the original result.
+
+The client and the terminal each prove themselves before anything else is
+said: over TCP by the shared token (the server's proof comes first, and a
+client holding a token refuses a server that does not give it), over a Unix
+socket by the peer's user, which must be this client's.
 """
 import atexit
 import collections
 import hashlib
+import hmac
 import itertools
 import logging
 import os
-import select
 import shutil
 import socket
 import tempfile
@@ -36,7 +39,8 @@ import time
 
 from velmoro.tframe.comm import wire
 from velmoro.tframe.comm import _wirecodec
-from velmoro.tframe.comm.link import NotConnectedError, OutcomeUnknownError, PushGapError, TransportError
+from velmoro.tframe.comm.link import (IN_PROGRESS, NEVER_ARRIVED, NotConnectedError, OutcomeUnknownError,
+                                      PushGapError, TransportError)
 
 __all__ = ["RemoteTerminal", "KEYED_COMMANDS", "read_token", "default_token_file", "host_id", "FILE_FIELDS"]
 
@@ -88,13 +92,6 @@ def _env_float(name, default):
     return float(os.environ.get(name) or default)
 
 
-def _shut(sock):
-    try:
-        sock.shutdown(socket.SHUT_RDWR)
-    except OSError:
-        pass
-
-
 class _ServedRun:
     """A run's replay on the server: it ends with its stop push."""
 
@@ -129,12 +126,7 @@ class RemoteTerminal:
         self.session = os.urandom(8).hex()
         self._fetch_wanted = fetch if fetch is not None else (os.environ.get("VELMORO_TERMINAL_FETCH") == "1" or None)
         self._cache_dir = cache_dir
-        self._ids = itertools.count(1)
         self._keys = itertools.count(1)
-        self._pending = {}
-        self._send_lock = threading.Lock()
-        self._read_lock = threading.Lock()  # held by the thread reading the socket
-        self._wakes = []  # (the reader's) waiters handed their reply, to wake
         self._loss_lock = threading.Lock()
         self._tick = heartbeat / 2  # longest blocking read
         self._ticked = threading.Event()  # wakes the ticking thread before its time
@@ -145,9 +137,10 @@ class RemoteTerminal:
         self.consumed = 0  # ... and of the last one handed over
         self._acked = 0
         self._live = False  # pushes are expected (a replay or flood runs)
-        self.unknown = {}  # idempotency key -> command, for answers that never came
-        self.outcomes = {}  # idempotency key -> the answer found on reconnect (None: never executed)
-        self._sock = None
+        self._keys_lock = threading.Lock()
+        self.unknown = set()  # idempotency keys of orders and cancels sent whose answers were lost
+        self.outcomes = {}  # idempotency key -> the answer found later, or NEVER_ARRIVED
+        self._channel = None
         self._closed = False
         self._failed = None
         self.fetching = False
@@ -184,38 +177,47 @@ class RemoteTerminal:
             raise
 
     def _handshake(self, sock):
+        if self.kind == "unix":
+            uid = wire.peer_uid(sock)
+            if uid != os.geteuid():
+                raise NotConnectedError("the terminal at {} runs as user {}, not as this client's user {}: "
+                                        "refused".format(self.address, uid, os.geteuid()))
         frames = wire.FrameReader()
         mine = wire.nonce()
-        with self._push_lock:
-            hello = {"version": wire.VERSION, "session": self.session, "nonce": mine, "received": self.received,
-                     "consumed": self.consumed, "window": self.window, "live": self._live, "keys": list(self.unknown)}
-        sock.sendall(wire.frame([wire.HELLO, hello]))
+        sock.sendall(wire.frame([wire.HELLO, {"version": wire.VERSION, "nonce": mine}]))
         theirs = self._expect(sock, frames, wire.HELLO)[1]
-        if theirs.get("version") != wire.VERSION:
-            raise NotConnectedError("the terminal speaks wire version {}, this client {}".format(
-                theirs.get("version"), wire.VERSION))
-        if theirs.get("auth") and self.token is None:
+        version = theirs.get("version") if isinstance(theirs, dict) else None
+        if version != wire.VERSION:
+            raise NotConnectedError("the terminal speaks wire version {}, this client {}".format(version, wire.VERSION))
+        nonce = theirs.get("nonce")
+        if type(nonce) is not bytes or len(nonce) != wire.NONCE_SIZE:
+            raise NotConnectedError("the terminal's hello has no nonce")
+        if self.token is not None:
+            given = theirs.get("proof")
+            if type(given) is not bytes or not hmac.compare_digest(given, wire.proof(self.token, b"server", mine, nonce)):
+                raise NotConnectedError("the terminal at {} did not prove it holds this client's token: "
+                                        "authentication failed".format(self.address))
+        elif theirs.get("auth"):
             raise NotConnectedError("the terminal asks for a token")
-        token = self.token if theirs.get("auth") else None
-        sock.sendall(wire.frame([wire.AUTH, wire.proof(token, b"client", theirs["nonce"], mine) if token else b""]))
+        with self._keys_lock, self._push_lock:
+            resume = {"session": self.session, "received": self.received, "consumed": self.consumed,
+                      "window": self.window, "live": self._live, "keys": list(self.unknown)}
+        proof = wire.proof(self.token, b"client", nonce, mine) if self.token is not None else b""
+        sock.sendall(wire.frame([wire.AUTH, proof]) + wire.frame([wire.RESUME, resume]))
         welcome = self._expect(sock, frames, wire.WELCOME)[1]
-        if token is not None and welcome.get("proof") != wire.proof(token, b"server", mine, theirs["nonce"]):
-            raise NotConnectedError("the terminal at {} did not prove it holds the token".format(self.address))
-        for key, answer in welcome.get("outcomes", {}).items():
-            self.outcomes[key] = answer
-            self.unknown.pop(key, None)
-            _log.warning("order request %s %s", key, "was executed" if answer is not None else "never arrived")
+        if not isinstance(welcome, dict) or not isinstance(welcome.get("outcomes"), dict):
+            raise NotConnectedError("the terminal's welcome is malformed")
+        with self._keys_lock:
+            for key, told in welcome["outcomes"].items():
+                self._learn(key, told)
         if self._fetch_wanted is None:
-            self.fetching = self.kind == "tcp" and theirs.get("host") != host_id()
+            self.fetching = self.kind == "tcp" and welcome.get("host") != host_id()
         else:
             self.fetching = bool(self._fetch_wanted)
         wire.set_timeouts(sock, self._tick, self.dead_after)
-        self._frames = frames
-        self._last_recv = self._last_sent = _monotonic()
-        self._outgoing = (sock, [])  # frames of this connection waiting for the thread sending
-        self._sock = sock
-        self._deliver(frames.feed(b""))
-        self._wake_delivered()
+        channel = _wirecodec.Channel(sock, frames, self._tick, self._deliver, self._lost, _ERRORS)
+        self._deliver(frames.feed(b""))  # what came with the welcome, before a caller reads the stream
+        self._channel = channel
 
     def _expect(self, sock, frames, kind):
         deadline = time.monotonic() + CONNECT_TIMEOUT
@@ -239,70 +241,56 @@ class RemoteTerminal:
     def close(self):
         """End the link; calls in flight fail, later ones fail fast."""
         self._closed = True
-        sock, self._sock = self._sock, None
-        if sock is not None:
+        channel, self._channel = self._channel, None
+        closed = NotConnectedError("the link to the terminal was closed")
+        if channel is not None:
             try:
-                with self._send_lock:
-                    sock.sendall(wire.frame([wire.BYE, "closed"]))
-            except OSError:
+                channel.send(wire.frame([wire.BYE, "closed"]))
+            except (OSError, TransportError):
                 pass
-            _shut(sock)  # a thread reading sees the end
-        self._fail_pending(NotConnectedError("the link to the terminal was closed"))
-        self._fail(NotConnectedError("the link to the terminal was closed"))
+            channel.close(closed)
+        self._fail(closed)
         self._ticked.set()
         if self._ticker is not threading.current_thread():
             self._ticker.join(5.0)
-        if sock is not None:
-            sock.close()
 
     def _run(self):
         """The ticking thread: reads what came while no thread waits,
         heartbeats, notices a dead link and reconnects."""
         while not self._closed:
-            if self._sock is None:
+            if self._channel is None:
                 if not self._reconnect():
                     return
-                self._promote()
-            sock = self._sock
+                with self._push_lock:
+                    self._wake_consumers()  # those waiting on the old connection wait on this one
+            channel = self._channel
             self._ticked.wait(self._tick)
             self._ticked.clear()
-            if self._closed or self._sock is not sock:
+            if self._closed or self._channel is not channel:
                 continue
             try:
-                if self._read_lock.acquire(False):
-                    try:
-                        while self._read(sock, False):
-                            pass
-                    finally:
-                        self._wake_delivered()
-                        self._read_lock.release()
-                    self._promote()
-                now = time.monotonic()
-                if now - self._last_sent >= self.heartbeat:
-                    self._write(wire.frame([wire.PING]))
-                if now - self._last_recv > self.dead_after:
+                channel.poll()
+                now = _monotonic()
+                if now - channel.last_sent >= self.heartbeat:
+                    channel.send(wire.frame([wire.PING]))
+                if now - channel.last_recv > self.dead_after:
                     raise NotConnectedError("no sign of life from the terminal for {:.1f} s".format(
-                        now - self._last_recv))
+                        now - channel.last_recv))
             except (OSError, ValueError, TransportError) as exc:  # ValueError: a closed socket
-                self._lost(sock, exc)
+                self._lost(channel, exc)
 
-    def _lost(self, sock, exc):
+    def _lost(self, channel, exc):
+        """The connection of `channel` failed: its calls in flight fail, the
+        keys they carried are left to be asked about, the link reconnects."""
         with self._loss_lock:
-            if self._sock is not sock:
+            if self._channel is not channel:
                 return  # noticed already
-            self._sock = None
+            error = OutcomeUnknownError("the connection to the terminal died before the answer: {}".format(exc))
+            with self._keys_lock:  # before a reconnection can ask about them
+                self._channel = None  # first: the callers it wakes call again on no closed channel
+                self.unknown.update(key for key in channel.close(error) if key not in self.outcomes)
         _log.warning("link to the terminal at %s lost: %s", self.address, exc)
-        _shut(sock)  # a thread still reading it sees the end, then a closed socket
-        sock.close()
-        self._fail_pending(OutcomeUnknownError("the connection to the terminal died before the answer: {}".format(exc)))
         self._ticked.set()  # reconnect now
-
-    def _fail_pending(self, error):
-        for rid in list(self._pending):
-            waiter = self._pending.pop(rid, None)
-            if waiter is not None:
-                waiter.reply = error
-                waiter.wake()
 
     def _fail(self, error):
         """The link gave up: every consumer hears it."""
@@ -315,8 +303,7 @@ class RemoteTerminal:
         started, pause = time.monotonic(), 0.05
         while not self._closed:
             try:
-                with self._read_lock:  # a reader sees the new socket with its frame reader
-                    self._open()
+                self._open()
                 _log.warning("link to the terminal at %s restored", self.address)
                 return True
             except (OSError, TransportError) as exc:
@@ -328,16 +315,36 @@ class RemoteTerminal:
             pause = min(pause * 2, 1.0)
         return False
 
+    def _deliver(self, messages):
+        """(The reader) what a read brought besides the answers of waiting
+        calls, in order: pushes are queued, the rest dispatched."""
+        pushes = []
+        for message in messages:
+            if message[0] == wire.PUSH:
+                pushes.append(message)
+                continue
+            if pushes:
+                self._queue_pushes(pushes)
+                pushes = []
+            self._dispatch(message)
+        if pushes:
+            self._queue_pushes(pushes)
+
     def _dispatch(self, message):
-        """The messages other than answers and pushes."""
+        """The messages other than answers to waiting calls and pushes."""
         kind = message[0]
-        if kind == wire.GAP:
+        if kind == wire.REPLY:
+            _log.warning("answer to request %s came after its caller gave up: dropped", message[1])
+        elif kind == wire.GAP:
             with self._push_lock:
                 self._pushes.append((_GAP, message[1], message[2]))
                 self.received = max(self.received, message[2])
                 self._wake_consumers()
         elif kind == wire.PING:
-            self._write(wire.frame([wire.PONG]))
+            try:
+                self._send(wire.frame([wire.PONG]))
+            except NotConnectedError:
+                pass  # one that came with the welcome: the connection is not in use yet
         elif kind == wire.BYE:
             raise NotConnectedError("the terminal ended the connection: {}".format(message[1:]))
         elif kind != wire.PONG:
@@ -362,29 +369,85 @@ class RemoteTerminal:
             waiter.reply = True
             waiter.wake()
 
+    def _send(self, data):
+        """Send whole frames on the connection; NotConnectedError when it is down."""
+        channel = self._channel
+        if channel is None:
+            raise self._down()
+        channel.send(data)
+
+    def _down(self):
+        return self._failed or NotConnectedError("the link to the terminal at {} is down".format(self.address))
+
     # ---- commands ----
-    # handle and _call, with the sending and waiting they do, are native:
-    # see the end of this module
+
+    def handle(self, command, args, key=None):
+        """Send one command and return its answer (an order or cancel with
+        `key`, or a fresh one: sending it again with that key answers the
+        first outcome)."""
+        if key is None and command in KEYED_COMMANDS:
+            key = self.new_key()
+        answer = self._call("cmd", [command, list(args), key], key)
+        if self.fetching and answer is not None:
+            self._localise(answer)
+        return answer
 
     def call(self, op, *args, key=None):
         """One request to the terminal server and its answer."""
         return self._call(op, list(args), key)
 
-    def _note_unknown(self, key, args):
-        if key is not None:
-            self.unknown[key] = args[0]
+    def _call(self, op, args, key):
+        """One request and its answer: OutcomeUnknownError when it was sent
+        and no answer came within `timeout`, or the connection died first (an
+        order's key is then left to be asked about); NotConnectedError when
+        nothing was sent; the terminal's own error answers as themselves."""
+        channel = self._channel
+        if channel is None:
+            raise self._down()
+        if key is None:
+            return channel.call(op, args, None, self.timeout)
+        self.outcomes.pop(key, None)  # what an earlier attempt found no longer tells
+        try:
+            answer = channel.call(op, args, key, self.timeout)
+        except (OutcomeUnknownError, KeyboardInterrupt):  # it may have been sent
+            with self._keys_lock:
+                if key not in self.outcomes:
+                    self.unknown.add(key)
+            raise
+        self.unknown.discard(key)
+        return answer
+
+    def _learn(self, key, told):
+        """(Under the keys lock) what the terminal told of `key`: [EXECUTED,
+        answer], [NEVER_ARRIVED] or [IN_PROGRESS] (it stays unknown)."""
+        state = told[0] if isinstance(told, list) and told else None
+        if state == wire.EXECUTED and len(told) == 2:
+            self.outcomes[key] = told[1]
+        elif state == wire.NEVER_ARRIVED:
+            self.outcomes[key] = NEVER_ARRIVED
+        else:
+            _log.warning("order request %s is still in progress on the terminal", key)
+            return IN_PROGRESS
+        self.unknown.discard(key)
+        _log.warning("order request %s %s", key, "was executed" if state == wire.EXECUTED else "never arrived")
+        return self.outcomes[key]
 
     def new_key(self):
         """A fresh idempotency key of this client's session."""
         return "{}:{}".format(self.session, next(self._keys))
 
     def outcome(self, key):
-        """The answer the terminal gave to the order or cancel with `key`, or
-        None when it never received it (sending it again is then safe)."""
-        answer = self.call("resolve", [key])[key]
-        self.outcomes[key] = answer
-        self.unknown.pop(key, None)
-        return answer
+        """What became of the order or cancel with `key`: the terminal's
+        answer (None for a command answering None, such as a cancel),
+        NEVER_ARRIVED (the terminal never received it and no connection that
+        could deliver it is left: sending it again is safe) or IN_PROGRESS
+        (being sent or run: ask again)."""
+        channel = self._channel
+        if channel is not None and channel.carries(key):
+            return IN_PROGRESS
+        told = self.call("resolve", [key]).get(key)
+        with self._keys_lock:
+            return self._learn(key, told)
 
     @property
     def log(self):
@@ -423,12 +486,10 @@ class RemoteTerminal:
 
     def _ack(self, seq):
         try:
-            self._write(wire.frame([wire.ACK, seq]))
+            self._send(wire.frame([wire.ACK, seq]))
             self._acked = seq
-        except OSError:
+        except (OSError, NotConnectedError):
             pass  # the handshake of the reconnection tells the terminal instead
-        except NotConnectedError:
-            pass
 
     def next_push(self, timeout):
         """The next push in sequence order, or None after `timeout` seconds of
@@ -449,7 +510,12 @@ class RemoteTerminal:
                 waiter = _waiter()
                 self._consumers.add(waiter)  # before the wait: a push queued now wakes it
             try:
-                if not self._wait(waiter, deadline) and not self._pushes:
+                channel = self._channel
+                if channel is None:
+                    woken = waiter.wait(max(0.0, deadline - _monotonic()))
+                else:
+                    woken = channel.wait(waiter, deadline)
+                if not woken and not self._pushes and _monotonic() >= deadline:
                     return None
             finally:
                 with self._push_lock:
@@ -507,8 +573,3 @@ class RemoteTerminal:
         os.replace(part, local)
         return local
 
-
-# The call path (handle, _call, _write, _wait, _read, _deliver,
-# _wake_delivered, _promote) is native: a call's own work under the GIL is
-# what limits calls per second from several threads.
-_wirecodec.configure_link(globals(), RemoteTerminal)

@@ -20,21 +20,28 @@ import msgpack
 import numpy as np
 
 from velmoro.tframe.comm import _wirecodec
-from velmoro.tframe.comm.link import Answer, Status, TransportError
+# the errors the channel raises are read here, as the codec reads FrameError
+from velmoro.tframe.comm.link import Answer, NotConnectedError, OutcomeUnknownError, Status, TransportError
 from velmoro.tframe.utils import utilcls
 from velmoro.tframe.utils.utilcls import DotDict
 
 __all__ = [
     "VERSION", "MAX_FRAME", "FrameError", "frame", "encode", "decode", "FrameReader", "send", "set_timeouts",
-    "parse_address", "proof", "nonce",
-    "HELLO", "AUTH", "WELCOME", "CALL", "REPLY", "PUSH", "GAP", "ACK", "PING", "PONG", "BYE",
+    "parse_address", "proof", "nonce", "peer_uid", "NONCE_SIZE", "EXECUTED", "NEVER_ARRIVED", "IN_PROGRESS",
+    "HELLO", "AUTH", "WELCOME", "CALL", "REPLY", "PUSH", "GAP", "ACK", "PING", "PONG", "BYE", "RESUME",
 ]
 
-VERSION = 1
+VERSION = 2
 MAX_FRAME = 16 * 1024 * 1024
+NONCE_SIZE = 32
 
 # message kinds
-HELLO, AUTH, WELCOME, CALL, REPLY, PUSH, GAP, ACK, PING, PONG, BYE = range(1, 12)
+HELLO, AUTH, WELCOME, CALL, REPLY, PUSH, GAP, ACK, PING, PONG, BYE, RESUME = range(1, 13)
+
+# what the terminal knows of an order or cancel by its key
+EXECUTED, NEVER_ARRIVED, IN_PROGRESS = "executed", "never arrived", "in progress"
+
+_PEERCRED = struct.Struct("3i")  # pid, uid, gid
 
 _TIMEVAL = struct.Struct("@ll")
 
@@ -190,7 +197,12 @@ def parse_address(address):
 
 
 def nonce():
-    return os.urandom(32)
+    return os.urandom(NONCE_SIZE)
+
+
+def peer_uid(sock):
+    """The user id of the process at the other end of Unix socket `sock`."""
+    return _PEERCRED.unpack(sock.getsockopt(socket.SOL_SOCKET, socket.SO_PEERCRED, _PEERCRED.size))[1]
 
 
 def proof(token, role, first, second):
