@@ -148,16 +148,44 @@ def test_a_market_set_is_every_security_at_once(tmp_path, freq):
         assert np.array_equal(got["Close"][i], expected["Close"]) and np.array_equal(got["Volume"][i], expected["Volume"])
 
 
+def _cells(*values):
+    cells = np.empty((1, len(values)), dtype=object)
+    cells[0, :] = values
+    return cells
+
+
+def _same(lean, ours):
+    assert type(lean) is type(ours)
+    if isinstance(ours, np.ndarray) and ours.dtype == object:
+        assert lean.shape == ours.shape
+        for a, b in zip(lean.ravel(), ours.ravel()):
+            _same(a, b)
+    else:
+        assert lean.dtype == ours.dtype
+        np.testing.assert_array_equal(lean, ours)
+
+
 def test_the_lean_writer_reads_back_as_scipy_writes(tmp_path):
+    # bar rows and texts, and a query's table: cells of texts (empty ones too), integer and number rows
     variables = {"Time": np.arange(7) + 739000.5, "Empty": np.zeros(0), "One": np.ones(1), "Market": "szse",
-                 "Code": "600000", "F": "d"}
+                 "Code": "600000", "F": "d", "Blank": "",
+                 "Fields": _cells("Market", "EndDate", "NetProfit"),
+                 "Columns": _cells(_cells("sse", "", "szse"), np.array([[20231231, 20240331, 0]]),
+                                   np.array([[1.5, np.nan, -2.0]]))}
     (tmp_path / "lean.mat").write_bytes(mat_bytes(variables))
     scipy.io.savemat(str(tmp_path / "scipy.mat"), {k: v if isinstance(v, str) else v.reshape(1, -1)
                                                    for k, v in variables.items()})
     lean, ours = (load_mat(str(tmp_path / n), error="raise") for n in ("lean.mat", "scipy.mat"))
     assert lean.keys() == ours.keys()
     for name in ours:
-        assert lean[name].dtype == ours[name].dtype and np.array_equal(lean[name], ours[name]), name
+        _same(lean[name], ours[name])
+
+
+@pytest.mark.parametrize("value", ["七", np.ones((2, 3)), np.ones(3, dtype=np.int32), np.ones(2, dtype=bool)])
+def test_the_terminal_leaves_what_the_lean_writer_does_not_lay_out_to_scipy(tmp_path, value):
+    path = Terminal(Dataset(days=2), result_dir=str(tmp_path)).write_mat("other", {"V": value})
+    scipy.io.savemat(path + ".scipy.mat", {"V": value})
+    _same(load_mat(path, error="raise")["V"], load_mat(path + ".scipy.mat", error="raise")["V"])
 
 
 def test_history_for_many_targets_in_one_request(terminal):

@@ -8,6 +8,7 @@ import threading
 
 import scipy.io
 
+from velmoro.simterm.matfile import Unsupported, mat_bytes, write_atomic
 from velmoro.tframe.comm.link import Answer, Status
 
 __all__ = ["Terminal", "TerminalError", "command", "ok", "HANDLERS", "CHECKS"]
@@ -111,10 +112,14 @@ class Terminal:
 
     def write_mat(self, stem, variables):
         """Write one MAT result file and return its path."""
-        # one writer at a time: scipy's MAT writer, run from several threads at
-        # once, now and then writes a file it cannot read back
         with self._lock:
             self._file_no += 1
             path = os.path.join(self.result_dir, "{}_{:06d}.mat".format(stem, self._file_no))
-            scipy.io.savemat(path, variables)
+        try:
+            write_atomic(path, mat_bytes(variables))
+        except Unsupported:
+            # one at a time: scipy's MAT writer, run from several threads at
+            # once, now and then writes a file it cannot read back
+            with self._lock:
+                scipy.io.savemat(path, variables)
         return path
