@@ -86,17 +86,17 @@ def weekdays(begin, end):
     return days
 
 
-def connect(address, begin, end, securities=None, first_day=None, days=None):
-    """Connect the terminal; the embedded one gets a dataset of `securities`
-    from `first_day`, `days` long (by default of the run's days and
-    HISTORY_DAYS weekdays before them). Returns the bars expected (None when
-    the terminal decides)."""
+def connect(address, begin, end, securities=None, first_day=None, days=None, store=None):
+    """Connect the terminal; the embedded one gets the market store at
+    `store`, or a generated dataset of `securities` from `first_day`, `days`
+    long (by default of the run's days and HISTORY_DAYS weekdays before
+    them). Returns the bars expected (None when the terminal decides)."""
     from velmoro.simterm.session import run_days
     from velmoro.tframe.comm import link
 
     if address != "embedded":
-        if securities or first_day or days:
-            raise ValueError("--securities, --first-day and --days shape the embedded terminal's dataset; "
+        if securities or first_day or days or store:
+            raise ValueError("--securities, --first-day, --days and --store shape the embedded terminal's dataset; "
                              "a served terminal has its own (velmoro terminal serve --securities ...)")
         os.environ["VELMORO_TERMINAL"] = address
         link.disconnect()
@@ -104,6 +104,17 @@ def connect(address, begin, end, securities=None, first_day=None, days=None):
     from velmoro.simterm import Terminal
     from velmoro.simterm.serve import dataset_of
 
+    if store:
+        if securities or first_day or days:
+            raise ValueError("--store serves the store's own market: no --securities, --first-day or --days")
+        data = dataset_of(store=store)
+        try:
+            replayed, _ = run_days(data.trading_days, begin, end)
+        except ValueError:
+            raise ValueError("the store {} holds the trading days {}..{}: a run needs one before --begin and one "
+                             "from --begin to --end".format(store, data.trading_days[0], data.trading_days[-1])) from None
+        link.connect(Terminal(data))
+        return len(replayed)
     run = weekdays(begin, end)
     if not run:
         raise ValueError("no weekday from {} to {}".format(begin, end))
@@ -167,7 +178,8 @@ def main(args):
         return 2
     configure_logs(args.out)
     try:
-        days = connect(args.terminal, args.begin, args.end, args.securities, args.first_day, args.days)
+        days = connect(args.terminal, args.begin, args.end, args.securities, args.first_day, args.days,
+                       args.store)
         if targets is None:
             targets = [{"Market": m.Market, "Code": m.Code} for m in vmcmd.vmSendCmdGetCodeList("Index", 0)]
     except ValueError as exc:
