@@ -79,8 +79,11 @@ def check_bars(bars: pd.DataFrame, frequency: str, factor_days: pd.DataFrame, re
 
     key = pd.factorize(bars["market"] + "." + bars["code"])[0]
     t = bars["local"].to_numpy().astype("datetime64[ns]").astype(np.int64)
-    same = key[1:] == key[:-1]
-    back = np.r_[False, same & (t[1:] < t[:-1])] | np.r_[False, key[1:] < key[:-1]]
+    # a row earlier than the row of its security before it (securities may interleave)
+    by_key = np.argsort(key, kind="stable")
+    k, tk = key[by_key], t[by_key]
+    back = np.zeros(key.size, dtype=bool)
+    back[by_key[1:][(k[1:] == k[:-1]) & (tk[1:] < tk[:-1])]] = True
     found("rows out of order", back, REPAIRED + " (sorted)")
     order = np.lexsort((t, key))
     bars, key, t = bars.iloc[order], key[order], t[order]
@@ -164,26 +167,25 @@ def _jumps(bars, factor_days, repair):
 
 
 def halts(presence: pd.DataFrame) -> List[Finding]:
-    """Days a security has no bars while its market traded, between its
-    first and last day: halts, reported and never an error. `presence` has
-    one row per (market, code, day) with bars."""
-    findings = []
-    for market, rows in presence.groupby("market", sort=True):
-        days = np.unique(rows["day"].to_numpy())
-        keys, row = np.unique((rows["market"] + "." + rows["code"]).to_numpy(), return_inverse=True)
-        grid = np.zeros((keys.size, days.size), dtype=bool)
-        grid[row, np.searchsorted(days, rows["day"].to_numpy())] = True
-        first = grid.argmax(axis=1)
-        last = days.size - 1 - grid[:, ::-1].argmax(axis=1)
-        span = (np.arange(days.size) >= first[:, None]) & (np.arange(days.size) <= last[:, None])
-        missing = span & ~grid
-        count = int(missing.sum())
-        if count:
-            r, c = np.nonzero(missing)
-            examples = ["{} {}".format(keys[i], days[j]) for i, j in zip(r[:EXAMPLES], c[:EXAMPLES])]
-            findings.append(Finding("halted days (no bars while the market traded)", count, examples,
-                                    "reported: a halt, no bars made"))
-    return findings
+    """Days a security has no bars while the exchange traded (any security
+    has bars), between its first and last day: halts, reported and never an
+    error. `presence` has one row per (market, code, day) with bars."""
+    if presence.empty:
+        return []
+    days = np.unique(presence["day"].to_numpy())
+    keys, row = np.unique((presence["market"] + "." + presence["code"]).to_numpy(), return_inverse=True)
+    grid = np.zeros((keys.size, days.size), dtype=bool)
+    grid[row, np.searchsorted(days, presence["day"].to_numpy())] = True
+    first = grid.argmax(axis=1)
+    last = days.size - 1 - grid[:, ::-1].argmax(axis=1)
+    column = np.arange(days.size)
+    missing = (column >= first[:, None]) & (column <= last[:, None]) & ~grid
+    count = int(missing.sum())
+    if not count:
+        return []
+    r, c = np.nonzero(missing)
+    examples = ["{} {}".format(keys[i], days[j]) for i, j in zip(r[:EXAMPLES], c[:EXAMPLES])]
+    return [Finding("halted days (no bars while the market traded)", count, examples, "reported: a halt, no bars made")]
 
 
 def missing_frequencies(presence: dict) -> List[Finding]:

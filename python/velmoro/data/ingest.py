@@ -190,7 +190,7 @@ def import_sources(store_dir: str, sources: Sequence[str], options: ImportOption
         bars, found = check_bars(pd.concat(frames, ignore_index=True), freq, factor_days)
         held = _stored_keys(store, freq, bars)
         if held.any():
-            found.append(Finding("rows already in the store ({})".format(freq), int(held.sum()),
+            found.append(Finding("rows already in the store", int(held.sum()),
                                  [" ".join(map(str, r)) for r in bars.loc[held, ["market", "code", "local"]].head(3)
                                   .itertuples(index=False)], "left out (the store keeps its rows)"))
             bars = bars[~held]
@@ -263,7 +263,7 @@ def _new_days(store, bars):
 
 
 def _record(read, options, findings):
-    now = pd.Timestamp(_dt.datetime.now(_dt.timezone.utc))
+    now = pd.Timestamp(_dt.datetime.now(_dt.timezone.utc)).floor("ms")
     import_id = uuid.uuid4().hex[:12]
     rows = [{"source": label, "sha256": _digest(spec), "frequency": freq, "check": "source", "count": len(bars),
              "examples": "", "action": "read"} for spec, label, freq, bars, _ in read]

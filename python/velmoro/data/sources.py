@@ -173,8 +173,10 @@ def split_key(keys: pd.Series, market: str = None) -> Tuple[np.ndarray, np.ndarr
     SH600000, sse.600000 or sz.000001: a market named in the key wins, then
     `market`, then the code's first digit (6 and 9: sse, else szse)."""
     text = keys.astype(str).str.strip()
+    # codes read as numbers lost their leading zeros
+    text = text.where(~text.str.fullmatch(r"\d{1,5}"), text.str.zfill(6))
     parts = text.str.extract(r"^(?:([A-Za-z]+)[.:_]?)?(\d+)(?:[.:_]?([A-Za-z]+))?$")
-    named = parts[0].fillna(parts[2]).str.lower().map(_MARKETS)
+    named = parts[0].fillna(parts[2]).fillna("").astype(str).str.lower().map(_MARKETS)
     if market:
         named = named.fillna(market.lower())
     guess = np.where(parts[1].str[:1].isin(["6", "9"]), "sse", "szse")
