@@ -37,7 +37,8 @@ def _examples(frame, mask, columns=("market", "code", "local")):
 
 def session_minutes(local: pd.Series) -> np.ndarray:
     """Minutes (with seconds as fractions) since local midnight."""
-    return (local.dt.hour * 60 + local.dt.minute + local.dt.second / 60.0).to_numpy()
+    ns = local.to_numpy().astype("datetime64[ns]").astype(np.int64)
+    return (ns % 86_400_000_000_000) / 60e9
 
 
 def _grid_end(minutes, step):
@@ -74,10 +75,10 @@ def check_bars(bars: pd.DataFrame, frequency: str, factor_days: pd.DataFrame, re
     quantities = ["open", "high", "low", "close", "volume", "amount"]
     values = bars[quantities].to_numpy()
     bad = np.isnan(values).any(axis=1) | (values < 0).any(axis=1) | bars["local"].isna().to_numpy()
-    found("NaN or negative values", bad, LEFT_OUT)
-    bars = bars[~bad]
+    if found("NaN or negative values", bad, LEFT_OUT):
+        bars = bars[~bad]
 
-    key = pd.factorize(bars["market"] + "." + bars["code"])[0]
+    key = bars["sid"].to_numpy()
     t = bars["local"].to_numpy().astype("datetime64[ns]").astype(np.int64)
     # a row earlier than the row of its security before it (securities may interleave)
     by_key = np.argsort(key, kind="stable")
@@ -85,20 +86,22 @@ def check_bars(bars: pd.DataFrame, frequency: str, factor_days: pd.DataFrame, re
     back = np.zeros(key.size, dtype=bool)
     back[by_key[1:][(k[1:] == k[:-1]) & (tk[1:] < tk[:-1])]] = True
     found("rows out of order", back, REPAIRED + " (sorted)")
-    order = np.lexsort((t, key))
-    bars, key, t = bars.iloc[order], key[order], t[order]
+    # sort when a security's rows are not together in time order
+    if back.any() or np.count_nonzero(key[1:] != key[:-1]) > np.count_nonzero(k[1:] != k[:-1]):
+        order = np.lexsort((t, key))
+        bars, key, t = bars.iloc[order], key[order], t[order]
 
     dup = np.r_[(key[1:] == key[:-1]) & (t[1:] == t[:-1]), False]
-    found("duplicated timestamps", dup, LEFT_OUT + " (the last row of each time kept)")
-    bars, key, t = bars[~dup], key[~dup], t[~dup]
+    if found("duplicated timestamps", dup, LEFT_OUT + " (the last row of each time kept)"):
+        bars, key, t = bars[~dup], key[~dup], t[~dup]
 
     step = FREQUENCIES[frequency]
     if step:
         minutes = session_minutes(bars["local"])
         end = _grid_end(minutes, step)
         outside = np.isnan(end)
-        found("bars outside the sessions", outside, LEFT_OUT)
-        bars, key, end, minutes = bars[~outside], key[~outside], end[~outside], minutes[~outside]
+        if found("bars outside the sessions", outside, LEFT_OUT):
+            bars, key, end, minutes = bars[~outside], key[~outside], end[~outside], minutes[~outside]
         partial = end != minutes
         found("partial bars overlapping the full bar after them", partial, REPAIRED + " (merged into it)")
         if partial.any():
@@ -124,9 +127,8 @@ def _merge_partial(bars, key, end):
     close of the last, extremes, sums)."""
     local = bars["local"].dt.normalize() + pd.to_timedelta(end, unit="m")
     bars = bars.assign(local=local.to_numpy())
-    group = (bars["market"] + "." + bars["code"] + "|" + bars["local"].astype(str)).to_numpy()
-    merged = bars.groupby(group, sort=False).agg(
-        market=("market", "first"), code=("code", "first"), day=("day", "first"), local=("local", "first"),
+    merged = bars.groupby(["sid", "local"], sort=False, as_index=False).agg(
+        market=("market", "first"), code=("code", "first"), day=("day", "first"),
         open=("open", "first"), high=("high", "max"), low=("low", "min"), close=("close", "last"),
         volume=("volume", "sum"), amount=("amount", "sum"),
         **({"factor": ("factor", "last")} if "factor" in bars.columns else {}))
@@ -135,10 +137,9 @@ def _merge_partial(bars, key, end):
 
 def _day_closes(bars):
     """(market, code, day, close) of each security's last bar of each day."""
-    last = np.r_[(bars["day"].to_numpy()[1:] != bars["day"].to_numpy()[:-1])
-                 | (bars["code"].to_numpy()[1:] != bars["code"].to_numpy()[:-1])
-                 | (bars["market"].to_numpy()[1:] != bars["market"].to_numpy()[:-1]), True]
-    return bars.loc[last, ["market", "code", "day", "local", "close"]].reset_index(drop=True)
+    day, sid = bars["day"].to_numpy(), bars["sid"].to_numpy()
+    last = np.r_[(day[1:] != day[:-1]) | (sid[1:] != sid[:-1]), True]
+    return bars.loc[last, ["sid", "market", "code", "day", "local", "close"]].reset_index(drop=True)
 
 
 def _jumps(bars, factor_days, repair):
@@ -148,8 +149,8 @@ def _jumps(bars, factor_days, repair):
     if len(days) < 2:
         return []
     close = days["close"].to_numpy()
-    same = np.r_[False, (days["code"].to_numpy()[1:] == days["code"].to_numpy()[:-1])
-                 & (days["market"].to_numpy()[1:] == days["market"].to_numpy()[:-1])]
+    sid = days["sid"].to_numpy()
+    same = np.r_[False, sid[1:] == sid[:-1]]
     previous = np.r_[np.nan, close[:-1]]
     with np.errstate(divide="ignore", invalid="ignore"):
         move = np.abs(close / previous - 1.0)

@@ -76,6 +76,8 @@ def _local_times(frame: pd.DataFrame, tz: str, label: str) -> pd.Series:
         raise SourceError("{}: no time could be read (first value {!r})".format(
             label, (frame["time"] if "time" in frame.columns else frame["date"]).iloc[0]))
     if stamps.dt.tz is None:
+        if tz == LOCAL_TZ:
+            return stamps
         stamps = stamps.dt.tz_localize(tz, ambiguous="NaT", nonexistent="NaT")
     return stamps.dt.tz_convert(LOCAL_TZ).dt.tz_localize(None)
 
@@ -101,7 +103,8 @@ def _normalise(label: str, frame: pd.DataFrame, options: ImportOptions) -> Tuple
     """(frequency, bars with market, code, local, day, quantities[, factor], notes)."""
     notes = []
     if "code" in frame.columns:
-        uniques, inverse = np.unique(frame["code"].astype(str).to_numpy(), return_inverse=True)
+        column = frame["code"] if frame["code"].dtype == object else frame["code"].astype(str)
+        inverse, uniques = pd.factorize(column.to_numpy())
     else:  # one file per security: its name is the key
         uniques, inverse = np.array([os.path.splitext(os.path.basename(label.split(":")[0]))[0]]), \
             np.zeros(len(frame), dtype=np.intp)
@@ -116,8 +119,8 @@ def _normalise(label: str, frame: pd.DataFrame, options: ImportOptions) -> Tuple
         local = local.dt.normalize() + pd.Timedelta(hours=15)
     elif options.label == "start":
         local = local + pd.Timedelta(minutes=step)
-    out = pd.DataFrame({"market": markets[inverse], "code": codes[inverse], "local": local.to_numpy()})
-    out["day"] = (local.dt.year * 10000 + local.dt.month * 100 + local.dt.day).fillna(0).astype(np.int32).to_numpy()
+    out = pd.DataFrame({"market": markets[inverse], "code": codes[inverse], "sid": inverse, "local": local.to_numpy(),
+                        "day": day_numbers(local.to_numpy())})
     for q in ("open", "high", "low", "close", "volume", "amount", "factor"):
         if q in frame.columns:
             out[q] = pd.to_numeric(frame[q], errors="coerce").to_numpy(dtype=float)
@@ -130,11 +133,32 @@ def _normalise(label: str, frame: pd.DataFrame, options: ImportOptions) -> Tuple
     return frequency, out, notes
 
 
+def day_numbers(local: np.ndarray) -> np.ndarray:
+    """YYYYMMDD of each local datetime (0 for NaT), made once per distinct day."""
+    codes, days = pd.factorize(local.astype("datetime64[D]"))
+    days = pd.DatetimeIndex(days)
+    numbers = (days.year * 10000 + days.month * 100 + days.day).to_numpy(dtype=np.int32)
+    return np.where(codes >= 0, numbers[codes], 0).astype(np.int32)
+
+
+# Shanghai time has been UTC+8 without daylight saving since 1992
+_FIXED_SINCE = np.datetime64("1992-01-01")
+
+
+def to_utc(local: pd.Series) -> pd.Series:
+    """UTC datetimes of exchange-local ones."""
+    values = local.to_numpy()
+    if values.size and values.min() >= _FIXED_SINCE:
+        return pd.Series(values - np.timedelta64(8, "h"), index=local.index).dt.tz_localize("UTC")
+    return local.dt.tz_localize(LOCAL_TZ).dt.tz_convert("UTC")
+
+
 def bars_table(bars: pd.DataFrame) -> pa.Table:
     """The stored form of checked bars (local times to UTC)."""
-    # a day's rows together: the terminal reads a day at a time
-    bars = bars.iloc[np.argsort(bars["day"].to_numpy(), kind="stable")]
-    utc = bars["local"].dt.tz_localize(LOCAL_TZ).dt.tz_convert("UTC")
+    day = bars["day"].to_numpy()
+    if (day[1:] < day[:-1]).any():  # a day's rows together: the terminal reads a day at a time
+        bars = bars.iloc[np.argsort(day, kind="stable")]
+    utc = to_utc(bars["local"])
     frame = bars[["market", "code", "day"]].assign(time=utc, **{q: bars[q] for q in
                                                                  ("open", "high", "low", "close", "volume", "amount")})
     return pa.Table.from_pandas(frame, schema=BARS, preserve_index=False)
@@ -187,7 +211,10 @@ def import_sources(store_dir: str, sources: Sequence[str], options: ImportOption
     factor_days = _factor_days(store, read)
     tables, stored = {}, {}
     for freq, frames in by_freq.items():
-        bars, found = check_bars(pd.concat(frames, ignore_index=True), freq, factor_days)
+        bars = pd.concat(frames, ignore_index=True) if len(frames) > 1 else frames[0]
+        if len(frames) > 1:  # one number per security across the sources
+            bars["sid"] = bars.groupby(["market", "code"], sort=False).ngroup().to_numpy()
+        bars, found = check_bars(bars, freq, factor_days)
         held = _stored_keys(store, freq, bars)
         if held.any():
             found.append(Finding("rows already in the store", int(held.sum()),
@@ -199,14 +226,14 @@ def import_sources(store_dir: str, sources: Sequence[str], options: ImportOption
         stored[freq] = len(bars)
         if "factor" in bars.columns:
             tables["factors"] = _factors(bars, store)
-    presence = _presence(store, by_freq)
+    presence = _presence(store, {freq: [_pairs(b) for b in frames] for freq, frames in by_freq.items()})
     findings.extend(halts(presence[min(presence, key=lambda f: FREQUENCIES[f] or 10 ** 6)]) if presence else [])
     strict = [f for f in findings if not f.check.startswith("halted")]
     if options.strict and strict:
         raise ImportRefused(strict)
-    all_bars = pd.concat([b for frames in by_freq.values() for b in frames], ignore_index=True)
-    tables["securities"] = _new_securities(store, all_bars)
-    tables["calendar"] = _new_days(store, all_bars)
+    pairs = pd.concat([_pairs(b) for frames in by_freq.values() for b in frames], ignore_index=True)
+    tables["securities"] = _new_securities(store, pairs)
+    tables["calendar"] = _new_days(store, pairs)
     tables["record"] = _record(read, options, findings)
     store.commit(tables)
     return stored, findings
@@ -232,13 +259,20 @@ def _factors(bars, store):
     return pa.Table.from_pandas(given[given["_held"].isna()].drop(columns="_held"), preserve_index=False)
 
 
-def _presence(store, by_freq):
-    """frequency -> (market, code, day) with bars, stored and imported."""
+def _pairs(bars):
+    """(market, code, day) of each security and day with bars, once."""
+    key = (bars["sid"].to_numpy().astype(np.int64) << 32) | bars["day"].to_numpy().astype(np.int64)
+    first = np.flatnonzero(~pd.Series(key).duplicated().to_numpy())
+    return bars[["market", "code", "day"]].iloc[first].reset_index(drop=True)
+
+
+def _presence(store, imported):
+    """frequency -> (market, code, day) with bars, stored and imported
+    (`imported`: frequency -> list of such frames)."""
     out = {}
-    for freq in set(store.frequencies()) | set(by_freq):
+    for freq in set(store.frequencies()) | set(imported):
         held = store.read("bars/" + freq, columns=["market", "code", "day"]).to_pandas()
-        frames = [held] + [b[["market", "code", "day"]] for b in by_freq.get(freq, [])]
-        out[freq] = pd.concat(frames, ignore_index=True).drop_duplicates()
+        out[freq] = pd.concat([held] + imported.get(freq, []), ignore_index=True).drop_duplicates()
     return out
 
 
@@ -281,8 +315,9 @@ def check_store(store_dir: str) -> List[Finding]:
     for freq in store.frequencies():
         table = store.read("bars/" + freq).to_pandas()
         table["local"] = table["time"].dt.tz_convert(LOCAL_TZ).dt.tz_localize(None)
+        table["sid"] = table.groupby(["market", "code"], sort=False).ngroup().to_numpy()
         # stored a day at a time: read as each security's series
-        table = table.sort_values(["market", "code", "local"], kind="stable", ignore_index=True)
+        table = table.sort_values(["sid", "local"], kind="stable", ignore_index=True)
         _, found = check_bars(table.drop(columns="time"), freq, factor_days, repair=False)
         findings.extend(f._replace(check="{} [{}]".format(f.check, freq)) for f in found)
     presence = _presence(store, {})
