@@ -102,7 +102,9 @@ def _infer_frequency(keys: np.ndarray, local: pd.Series, label: str) -> str:
 def _normalise(label: str, frame: pd.DataFrame, options: ImportOptions) -> Tuple[str, pd.DataFrame, List[Finding]]:
     """(frequency, bars with market, code, local, day, quantities[, factor], notes)."""
     notes = []
-    if "code" in frame.columns:
+    if isinstance(frame["code"].dtype if "code" in frame.columns else None, pd.CategoricalDtype):
+        inverse, uniques = frame["code"].cat.codes.to_numpy(), frame["code"].cat.categories.to_numpy()
+    elif "code" in frame.columns:
         column = frame["code"] if frame["code"].dtype == object else frame["code"].astype(str)
         inverse, uniques = pd.factorize(column.to_numpy())
     else:  # one file per security: its name is the key
@@ -119,8 +121,13 @@ def _normalise(label: str, frame: pd.DataFrame, options: ImportOptions) -> Tuple
         local = local.dt.normalize() + pd.Timedelta(hours=15)
     elif options.label == "start":
         local = local + pd.Timedelta(minutes=step)
-    out = pd.DataFrame({"market": markets[inverse], "code": codes[inverse], "sid": inverse, "local": local.to_numpy(),
-                        "day": day_numbers(local.to_numpy())})
+    # the same security may be spelled several ways (600000, 600000.SH)
+    pair, _ = pd.factorize(markets + "." + codes)
+    market_of, market_names = pd.factorize(markets)
+    code_of, code_names = pd.factorize(codes)
+    out = pd.DataFrame({"market": pd.Categorical.from_codes(market_of[inverse], market_names),
+                        "code": pd.Categorical.from_codes(code_of[inverse], code_names), "sid": pair[inverse],
+                        "local": local.to_numpy(), "day": day_numbers(local.to_numpy())})
     for q in ("open", "high", "low", "close", "volume", "amount", "factor"):
         if q in frame.columns:
             out[q] = pd.to_numeric(frame[q], errors="coerce").to_numpy(dtype=float)
@@ -159,9 +166,9 @@ def bars_table(bars: pd.DataFrame) -> pa.Table:
     if (day[1:] < day[:-1]).any():  # a day's rows together: the terminal reads a day at a time
         bars = bars.iloc[np.argsort(day, kind="stable")]
     utc = to_utc(bars["local"])
-    frame = bars[["market", "code", "day"]].assign(time=utc, **{q: bars[q] for q in
-                                                                 ("open", "high", "low", "close", "volume", "amount")})
-    return pa.Table.from_pandas(frame, schema=BARS, preserve_index=False)
+    frame = bars[["market", "code", "day"]].assign(time=utc.dt.floor("ms"), **{
+        q: bars[q] for q in ("open", "high", "low", "close", "volume", "amount")})
+    return pa.Table.from_pandas(frame, preserve_index=False).cast(BARS)
 
 
 def _stored_keys(store: MarketStore, frequency: str, bars: pd.DataFrame) -> np.ndarray:
@@ -263,7 +270,7 @@ def _pairs(bars):
     """(market, code, day) of each security and day with bars, once."""
     key = (bars["sid"].to_numpy().astype(np.int64) << 32) | bars["day"].to_numpy().astype(np.int64)
     first = np.flatnonzero(~pd.Series(key).duplicated().to_numpy())
-    return bars[["market", "code", "day"]].iloc[first].reset_index(drop=True)
+    return bars[["market", "code", "day"]].iloc[first].astype({"market": object, "code": object}).reset_index(drop=True)
 
 
 def _presence(store, imported):

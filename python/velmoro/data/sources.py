@@ -106,12 +106,12 @@ def _read_csv(path):
         raise SourceError("{}: not a text table (neither UTF-8 nor GB18030)".format(path)) from None
     except pa.ArrowInvalid as exc:
         raise SourceError("{}: not a readable CSV table ({})".format(path, str(exc).splitlines()[0])) from None
-    return table.to_pandas()
+    return table.to_pandas(strings_to_categorical=True)
 
 
 def _read_parquet(path):
     try:
-        return pq.read_table(path).to_pandas()
+        return pq.read_table(path).to_pandas(strings_to_categorical=True)
     except (pa.ArrowInvalid, OSError) as exc:
         raise SourceError("{}: not a readable Parquet file ({})".format(path, str(exc).splitlines()[0])) from None
 
