@@ -61,7 +61,7 @@ def _limit(codes: pd.Series) -> np.ndarray:
 
 
 def check_bars(bars: pd.DataFrame, frequency: str, factor_days: pd.DataFrame, repair: bool = True):
-    """(bars kept, findings). `bars` has market, code, local (exchange-local
+    """(bars kept, findings). `bars` has market, code, sid (a number per security), local (exchange-local
     datetime), day and the quantities; `factor_days` (market, code, day)
     are days a security's adjustment factor changed."""
     findings: List[Finding] = []
@@ -72,9 +72,10 @@ def check_bars(bars: pd.DataFrame, frequency: str, factor_days: pd.DataFrame, re
             findings.append(Finding(check, count, _examples(bars, mask, columns), action if repair else "found"))
         return count
 
-    quantities = ["open", "high", "low", "close", "volume", "amount"]
-    values = bars[quantities].to_numpy()
-    bad = np.isnan(values).any(axis=1) | (values < 0).any(axis=1) | bars["local"].isna().to_numpy()
+    bad = bars["local"].isna().to_numpy()
+    for q in ("open", "high", "low", "close", "volume", "amount"):
+        values = bars[q].to_numpy()
+        bad |= np.isnan(values) | (values < 0)
     if found("NaN or negative values", bad, LEFT_OUT):
         bars = bars[~bad]
 
@@ -119,7 +120,7 @@ def check_bars(bars: pd.DataFrame, frequency: str, factor_days: pd.DataFrame, re
     flat = (bars["volume"].to_numpy() == 0) & (top == bottom)
     found("zero-volume flat bars", flat, KEPT)
     findings.extend(_jumps(bars, factor_days, repair))
-    return bars.reset_index(drop=True), findings
+    return bars, findings
 
 
 def _merge_partial(bars, key, end):

@@ -152,12 +152,17 @@ def day_numbers(local: np.ndarray) -> np.ndarray:
 _FIXED_SINCE = np.datetime64("1992-01-01")
 
 
-def to_utc(local: pd.Series) -> pd.Series:
-    """UTC datetimes of exchange-local ones."""
-    values = local.to_numpy()
+def to_utc(local: pd.Series) -> np.ndarray:
+    """UTC datetime64[ms] of exchange-local datetimes."""
+    values = local.to_numpy().astype("datetime64[ms]")
     if values.size and values.min() >= _FIXED_SINCE:
-        return pd.Series(values - np.timedelta64(8, "h"), index=local.index).dt.tz_localize("UTC")
-    return local.dt.tz_localize(LOCAL_TZ).dt.tz_convert("UTC")
+        return values - np.timedelta64(8, "h")
+    return local.dt.tz_localize(LOCAL_TZ).dt.tz_convert("UTC").dt.tz_localize(None).to_numpy().astype("datetime64[ms]")
+
+
+def _strings(column: pd.Series) -> pa.Array:
+    values = pa.array(column, from_pandas=True)
+    return values.dictionary_decode() if pa.types.is_dictionary(values.type) else values.cast(pa.string())
 
 
 def bars_table(bars: pd.DataFrame) -> pa.Table:
@@ -165,10 +170,10 @@ def bars_table(bars: pd.DataFrame) -> pa.Table:
     day = bars["day"].to_numpy()
     if (day[1:] < day[:-1]).any():  # a day's rows together: the terminal reads a day at a time
         bars = bars.iloc[np.argsort(day, kind="stable")]
-    utc = to_utc(bars["local"])
-    frame = bars[["market", "code", "day"]].assign(time=utc.dt.floor("ms"), **{
-        q: bars[q] for q in ("open", "high", "low", "close", "volume", "amount")})
-    return pa.Table.from_pandas(frame, preserve_index=False).cast(BARS)
+    columns = [_strings(bars["market"]), _strings(bars["code"]), pa.array(bars["day"].to_numpy(dtype=np.int32)),
+               pa.array(to_utc(bars["local"]).astype(np.int64), type=BARS.field("time").type)]
+    columns += [pa.array(bars[q].to_numpy(dtype=float)) for q in BARS.names[4:]]
+    return pa.Table.from_arrays(columns, schema=BARS)
 
 
 def _stored_keys(store: MarketStore, frequency: str, bars: pd.DataFrame) -> np.ndarray:

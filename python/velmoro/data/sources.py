@@ -101,7 +101,9 @@ def _read_csv(path):
     try:
         delimiter = _delimiter(path)
         table = pcsv.read_csv(path, parse_options=pcsv.ParseOptions(delimiter=delimiter),
-                              convert_options=pcsv.ConvertOptions(strings_can_be_null=True))
+                              # codes (a few thousand distinct) parsed straight into categories
+                              convert_options=pcsv.ConvertOptions(strings_can_be_null=True, auto_dict_encode=True,
+                                                                  auto_dict_max_cardinality=100_000))
     except UnicodeDecodeError:
         raise SourceError("{}: not a text table (neither UTF-8 nor GB18030)".format(path)) from None
     except pa.ArrowInvalid as exc:
