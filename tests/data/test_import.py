@@ -201,3 +201,19 @@ def test_check_reports_frequencies_that_disagree_and_halts(tmp_path):
     missing = found["60min bars missing where 1min bars exist"]
     assert missing.count == 1 and "20240103" in missing.examples[0]
     assert list(found) == ["60min bars missing where 1min bars exist"]
+
+
+@pytest.mark.parametrize("name,content,encoding,expected", [
+    ("600519.csv", "date,time,open,high,low,close,volume\n2024-01-02,09:31,1,1.1,0.9,1,10\n"
+                   "2024-01-02,09:32,1,1.1,0.9,1,10\n", "utf-8", ("1min", "sse", "600519", "2024-01-02 01:32")),
+    ("gb.csv", "代码,日期,开盘,最高,最低,收盘,成交量\n000002,20240102,1,1.1,0.9,1,10\n000002,20240103,1,1.1,0.9,1,10\n",
+     "gb18030", ("day", "szse", "000002", "2024-01-03 07:00")),
+])
+def test_split_date_and_time_columns_and_a_gb18030_export(tmp_path, name, content, encoding, expected):
+    (tmp_path / name).write_bytes(content.encode(encoding))
+    freq, market, code, last = expected
+    rows, found = import_sources(str(tmp_path / "s"), [str(tmp_path / name)], ImportOptions())
+    assert rows == {freq: 2} and [f.check for f in found] == ["no amount column"]
+    bars = stored(tmp_path / "s", freq)
+    assert (bars["market"].tolist(), bars["code"].tolist()) == ([market] * 2, [code] * 2)
+    assert bars["time"].iloc[-1] == pd.Timestamp(last, tz="UTC") and (bars["amount"] == 10).all()

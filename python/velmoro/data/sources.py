@@ -21,8 +21,8 @@ __all__ = ["SourceError", "read_source", "parse_columns", "split_key"]
 
 # lower-cased, without spaces, dashes, underscores and dots
 _SPELLINGS = {
-    "time": ("time", "datetime", "timestamp", "bartime", "tradetime", "dt", "eob", "barend", "trade_time"),
-    "date": ("date", "tradedate", "tradingday", "day", "tradingdate", "calendardate"),
+    "time": ("time", "datetime", "timestamp", "bartime", "tradetime", "dt", "eob", "barend", "时间", "交易时间"),
+    "date": ("date", "tradedate", "tradingday", "day", "tradingdate", "calendardate", "日期", "交易日期"),
     "clock": ("clock", "minute", "hhmm", "timeofday"),
     "open": ("open", "openprice", "o", "开盘", "开盘价"),
     "high": ("high", "highprice", "h", "最高", "最高价"),
@@ -79,28 +79,34 @@ def _map(frame: pd.DataFrame, given: Dict[str, str], label: str) -> pd.DataFrame
     return out
 
 
-def _delimiter(path):
+def _dialect(path):
+    """(delimiter, encoding) of a CSV file, from its first 64 KiB."""
     with open(path, "rb") as f:
         head = f.read(65536)
     if not head.strip():
         raise SourceError("{}: empty file".format(path))
     if b"\0" in head:
         raise SourceError("{}: not a text table (binary content)".format(path))
+    encoding = "utf8"
     try:
         text = head.decode("utf-8-sig")
-    except UnicodeDecodeError:
-        text = head.decode("gb18030", errors="strict")  # many vendors' exports; UnicodeDecodeError when neither
+    except UnicodeDecodeError as exc:
+        if exc.start >= len(head) - 3:  # a character cut by the 64 KiB
+            text = head[:exc.start].decode("utf-8-sig")
+        else:  # many vendors' exports; UnicodeDecodeError when neither
+            text, encoding = head.decode("gb18030", errors="strict"), "gb18030"
     lines = text.splitlines()[:20]
     try:
-        return csv.Sniffer().sniff("\n".join(lines[:-1] or lines), delimiters=",;\t| ").delimiter
+        return csv.Sniffer().sniff("\n".join(lines[:-1] or lines), delimiters=",;\t| ").delimiter, encoding
     except csv.Error:
-        return ","
+        return ",", encoding
 
 
 def _read_csv(path):
     try:
-        delimiter = _delimiter(path)
-        table = pcsv.read_csv(path, parse_options=pcsv.ParseOptions(delimiter=delimiter),
+        delimiter, encoding = _dialect(path)
+        table = pcsv.read_csv(path, read_options=pcsv.ReadOptions(encoding=encoding),
+                              parse_options=pcsv.ParseOptions(delimiter=delimiter),
                               # codes (a few thousand distinct) parsed straight into categories
                               convert_options=pcsv.ConvertOptions(strings_can_be_null=True, auto_dict_encode=True,
                                                                   auto_dict_max_cardinality=100_000))
