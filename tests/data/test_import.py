@@ -56,7 +56,7 @@ def test_each_defect_alone_is_found_counted_and_acted_on(tmp_path, defect):
     extra, words, count, kept = DEFECTS[defect]
     rows, found = import_sources(str(tmp_path / "s"), [write(tmp_path / "x.csv", CLEAN + extra)], ImportOptions())
     hits = [f for f in found if words in f.check]
-    assert [f.count for f in hits] == [count] and hits[0].examples and hits[0].action
+    assert [f.rows for f in hits] == [count] and hits[0].examples and hits[0].action
     assert rows == {"1min": kept} and len(stored(tmp_path / "s")) == kept
     others = [f for f in found if words not in f.check]
     assert not others, others
@@ -92,7 +92,7 @@ def test_appending_keeps_what_is_stored_and_a_reimport_adds_nothing(tmp_path):
     import_sources(store, [write(tmp_path / "a.csv", CLEAN[:3])], ImportOptions())
     first = MarketStore(store).parts("bars/1min")
     rows, found = import_sources(store, [write(tmp_path / "b.csv", CLEAN)], ImportOptions())
-    assert rows == {"1min": 3} and findings_of(found)["rows already in the store"].count == 3
+    assert rows == {"1min": 3} and findings_of(found)["rows already in the store"].rows == 3
     assert MarketStore(store).parts("bars/1min")[:1] == first and len(stored(store)) == 6
     assert sorted(MarketStore(store).read("calendar").to_pandas()["day"]) == [20240102, 20240102, 20240103, 20240103]
     assert len(check_store(store)) == 0
@@ -199,7 +199,7 @@ def test_check_reports_frequencies_that_disagree_and_halts(tmp_path):
     import_sources(store, [write(tmp_path / "h.csv", hourly)], ImportOptions(frequency="60min"))
     found = findings_of(check_store(store))
     missing = found["60min bars missing where 1min bars exist"]
-    assert missing.count == 1 and "20240103" in missing.examples[0]
+    assert missing.rows == 1 and "20240103" in missing.examples[0]
     assert list(found) == ["60min bars missing where 1min bars exist"]
 
 

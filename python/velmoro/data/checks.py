@@ -22,12 +22,12 @@ _OPEN, _NOON, _AFTERNOON, _CLOSE = 9 * 60 + 30, 11 * 60 + 30, 13 * 60, 15 * 60
 
 class Finding(NamedTuple):
     check: str
-    count: int
+    rows: int
     examples: Sequence[str]
     action: str
 
     def line(self) -> str:
-        return "{}: {} ({}), e.g. {}".format(self.check, self.count, self.action, "; ".join(self.examples))
+        return "{}: {} ({}), e.g. {}".format(self.check, self.rows, self.action, "; ".join(self.examples))
 
 
 def _examples(frame, mask, columns=("market", "code", "local")):

@@ -32,6 +32,8 @@ class ImportRefused(Exception):
 
 
 class ImportOptions:
+    """How to read the sources (the import's command-line options)."""
+
     def __init__(self, market: Optional[str] = None, frequency: Optional[str] = None, tz: str = LOCAL_TZ,
                  label: str = "end", adjusted: str = "none", columns: Optional[Dict[str, str]] = None,
                  strict: bool = False):
@@ -206,7 +208,8 @@ def _board(codes: pd.Series) -> np.ndarray:
                       codes.str.startswith(("4", "8")).to_numpy()], ["star", "growth", "third"], "main")
 
 
-def import_sources(store_dir: str, sources: Sequence[str], options: ImportOptions):
+def import_sources(store_dir: str, sources: Sequence[str],
+                   options: ImportOptions) -> Tuple[Dict[str, int], List[Finding]]:
     """Read, check and append the sources; returns (rows stored per
     frequency, findings). SourceError or StoreError: nothing written;
     ImportRefused: --strict with findings."""
@@ -313,7 +316,7 @@ def _record(read, options, findings):
     import_id = uuid.uuid4().hex[:12]
     rows = [{"source": label, "sha256": _digest(spec), "frequency": freq, "check": "source", "count": len(bars),
              "examples": "", "action": "read"} for spec, label, freq, bars, _ in read]
-    rows += [{"source": "", "sha256": "", "frequency": "", "check": f.check, "count": f.count,
+    rows += [{"source": "", "sha256": "", "frequency": "", "check": f.check, "count": f.rows,
               "examples": "; ".join(f.examples), "action": f.action} for f in findings]
     frame = pd.DataFrame(rows).assign(import_id=import_id, at=now, adjusted=options.adjusted)
     return pa.Table.from_pandas(frame[RECORD.names], schema=RECORD, preserve_index=False)
@@ -322,7 +325,7 @@ def _record(read, options, findings):
 def check_store(store_dir: str) -> List[Finding]:
     """The checks over what the store holds (nothing is changed)."""
     store = MarketStore(store_dir)
-    findings = []
+    findings: List[Finding] = []
     factor_days = _factor_days(store, [])
     for freq in store.frequencies():
         table = store.read("bars/" + freq).to_pandas()

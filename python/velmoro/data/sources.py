@@ -9,7 +9,7 @@ import csv
 import os
 import re
 import sqlite3
-from typing import Dict, List, Tuple
+from typing import Dict, List, Optional, Tuple
 
 import numpy as np
 import pandas as pd
@@ -68,9 +68,9 @@ def _map(frame: pd.DataFrame, given: Dict[str, str], label: str) -> pd.DataFrame
                 label, column, name, ", ".join(map(str, frame.columns))))
         rename[column] = name
     for column in frame.columns:
-        name = _LOOKUP.get(_key(column))
-        if column not in rename and name is not None and name not in rename.values():
-            rename[column] = name
+        found = _LOOKUP.get(_key(column))
+        if column not in rename and found is not None and found not in rename.values():
+            rename[column] = found
     out = frame[list(rename)].rename(columns=rename)
     missing = [n for n in REQUIRED if n not in out.columns]
     if ("time" not in out.columns and "date" not in out.columns) or missing:
@@ -176,7 +176,7 @@ _MARKETS = {"sh": "sse", "sse": "sse", "xshg": "sse", "ss": "sse", "sz": "szse",
             "bj": "bse", "bse": "bse"}
 
 
-def split_key(keys: pd.Series, market: str = None) -> Tuple[np.ndarray, np.ndarray]:
+def split_key(keys: pd.Series, market: Optional[str] = None) -> Tuple[np.ndarray, np.ndarray]:
     """(market, code) arrays of security keys written as 600000, 600000.SH,
     SH600000, sse.600000 or sz.000001: a market named in the key wins, then
     `market`, then the code's first digit (6 and 9: sse, else szse)."""

@@ -10,7 +10,7 @@ rewritten.
 import json
 import os
 import uuid
-from typing import Dict, List, Optional
+from typing import Any, Dict, List, Optional
 
 import pyarrow as pa
 import pyarrow.parquet as pq
@@ -28,6 +28,9 @@ class StoreError(Exception):
 
 
 class MarketStore:
+    """The store at `folder`; with `create`, an empty one when there is
+    none yet (its folder is made by the first commit)."""
+
     def __init__(self, folder: str, create: bool = False):
         self.folder = os.path.abspath(folder)
         path = os.path.join(self.folder, _MANIFEST)
@@ -35,7 +38,7 @@ class MarketStore:
             if not create:
                 raise StoreError("{}: not a market store (no {}; make one with velmoro data import)".format(
                     folder, _MANIFEST))
-            self.manifest = {"format": _FORMAT, "parts": {}}
+            self.manifest: Dict[str, Any] = {"format": _FORMAT, "parts": {}}
             return
         try:
             with open(path) as f:
@@ -52,6 +55,7 @@ class MarketStore:
         return self.manifest.get("version", "empty")
 
     def parts(self, table: str) -> List[str]:
+        """The table's part files, relative to the folder, in the order written."""
         return list(self.manifest["parts"].get(table, []))
 
     def read(self, table: str, filter=None, columns=None) -> pa.Table:
@@ -67,6 +71,7 @@ class MarketStore:
         return data.to_table(filter=filter, columns=columns)
 
     def frequencies(self) -> List[str]:
+        """The frequencies the store has bars of."""
         return [t.split("/", 1)[1] for t in self.manifest["parts"] if t.startswith("bars/")]
 
     def commit(self, tables: Dict[str, Optional[pa.Table]]) -> None:

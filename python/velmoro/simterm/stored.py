@@ -10,7 +10,7 @@ with no bar on a day (halted, not yet listed) is flat at its last close
 before it, or NaN when it has none.
 """
 import functools
-from typing import Dict, Optional
+from typing import Dict, List, Optional
 
 import numpy as np
 import pandas as pd
@@ -112,7 +112,8 @@ def write_generated(folder: str, data: Dataset, batch_rows: int = 2_000_000) -> 
     codes = np.array([s.code for s in secs], dtype=object)
     clock = np.array([(t - np.floor(t)) * 1440 for t in data.minute_times(data.trading_days[0])]).round()
     offsets = pd.to_timedelta(clock, unit="m")
-    written, pending = 0, {"bars/1min": [], "bars/day": []}
+    written = 0
+    pending: Dict[str, List[pa.Table]] = {"bars/1min": [], "bars/day": []}
     days_per_batch = max(1, batch_rows // (len(secs) * MINUTES_PER_DAY))
     for first in range(0, len(data.trading_days), days_per_batch):
         for day in data.trading_days[first:first + days_per_batch]:
