@@ -16,7 +16,7 @@ from velmoro.data.schema import BARS, FREQUENCIES, RECORD, frequency_name
 from velmoro.data.sources import SourceError, read_source, split_key
 from velmoro.data.store import MarketStore, StoreError
 
-__all__ = ["ImportOptions", "import_sources", "check_store", "bars_table", "ImportRefused", "SourceError",
+__all__ = ["ImportOptions", "import_sources", "check_store", "bars_table", "to_local", "ImportRefused", "SourceError",
            "StoreError"]
 
 ADJUSTED = ("none", "forward", "backward")
@@ -160,6 +160,13 @@ def to_utc(local: pd.Series) -> np.ndarray:
     if values.size and values.min() >= _FIXED_SINCE:
         return values - np.timedelta64(8, "h")
     return local.dt.tz_localize(LOCAL_TZ).dt.tz_convert("UTC").dt.tz_localize(None).to_numpy().astype("datetime64[ms]")
+
+
+def to_local(utc: np.ndarray) -> np.ndarray:
+    """Exchange-local datetime64[ms] of UTC ones (naive)."""
+    if utc.size and utc.min() >= _FIXED_SINCE:
+        return utc + np.timedelta64(8, "h")
+    return pd.Series(utc).dt.tz_localize("UTC").dt.tz_convert(LOCAL_TZ).dt.tz_localize(None).to_numpy()
 
 
 def _strings(column: pd.Series) -> pa.Array:

@@ -15,9 +15,10 @@ from typing import Dict, List, Optional
 import numpy as np
 import pandas as pd
 import pyarrow as pa
+import pyarrow.compute as pc
 import pyarrow.dataset as ds
 
-from velmoro.data.ingest import LOCAL_TZ, bars_table
+from velmoro.data.ingest import bars_table, to_local
 from velmoro.data.schema import FREQUENCIES, QUANTITIES as STORED
 from velmoro.data.store import MarketStore, StoreError
 from velmoro.simterm.dataset import MINUTES_PER_DAY, QUANTITIES, Dataset, Security
@@ -61,10 +62,12 @@ class StoreDataset(Dataset):
 
     @functools.lru_cache(maxsize=_DAYS_KEPT)
     def _day(self, day):
-        table = self.store.read("bars/" + self.frequency, filter=ds.field("day") == day).to_pandas()
+        table = self.store.read("bars/" + self.frequency, filter=ds.field("day") == day)
         n, m = len(self.securities), MINUTES_PER_DAY
-        row = self._keys.get_indexer(table["market"] + "." + table["code"])
-        local = table["time"].dt.tz_convert(LOCAL_TZ)
+        # rows through the distinct keys of the day, not one string per bar
+        keys = pc.binary_join_element_wise(table["market"], table["code"], ".").combine_chunks().dictionary_encode()
+        row = self._keys.get_indexer(keys.dictionary.to_pandas())[keys.indices.to_numpy(zero_copy_only=False)]
+        local = pd.Series(to_local(table["time"].cast(pa.int64()).to_numpy().view("datetime64[ms]")))
         slot = (m - 1) if FREQUENCIES[self.frequency] == 0 else _minute_slot(
             (local.dt.hour * 60 + local.dt.minute).to_numpy())
         keep = (row >= 0) & (slot >= 0) & (slot < m)
