@@ -104,3 +104,17 @@ def test_the_readme_road_import_check_and_run_on_day_bars(tmp_path):
     assert (tmp_path / "out" / "summary.json").exists()
     bad = velmoro("data", "import", "nothing.csv", "--store", "mystore", cwd=tmp_path)
     assert bad.returncode == 2 and bad.stderr.count("\n") == 1 and "nothing.csv" in bad.stderr
+
+
+def test_the_terminal_server_takes_a_store_and_a_run_refuses_to_reshape_it(generated, tmp_path):
+    from velmoro.cli.run import connect
+    from velmoro.simterm.serve import dataset_of, parser
+
+    folder, data = generated
+    args = parser().parse_args(["serve", "--listen", "unix:/nowhere", "--store", folder])
+    served = dataset_of(args.securities, args.first_day, args.days, args.store)
+    assert isinstance(served, StoreDataset) and served.trading_days == data.trading_days
+    with pytest.raises(ValueError, match="--store serves the store's own market"):
+        connect("embedded", 20240103, 20240104, securities=10, store=folder)
+    with pytest.raises(ValueError, match="holds the trading days 20240102..20240104"):
+        connect("embedded", 20240102, 20240104, store=folder)
