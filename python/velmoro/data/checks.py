@@ -82,8 +82,11 @@ def check_bars(bars: pd.DataFrame, frequency: str, factor_days: pd.DataFrame, re
     key = bars["sid"].to_numpy()
     t = bars["local"].to_numpy().astype("datetime64[ns]").astype(np.int64)
     # a row earlier than the row of its security before it (securities may interleave)
-    by_key = np.argsort(key, kind="stable")
-    k, tk = key[by_key], t[by_key]
+    if (key[1:] >= key[:-1]).all():  # each security's rows already together
+        by_key, k, tk = np.arange(key.size), key, t
+    else:
+        by_key = np.argsort(key, kind="stable")
+        k, tk = key[by_key], t[by_key]
     back = np.zeros(key.size, dtype=bool)
     back[by_key[1:][(k[1:] == k[:-1]) & (tk[1:] < tk[:-1])]] = True
     found("rows out of order", back, REPAIRED + " (sorted)")
@@ -110,7 +113,8 @@ def check_bars(bars: pd.DataFrame, frequency: str, factor_days: pd.DataFrame, re
 
     high, low = bars["high"].to_numpy(), bars["low"].to_numpy()
     open_, close = bars["open"].to_numpy(), bars["close"].to_numpy()
-    top, bottom = np.maximum.reduce([open_, high, low, close]), np.minimum.reduce([open_, high, low, close])
+    top = np.maximum(np.maximum(open_, high), np.maximum(low, close))
+    bottom = np.minimum(np.minimum(open_, high), np.minimum(low, close))
     wrong = (high != top) | (low != bottom)
     found("OHLC out of order (high below low or a price outside the range)", wrong,
           REPAIRED + " (high and low widened to the prices)")

@@ -119,7 +119,9 @@ def _read_csv(path):
 
 def _read_parquet(path):
     try:
-        return pq.read_table(path).to_pandas(strings_to_categorical=True)
+        # text columns (codes) read as categories without making a string per row
+        text = [f.name for f in pq.read_schema(path) if pa.types.is_string(f.type) or pa.types.is_large_string(f.type)]
+        return pq.read_table(path, read_dictionary=text).to_pandas(strings_to_categorical=True)
     except (pa.ArrowInvalid, OSError) as exc:
         raise SourceError("{}: not a readable Parquet file ({})".format(path, str(exc).splitlines()[0])) from None
 
