@@ -118,3 +118,14 @@ def test_the_terminal_server_takes_a_store_and_a_run_refuses_to_reshape_it(gener
         connect("embedded", 20240103, 20240104, securities=10, store=folder)
     with pytest.raises(ValueError, match="holds the trading days 20240102..20240104"):
         connect("embedded", 20240102, 20240104, store=folder)
+
+
+@pytest.mark.parametrize("command", [
+    ["terminal", "serve", "--listen", "unix:/nowhere/sock", "--store", "nostore"],
+    ["run", os.path.join(TOP, "examples", "strategy.py"), "--store", "nostore", "--targets", "all", "--begin",
+     "20240103", "--end", "20240104"],
+    ["data", "check", "--store", "nostore"],
+])
+def test_a_folder_that_is_no_store_is_one_line(tmp_path, command):
+    proc = velmoro(*command, cwd=tmp_path)
+    assert proc.returncode == 2 and proc.stderr.strip().count("\n") == 0 and "nostore: not a market store" in proc.stderr

@@ -72,7 +72,7 @@ def check_bars(bars: pd.DataFrame, frequency: str, factor_days: pd.DataFrame, re
             findings.append(Finding(check, count, _examples(bars, mask, columns), action if repair else "found"))
         return count
 
-    bad = bars["local"].isna().to_numpy()
+    bad = bars["local"].isna().to_numpy(copy=True)
     for q in ("open", "high", "low", "close", "volume", "amount"):
         values = bars[q].to_numpy()
         bad |= np.isnan(values) | (values < 0)

@@ -23,7 +23,7 @@ _MANIFEST = "manifest.json"
 _FORMAT = 1
 
 
-class StoreError(Exception):
+class StoreError(ValueError):
     """A store that cannot be used as asked: one line for the user."""
 
 
