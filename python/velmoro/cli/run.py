@@ -115,39 +115,62 @@ def terminal_address(given):
     return where
 
 
-def connect(address, begin, end, securities=None, first_day=None, days=None, stream=sys.stdout):
-    """Connect the terminal and say which it is. The embedded one gets a
-    dataset of `securities` from `first_day`, `days` long (by default the
-    run's days and HISTORY_DAYS weekdays before them); a served one has its
-    own and must hold the run's days. Returns the trading days replayed."""
+def _generated(begin, end, securities, first_day, days):
+    """The generated dataset of a run on the embedded terminal and its first day."""
+    from velmoro.simterm.serve import dataset_of
+
+    run = weekdays(begin, end)
+    if not run:
+        raise UserError("no weekday from {} to {}".format(begin, end))
+    first_day = first_day or int(_before(run[0], HISTORY_DAYS).strftime("%Y%m%d"))
+    data = dataset_of(securities, first_day, days or len(weekdays(first_day, end)))
+    if not data.trading_days or data.trading_days[-1] < end:
+        raise UserError("the dataset's days (--first-day {}, --days {}) end before --end {}".format(
+            first_day, len(data.trading_days), end))
+    return data, "--first-day {} leaves no history day before --begin {}".format(first_day, begin)
+
+
+def _stored(store, securities, first_day, days):
+    """The market store of a run on the embedded terminal."""
+    from velmoro.data.store import StoreError
+    from velmoro.simterm.serve import dataset_of
+
+    if securities or first_day or days:
+        raise UserError("--store serves the store's own market: no --securities, --first-day or --days")
+    try:
+        data = dataset_of(store=store)
+    except StoreError as exc:
+        raise UserError(str(exc)) from exc
+    held = data.trading_days
+    return data, "the store {} holds the trading days {}: a run needs one before --begin and one from --begin " \
+                 "to --end".format(store, "{}..{}".format(held[0], held[-1]) if held else "(none)")
+
+
+def connect(address, begin, end, securities=None, first_day=None, days=None, store=None, stream=sys.stdout):
+    """Connect the terminal and say which it is. The embedded one gets the
+    market store at `store`, or a generated dataset of `securities` from
+    `first_day`, `days` long (by default the run's days and HISTORY_DAYS
+    weekdays before them); a served one has its own and must hold the run's
+    days. Returns the trading days replayed."""
     from velmoro.simterm.session import run_days
     from velmoro.tframe.comm import link
 
     if address == "embedded":
         from velmoro.simterm import Terminal
-        from velmoro.simterm.serve import dataset_of
 
-        run = weekdays(begin, end)
-        if not run:
-            raise UserError("no weekday from {} to {}".format(begin, end))
-        first_day = first_day or int(_before(run[0], HISTORY_DAYS).strftime("%Y%m%d"))
-        data = dataset_of(securities, first_day, days or len(weekdays(first_day, end)))
-        held = data.trading_days
-        if not held or held[-1] < end:
-            raise UserError("the dataset's days (--first-day {}, --days {}) end before --end {}".format(
-                first_day, len(held), end))
+        data, missing = (_stored(store, securities, first_day, days) if store
+                         else _generated(begin, end, securities, first_day, days))
         try:
-            replayed, history = run_days(held, begin, end)
+            replayed, history = run_days(data.trading_days, begin, end)
         except ValueError:
-            raise UserError("--first-day {} leaves no history day before --begin {}".format(first_day, begin)) \
-                from None
+            raise UserError(missing) from None
         link.connect(Terminal(data))
-        print("terminal: embedded, trading days {}..{} (history {}..{})".format(
-            replayed[0], replayed[-1], history[0], history[-1]), file=stream)
+        print("terminal: embedded{}, trading days {}..{} (history {}..{})".format(
+            ", store " + store if store else "", replayed[0], replayed[-1], history[0], history[-1]), file=stream)
         return replayed
-    if securities or first_day or days:
-        raise UserError("--securities, --first-day and --days shape the embedded terminal's dataset; a served "
-                        "terminal has its own (velmoro terminal serve --securities ...)")
+    if securities or first_day or days or store:
+        raise UserError("--securities, --first-day, --days and --store shape the embedded terminal's dataset; a "
+                        "served terminal has its own (velmoro terminal serve --securities ... or --store ...)")
     try:
         term = link.connect(address)
         held = list(term.handle("GetTradingDays", ()).result)
@@ -230,7 +253,7 @@ def main(args):
     accounts = ([int(h) for h in args.accounts.split(",")] if args.accounts
                 else getattr(strategy, "ACCOUNTS", None))
     configure_logs(args.out, args.log_level)
-    days = connect(address, args.begin, args.end, args.securities, args.first_day, args.days)
+    days = connect(address, args.begin, args.end, args.securities, args.first_day, args.days, args.store)
     if targets is None:
         targets = [{"Market": m.Market, "Code": m.Code} for m in vmcmd.vmSendCmdGetCodeList("Index", 0)]
     book, earlier = starting_state(accounts, days)

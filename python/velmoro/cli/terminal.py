@@ -12,6 +12,13 @@ def configure(parser):
 
 
 def main(args):
+    import sys
+
+    from velmoro.data.store import StoreError
     from velmoro.simterm.serve import serve
 
-    return serve(args)
+    try:
+        return serve(args)
+    except StoreError as exc:
+        print("velmoro terminal: {}".format(exc), file=sys.stderr)
+        return 2

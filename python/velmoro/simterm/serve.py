@@ -54,20 +54,29 @@ def _day(text):
 _day.__name__ = "day (YYYYMMDD)"
 
 
-def add_dataset_arguments(p, days=None):
-    """The generated dataset's options: universe size, first day, length."""
+def add_dataset_arguments(p, days=None, store=True):
+    """The generated dataset's options: universe size, first day, length;
+    with `store`, the market store served instead."""
     p.add_argument("--securities", type=_count, default=None,
                    help="securities of the generated market (default the four stocks sse.600000, sse.600519, "
                         "szse.000001, szse.000002; more come as sse.600001.., szse.000003..)")
     p.add_argument("--first-day", type=_day, default=None, help="the dataset's first trading day, YYYYMMDD")
     p.add_argument("--days", type=_count, default=days, help="trading days of the generated dataset"
                    + (" (default {})".format(days) if days else ""))
+    if store:
+        p.add_argument("--store", help="serve the market store at this folder (velmoro data import) instead of "
+                                       "the generated market")
 
 
-def dataset_of(securities=None, first_day=None, days=3):
-    """The generated dataset of those options (None: the dataset's default)."""
+def dataset_of(securities=None, first_day=None, days=3, store=None):
+    """The generated dataset of those options (None: the dataset's default),
+    or the market store at `store`."""
     from velmoro.simterm.dataset import Dataset, universe
 
+    if store:
+        from velmoro.simterm.stored import StoreDataset
+
+        return StoreDataset(store)
     options = {"days": days}
     if first_day:
         options["start"] = _dt.datetime.strptime(str(first_day), "%Y%m%d").date()
@@ -87,7 +96,7 @@ def serve(args):
     # a thread per connection, each doing little at a time: hand the
     # interpreter over sooner than the default 5 ms
     sys.setswitchinterval(SWITCH_INTERVAL)
-    shape = {"securities": args.securities, "first_day": args.first_day, "days": args.days}
+    shape = {"securities": args.securities, "first_day": args.first_day, "days": args.days, "store": args.store}
     if args.state:  # the state belongs to the dataset it was made on
         store = Store(args.state)
         shape = {name: store.setting(name, value) for name, value in shape.items()}

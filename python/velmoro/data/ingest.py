@@ -1,0 +1,350 @@
+"""`velmoro data import` and `velmoro data check`: sources read, normalised
+to end-labelled bars in UTC with their exchange-local trading day, checked,
+and appended to the store as one commit."""
+import datetime as _dt
+import hashlib
+import os
+import uuid
+from typing import Dict, List, Optional, Sequence, Tuple
+
+import numpy as np
+import pandas as pd
+import pyarrow as pa
+
+from velmoro.data.checks import Finding, check_bars, halts, missing_frequencies
+from velmoro.data.schema import BARS, FREQUENCIES, RECORD, frequency_name
+from velmoro.data.sources import SourceError, read_source, split_key
+from velmoro.data.store import MarketStore, StoreError
+
+__all__ = ["ImportOptions", "import_sources", "check_store", "bars_table", "to_local", "ImportRefused", "SourceError",
+           "StoreError"]
+
+ADJUSTED = ("none", "forward", "backward")
+LOCAL_TZ = "Asia/Shanghai"
+
+
+class ImportRefused(Exception):
+    """--strict and findings: nothing was written."""
+
+    def __init__(self, findings):
+        super().__init__("{} finding(s) with --strict: nothing imported".format(len(findings)))
+        self.findings = findings
+
+
+class ImportOptions:
+    """How to read the sources (the import's command-line options)."""
+
+    def __init__(self, market: Optional[str] = None, frequency: Optional[str] = None, tz: str = LOCAL_TZ,
+                 label: str = "end", adjusted: str = "none", columns: Optional[Dict[str, str]] = None,
+                 strict: bool = False):
+        if label not in ("start", "end"):
+            raise ValueError("--label is start or end, not {!r}".format(label))
+        if adjusted not in ADJUSTED:
+            raise ValueError("--adjusted is none, forward or backward, not {!r}".format(adjusted))
+        self.market = market.lower() if market else None
+        self.frequency = frequency_name(frequency) if frequency else None
+        self.tz, self.label, self.adjusted = tz, label, adjusted
+        self.columns = columns or {}
+        self.strict = strict
+
+
+def _stamps(values: pd.Series, label: str) -> pd.Series:
+    """Datetimes of a time or date column: datetimes as they are, numbers as
+    YYYYMMDD, YYYYMMDDHHMM or YYYYMMDDHHMMSS, text as pandas reads it."""
+    if pd.api.types.is_datetime64_any_dtype(values):
+        return values
+    if pd.api.types.is_numeric_dtype(values):
+        numbers = values.astype("Int64").astype(str)
+        width = numbers.str.len().max()
+        fmt = {8: "%Y%m%d", 12: "%Y%m%d%H%M", 14: "%Y%m%d%H%M%S"}.get(width)
+        if fmt is None:
+            raise SourceError("{}: numeric times of {} digits (YYYYMMDD, YYYYMMDDHHMM or YYYYMMDDHHMMSS)".format(
+                label, width))
+        return pd.to_datetime(numbers, format=fmt, errors="coerce")
+    text = values.astype(str)
+    try:
+        return pd.to_datetime(text, errors="coerce", utc=text.str.contains(r"[+-]\d\d:?\d\d$|Z$", regex=True).any())
+    except (ValueError, TypeError) as exc:
+        raise SourceError("{}: times not understood ({})".format(label, exc)) from None
+
+
+def _local_times(frame: pd.DataFrame, tz: str, label: str) -> pd.Series:
+    """Exchange-local naive datetimes: naive source times are in `tz`."""
+    if "time" in frame.columns and "date" in frame.columns and not pd.api.types.is_datetime64_any_dtype(frame["time"]):
+        stamps = _stamps(frame["date"].astype(str).str.slice(0, 10) + " " + frame["time"].astype(str), label)
+    else:
+        stamps = _stamps(frame["time"] if "time" in frame.columns else frame["date"], label)
+    if stamps.isna().all():
+        raise SourceError("{}: no time could be read (first value {!r})".format(
+            label, (frame["time"] if "time" in frame.columns else frame["date"]).iloc[0]))
+    if stamps.dt.tz is None:
+        if tz == LOCAL_TZ:
+            return stamps
+        stamps = stamps.dt.tz_localize(tz, ambiguous="NaT", nonexistent="NaT")
+    return stamps.dt.tz_convert(LOCAL_TZ).dt.tz_localize(None)
+
+
+def _infer_frequency(keys: np.ndarray, local: pd.Series, label: str) -> str:
+    t = local.to_numpy().astype("datetime64[m]").astype(np.int64)
+    order = np.lexsort((t, keys))
+    t, k = t[order], keys[order]
+    step = np.diff(t)[(k[1:] == k[:-1])]
+    step = step[step > 0]
+    if not step.size:
+        raise SourceError("{}: one bar per security; give --frequency".format(label))
+    common = int(np.bincount(np.minimum(step, 1441)).argmax())
+    for name, minutes in FREQUENCIES.items():
+        if minutes == common:
+            return name
+    if common >= 1440 or (common > 60 and (t % 1440 == 0).all()):
+        return "day"
+    raise SourceError("{}: bars {} minutes apart; give --frequency".format(label, common))
+
+
+def _normalise(label: str, frame: pd.DataFrame, options: ImportOptions) -> Tuple[str, pd.DataFrame, List[Finding]]:
+    """(frequency, bars with market, code, local, day, quantities[, factor], notes)."""
+    notes = []
+    if isinstance(frame["code"].dtype if "code" in frame.columns else None, pd.CategoricalDtype):
+        inverse, uniques = frame["code"].cat.codes.to_numpy(), frame["code"].cat.categories.to_numpy()
+    elif "code" in frame.columns:
+        column = frame["code"] if frame["code"].dtype == object else frame["code"].astype(str)
+        inverse, uniques = pd.factorize(column.to_numpy())
+    else:  # one file per security: its name is the key
+        uniques, inverse = np.array([os.path.splitext(os.path.basename(label.split(":")[0]))[0]]), \
+            np.zeros(len(frame), dtype=np.intp)
+    try:
+        markets, codes = split_key(pd.Series(uniques), options.market)
+    except ValueError as exc:
+        raise SourceError("{}: {}".format(label, exc)) from None
+    local = _local_times(frame, options.tz, label)
+    frequency = options.frequency or _infer_frequency(inverse, local, label)
+    step = FREQUENCIES[frequency]
+    if step == 0:
+        local = local.dt.normalize() + pd.Timedelta(hours=15)
+    elif options.label == "start":
+        local = local + pd.Timedelta(minutes=step)
+    # the same security may be spelled several ways (600000, 600000.SH)
+    pair, _ = pd.factorize(markets + "." + codes)
+    market_of, market_names = pd.factorize(markets)
+    code_of, code_names = pd.factorize(codes)
+    out = pd.DataFrame({"market": pd.Categorical.from_codes(market_of[inverse], market_names),
+                        "code": pd.Categorical.from_codes(code_of[inverse], code_names), "sid": pair[inverse],
+                        "local": local.to_numpy(), "day": day_numbers(local.to_numpy())})
+    for q in ("open", "high", "low", "close", "volume", "amount", "factor"):
+        if q in frame.columns:
+            out[q] = pd.to_numeric(frame[q], errors="coerce").to_numpy(dtype=float)
+    if "volume" not in out.columns:
+        out["volume"] = 0.0
+        notes.append(Finding("no volume column", len(out), [label], "volume set to 0"))
+    if "amount" not in out.columns:
+        out["amount"] = out["close"] * out["volume"]
+        notes.append(Finding("no amount column", len(out), [label], "computed as close x volume"))
+    return frequency, out, notes
+
+
+def day_numbers(local: np.ndarray) -> np.ndarray:
+    """YYYYMMDD of each local datetime (0 for NaT), made once per distinct day."""
+    codes, days = pd.factorize(local.astype("datetime64[D]"))
+    days = pd.DatetimeIndex(days)
+    numbers = (days.year * 10000 + days.month * 100 + days.day).to_numpy(dtype=np.int32)
+    return np.where(codes >= 0, numbers[codes], 0).astype(np.int32)
+
+
+# Shanghai time has been UTC+8 without daylight saving since 1992
+_FIXED_SINCE = np.datetime64("1992-01-01")
+
+
+def to_utc(local: pd.Series) -> np.ndarray:
+    """UTC datetime64[ms] of exchange-local datetimes."""
+    values = local.to_numpy().astype("datetime64[ms]")
+    if values.size and values.min() >= _FIXED_SINCE:
+        return values - np.timedelta64(8, "h")
+    return local.dt.tz_localize(LOCAL_TZ).dt.tz_convert("UTC").dt.tz_localize(None).to_numpy().astype("datetime64[ms]")
+
+
+def to_local(utc: np.ndarray) -> np.ndarray:
+    """Exchange-local datetime64[ms] of UTC ones (naive)."""
+    if utc.size and utc.min() >= _FIXED_SINCE:
+        return utc + np.timedelta64(8, "h")
+    return pd.Series(utc).dt.tz_localize("UTC").dt.tz_convert(LOCAL_TZ).dt.tz_localize(None).to_numpy()
+
+
+def _strings(column: pd.Series) -> pa.Array:
+    values = pa.array(column, from_pandas=True)
+    return values.dictionary_decode() if pa.types.is_dictionary(values.type) else values.cast(pa.string())
+
+
+def bars_table(bars: pd.DataFrame) -> pa.Table:
+    """The stored form of checked bars (local times to UTC)."""
+    day = bars["day"].to_numpy()
+    if (day[1:] < day[:-1]).any():  # a day's rows together: the terminal reads a day at a time
+        bars = bars.iloc[np.argsort(day, kind="stable")]
+    columns = [_strings(bars["market"]), _strings(bars["code"]), pa.array(bars["day"].to_numpy(dtype=np.int32)),
+               pa.array(to_utc(bars["local"]).astype(np.int64), type=BARS.field("time").type)]
+    columns += [pa.array(bars[q].to_numpy(dtype=float)) for q in BARS.names[4:]]
+    return pa.Table.from_arrays(columns, schema=BARS)
+
+
+def _stored_keys(store: MarketStore, frequency: str, bars: pd.DataFrame) -> np.ndarray:
+    """Which rows of `bars` the store already holds (same security and time)."""
+    if not bars.size or not store.parts("bars/" + frequency):
+        return np.zeros(len(bars), dtype=bool)
+    import pyarrow.dataset as ds
+
+    days = pa.array(np.unique(bars["day"].to_numpy()))
+    held = store.read("bars/" + frequency, filter=ds.field("day").isin(days),
+                      columns=["market", "code", "time"]).to_pandas()
+    if held.empty:
+        return np.zeros(len(bars), dtype=bool)
+    held["local"] = held["time"].dt.tz_convert(LOCAL_TZ).dt.tz_localize(None)
+    mark = bars[["market", "code", "local"]].merge(held[["market", "code", "local"]].assign(_held=True),
+                                                  on=["market", "code", "local"], how="left")
+    return mark["_held"].fillna(False).to_numpy(dtype=bool)
+
+
+def _digest(path):
+    h = hashlib.sha256()
+    with open(path.split(":")[0] if not os.path.exists(path) else path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def _board(codes: pd.Series) -> np.ndarray:
+    return np.select([codes.str.startswith(("688", "689")).to_numpy(), codes.str.startswith(("300", "301")).to_numpy(),
+                      codes.str.startswith(("4", "8")).to_numpy()], ["star", "growth", "third"], "main")
+
+
+def import_sources(store_dir: str, sources: Sequence[str],
+                   options: ImportOptions) -> Tuple[Dict[str, int], List[Finding]]:
+    """Read, check and append the sources; returns (rows stored per
+    frequency, findings). SourceError or StoreError: nothing written;
+    ImportRefused: --strict with findings."""
+    store = MarketStore(store_dir, create=True)
+    read = []
+    for spec in sources:
+        for label, frame in read_source(spec, options.columns):
+            read.append((spec, label, *_normalise(label, frame, options)))
+    by_freq: Dict[str, List[pd.DataFrame]] = {}
+    findings: List[Finding] = []
+    for _, _, freq, bars, notes in read:
+        by_freq.setdefault(freq, []).append(bars)
+        findings.extend(notes)
+    factor_days = _factor_days(store, read)
+    tables, stored = {}, {}
+    for freq, frames in by_freq.items():
+        bars = pd.concat(frames, ignore_index=True) if len(frames) > 1 else frames[0]
+        if len(frames) > 1:  # one number per security across the sources
+            bars["sid"] = bars.groupby(["market", "code"], sort=False).ngroup().to_numpy()
+        bars, found = check_bars(bars, freq, factor_days)
+        held = _stored_keys(store, freq, bars)
+        if held.any():
+            found.append(Finding("rows already in the store", int(held.sum()),
+                                 [" ".join(map(str, r)) for r in bars.loc[held, ["market", "code", "local"]].head(3)
+                                  .itertuples(index=False)], "left out (the store keeps its rows)"))
+            bars = bars[~held]
+        findings.extend(f._replace(check="{} [{}]".format(f.check, freq)) for f in found)
+        tables["bars/" + freq] = bars_table(bars)
+        stored[freq] = len(bars)
+        if "factor" in bars.columns:
+            tables["factors"] = _factors(bars, store)
+    presence = _presence(store, {freq: [_pairs(b) for b in frames] for freq, frames in by_freq.items()})
+    findings.extend(halts(presence[min(presence, key=lambda f: FREQUENCIES[f] or 10 ** 6)]) if presence else [])
+    strict = [f for f in findings if not f.check.startswith("halted")]
+    if options.strict and strict:
+        raise ImportRefused(strict)
+    pairs = pd.concat([_pairs(b) for frames in by_freq.values() for b in frames], ignore_index=True)
+    tables["securities"] = _new_securities(store, pairs)
+    tables["calendar"] = _new_days(store, pairs)
+    tables["record"] = _record(read, options, findings)
+    store.commit(tables)
+    return stored, findings
+
+
+def _factor_days(store, read):
+    """(market, code, day) where a given factor changes: stored and imported."""
+    frames = [store.read("factors").to_pandas()]
+    frames += [b[["market", "code", "day", "factor"]].dropna() for *_, b, _ in read if "factor" in b.columns]
+    factors = pd.concat(frames, ignore_index=True).drop_duplicates(["market", "code", "day"], keep="last")
+    factors = factors.sort_values(["market", "code", "day"])
+    if factors.empty:
+        return factors[["market", "code", "day"]]
+    change = np.r_[False, (factors["code"].to_numpy()[1:] == factors["code"].to_numpy()[:-1])
+                   & (factors["factor"].to_numpy()[1:] != factors["factor"].to_numpy()[:-1])]
+    return factors.loc[change, ["market", "code", "day"]]
+
+
+def _factors(bars, store):
+    given = bars[["market", "code", "day", "factor"]].dropna().drop_duplicates(["market", "code", "day"], keep="last")
+    held = store.read("factors", columns=["market", "code", "day"]).to_pandas().assign(_held=True)
+    given = given.merge(held, on=["market", "code", "day"], how="left")
+    return pa.Table.from_pandas(given[given["_held"].isna()].drop(columns="_held"), preserve_index=False)
+
+
+def _pairs(bars):
+    """(market, code, day) of each security and day with bars, once."""
+    key = (bars["sid"].to_numpy().astype(np.int64) << 32) | bars["day"].to_numpy().astype(np.int64)
+    first = np.flatnonzero(~pd.Series(key).duplicated().to_numpy())
+    return bars[["market", "code", "day"]].iloc[first].astype({"market": object, "code": object}).reset_index(drop=True)
+
+
+def _presence(store, imported):
+    """frequency -> (market, code, day) with bars, stored and imported
+    (`imported`: frequency -> list of such frames)."""
+    out = {}
+    for freq in set(store.frequencies()) | set(imported):
+        held = store.read("bars/" + freq, columns=["market", "code", "day"]).to_pandas()
+        out[freq] = pd.concat([held] + imported.get(freq, []), ignore_index=True).drop_duplicates()
+    return out
+
+
+def _new_securities(store, bars):
+    found = bars[["market", "code"]].drop_duplicates()
+    held = store.read("securities", columns=["market", "code"]).to_pandas().assign(_held=True)
+    new = found.merge(held, on=["market", "code"], how="left")
+    new = new[new["_held"].isna()].drop(columns="_held").reset_index(drop=True)
+    new["name"] = new["market"].str.upper() + "." + new["code"]
+    new["board"] = _board(new["code"])
+    new["listed"] = pd.array([None] * len(new), dtype="Int32")
+    new["delisted"] = pd.array([None] * len(new), dtype="Int32")
+    return pa.Table.from_pandas(new, preserve_index=False)
+
+
+def _new_days(store, bars):
+    found = bars[["market", "day"]].drop_duplicates()
+    found = found[found["day"] > 0]
+    held = store.read("calendar").to_pandas().assign(_held=True)
+    new = found.merge(held, on=["market", "day"], how="left")
+    return pa.Table.from_pandas(new[new["_held"].isna()].drop(columns="_held"), preserve_index=False)
+
+
+def _record(read, options, findings):
+    now = pd.Timestamp(_dt.datetime.now(_dt.timezone.utc)).floor("ms")
+    import_id = uuid.uuid4().hex[:12]
+    rows = [{"source": label, "sha256": _digest(spec), "frequency": freq, "check": "source", "count": len(bars),
+             "examples": "", "action": "read"} for spec, label, freq, bars, _ in read]
+    rows += [{"source": "", "sha256": "", "frequency": "", "check": f.check, "count": f.rows,
+              "examples": "; ".join(f.examples), "action": f.action} for f in findings]
+    frame = pd.DataFrame(rows).assign(import_id=import_id, at=now, adjusted=options.adjusted)
+    return pa.Table.from_pandas(frame[RECORD.names], schema=RECORD, preserve_index=False)
+
+
+def check_store(store_dir: str) -> List[Finding]:
+    """The checks over what the store holds (nothing is changed)."""
+    store = MarketStore(store_dir)
+    findings: List[Finding] = []
+    factor_days = _factor_days(store, [])
+    for freq in store.frequencies():
+        table = store.read("bars/" + freq).to_pandas()
+        table["local"] = table["time"].dt.tz_convert(LOCAL_TZ).dt.tz_localize(None)
+        table["sid"] = table.groupby(["market", "code"], sort=False).ngroup().to_numpy()
+        # stored a day at a time: read as each security's series
+        table = table.sort_values(["sid", "local"], kind="stable", ignore_index=True)
+        _, found = check_bars(table.drop(columns="time"), freq, factor_days, repair=False)
+        findings.extend(f._replace(check="{} [{}]".format(f.check, freq)) for f in found)
+    presence = _presence(store, {})
+    if presence:
+        findings.extend(halts(presence[min(presence, key=lambda f: FREQUENCIES[f] or 10 ** 6)]))
+    findings.extend(missing_frequencies(presence))
+    return findings
+

@@ -1,0 +1,123 @@
+"""The market store: a folder of Parquet parts and a manifest naming them.
+
+A table (bars of one frequency, securities, calendar, factors, record) is the
+concatenation of the parts its manifest lists. An import writes new parts
+(under names no part has), then replaces the manifest in one rename: until
+then the store reads as it was, and an import stopped half-way leaves only
+unlisted parts, removed by the next commit. Nothing already stored is
+rewritten.
+"""
+import json
+import os
+import uuid
+from typing import Any, Dict, List, Optional
+
+import pyarrow as pa
+import pyarrow.parquet as pq
+
+from velmoro.data.schema import TABLES
+
+__all__ = ["MarketStore", "StoreError"]
+
+_MANIFEST = "manifest.json"
+_FORMAT = 1
+
+
+class StoreError(ValueError):
+    """A store that cannot be used as asked: one line for the user."""
+
+
+class MarketStore:
+    """The store at `folder`; with `create`, an empty one when there is
+    none yet (its folder is made by the first commit)."""
+
+    def __init__(self, folder: str, create: bool = False):
+        self.folder = os.path.abspath(folder)
+        path = os.path.join(self.folder, _MANIFEST)
+        if not os.path.exists(path):
+            if not create:
+                raise StoreError("{}: not a market store (no {}; make one with velmoro data import)".format(
+                    folder, _MANIFEST))
+            self.manifest: Dict[str, Any] = {"format": _FORMAT, "parts": {}}
+            return
+        try:
+            with open(path) as f:
+                self.manifest = json.load(f)
+        except (OSError, ValueError) as exc:
+            raise StoreError("{}: unreadable manifest ({})".format(folder, exc)) from None
+        if self.manifest.get("format") != _FORMAT:
+            raise StoreError("{}: store format {!r}, this version reads {}".format(
+                folder, self.manifest.get("format"), _FORMAT))
+
+    @property
+    def version(self) -> str:
+        """Names the store's content: changes with every commit."""
+        return self.manifest.get("version", "empty")
+
+    def parts(self, table: str) -> List[str]:
+        """The table's part files, relative to the folder, in the order written."""
+        return list(self.manifest["parts"].get(table, []))
+
+    def read(self, table: str, filter=None, columns=None) -> pa.Table:
+        """The table (every part, in the order written), cast to its schema."""
+        schema = TABLES[table]
+        paths = [os.path.join(self.folder, p) for p in self.parts(table)]
+        if not paths:
+            empty = schema.empty_table()
+            return empty.select(columns) if columns else empty
+        import pyarrow.dataset as ds
+
+        data = ds.dataset(paths, schema=schema, format="parquet")
+        return data.to_table(filter=filter, columns=columns)
+
+    def frequencies(self) -> List[str]:
+        """The frequencies the store has bars of."""
+        return [t.split("/", 1)[1] for t in self.manifest["parts"] if t.startswith("bars/")]
+
+    def commit(self, tables: Dict[str, Optional[pa.Table]]) -> None:
+        """Append each table as a new part, then publish all at once."""
+        staged = {}
+        for name, table in tables.items():
+            if table is None or table.num_rows == 0:
+                continue
+            rel = "{}/part-{}.parquet".format(name, uuid.uuid4().hex)
+            path = os.path.join(self.folder, rel)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            _write_atomic(path, table.cast(TABLES[name]))
+            staged[name] = rel
+        if not staged:
+            return
+        manifest = json.loads(json.dumps(self.manifest))
+        for name, rel in staged.items():
+            manifest["parts"].setdefault(name, []).append(rel)
+        manifest["version"] = uuid.uuid4().hex[:16]
+        _write_atomic(os.path.join(self.folder, _MANIFEST), json.dumps(manifest, indent=1).encode())
+        self.manifest = manifest
+        self._sweep()
+
+    def _sweep(self):
+        """Remove parts no manifest lists: what an interrupted import left."""
+        listed = {p for parts in self.manifest["parts"].values() for p in parts}
+        for root, _, files in os.walk(self.folder):
+            for name in files:
+                rel = os.path.relpath(os.path.join(root, name), self.folder)
+                if rel.endswith(".parquet") and rel not in listed or name.startswith(".tmp-"):
+                    os.remove(os.path.join(root, name))
+
+
+def _write_atomic(path, content):
+    """Write to a temporary name beside `path`, then rename over it."""
+    tmp = os.path.join(os.path.dirname(path), ".tmp-" + uuid.uuid4().hex)
+    try:
+        if isinstance(content, pa.Table):
+            pq.write_table(content, tmp, row_group_size=1 << 18)
+        else:
+            with open(tmp, "wb") as f:
+                f.write(content)
+        with open(tmp, "rb+") as f:
+            os.fsync(f.fileno())
+        os.replace(tmp, path)
+    except BaseException:
+        if os.path.exists(tmp):
+            os.remove(tmp)
+        raise

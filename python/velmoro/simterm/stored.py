@@ -1,0 +1,153 @@
+"""The simulated terminal on a market store: the store's securities,
+calendar and bars served through the same dataset interface as the
+generated market, and the generated market written into a store.
+
+A day's bars are those of the store's finest frequency, each placed at its
+end minute on the terminal's minute clock; a minute with no bar is flat at
+the close before it with no volume (before the day's first bar: at its
+open), so day bars formed from the minutes are the stored ones. A security
+with no bar on a day (halted, not yet listed) is flat at its last close
+before it, or NaN when it has none.
+"""
+import functools
+from typing import Dict, List, Optional
+
+import numpy as np
+import pandas as pd
+import pyarrow as pa
+import pyarrow.compute as pc
+import pyarrow.dataset as ds
+
+from velmoro.data.ingest import bars_table, to_local
+from velmoro.data.schema import FREQUENCIES, QUANTITIES as STORED
+from velmoro.data.store import MarketStore, StoreError
+from velmoro.simterm.dataset import MINUTES_PER_DAY, QUANTITIES, Dataset, Security
+from velmoro.tframe.utils.datetimefunc import datetime_to_mft
+
+__all__ = ["StoreDataset", "write_generated"]
+
+_DAYS_KEPT = 3  # days of whole-universe arrays kept (the replay reads a day at a time)
+_MORNING, _AFTERNOON = 9 * 60 + 31, 13 * 60 + 1
+
+
+def _minute_slot(minutes: np.ndarray) -> np.ndarray:
+    """Position on the 240-minute clock of an end-labelled local minute."""
+    return np.where(minutes < 12 * 60, minutes - _MORNING, 120 + minutes - _AFTERNOON)
+
+
+class StoreDataset(Dataset):
+    """The store at `folder` as the terminal's dataset."""
+
+    def __init__(self, folder: str):
+        store = MarketStore(folder)
+        table = store.read("securities").to_pandas()
+        if table.empty:
+            raise StoreError("{}: a store with no securities".format(folder))
+        frequencies = sorted(store.frequencies(), key=lambda f: FREQUENCIES[f] or 10 ** 6)
+        self.store, self.frequency = store, frequencies[0]
+        securities = [Security(m, c, n or "", float("nan")) for m, c, n in
+                      zip(table["market"], table["code"], table["name"])]
+        super().__init__(days=0, seed=int(store.version[:8], 16) if store.version != "empty" else 0,
+                         securities=securities)
+        self.trading_days = sorted(set(store.read("calendar", columns=["day"]).column("day").to_pylist()))
+        self._day_starts = np.array([datetime_to_mft(self.day_start(d)) for d in self.trading_days])
+        self._keys = pd.Index(["{}.{}".format(s.market, s.code) for s in securities])
+
+    def day_bars(self, day: int, rows=None) -> Dict[str, np.ndarray]:
+        rows = np.arange(len(self.securities)) if rows is None else np.asarray(rows, dtype=np.intp)
+        whole = self._day(int(day))
+        bars = {q: whole[q][rows] for q in QUANTITIES}
+        self._summarise(day, rows, bars)
+        return bars
+
+    @functools.lru_cache(maxsize=_DAYS_KEPT)
+    def _day(self, day):
+        table = self.store.read("bars/" + self.frequency, filter=ds.field("day") == day)
+        n, m = len(self.securities), MINUTES_PER_DAY
+        # rows through the distinct keys of the day, not one string per bar
+        keys = pc.binary_join_element_wise(table["market"], table["code"], ".").combine_chunks().dictionary_encode()
+        row = self._keys.get_indexer(keys.dictionary.to_pandas())[keys.indices.to_numpy(zero_copy_only=False)]
+        local = pd.Series(to_local(table["time"].cast(pa.int64()).to_numpy().view("datetime64[ms]")))
+        slot = (m - 1) if FREQUENCIES[self.frequency] == 0 else _minute_slot(
+            (local.dt.hour * 60 + local.dt.minute).to_numpy())
+        keep = (row >= 0) & (slot >= 0) & (slot < m)
+        row, slot = row[keep], np.broadcast_to(slot, keep.shape)[keep]
+        grid = {q: np.full((n, m), np.nan) for q in STORED}
+        for q in STORED:
+            grid[q][row, slot] = table[q].to_numpy()[keep]
+        has = ~np.isnan(grid["close"])
+        # the index of each minute's last bar so far (-1 before the first)
+        last = np.maximum.accumulate(np.where(has, np.arange(m), -1), axis=1)
+        lines = np.arange(n)[:, None]
+        carried = np.where(last >= 0, grid["close"][lines, np.maximum(last, 0)], np.nan)
+        first = has.argmax(axis=1)
+        opening = np.where(has.any(axis=1), grid["open"][np.arange(n), first], np.nan)
+        flat = np.where(last >= 0, carried, opening[:, None])
+        halted = ~has.any(axis=1)
+        if halted.any():
+            flat[halted] = self._last_closes(day, np.flatnonzero(halted))[:, None]
+        out = {}
+        for q, name in zip(QUANTITIES, STORED):
+            out[q] = np.where(has, grid[name], 0.0 if name in ("volume", "amount") else flat)
+            out[q].flags.writeable = False  # shared by every caller of the day
+        return out
+
+    def _last_closes(self, day, rows):
+        """The last stored close before `day` of the securities at `rows`."""
+        keys = self._keys[rows]
+        table = self.store.read("bars/" + self.frequency, filter=ds.field("day") < day,
+                                columns=["market", "code", "time", "close"]).to_pandas()
+        table = table[(table["market"] + "." + table["code"]).isin(keys)].sort_values("time")
+        last = table.groupby(table["market"] + "." + table["code"])["close"].last()
+        return last.reindex(keys).to_numpy(dtype=float)
+
+
+def write_generated(folder: str, data: Dataset, batch_rows: int = 2_000_000) -> int:
+    """Write the dataset's minute and day bars, securities and calendar into
+    the store at `folder` (appending); returns the minute bars written."""
+    store = MarketStore(folder, create=True)
+    held = store.read("calendar", columns=["day"]).column("day").to_pylist()
+    overlap = sorted(set(held) & set(data.trading_days))
+    if overlap:
+        raise StoreError("{}: already holds the days {} to {}".format(folder, overlap[0], overlap[-1]))
+    secs = data.securities
+    markets = np.array([s.market for s in secs], dtype=object)
+    codes = np.array([s.code for s in secs], dtype=object)
+    clock = np.array([(t - np.floor(t)) * 1440 for t in data.minute_times(data.trading_days[0])]).round()
+    offsets = pd.to_timedelta(clock, unit="m")
+    written = 0
+    pending: Dict[str, List[pa.Table]] = {"bars/1min": [], "bars/day": []}
+    days_per_batch = max(1, batch_rows // (len(secs) * MINUTES_PER_DAY))
+    for first in range(0, len(data.trading_days), days_per_batch):
+        for day in data.trading_days[first:first + days_per_batch]:
+            bars = data.day_bars(day)
+            base = pd.Timestamp(str(day))
+            minute = pd.DataFrame({
+                "market": np.repeat(markets, MINUTES_PER_DAY), "code": np.repeat(codes, MINUTES_PER_DAY),
+                "local": np.tile((base + offsets).to_numpy(), len(secs)), "day": np.int32(day),
+                **{name: bars[q].ravel() for q, name in zip(QUANTITIES, STORED)}})
+            summary = data.day_range_bars(np.arange(len(secs)), [day])
+            daily = pd.DataFrame({"market": markets, "code": codes, "local": base + pd.Timedelta(hours=15),
+                                  "day": np.int32(day), **{name: summary[q][:, 0] for q, name in
+                                                           zip(QUANTITIES, STORED)}})
+            pending["bars/1min"].append(bars_table(minute))
+            pending["bars/day"].append(bars_table(daily))
+            written += len(minute)
+        tables = {name: pa.concat_tables(parts) for name, parts in pending.items()}
+        days = pd.DataFrame({"market": ["sse", "szse"]}).merge(
+            pd.DataFrame({"day": np.array(data.trading_days[first:first + days_per_batch], dtype=np.int32)}),
+            how="cross")
+        tables["calendar"] = pa.Table.from_pandas(days, preserve_index=False)
+        if first == 0:
+            tables["securities"] = _securities(store, secs)
+        store.commit(tables)
+        pending = {name: [] for name in pending}
+    return written
+
+
+def _securities(store: MarketStore, secs) -> Optional[pa.Table]:
+    held = set(zip(*[store.read("securities").column(c).to_pylist() for c in ("market", "code")]))
+    new = [s for s in secs if (s.market, s.code) not in held]
+    return pa.table({"market": [s.market for s in new], "code": [s.code for s in new],
+                     "name": [s.name for s in new], "board": ["main"] * len(new),
+                     "listed": pa.nulls(len(new), pa.int32()), "delisted": pa.nulls(len(new), pa.int32())})
