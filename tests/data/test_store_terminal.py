@@ -107,6 +107,7 @@ def test_the_readme_road_import_check_and_run_on_day_bars(tmp_path):
 
 
 def test_the_terminal_server_takes_a_store_and_a_run_refuses_to_reshape_it(generated, tmp_path):
+    from velmoro.cli.errors import UserError
     from velmoro.cli.run import connect
     from velmoro.simterm.serve import dataset_of, parser
 
@@ -114,9 +115,9 @@ def test_the_terminal_server_takes_a_store_and_a_run_refuses_to_reshape_it(gener
     args = parser().parse_args(["serve", "--listen", "unix:/nowhere", "--store", folder])
     served = dataset_of(args.securities, args.first_day, args.days, args.store)
     assert isinstance(served, StoreDataset) and served.trading_days == data.trading_days
-    with pytest.raises(ValueError, match="--store serves the store's own market"):
+    with pytest.raises(UserError, match="--store serves the store's own market"):
         connect("embedded", 20240103, 20240104, securities=10, store=folder)
-    with pytest.raises(ValueError, match="holds the trading days 20240102..20240104"):
+    with pytest.raises(UserError, match="holds the trading days 20240102..20240104"):
         connect("embedded", 20240102, 20240104, store=folder)
 
 
