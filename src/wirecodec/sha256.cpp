@@ -2,6 +2,12 @@
 
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#include <immintrin.h>
+#define WIRECODEC_SHA_NI 1
+#endif
+
 namespace wirecodec {
 
 namespace {
@@ -30,12 +36,8 @@ inline void store_be(unsigned char* p, uint32_t v) noexcept {
     p[3] = static_cast<unsigned char>(v);
 }
 
-}  // namespace
-
-Sha256::Sha256() noexcept
-    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
-
-void Sha256::compress(const unsigned char* block) noexcept {
+// One block in plain C++, for processors without the SHA instructions.
+void compress_portable(uint32_t state[8], const unsigned char* block) noexcept {
     uint32_t w[64];
     for (int i = 0; i < 16; ++i) w[i] = load_be(block + 4 * i);
     for (int i = 16; i < 64; ++i) {
@@ -43,8 +45,8 @@ void Sha256::compress(const unsigned char* block) noexcept {
         const uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
         w[i] = w[i - 16] + s0 + w[i - 7] + s1;
     }
-    uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-    uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
+    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
     for (int i = 0; i < 64; ++i) {
         const uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
         const uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
@@ -57,14 +59,76 @@ void Sha256::compress(const unsigned char* block) noexcept {
         b = a;
         a = t1 + t2;
     }
-    state_[0] += a;
-    state_[1] += b;
-    state_[2] += c;
-    state_[3] += d;
-    state_[4] += e;
-    state_[5] += f;
-    state_[6] += g;
-    state_[7] += h;
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
+}
+
+#ifdef WIRECODEC_SHA_NI
+// The processor's SHA instructions: several times the speed of the plain
+// rounds, which a frame of a large push feels.
+bool has_sha_instructions() noexcept {
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_SSSE3) || !(c & bit_SSE4_1)) return false;
+    return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_SHA);
+}
+
+__attribute__((target("sha,ssse3,sse4.1"))) void compress_sha(uint32_t state[8], const unsigned char* data,
+                                                               size_t blocks) noexcept {
+    const __m128i byte_order = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+    // the state as the instructions hold it: ABEF and CDGH
+    __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state));
+    __m128i cdgh = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4));
+    dcba = _mm_shuffle_epi32(dcba, 0xB1);
+    cdgh = _mm_shuffle_epi32(cdgh, 0x1B);
+    __m128i abef = _mm_alignr_epi8(dcba, cdgh, 8);
+    cdgh = _mm_blend_epi16(cdgh, dcba, 0xF0);
+    for (; blocks; --blocks, data += 64) {
+        const __m128i abef_before = abef, cdgh_before = cdgh;
+        __m128i w[4];  // the schedule's words 4g..4g+3 of group g at w[g % 4]
+        for (int i = 0; i < 4; ++i)
+            w[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * i)), byte_order);
+        for (int g = 0; g < 16; ++g) {
+            __m128i wk = _mm_add_epi32(w[g & 3], _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRound + 4 * g)));
+            cdgh = _mm_sha256rnds2_epu32(cdgh, abef, wk);
+            if (g < 12) {  // the words of group g + 4, in the place of group g's
+                __m128i next = _mm_sha256msg1_epu32(w[g & 3], w[(g + 1) & 3]);
+                next = _mm_add_epi32(next, _mm_alignr_epi8(w[(g + 3) & 3], w[(g + 2) & 3], 4));
+                w[g & 3] = _mm_sha256msg2_epu32(next, w[(g + 3) & 3]);
+            }
+            wk = _mm_shuffle_epi32(wk, 0x0E);
+            abef = _mm_sha256rnds2_epu32(abef, cdgh, wk);
+        }
+        abef = _mm_add_epi32(abef, abef_before);
+        cdgh = _mm_add_epi32(cdgh, cdgh_before);
+    }
+    const __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+    cdgh = _mm_shuffle_epi32(cdgh, 0xB1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_blend_epi16(feba, cdgh, 0xF0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(cdgh, feba, 8));
+}
+
+const bool kShaInstructions = has_sha_instructions();
+#endif
+
+}  // namespace
+
+Sha256::Sha256() noexcept
+    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
+
+void Sha256::compress(const unsigned char* data, size_t blocks) noexcept {
+#ifdef WIRECODEC_SHA_NI
+    if (kShaInstructions) {
+        compress_sha(state_, data, blocks);
+        return;
+    }
+#endif
+    for (; blocks; --blocks, data += kBlock) compress_portable(state_, data);
 }
 
 void Sha256::update(const void* data, size_t n) noexcept {
@@ -77,9 +141,11 @@ void Sha256::update(const void* data, size_t n) noexcept {
         p += take;
         n -= take;
         if (held + take < kBlock) return;
-        compress(buffer_);
+        compress(buffer_, 1);
     }
-    for (; n >= kBlock; p += kBlock, n -= kBlock) compress(p);
+    compress(p, n / kBlock);
+    p += n - n % kBlock;
+    n %= kBlock;
     if (n) std::memcpy(buffer_, p, n);
 }
 

@@ -17,7 +17,8 @@ public:
     void finish(unsigned char out[kDigest]) noexcept;
 
 private:
-    void compress(const unsigned char* block) noexcept;
+    // `blocks` blocks of 64 bytes from `data` into the state
+    void compress(const unsigned char* data, size_t blocks) noexcept;
 
     uint32_t state_[8];
     unsigned char buffer_[kBlock];
