@@ -519,8 +519,8 @@ const vm::FunctionSpec kMethods[] = {
                       "A channel on the connected socket `sock` (its receive time-out at most `tick` seconds, "
                       "the longest blocking read) whose stream `frames` cuts; deliver(messages) takes what a "
                       "read brought besides the answers of waiting calls, lost(channel, exc) hears that the "
-                      "connection failed; errors maps the names of the terminal's error answers to classes; every frame "
-                      "sent is tagged with `seal` (a Seal, None: sent as it is)."),
+                      "connection failed; errors maps the names of the terminal's error answers to classes; every "
+                      "frame sent is tagged with `seal` (a Seal, None: sent as it is)."),
     VM_FUNCTION(call, "op, args, key, timeout",
                 "Sends request `op` with `args` and returns its answer. `key`, the idempotency key of an order "
                 "or cancel (else None), is recorded before the request can leave and returned by close() while "

@@ -12,9 +12,9 @@ is told of; a stop push never does) and are kept until the client took them,
 to be sent again after a reconnect from the last one it received. A frame
 that is malformed, too large or unauthenticated closes its own connection
 only; before the proof, frames are small, and after it every frame of a TCP
-connection carries its tag both ways (see wire.seals). A new connection of a session
-fences the earlier ones (they finish the request at hand and read no more)
-before it is told the outcomes of its orders.
+connection carries its tag both ways (see wire.seals). A new connection of
+a session fences the earlier ones (they finish the request at hand and read
+no more) before it is told the outcomes of its orders.
 """
 import collections
 import errno
@@ -173,7 +173,8 @@ def bind(address):
             sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
             sock.bind(where)
             if not _is_loopback(where[0]):
-                _log.warning("listening on %s: reachable from other hosts (frames are authenticated, not encrypted)", where[0])
+                _log.warning("listening on %s: reachable from other hosts (frames are authenticated, not encrypted)",
+                             where[0])
     except OSError as exc:
         if lock is not None:
             os.close(lock)
@@ -403,8 +404,8 @@ class Connection:
         self.write(wire.frame([wire.HELLO, greeting]))
         answer = self._expect(wire.AUTH, deadline)
         if server.token is not None:
-            if not (type(answer) is bytes and hmac.compare_digest(answer, wire.proof(server.token, b"client", mine,
-                                                                                      theirs))):
+            expected = wire.proof(server.token, b"client", mine, theirs)
+            if not (type(answer) is bytes and hmac.compare_digest(answer, expected)):
                 self._refuse("authentication failed")
             seal, check = wire.seals(server.token, b"server", theirs, mine)
             self.frames.authenticate(check)  # from the session's state on

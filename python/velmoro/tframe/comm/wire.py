@@ -27,7 +27,8 @@ from velmoro.tframe.utils.utilcls import DotDict
 
 __all__ = [
     "VERSION", "MAX_FRAME", "FrameError", "frame", "encode", "decode", "FrameReader", "send", "set_timeouts",
-    "parse_address", "proof", "seals", "Seal", "ForgedFrameError", "nonce", "peer_uid", "NONCE_SIZE", "EXECUTED", "NEVER_ARRIVED", "IN_PROGRESS",
+    "parse_address", "proof", "seals", "Seal", "ForgedFrameError", "nonce", "peer_uid", "NONCE_SIZE", "EXECUTED",
+    "NEVER_ARRIVED", "IN_PROGRESS",
     "HELLO", "AUTH", "WELCOME", "CALL", "REPLY", "PUSH", "GAP", "ACK", "PING", "PONG", "BYE", "RESUME",
 ]
 
