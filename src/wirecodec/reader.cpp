@@ -145,7 +145,9 @@ vm::Ref cut(ReaderObject* r, Py_ssize_t most) {
     try {
         while (static_cast<size_t>(r->used) - start >= kHeader && PyList_GET_SIZE(messages.get()) != most) {
             const uint32_t size = read_be<uint32_t>(stream(r) + start);
-            if (size == 0 || static_cast<long long>(size) > r->cap)
+            // the cap is the body's: a sealed frame's tag comes on top
+            const long long tag = r->seal ? static_cast<long long>(kTagSize) : 0;
+            if (size == 0 || static_cast<long long>(size) - tag > r->cap)
                 refuse(vm::own(PyUnicode_FromFormat("frame of %u bytes refused (cap %lld)", size, r->cap)));
             const size_t stop = start + kHeader + size;
             if (stop > static_cast<size_t>(r->used)) break;

@@ -52,7 +52,8 @@ vm::Ref seal_init(PyObject* self, vm::Params<1> p) {
     auto [key] = p.take<1>();
     SealObject* s = reinterpret_cast<SealObject*>(self);
     if (s->keyed) vm::raise(PyExc_RuntimeError, "a seal is initialised once");
-    if (!PyBytes_Check(key) || PyBytes_GET_SIZE(key) < 16) vm::raise(PyExc_TypeError, "key must be at least 16 bytes");
+    if (!PyBytes_Check(key)) vm::raise(PyExc_TypeError, "key must be bytes");
+    if (PyBytes_GET_SIZE(key) < 16) vm::raise(PyExc_ValueError, "key must be at least 16 bytes");
     s->mac.set_key(PyBytes_AS_STRING(key), static_cast<size_t>(PyBytes_GET_SIZE(key)));
     s->count = 0;
     s->keyed = true;
