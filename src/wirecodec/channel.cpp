@@ -16,6 +16,7 @@
 #include "codec.hpp"
 #include "encode.hpp"
 #include "reader.hpp"
+#include "seal.hpp"
 #include "sockio.hpp"
 #include "waiter.hpp"
 
@@ -51,6 +52,7 @@ struct ChannelObject {
     vm::Ref waiting;   // the waiters of the threads in a wait: who may take the turn to read
     vm::Ref outgoing;  // frames waiting for the thread sending
     vm::Ref wakes;     // the waiters the reader handed their answers, to wake
+    vm::Ref seal;      // the Seal of the frames sent (empty: they go as they are)
     long long next_id;
     double tick;       // the longest blocking read
     double last_sent, last_recv;
@@ -60,7 +62,7 @@ struct ChannelObject {
 using Lifetime = vm::NativeType<ChannelObject, &ChannelObject::sock, &ChannelObject::frames, &ChannelObject::deliver,
                                 &ChannelObject::lost, &ChannelObject::errors, &ChannelObject::pending,
                                 &ChannelObject::keys, &ChannelObject::waiting, &ChannelObject::outgoing,
-                                &ChannelObject::wakes>;
+                                &ChannelObject::wakes, &ChannelObject::seal>;
 
 ChannelObject* as_channel(PyObject* self) {
     ChannelObject* c = reinterpret_cast<ChannelObject*>(self);
@@ -295,7 +297,8 @@ void send_frames(ChannelObject* c, PyObject* data) {
         vm::Ref cls = wire_global(kNotConnected);
         raise_object(vm::call(cls.get(), vm::text("the connection to the terminal is closed").get()));
     }
-    vm::append(c->outgoing, data);
+    // sealed as it joins the frames waiting: their tags count in the order they leave
+    vm::append(c->outgoing, c->seal ? seal_frames(c->seal, data) : vm::borrow(data));
     if (c->sending) return;
     vm::Ref send_fn = wire_global(kSendFn);
     const bool own_send = send_fn.get() == vm::detail::Fn<send>::object;
@@ -345,13 +348,14 @@ void send_frames(ChannelObject* c, PyObject* data) {
 
 // ---- the methods ----
 
-vm::Ref channel_init(PyObject* self, vm::Params<6> p) {
-    auto [sock, frames, tick, deliver, lost, errors] = p.take<6>();
+vm::Ref channel_init(PyObject* self, vm::Params<7> p) {
+    auto [sock, frames, tick, deliver, lost, errors, seal] = p.take<7>();
     ChannelObject* c = reinterpret_cast<ChannelObject*>(self);
     if (c->sock) vm::raise(PyExc_RuntimeError, "a channel is initialised once");
     if (!is_frame_reader(frames)) vm::raise(PyExc_TypeError, "frames must be a FrameReader");
     if (!PyCallable_Check(deliver) || !PyCallable_Check(lost)) vm::raise(PyExc_TypeError, "deliver and lost must be callable");
     if (!PyDict_Check(errors)) vm::raise(PyExc_TypeError, "errors must be a dict");
+    if (!vm::is_none(seal) && !is_seal(seal)) vm::raise(PyExc_TypeError, "seal must be a Seal or None");
     const double seconds = vm::to_double(tick);
     if (!(seconds > 0)) vm::raise(PyExc_ValueError, "tick must be positive");
     if (PyObject_AsFileDescriptor(sock) < 0) vm::raise();
@@ -360,6 +364,7 @@ vm::Ref channel_init(PyObject* self, vm::Params<6> p) {
     c->deliver = vm::borrow(deliver);
     c->lost = vm::borrow(lost);
     c->errors = vm::borrow(errors);
+    if (!vm::is_none(seal)) c->seal = vm::borrow(seal);
     c->pending = vm::new_dict();
     c->keys = vm::new_dict();
     c->waiting = vm::new_list();
@@ -510,11 +515,12 @@ PyGetSetDef kProperties[] = {
 };
 
 const vm::FunctionSpec kMethods[] = {
-    VM_NAMED_FUNCTION("__init__", channel_init, "sock, frames, tick, deliver, lost, errors",
+    VM_NAMED_FUNCTION("__init__", channel_init, "sock, frames, tick, deliver, lost, errors, seal=None",
                       "A channel on the connected socket `sock` (its receive time-out at most `tick` seconds, "
                       "the longest blocking read) whose stream `frames` cuts; deliver(messages) takes what a "
                       "read brought besides the answers of waiting calls, lost(channel, exc) hears that the "
-                      "connection failed; errors maps the names of the terminal's error answers to classes."),
+                      "connection failed; errors maps the names of the terminal's error answers to classes; every "
+                      "frame sent is tagged with `seal` (a Seal, None: sent as it is)."),
     VM_FUNCTION(call, "op, args, key, timeout",
                 "Sends request `op` with `args` and returns its answer. `key`, the idempotency key of an order "
                 "or cancel (else None), is recorded before the request can leave and returned by close() while "
@@ -538,7 +544,7 @@ const vm::FunctionSpec kMethods[] = {
 };
 
 PyType_Slot kSlots[] = {
-    {Py_tp_doc, const_cast<char*>("Channel(sock, frames, tick, deliver, lost, errors)\n--\n\n"
+    {Py_tp_doc, const_cast<char*>("Channel(sock, frames, tick, deliver, lost, errors, seal=None)\n--\n\n"
                                   "One connection to the terminal, shared by the threads calling it.")},
     {Py_tp_new, reinterpret_cast<void*>(&PyType_GenericNew)},
     {Py_tp_getset, kProperties},

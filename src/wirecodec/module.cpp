@@ -6,6 +6,7 @@
 #include "decode.hpp"
 #include "encode.hpp"
 #include "reader.hpp"
+#include "seal.hpp"
 #include "sockio.hpp"
 #include "waiter.hpp"
 
@@ -38,10 +39,13 @@ void exec(vm::Module& m) {
     register_frame_reader(m);
     register_waiter(m);
     register_channel(m);
+    register_seal(m);
 }
 
 }  // namespace
 }  // namespace wirecodec
 
-VM_MODULE(_wirecodec, "Frames and msgpack coding of the terminal link's messages; the channel of a connection.",
+VM_MODULE(_wirecodec,
+          "Frames and msgpack coding of the terminal link's messages; the channel of a connection and the seal "
+          "of its frames.",
           wirecodec::exec)

@@ -2,6 +2,7 @@
 
 #include "codec.hpp"
 #include "decode.hpp"
+#include "seal.hpp"
 #include "sockio.hpp"
 #include "waiter.hpp"
 #include "writer.hpp"
@@ -24,13 +25,14 @@ namespace {
 struct ReaderObject {
     PyObject_HEAD
     vm::Ref store;      // a private bytearray: its first `used` bytes are the stream not cut yet
+    vm::Ref seal;       // the Seal each frame's tag is checked with (empty: frames carry none)
     Py_ssize_t used;
     long long cap;      // the largest frame body accepted
     int busy;           // a call is working on the stream
     bool spin;          // the next blocking read busy-reads first (see recv_blocking)
 };
 
-using Lifetime = vm::NativeType<ReaderObject, &ReaderObject::store>;
+using Lifetime = vm::NativeType<ReaderObject, &ReaderObject::store, &ReaderObject::seal>;
 
 PyTypeObject* reader_type = nullptr;  // kept alive by the module
 
@@ -143,11 +145,18 @@ vm::Ref cut(ReaderObject* r, Py_ssize_t most) {
     try {
         while (static_cast<size_t>(r->used) - start >= kHeader && PyList_GET_SIZE(messages.get()) != most) {
             const uint32_t size = read_be<uint32_t>(stream(r) + start);
-            if (size == 0 || static_cast<long long>(size) > r->cap)
+            // the cap is the body's: a sealed frame's tag comes on top
+            const long long tag = r->seal ? static_cast<long long>(kTagSize) : 0;
+            if (size == 0 || static_cast<long long>(size) - tag > r->cap)
                 refuse(vm::own(PyUnicode_FromFormat("frame of %u bytes refused (cap %lld)", size, r->cap)));
             const size_t stop = start + kHeader + size;
             if (stop > static_cast<size_t>(r->used)) break;
-            vm::Ref message = decode_body(stream(r) + start + kHeader, size);
+            size_t body = size;
+            if (r->seal) {
+                open_frame(r->seal, stream(r) + start + kHeader, size);
+                body -= kTagSize;
+            }
+            vm::Ref message = decode_body(stream(r) + start + kHeader, body);
             if (!is_message(message)) refuse(vm::text("a message must be a list starting with its kind"));
             vm::append(messages, message);
             start = stop;
@@ -176,6 +185,16 @@ vm::Ref reader_init(PyObject* self, vm::Params<1> p) {
     vm::Ref given = vm::is_none(cap) ? codec().global(kMaxFrame) : vm::borrow(cap);
     r->cap = cap_of(given);
     r->used = 0;
+    return vm::none();
+}
+
+vm::Ref authenticate(PyObject* self, vm::Params<1> p) {
+    auto [seal] = p.take<1>();
+    ReaderObject* r = as_reader(self);
+    Busy busy(r);
+    if (!is_seal(seal)) vm::raise(PyExc_TypeError, "seal must be a Seal");
+    if (r->seal) vm::raise(PyExc_RuntimeError, "the reader checks its frames' tags already");
+    r->seal = vm::borrow(seal);
     return vm::none();
 }
 
@@ -259,6 +278,9 @@ PyGetSetDef kProperties[] = {
 const vm::FunctionSpec kMethods[] = {
     VM_NAMED_FUNCTION("__init__", reader_init, "cap=None",
                       "A reader taking frames of at most `cap` bytes (None: the wire's MAX_FRAME)."),
+    VM_FUNCTION(authenticate, "seal",
+                "From the next frame cut on, each must end with its tag under the Seal `seal` (FrameError when "
+                "one does not: altered, replayed, reordered or injected)."),
     VM_FUNCTION(add, "data", "Appends bytes to the stream."),
     VM_FUNCTION(next, "", "The next complete message, or None (FrameError on a bad frame)."),
     VM_FUNCTION(feed, "data", "The messages completed by `data` (FrameError on a bad frame)."),

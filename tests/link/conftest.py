@@ -1,5 +1,6 @@
 """Terminal servers for the link's tests: in this process, or as a process
 of its own that a test may kill and start again (loopback addresses only)."""
+import logging
 import os
 import select
 import shutil
@@ -16,6 +17,18 @@ from links import START_TIMEOUT  # noqa: E402  (needs the path above)
 from serving import serving  # noqa: E402
 from velmoro.simterm import Dataset, Terminal  # noqa: E402
 
+
+@pytest.fixture
+def server_log(caplog):
+    """caplog, hearing the server's and the link's loggers themselves: a run of
+    the command line in this process keeps velmoro's records from reaching the
+    root logger."""
+    loggers = [logging.getLogger(name) for name in ("velmoro.terminal.server", "velmoro.link")]
+    for logger in loggers:
+        logger.addHandler(caplog.handler)
+    yield caplog
+    for logger in loggers:
+        logger.removeHandler(caplog.handler)
 
 
 @pytest.fixture

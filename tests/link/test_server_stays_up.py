@@ -17,16 +17,6 @@ from velmoro.tframe.comm import wire
 from velmoro.tframe.comm.netlink import RemoteTerminal
 
 
-@pytest.fixture
-def server_log(caplog):
-    """caplog, hearing the server's logger itself: a run of the command line
-    in this process keeps velmoro's records from reaching the root logger."""
-    logger = logging.getLogger("velmoro.terminal.server")
-    logger.addHandler(caplog.handler)
-    yield caplog
-    logger.removeHandler(caplog.handler)
-
-
 def echo(client, value):
     return client.handle("CmdTest", ("echo", [value])).listResult
 

@@ -11,9 +11,10 @@ session (when it overflows the oldest pushes give way to a gap that the client
 is told of; a stop push never does) and are kept until the client took them,
 to be sent again after a reconnect from the last one it received. A frame
 that is malformed, too large or unauthenticated closes its own connection
-only; before the proof, frames are small. A new connection of a session
-fences the earlier ones (they finish the request at hand and read no more)
-before it is told the outcomes of its orders.
+only; before the proof, frames are small, and after it every frame of a TCP
+connection carries its tag both ways (see wire.seals). A new connection of
+a session fences the earlier ones (they finish the request at hand and read
+no more) before it is told the outcomes of its orders.
 """
 import collections
 import errno
@@ -172,7 +173,8 @@ def bind(address):
             sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
             sock.bind(where)
             if not _is_loopback(where[0]):
-                _log.warning("listening on %s: reachable from other hosts, their frames in the clear", where[0])
+                _log.warning("listening on %s: reachable from other hosts (frames are authenticated, not encrypted)",
+                             where[0])
     except OSError as exc:
         if lock is not None:
             os.close(lock)
@@ -341,12 +343,13 @@ class Connection:
         self.session = None
         self.send_lock = threading.Lock()
         self.frames = wire.FrameReader(PREAUTH_FRAME)
+        self.seal = None  # tags this connection's frames after the proof (TCP)
         self.last_sent = self.last_recv = time.monotonic()
         self.finished = threading.Event()  # it reads and runs nothing more
 
     def write(self, data):
-        with self.send_lock:
-            wire.send(self.sock, data)
+        with self.send_lock:  # sealed in the order the frames leave
+            wire.send(self.sock, data if self.seal is None else self.seal.seal(data))
             self.last_sent = _monotonic()
 
     def close(self):
@@ -400,9 +403,13 @@ class Connection:
             greeting["proof"] = wire.proof(server.token, b"server", theirs, mine)
         self.write(wire.frame([wire.HELLO, greeting]))
         answer = self._expect(wire.AUTH, deadline)
-        if server.token is not None and not (type(answer) is bytes and hmac.compare_digest(
-                answer, wire.proof(server.token, b"client", mine, theirs))):
-            self._refuse("authentication failed")
+        if server.token is not None:
+            expected = wire.proof(server.token, b"client", mine, theirs)
+            if not (type(answer) is bytes and hmac.compare_digest(answer, expected)):
+                self._refuse("authentication failed")
+            seal, check = wire.seals(server.token, b"server", theirs, mine)
+            self.frames.authenticate(check)  # from the session's state on
+            self.seal = seal
         self.frames.cap = server.max_frame
         session_id, keys, live, received, consumed, window = _resume_fields(self._expect(wire.RESUME, deadline))
         wire.set_timeouts(self.sock, server.heartbeat / 2, server.dead_after)
@@ -419,6 +426,8 @@ class Connection:
             pusher = threading.Thread(target=self.push_loop, name="velmoro-terminal-pusher", daemon=True)
             pusher.start()
             self.pump()
+        except wire.ForgedFrameError as exc:
+            _log.warning("connection closed: %s", exc)
         except (OSError, TransportError) as exc:
             if self.alive:
                 _log.info("connection closed: %s", exc)

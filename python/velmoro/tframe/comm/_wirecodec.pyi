@@ -1,4 +1,4 @@
-"""Frames and msgpack coding of the terminal link's messages; the channel of a connection."""
+"""Frames and msgpack coding of the terminal link's messages; the channel of a connection and the seal of its frames."""
 import socket
 from typing import Any, Callable, Dict, Iterable, List, Optional, Tuple, Type, Union
 
@@ -39,6 +39,8 @@ class FrameReader:
     """The largest frame body accepted, in bytes."""
     def __init__(self, cap: Optional[int] = None) -> None:
         """A reader taking frames of at most `cap` bytes (None: the wire's MAX_FRAME)."""
+    def authenticate(self, seal: "Seal") -> None:
+        """From the next frame cut on, each must end with its tag under the Seal `seal` (FrameError when one does not: altered, replayed, reordered or injected)."""
     def add(self, data: bytes) -> None:
         """Appends bytes to the stream."""
     def next(self) -> Optional[_Message]:
@@ -54,8 +56,8 @@ class Channel:
 
     def __init__(self, sock: socket.socket, frames: FrameReader, tick: float,
                  deliver: Callable[[List[_Message]], None], lost: Callable[["Channel", BaseException], None],
-                 errors: Dict[str, Type[BaseException]]) -> None:
-        """A channel on the connected socket `sock` (its receive time-out at most `tick` seconds, the longest blocking read) whose stream `frames` cuts; deliver(messages) takes what a read brought besides the answers of waiting calls, lost(channel, exc) hears that the connection failed; errors maps the names of the terminal's error answers to classes."""
+                 errors: Dict[str, Type[BaseException]], seal: Optional["Seal"] = None) -> None:
+        """A channel on the connected socket `sock` (its receive time-out at most `tick` seconds, the longest blocking read) whose stream `frames` cuts; deliver(messages) takes what a read brought besides the answers of waiting calls, lost(channel, exc) hears that the connection failed; errors maps the names of the terminal's error answers to classes; every frame sent is tagged with `seal` (a Seal, None: sent as it is)."""
     def call(self, op: str, args: List[Any], key: Optional[str], timeout: float) -> Any:
         """Sends request `op` with `args` and returns its answer. `key`, the idempotency key of an order or cancel (else None), is recorded before the request can leave and returned by close() while it waits. NotConnectedError when nothing was sent; OutcomeUnknownError(message, key) when it was sent and no answer came within `timeout` seconds or the connection ended first; the terminal's error answers as the errors they name."""
     def send(self, data: bytes) -> None:
@@ -89,3 +91,14 @@ class Channel:
     @property
     def queued(self) -> int:
         """The frames waiting for the thread sending."""
+
+class Seal:
+    """Tags the frames of one direction of a connection, or checks them."""
+
+    def __init__(self, key: bytes) -> None:
+        """The seal of one direction of a connection under the session key `key` (bytes, at least 16)."""
+    def seal(self, data: bytes) -> bytes:
+        """The frames of `data` (whole frames, in the order they will be sent), each with its tag: ValueError when `data` is not whole frames."""
+    @property
+    def count(self) -> int:
+        """The frames sealed or opened so far."""

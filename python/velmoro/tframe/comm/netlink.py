@@ -22,7 +22,10 @@ may resend with the same key, and the terminal answers the original result.
 The client and the terminal each prove themselves before anything else is
 said: over TCP by the shared token (the server's proof comes first, and a
 client holding a token refuses a server that does not give it), over a Unix
-socket by the peer's user, which must be this client's.
+socket by the peer's user, which must be this client's. Over TCP every frame
+after the proof carries a tag under a key of the connection's own (see
+wire.seals): one altered, replayed, reordered or injected on the way ends
+the connection as a lost one.
 """
 import atexit
 import collections
@@ -192,18 +195,22 @@ class RemoteTerminal:
         nonce = theirs.get("nonce")
         if type(nonce) is not bytes or len(nonce) != wire.NONCE_SIZE:
             raise NotConnectedError("the terminal's hello has no nonce")
+        seal = None
         if self.token is not None:
             given = theirs.get("proof")
             if type(given) is not bytes or not hmac.compare_digest(given, wire.proof(self.token, b"server", mine, nonce)):
                 raise NotConnectedError("the terminal at {} did not prove it holds this client's token: "
                                         "authentication failed".format(self.address))
+            seal, check = wire.seals(self.token, b"client", mine, nonce)
+            frames.authenticate(check)  # from the welcome on
         elif theirs.get("auth"):
             raise NotConnectedError("the terminal asks for a token")
         with self._keys_lock, self._push_lock:
             resume = {"session": self.session, "received": self.received, "consumed": self.consumed,
                       "window": self.window, "live": self._live, "keys": list(self.unknown)}
         proof = wire.proof(self.token, b"client", nonce, mine) if self.token is not None else b""
-        sock.sendall(wire.frame([wire.AUTH, proof]) + wire.frame([wire.RESUME, resume]))
+        state = wire.frame([wire.RESUME, resume])
+        sock.sendall(wire.frame([wire.AUTH, proof]) + (state if seal is None else seal.seal(state)))
         welcome = self._expect(sock, frames, wire.WELCOME)[1]
         if not isinstance(welcome, dict) or not isinstance(welcome.get("outcomes"), dict):
             raise NotConnectedError("the terminal's welcome is malformed")
@@ -215,7 +222,7 @@ class RemoteTerminal:
         else:
             self.fetching = bool(self._fetch_wanted)
         wire.set_timeouts(sock, self._tick, self.dead_after)
-        channel = _wirecodec.Channel(sock, frames, self._tick, self._deliver, self._lost, _ERRORS)
+        channel = _wirecodec.Channel(sock, frames, self._tick, self._deliver, self._lost, _ERRORS, seal)
         self._deliver(frames.feed(b""))  # what came with the welcome, before a caller reads the stream
         self._channel = channel
 

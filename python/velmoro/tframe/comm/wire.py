@@ -1,5 +1,5 @@
-"""The terminal link's wire: frames, message encoding, addresses and the
-challenge-response proof.
+"""The terminal link's wire: frames, message encoding, addresses, the
+challenge-response proof and the seals of the frames after it.
 
 A frame is a 4-byte big-endian body length followed by a msgpack body. A
 message is a list whose first item is its kind (the constants below). Values
@@ -27,7 +27,8 @@ from velmoro.tframe.utils.utilcls import DotDict
 
 __all__ = [
     "VERSION", "MAX_FRAME", "FrameError", "frame", "encode", "decode", "FrameReader", "send", "set_timeouts",
-    "parse_address", "proof", "nonce", "peer_uid", "NONCE_SIZE", "EXECUTED", "NEVER_ARRIVED", "IN_PROGRESS",
+    "parse_address", "proof", "seals", "Seal", "ForgedFrameError", "nonce", "peer_uid", "NONCE_SIZE", "EXECUTED",
+    "NEVER_ARRIVED", "IN_PROGRESS",
     "HELLO", "AUTH", "WELCOME", "CALL", "REPLY", "PUSH", "GAP", "ACK", "PING", "PONG", "BYE", "RESUME",
 ]
 
@@ -48,6 +49,12 @@ _TIMEVAL = struct.Struct("@ll")
 
 class FrameError(TransportError):
     """A frame that is too large or does not decode: the connection is closed."""
+
+
+class ForgedFrameError(FrameError):
+    """A frame after the handshake without the tag its place in the stream
+    asks for (altered, replayed, reordered or injected on the way): the
+    connection is closed."""
 
 
 # extension type codes
@@ -169,6 +176,7 @@ decode = _wirecodec.decode
 frame = _wirecodec.frame
 FrameReader = _wirecodec.FrameReader
 send = _wirecodec.send
+Seal = _wirecodec.Seal
 
 
 def set_timeouts(sock, receive, send):
@@ -209,3 +217,15 @@ def proof(token, role, first, second):
     """HMAC of the two nonces keyed by the shared token; `role` keeps the
     client's and the server's proofs apart."""
     return hmac.new(token, role + first + second, hashlib.sha256).digest()
+
+
+def seals(token, side, client_nonce, server_nonce):
+    """The Seals of a TCP connection's frames after the proof, for `side`
+    (b"client" or b"server"): (the one its own frames are sent with, the one
+    the peer's are checked with). Each direction's key is the token's HMAC of
+    the direction and both nonces: both ends know it, a relay that saw the
+    handshake does not, and every connection has new ones."""
+    keys = {who: hmac.new(token, who + b" frames" + client_nonce + server_nonce, hashlib.sha256).digest()
+            for who in (b"client", b"server")}
+    peer = b"server" if side == b"client" else b"client"
+    return Seal(keys[side]), Seal(keys[peer])
