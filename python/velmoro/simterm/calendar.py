@@ -14,8 +14,8 @@ import datetime as _dt
 
 import numpy as np
 
-from velmoro.simterm.terminal import TerminalError, command, ok
-from velmoro.tframe.comm.link import Answer
+from velmoro.protocol import Answer
+from velmoro.simterm.commands import TerminalError, command, ok
 from velmoro.tframe.utils.datetimefunc import mft_to_datetime
 
 __all__ = ["MARKETS", "as_day", "day_int", "weekdays", "trade_date", "today", "previous_weekday", "bar_times",

@@ -11,7 +11,7 @@ import json
 import numpy as np
 
 from velmoro.simterm.calendar import unknown_target
-from velmoro.simterm.terminal import TerminalError, command, ok
+from velmoro.simterm.commands import TerminalError, command, ok
 
 __all__ = ["get_fundamental_set2", "statement_rows", "float_rows"]
 

@@ -12,9 +12,9 @@ import os
 import numpy as np
 
 from velmoro.simterm.calendar import as_day, bar_times, date_bounds, today, trade_date, unknown_target, weekdays
+from velmoro.simterm.commands import TerminalError, command, ok
 from velmoro.simterm.matfile import mat_bytes, write_atomic
 from velmoro.simterm.reference import instrument_on
-from velmoro.simterm.terminal import TerminalError, command, ok
 from velmoro.tframe.utils.datetimefunc import datetime_to_mft, mft_to_datetime
 from velmoro.tframe.utils.utilcls import DotDict
 

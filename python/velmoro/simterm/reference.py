@@ -20,10 +20,10 @@ import datetime as _dt
 import os
 import re
 
+from velmoro.protocol import Answer
 from velmoro.simterm.calendar import MARKETS, as_day, date_bounds, today, unknown_target, weekdays
+from velmoro.simterm.commands import TerminalError, command, ok
 from velmoro.simterm.dataset import BLOCKS
-from velmoro.simterm.terminal import TerminalError, command, ok
-from velmoro.tframe.comm.link import Answer
 from velmoro.tframe.utils.utilcls import DotDict
 
 __all__ = ["FUTURES", "Future", "known", "instrument_on", "main_contract"]
