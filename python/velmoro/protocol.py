@@ -14,7 +14,9 @@ __all__ = [
     "NEVER_ARRIVED", "IN_PROGRESS",
     "HELLO", "AUTH", "WELCOME", "CALL", "REPLY", "PUSH", "GAP", "ACK", "PING", "PONG", "BYE", "RESUME",
     "QUANTITIES", "PUSH_BAR_COLUMNS", "PUSH_FACTOR_COLUMNS", "run_days",
-    "UNKNOWN_TARGET", "BAD_FREQUENCY", "UNKNOWN_MARKET", "UNKNOWN_BLOCK", "BAD_DATE", "BAD_COUNT", "BAD_FQ",
+    "UNKNOWN_COMMAND", "UNKNOWN_TARGET", "BAD_FREQUENCY", "UNKNOWN_MARKET", "UNKNOWN_BAR_ITEM", "NEGATIVE_COUNT",
+    "NOT_TRADED_YET", "WRONG_KIND", "UNKNOWN_BLOCK", "BAD_DATE", "BAD_COUNT", "BAD_FQ",
+    "UNKNOWN_QUERY", "BAD_QUERY", "BAD_QUERY_LANGUAGE", "UNKNOWN_QUERY_FIELD",
     "UNKNOWN_ACCOUNT", "BAD_ORDER", "NO_PRICE", "SHORT_OF_CASH", "SHORT_OF_SHARES", "UNKNOWN_ORDER", "BAD_LOT",
     "BEYOND_LIMIT", "NO_BAR", "NOTHING_TO_FILL", "UNKNOWN_FACTOR", "BAD_FACTOR_DATE",
     "UNKNOWN_TASK", "BAD_LANGUAGE", "UNSUPPORTED_CORE", "TOO_MANY_SUBSCRIPTIONS", "UNKNOWN_ITEM", "BAD_PARAMS",
@@ -95,14 +97,24 @@ PUSH_FACTOR_COLUMNS = ("Factor", "Target", "Time", "Value")
 
 # Error codes of answers at error level. A code means something within its
 # command family: the factor commands' 301 and 302 are not the trading ones'.
-# requests of every family, checked before they are run
+UNKNOWN_COMMAND = -1
+# requests of every family, checked before they are run, and market data
 UNKNOWN_TARGET = 101
 BAD_FREQUENCY = 102
 UNKNOWN_MARKET = 103
+UNKNOWN_BAR_ITEM = 104
+NEGATIVE_COUNT = 105
+NOT_TRADED_YET = 106
+WRONG_KIND = 107  # a stock where a future is asked for, or the other way round
 UNKNOWN_BLOCK = 108
 BAD_DATE = 109
 BAD_COUNT = 110
 BAD_FQ = 111
+# fundamental queries
+UNKNOWN_QUERY = 201
+BAD_QUERY = 202
+BAD_QUERY_LANGUAGE = 203
+UNKNOWN_QUERY_FIELD = 204
 # trading
 UNKNOWN_ACCOUNT = 301
 BAD_ORDER = 302

@@ -52,9 +52,9 @@ def python_imports(source, module, is_package):
             origin = ".".join(base[:len(base) - node.level + 1] + ([node.module] if node.module else [])) \
                 if node.level else node.module
             names = [origin]
-        elif (isinstance(node, ast.Call) and getattr(node.func, "attr", getattr(node.func, "id", None)) == "import_module"
-              and node.args and isinstance(node.args[0], ast.Constant) and isinstance(node.args[0].value, str)):
-            names = [node.args[0].value]
+        elif (isinstance(node, ast.Call) and node.args and isinstance(node.args[0], ast.Constant)
+              and getattr(node.func, "attr", getattr(node.func, "id", None)) == "import_module"):
+            names = [str(node.args[0].value)]
         else:
             continue
         for name in names:

@@ -8,6 +8,7 @@ import threading
 
 import scipy.io
 
+from velmoro.protocol import UNKNOWN_COMMAND
 from velmoro.simterm.commands import CHECKS, HANDLERS, TerminalError, command, ok
 
 # the registry's names are also this module's, where the handlers once took them
@@ -59,7 +60,7 @@ class Terminal:
         self.sent.append((command, args))
         handler = HANDLERS.get(command)
         if handler is None:
-            return ok(1, -1, "unknown command {}".format(command))
+            return ok(1, UNKNOWN_COMMAND, "unknown command {}".format(command))
         try:
             for check in CHECKS:
                 check(self, command, args)

@@ -22,7 +22,8 @@ from velmoro.protocol import (IN_PROGRESS, NEVER_ARRIVED, Answer, NotConnectedEr
                               PushGapError, Status, TransportError)
 
 __all__ = ["Status", "Answer", "TransportError", "NotConnectedError", "OutcomeUnknownError", "PushGapError",
-           "NEVER_ARRIVED", "IN_PROGRESS", "TERMINALS", "connect", "disconnect", "current", "send", "recv_serial", "receive_push"]
+           "NEVER_ARRIVED", "IN_PROGRESS", "TERMINALS", "connect", "disconnect", "current", "send", "recv_serial",
+           "receive_push"]
 
 
 # the entry point group terminals run in this process register in: name -> class
