@@ -1,6 +1,8 @@
 """Which terminal the framework reaches: the embedded one by default, a
-server by address (VELMORO_TERMINAL or link.connect)."""
+server by address (VELMORO_TERMINAL or link.connect), another installed
+terminal by the name it registers."""
 import os
+import textwrap
 
 import pytest
 
@@ -29,6 +31,42 @@ def test_an_address_in_the_environment_reaches_that_server(served, monkeypatch):
     assert isinstance(link.current(), RemoteTerminal)
     vmcmd.vmSendCmdPutLog(1, "over the socket")
     assert term.log == ["over the socket"]
+
+
+@pytest.fixture
+def installed(tmp_path, monkeypatch):
+    """Install a terminal package of name "other" (on sys.path, with its
+    registration) and another whose class does not import."""
+    (tmp_path / "other_terminal.py").write_text(textwrap.dedent('''
+        from velmoro.protocol import Answer
+
+        class Terminal:
+            def handle(self, command, args):
+                return Answer(result=[20240102])
+        '''))
+    info = tmp_path / "other_terminal-1.0.dist-info"
+    info.mkdir()
+    (info / "METADATA").write_text("Metadata-Version: 2.1\nName: other-terminal\nVersion: 1.0\n")
+    (info / "entry_points.txt").write_text("[{}]\nother = other_terminal:Terminal\nbroken = other_terminal:Absent\n"
+                                           .format(link.TERMINALS))
+    monkeypatch.syspath_prepend(str(tmp_path))
+
+
+def test_another_installed_terminal_is_reached_by_its_name(installed, monkeypatch):
+    monkeypatch.setenv("VELMORO_TERMINAL", "other")
+    assert vmcmd.vmSendCmdGetTradingDays() == [20240102]
+    assert type(link.current()).__module__ == "other_terminal"
+
+
+@pytest.mark.parametrize("where, message", [
+    ("absent", r"^no terminal named 'absent' is installed \(installed: broken, embedded, other\); VELMORO_TERMINAL "),
+    ("broken", r"^the terminal 'broken' \(other_terminal:Absent\) does not load: .*Absent"),
+])
+def test_a_terminal_not_installed_or_not_loading_fails_in_one_line(installed, where, message, monkeypatch):
+    monkeypatch.setenv("VELMORO_TERMINAL", where)
+    with pytest.raises(NotConnectedError, match=message) as caught:
+        vmcmd.vmSendCmdGetTradingDays()
+    assert "\n" not in str(caught.value)
 
 
 @pytest.mark.parametrize("where", ["none", "unix:{folder}/absent.sock"])

@@ -19,7 +19,7 @@ from typing import Dict, List, NamedTuple
 import numpy as np
 
 import velmoro.tframe.runtypesbase as cnt
-from velmoro.realtrade.calc.layout import QUANTITIES
+from velmoro.protocol import QUANTITIES
 from velmoro.tframe.runtypesbase import gv
 
 __all__ = ["QUANTITIES", "Bar", "position", "current_bar", "window", "target_index"]

@@ -10,6 +10,6 @@ __all__ = ["Dataset", "Terminal", "TerminalError", "HANDLERS"]
 
 # every module of this package that is not the core registers command handlers
 for _info in pkgutil.iter_modules(__path__):
-    if _info.name not in ("dataset", "terminal", "__main__"):
+    if _info.name not in ("commands", "dataset", "terminal", "__main__"):
         importlib.import_module(__name__ + "." + _info.name)
 del _info

@@ -25,12 +25,14 @@ import weakref
 
 import numpy as np
 
+from velmoro.protocol import (BAD_LOT, BAD_ORDER, BEYOND_LIMIT, NO_BAR, NO_PRICE, NOTHING_TO_FILL, SHORT_OF_CASH,
+                              SHORT_OF_SHARES, UNKNOWN_ACCOUNT, UNKNOWN_ORDER)
 from velmoro.simterm.calendar import today, weekdays
+from velmoro.simterm.commands import TerminalError
 from velmoro.simterm.instruments import board
 from velmoro.simterm.market import last_price, security
 from velmoro.simterm.matching import BarUse, fills, locked
 from velmoro.simterm.rules import cents, fees, lot_problem, price_band
-from velmoro.simterm.terminal import TerminalError
 from velmoro.tframe.utils.datetimefunc import mft_to_datetime
 from velmoro.tframe.utils.utilcls import DotDict
 
@@ -44,17 +46,6 @@ ACCOUNTS = (
 )
 _BAR_FIELDS = ("Time", "High", "Low", "Close", "Volume")
 _BEFORE = 1e-6  # of a day: less than a minute, so a bar's own time is after it
-
-UNKNOWN_ACCOUNT = 301
-BAD_ORDER = 302
-NO_PRICE = 303
-SHORT_OF_CASH = 304
-SHORT_OF_SHARES = 305
-UNKNOWN_ORDER = 306
-BAD_LOT = 307
-BEYOND_LIMIT = 308
-NO_BAR = 309
-NOTHING_TO_FILL = 310
 
 
 class Holding:

@@ -14,8 +14,8 @@ import datetime as _dt
 
 import numpy as np
 
-from velmoro.simterm.terminal import TerminalError, command, ok
-from velmoro.tframe.comm.link import Answer
+from velmoro.protocol import BAD_FREQUENCY, UNKNOWN_MARKET, Answer
+from velmoro.simterm.commands import TerminalError, command, ok
 from velmoro.tframe.utils.datetimefunc import mft_to_datetime
 
 __all__ = ["MARKETS", "as_day", "day_int", "weekdays", "trade_date", "today", "previous_weekday", "bar_times",
@@ -88,7 +88,7 @@ def bar_times(term, begin, end, period):
     period of PERIODS: the dataset's own minute and day stamps, so that they
     equal the times of its bars."""
     if period not in PERIODS:
-        raise TerminalError(102, "unsupported frequency {!r}".format(period))
+        raise TerminalError(BAD_FREQUENCY, "unsupported frequency {!r}".format(period))
     days = weekdays(begin, end)
     if period == "min":
         return np.concatenate([term.data.minute_times(d) for d in days]) if days else np.zeros(0)
@@ -129,7 +129,7 @@ def get_trading_days(term):
 @command("GetTradingDaysByCondition")
 def get_trading_days_by_condition(term, market, begin_day, end_day):
     if str(market).lower() not in MARKETS:
-        raise TerminalError(103, "unknown market {!r}".format(market))
+        raise TerminalError(UNKNOWN_MARKET, "unknown market {!r}".format(market))
     return ok(listDays=weekdays(*date_bounds(term, begin_day, end_day)))
 
 

@@ -18,11 +18,10 @@ from typing import Dict, List, Optional, Sequence
 
 import numpy as np
 
+from velmoro.protocol import QUANTITIES
 from velmoro.tframe.utils.datetimefunc import datetime_to_mft
 
 __all__ = ["Dataset", "Security", "universe", "QUANTITIES", "MINUTES_PER_DAY"]
-
-QUANTITIES = ("Open", "High", "Low", "Close", "Volume", "Amount")
 
 
 class Security:

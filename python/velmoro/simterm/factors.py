@@ -7,14 +7,13 @@ target the dataset covers; targets it does not know have no entry.
 """
 import numpy as np
 
-from velmoro.simterm.terminal import TerminalError, command, ok
+from velmoro.protocol import BAD_FACTOR_DATE, UNKNOWN_FACTOR
+from velmoro.simterm.commands import TerminalError, command, ok
 from velmoro.tframe.ufuncs import normalise_date
 from velmoro.tframe.utils.datetimefunc import next_n_day
 
 __all__ = ["FACTORS", "factor_series", "ask_factor", "get_factor"]
 
-UNKNOWN_FACTOR = 301
-BAD_DATE = 302
 OPEN_BEGIN, OPEN_END = 0, 99991231
 
 
@@ -62,7 +61,7 @@ def _date(value, open_bound):
     try:
         date = normalise_date(value)
     except ValueError as exc:
-        raise TerminalError(BAD_DATE, str(exc)) from None
+        raise TerminalError(BAD_FACTOR_DATE, str(exc)) from None
     return open_bound if date is None else date
 
 

@@ -10,8 +10,9 @@ import json
 
 import numpy as np
 
+from velmoro.protocol import BAD_QUERY, BAD_QUERY_LANGUAGE, UNKNOWN_QUERY, UNKNOWN_QUERY_FIELD, UNKNOWN_TARGET
 from velmoro.simterm.calendar import unknown_target
-from velmoro.simterm.terminal import TerminalError, command, ok
+from velmoro.simterm.commands import TerminalError, command, ok
 
 __all__ = ["get_fundamental_set2", "statement_rows", "float_rows"]
 
@@ -198,7 +199,7 @@ def _query(func):
     try:
         statement, fmt, variant = STATEMENT_QUERIES[func]
     except KeyError:
-        raise TerminalError(201, "unknown fundamental query {!r}".format(func)) from None
+        raise TerminalError(UNKNOWN_QUERY, "unknown fundamental query {!r}".format(func)) from None
     keys = PIT_KEYS if variant in ("q_pit", "ttm_pit") else STATEMENT_KEYS
     fields = (INCOME_FIELDS if statement == "is" else BALANCE_FIELDS)[fmt]
     return (lambda term, sec: statement_rows(term, sec, statement, fmt, variant)), keys, fields
@@ -210,13 +211,13 @@ def _date(value, default):
     try:
         return int(value)
     except (TypeError, ValueError):
-        raise TerminalError(202, "not a date: {!r}".format(value)) from None
+        raise TerminalError(BAD_QUERY, "not a date: {!r}".format(value)) from None
 
 
 def _selection(params, key):
     values = params.get(key, [])
     if not isinstance(values, list):
-        raise TerminalError(202, "{} must be a list, got {!r}".format(key, values))
+        raise TerminalError(BAD_QUERY, "{} must be a list, got {!r}".format(key, values))
     return values
 
 
@@ -263,23 +264,23 @@ def table_variables(columns, rows):
 @command("GetFundamentalSet2")
 def get_fundamental_set2(term, lang, func, params_str):
     if lang not in LANGUAGES:
-        raise TerminalError(203, "unsupported language {!r}".format(lang))
+        raise TerminalError(BAD_QUERY_LANGUAGE, "unsupported language {!r}".format(lang))
     build, keys, fields = _query(func)
     try:
         params = json.loads(params_str)
     except (TypeError, ValueError):
-        raise TerminalError(202, "parameters are not JSON text: {!r}".format(params_str)) from None
+        raise TerminalError(BAD_QUERY, "parameters are not JSON text: {!r}".format(params_str)) from None
     if not isinstance(params, dict):
-        raise TerminalError(202, "parameters must be a JSON object")
+        raise TerminalError(BAD_QUERY, "parameters must be a JSON object")
     wanted = _selection(params, "field")
     unknown = [f for f in wanted if f not in fields]
     if unknown:
-        raise TerminalError(204, "{} has no field {}".format(func, ", ".join(map(str, unknown))))
+        raise TerminalError(UNKNOWN_QUERY_FIELD, "{} has no field {}".format(func, ", ".join(map(str, unknown))))
     rows = []
     for target in params.get("target_list") or ():
         sec = term.data.security(target.get("Market"), target.get("Code"))
         if sec is None:
-            raise TerminalError(101, unknown_target(target.get("Market"), target.get("Code")))
+            raise TerminalError(UNKNOWN_TARGET, unknown_target(target.get("Market"), target.get("Code")))
         rows.extend(r for r in build(term, sec) if _keep(r, params))
     columns = list(keys) + [f for f in (wanted or fields) if f not in keys]
     path = term.write_mat("fdmt_{}".format(func), table_variables(columns, rows))

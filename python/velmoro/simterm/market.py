@@ -11,10 +11,11 @@ import os
 
 import numpy as np
 
+from velmoro.protocol import BAD_FREQUENCY, NEGATIVE_COUNT, NOT_TRADED_YET, UNKNOWN_BAR_ITEM, UNKNOWN_TARGET
 from velmoro.simterm.calendar import as_day, bar_times, date_bounds, today, trade_date, unknown_target, weekdays
+from velmoro.simterm.commands import TerminalError, command, ok
 from velmoro.simterm.matfile import mat_bytes, write_atomic
 from velmoro.simterm.reference import instrument_on
-from velmoro.simterm.terminal import TerminalError, command, ok
 from velmoro.tframe.utils.datetimefunc import datetime_to_mft, mft_to_datetime
 from velmoro.tframe.utils.utilcls import DotDict
 
@@ -31,14 +32,14 @@ def frequency(kfreq, allowed=("min", "day")):
     """The terminal's name of a frequency; TerminalError when not allowed."""
     name = FREQUENCIES.get(str(kfreq).lower())
     if name not in allowed:
-        raise TerminalError(102, "unsupported frequency {!r}".format(kfreq))
+        raise TerminalError(BAD_FREQUENCY, "unsupported frequency {!r}".format(kfreq))
     return name
 
 
 def security(term, target):
     sec = term.data.security(target["Market"], target["Code"])
     if sec is None:
-        raise TerminalError(101, unknown_target(target["Market"], target["Code"]))
+        raise TerminalError(UNKNOWN_TARGET, unknown_target(target["Market"], target["Code"]))
     return sec
 
 
@@ -186,7 +187,7 @@ def get_nkdata_multi(term, request, targets):
     freq = frequency(request.KFrequency)
     count, end = int(request.NCount), _date(request.EndDate, 99991231)
     if count < 0:
-        raise TerminalError(105, "NCount must not be negative")
+        raise TerminalError(NEGATIVE_COUNT, "NCount must not be negative")
 
     def last_bars(sec):
         bars = bars_now(term, sec, freq, 0, end, request.FreNum)
@@ -208,7 +209,7 @@ def get_rt_data(term, targets):
         # the last close before the day (only the day it falls on is made)
         before = term.data.close_at(sec, min(day_start, np.inf if term.now is None else term.now))
         if session["Time"].size == 0 and before is None:
-            raise TerminalError(106, "no trading yet for {}".format(sec.key))
+            raise TerminalError(NOT_TRADED_YET, "no trading yet for {}".format(sec.key))
         pre_close = before if before is not None else sec.price
         traded = session["Time"].size > 0
         snapshots.append(DotDict(
@@ -257,7 +258,7 @@ def get_trading_time(term, request, targets):
 
 def _check_item(item):
     if item not in BAR_FIELDS[2:]:
-        raise TerminalError(104, "unknown item {!r}".format(item))
+        raise TerminalError(UNKNOWN_BAR_ITEM, "unknown item {!r}".format(item))
 
 
 def _set_item(term, sec, freq, item, begin, end):

@@ -20,10 +20,10 @@ import datetime as _dt
 import os
 import re
 
+from velmoro.protocol import UNKNOWN_BLOCK, UNKNOWN_MARKET, UNKNOWN_TARGET, WRONG_KIND, Answer
 from velmoro.simterm.calendar import MARKETS, as_day, date_bounds, today, unknown_target, weekdays
+from velmoro.simterm.commands import TerminalError, command, ok
 from velmoro.simterm.dataset import BLOCKS
-from velmoro.simterm.terminal import TerminalError, command, ok
-from velmoro.tframe.comm.link import Answer
 from velmoro.tframe.utils.utilcls import DotDict
 
 __all__ = ["FUTURES", "Future", "known", "instrument_on", "main_contract"]
@@ -94,7 +94,7 @@ def instrument_on(term, market, code, day):
 
 def _members(term, block):
     if block not in BLOCKS:
-        raise TerminalError(108, "unknown block {!r}".format(block))
+        raise TerminalError(UNKNOWN_BLOCK, "unknown block {!r}".format(block))
     members = [sec for sec in term.data.securities if BLOCKS[block](sec)]
     return [DotDict(Code=sec.code, Market=sec.market, Weight=round(1.0 / len(members), 6), Name=sec.name,
                     BlockName=block) for sec in members]
@@ -134,7 +134,7 @@ def convert_targets(term, targets, op_flags):
 @command("GetTargetIns_20190830")
 def get_target_ins(term, market, code, begin_date, end_date):
     if not known(term, market, code):
-        raise TerminalError(101, unknown_target(market, code))
+        raise TerminalError(UNKNOWN_TARGET, unknown_target(market, code))
     records = []
     for day in weekdays(*date_bounds(term, begin_date, end_date)):
         ins = instrument_on(term, market, code, day)
@@ -153,7 +153,7 @@ def _varieties(value):
 def get_future_contracts(term, date, market, varieties):
     """Contracts of the varieties (all for none) trading on the date."""
     if str(market).lower() not in MARKETS:
-        raise TerminalError(103, "unknown market {!r}".format(market))
+        raise TerminalError(UNKNOWN_MARKET, "unknown market {!r}".format(market))
     wanted = _varieties(varieties)
     day = int(date) if date else today(term)
     return ok(listComp=[
@@ -167,7 +167,7 @@ def _future_info(term, target):
     code = instrument_on(term, target["Market"], target["Code"], today(term))
     f = _future(target["Market"], code) if code else _future(target["Market"], target["Code"])
     if f is None:
-        raise TerminalError(107, "not a future: {}.{}".format(target["Market"], target["Code"]))
+        raise TerminalError(WRONG_KIND, "not a future: {}.{}".format(target["Market"], target["Code"]))
     return DotDict(
         Market=f.market, Code=str(target["Code"]).upper(), Variety=f.variety, ListDate=f.list_date,
         LastTradeDate=f.last_trade_date, Multiplier=f.multiplier, PriceTick=f.price_tick,
@@ -192,7 +192,7 @@ def get_stock_info_exclusively(term, targets):
     for t in targets:
         sec = term.data.security(t["Market"], t["Code"])
         if sec is None:
-            raise TerminalError(107, "not a stock: {}.{}".format(t["Market"], t["Code"]))
+            raise TerminalError(WRONG_KIND, "not a stock: {}.{}".format(t["Market"], t["Code"]))
         records.append(DotDict(
             Market=sec.market, Code=sec.code, Name=sec.name, LotSize=100, PriceTick=0.01, Multiplier=1,
             LongMargin=1.0, ShortMargin=1.0,

@@ -13,7 +13,7 @@ a push is then one row of each quantity, whatever the number of targets.
 """
 import numpy as np
 
-from velmoro.realtrade.calc.layout import PUSH_BAR_COLUMNS, QUANTITIES
+from velmoro.protocol import PUSH_BAR_COLUMNS, QUANTITIES
 from velmoro.simterm.market import security
 
 __all__ = ["Replay"]

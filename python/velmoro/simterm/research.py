@@ -18,12 +18,13 @@ import json
 
 import numpy as np
 
+from velmoro.protocol import BAD_PARAMS, UNKNOWN_ITEM
 from velmoro.simterm.factors import factor_series, get_factor
 from velmoro.simterm.fundamental import (
     BALANCE_FIELDS, INCOME_FIELDS, LANGUAGES, STATEMENT_KEYS, statement_rows, table_variables,
 )
 from velmoro.simterm.market import security
-from velmoro.simterm.terminal import TerminalError, command, ok
+from velmoro.simterm.commands import TerminalError, command, ok
 
 __all__ = ["CATEGORIES", "RISK_FIELDS", "RISK_QUERIES"]
 
@@ -36,9 +37,6 @@ RISK_FIELDS = {
     "Volatility": "twenty-day return volatility",
 }
 RISK_QUERIES = ("style_exposure", "factor_return")
-
-UNKNOWN_ITEM = 501
-BAD_PARAMS = 502
 
 
 def _date(value, default):

@@ -29,13 +29,13 @@ import stat
 import threading
 import time
 
+from velmoro.protocol import TransportError
+from velmoro.simterm.commands import HANDLERS
 from velmoro.simterm.replay import Replay
 from velmoro.simterm.store import Store, is_recorded
-from velmoro.simterm.terminal import HANDLERS
 from velmoro.tframe.comm import wire
-from velmoro.tframe.comm.link import TransportError
-from velmoro.tframe.comm.wire import EXECUTED, IN_PROGRESS, NEVER_ARRIVED
 from velmoro.tframe.comm.netlink import host_id, read_token
+from velmoro.tframe.comm.wire import EXECUTED, IN_PROGRESS, NEVER_ARRIVED
 
 __all__ = ["Server", "StartRefused", "QUEUE_CAP", "MAX_CONNECTIONS", "bind", "ensure_token"]
 

@@ -6,13 +6,10 @@ minute (see replay.py) and end with the stop push; the dataset's days before
 the begin date are the run's history. A begin or end date of 0 stands for
 the dataset's second or last day.
 """
+from velmoro.protocol import run_days
 from velmoro.simterm.replay import Replay
 
 __all__ = ["replay_for_run", "run_days"]
-
-
-def _days_text(days):
-    return "{}..{}".format(days[0], days[-1]) if days else "none"
 
 
 def replay_for_run(term, targets, begin_date, end_date):
@@ -29,17 +26,3 @@ def replay_for_run(term, targets, begin_date, end_date):
                          "start=datetime.date(...), days=...)))".format(exc)) from None
     return Replay(term, targets, replayed), history[0], history[-1]
 
-
-def run_days(trading_days, begin_date, end_date):
-    """The days a run replays and its history days, out of the dataset's."""
-    days = list(trading_days)
-    begin = int(begin_date) or (days[1] if len(days) > 1 else days[0])
-    end = int(end_date) or days[-1]
-    replayed = [d for d in days if begin <= d <= end]
-    history = [d for d in days if d < begin]
-    where = "the terminal's dataset holds the trading days {}".format(_days_text(days))
-    if not replayed:
-        raise ValueError("no trading day to replay from {} to {}: {}".format(begin, end, where))
-    if not history:
-        raise ValueError("a replay from {} has no history day before it: {}".format(begin, where))
-    return replayed, history

@@ -20,8 +20,9 @@ Strategy records (GetStrategyID): StrategyID, StrategyName, Status.
 import itertools
 import weakref
 
+from velmoro.protocol import BAD_LANGUAGE, TOO_MANY_SUBSCRIPTIONS, UNKNOWN_TASK, UNSUPPORTED_CORE
 from velmoro.simterm.book import ACCOUNTS, book
-from velmoro.simterm.terminal import TerminalError, command, ok
+from velmoro.simterm.commands import TerminalError, command, ok
 from velmoro.simterm.trading import cash_records
 from velmoro.tframe.utils.utilcls import DotDict
 
@@ -31,11 +32,6 @@ TASK_ID_BASE = 70000001
 CORE_VERSION = "3.1.4"
 LANGUAGE = "python"
 SUBSCRIBE_LIMIT = 500
-
-UNKNOWN_TASK = 401
-BAD_LANGUAGE = 402
-UNSUPPORTED_CORE = 403
-TOO_MANY_SUBSCRIPTIONS = 404
 
 
 class Task:

@@ -8,44 +8,14 @@ import threading
 
 import scipy.io
 
+from velmoro.protocol import UNKNOWN_COMMAND
+from velmoro.simterm.commands import CHECKS, HANDLERS, TerminalError, command, ok
 from velmoro.simterm.matfile import Unsupported, mat_bytes, write_atomic
-from velmoro.tframe.comm.link import Answer, Status
 
+# the registry's names are also this module's, where the handlers once took them
 __all__ = ["Terminal", "TerminalError", "command", "ok", "HANDLERS", "CHECKS"]
 
 _RAM_FOLDER = "/dev/shm"
-# send-function command name (without "Velmoro" and "_send") -> handler(terminal, *args)
-HANDLERS = {}
-# check(terminal, command, args) run before every handler; raises TerminalError
-# to refuse the request (see validation.py)
-CHECKS = []
-
-
-class TerminalError(Exception):
-    """A terminal-side failure, answered at error level."""
-
-    def __init__(self, code, info):
-        super().__init__(code, info)
-        self.code = code
-        self.info = info
-
-    def __str__(self):
-        return str(self.info)
-
-
-def command(name):
-    """Register the decorated function as the handler of one command."""
-
-    def register(handler):
-        HANDLERS[name] = handler
-        return handler
-
-    return register
-
-
-def ok(level=0, code=0, info="", **payload):
-    """A checked answer: a status record in `result` plus the payload."""
-    return Answer(result=Status(level, code, info), **payload)
 
 
 class Terminal:
@@ -91,7 +61,7 @@ class Terminal:
         self.sent.append((command, args))
         handler = HANDLERS.get(command)
         if handler is None:
-            return ok(1, -1, "unknown command {}".format(command))
+            return ok(1, UNKNOWN_COMMAND, "unknown command {}".format(command))
         try:
             for check in CHECKS:
                 check(self, command, args)

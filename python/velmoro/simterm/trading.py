@@ -42,11 +42,11 @@ Records (DotDicts, read by attribute or item):
   create_date, create_time.
 - position of one security (sPositionData): Position, Frozen, AvgPrice.
 """
-from velmoro.simterm.book import ACCOUNTS, BAD_ORDER, UNKNOWN_ORDER, book, clock, last, match, place, release
+from velmoro.protocol import BAD_ORDER, UNKNOWN_ORDER, Answer
+from velmoro.simterm.book import ACCOUNTS, book, clock, last, match, place, release
 from velmoro.simterm.calendar import today
+from velmoro.simterm.commands import TerminalError, command, ok
 from velmoro.simterm.market import security
-from velmoro.simterm.terminal import TerminalError, command, ok
-from velmoro.tframe.comm.link import Answer
 from velmoro.tframe.utils.utilcls import DotDict
 
 __all__ = ["cash_records"]

@@ -16,25 +16,18 @@ import numbers
 
 import numpy as np
 
+from velmoro.protocol import (BAD_COUNT, BAD_DATE, BAD_FQ, BAD_FREQUENCY, BAD_ORDER, UNKNOWN_BLOCK, UNKNOWN_FACTOR,
+                              UNKNOWN_MARKET, UNKNOWN_TARGET)
 from velmoro.simterm.calendar import MARKETS, unknown_target
+from velmoro.simterm.commands import CHECKS, TerminalError
 from velmoro.simterm.dataset import BLOCKS
 from velmoro.simterm.factors import FACTORS
 from velmoro.simterm.market import FREQUENCIES, frequency
 from velmoro.simterm.reference import known
-from velmoro.simterm.terminal import CHECKS, TerminalError
-from velmoro.simterm.book import BAD_ORDER
 from velmoro.tframe.ufuncs import normalise_date
 
 __all__ = ["REQUESTS", "ORDER_KEYS", "STOP_ORDER_KEYS", "FQ_TYPES", "check_request"]
 
-UNKNOWN_TARGET = 101
-BAD_FREQUENCY = 102
-UNKNOWN_MARKET = 103
-BAD_DATE = 109
-BAD_COUNT = 110
-BAD_FQ = 111
-UNKNOWN_BLOCK = 108
-UNKNOWN_FACTOR = 301
 
 # price adjustment types, matched without regard to case
 FQ_TYPES = ("NA", "forward", "backward")

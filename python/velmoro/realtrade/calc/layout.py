@@ -17,6 +17,7 @@ import weakref
 import numpy as np
 
 from velmoro.api.history._history import trading_day_positions
+from velmoro.protocol import PUSH_BAR_COLUMNS, PUSH_FACTOR_COLUMNS, QUANTITIES
 from velmoro.tframe.runtypesbase import gv
 
 __all__ = [
@@ -36,11 +37,6 @@ __all__ = [
     "bar_ends",
 ]
 
-QUANTITIES = ("Open", "High", "Low", "Close", "Volume", "Amount")
-# one pushed bar per row: the target's index in the run, the bar's time, its quantities
-PUSH_BAR_COLUMNS = ("Target", "Time") + QUANTITIES
-# one pushed factor value per row
-PUSH_FACTOR_COLUMNS = ("Factor", "Target", "Time", "Value")
 # frequency code -> name, as the terminal's calendar takes it
 FREQUENCY_NAMES = {gv.frequency_to_int(n): n for n in ("tick", "min", "day", "week", "month", "year")}
 

@@ -6,78 +6,28 @@ failures come back as answers at error level; a failure of the link itself is
 a TransportError: NotConnectedError when the command was certainly not
 transmitted, OutcomeUnknownError when it was sent and no answer came.
 
-The terminal is the embedded simulated one unless `connect` is given an
-address ("unix:PATH" or "tcp://HOST:PORT") or VELMORO_TERMINAL holds one.
+The terminal is the embedded one unless `connect` is given a terminal or an
+address ("unix:PATH" or "tcp://HOST:PORT"), or VELMORO_TERMINAL holds an
+address or another terminal's name. Terminals run in this process are found by
+name among the TERMINALS entry points (a terminal package registers its class
+there; the simulated terminal registers "embedded"), so that the framework
+imports no terminal of its own.
 """
 import os
 import threading
+from importlib import metadata
+
+# the records and failures of the link are the protocol's; they are named here too, where callers find them
+from velmoro.protocol import (IN_PROGRESS, NEVER_ARRIVED, Answer, NotConnectedError, OutcomeUnknownError,
+                              PushGapError, Status, TransportError)
 
 __all__ = ["Status", "Answer", "TransportError", "NotConnectedError", "OutcomeUnknownError", "PushGapError",
-           "NEVER_ARRIVED", "IN_PROGRESS", "connect", "disconnect", "current", "send", "recv_serial", "receive_push"]
+           "NEVER_ARRIVED", "IN_PROGRESS", "TERMINALS", "connect", "disconnect", "current", "send", "recv_serial",
+           "receive_push"]
 
 
-class TransportError(ConnectionError):
-    """The terminal could not be reached or did not answer."""
-
-
-class NotConnectedError(TransportError):
-    """No terminal is connected or the link is down: the command was not sent."""
-
-
-class OutcomeUnknownError(TransportError):
-    """The command was sent but its answer did not come (time-out or the link
-    died). `key` is the idempotency key of an order or cancel (else None): its
-    outcome can be asked with the remote terminal's `outcome(key)`."""
-
-    def __init__(self, message, key=None):
-        super().__init__(message)
-        self.key = key
-
-
-class PushGapError(TransportError):
-    """Pushes of the live run were lost and cannot be delivered again."""
-
-
-class _Outcome:
-    """An outcome of an order or cancel that is not its answer."""
-
-    def __init__(self, name):
-        self.name = name
-
-    def __repr__(self):
-        return self.name
-
-
-# The terminal never received the order or cancel (and no connection that
-# could still deliver it is left): sending it again is safe.
-NEVER_ARRIVED = _Outcome("NEVER_ARRIVED")
-# The terminal may still be running it: ask again later.
-IN_PROGRESS = _Outcome("IN_PROGRESS")
-
-
-class Status:
-    """Status record of an answer."""
-
-    __slots__ = ("errLevel", "errCode", "errInfo")
-
-    def __init__(self, errLevel=0, errCode=0, errInfo=""):
-        self.errLevel = errLevel
-        self.errCode = errCode
-        self.errInfo = errInfo
-
-    def __repr__(self):
-        return "Status(errLevel={!r}, errCode={!r}, errInfo={!r})".format(self.errLevel, self.errCode, self.errInfo)
-
-
-class Answer:
-    """An answer of the terminal: `result` plus the command's payload attributes."""
-
-    def __init__(self, result=None, **payload):
-        self.result = result
-        self.__dict__.update(payload)
-
-    def __repr__(self):
-        return "Answer({})".format(", ".join("{}={!r}".format(k, v) for k, v in self.__dict__.items()))
+# the entry point group terminals run in this process register in: name -> class
+TERMINALS = "velmoro.terminals"
 
 
 class _Link:
@@ -117,20 +67,37 @@ def disconnect():
 
 
 def current():
-    """The connected terminal. Without one, VELMORO_TERMINAL decides:
-    "embedded" (the default) starts the embedded simulated terminal, an
-    address connects to that terminal server, "none" refuses."""
+    """The connected terminal. Without one, VELMORO_TERMINAL decides: an
+    address connects to that terminal server, "none" refuses, and a name
+    (default "embedded") starts the terminal registered under it."""
     if _link.terminal is None:
         where = os.environ.get("VELMORO_TERMINAL", "embedded")
-        if where == "embedded":
-            from velmoro.simterm import Terminal
-
-            connect(Terminal())
-        elif where.startswith(("unix:", "tcp://")):
+        if where.startswith(("unix:", "tcp://")):
             connect(where)
+        elif where == "none":
+            raise NotConnectedError("no terminal is connected (VELMORO_TERMINAL is none)")
         else:
-            raise NotConnectedError("no terminal is connected")
+            connect(_registered(where)())
     return _link.terminal
+
+
+def _registered(name):
+    """The terminal class registered as `name` in TERMINALS."""
+    found = metadata.entry_points()
+    # 3.8 and 3.9 answer a dict of groups; later versions select
+    group = found.select(group=TERMINALS) if hasattr(found, "select") else found.get(TERMINALS, ())
+    entries = {}
+    for entry in group:
+        entries.setdefault(entry.name, entry)  # the first on sys.path wins, as for imports
+    if name not in entries:
+        raise NotConnectedError("no terminal named {!r} is installed (installed: {}); VELMORO_TERMINAL takes a "
+                                "terminal's name, unix:PATH, tcp://HOST:PORT or none".format(
+                                    name, ", ".join(sorted(entries)) or "none"))
+    try:
+        return entries[name].load()
+    except Exception as exc:
+        raise NotConnectedError("the terminal {!r} ({}) does not load: {}".format(name, entries[name].value, exc)) \
+            from exc
 
 
 def send(command, args):

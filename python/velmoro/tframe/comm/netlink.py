@@ -42,8 +42,8 @@ import time
 
 from velmoro.tframe.comm import wire
 from velmoro.tframe.comm import _wirecodec
-from velmoro.tframe.comm.link import (IN_PROGRESS, NEVER_ARRIVED, NotConnectedError, OutcomeUnknownError,
-                                      PushGapError, TransportError)
+from velmoro.protocol import (IN_PROGRESS, NEVER_ARRIVED, NotConnectedError, OutcomeUnknownError, PushGapError,
+                              TransportError, run_days)
 
 __all__ = ["RemoteTerminal", "KEYED_COMMANDS", "read_token", "default_token_file", "host_id", "FILE_FIELDS"]
 
@@ -478,8 +478,6 @@ class RemoteTerminal:
         the history. None when this session has pushes coming already."""
         if self._live:
             return None
-        from velmoro.simterm.session import run_days
-
         replayed, history = run_days(self.handle("GetTradingDays", ()).result, begin_date, end_date)
         self.replay(targets, replayed)
         return _ServedRun(), history[0], history[-1]

@@ -21,7 +21,9 @@ import numpy as np
 
 from velmoro.tframe.comm import _wirecodec
 # the errors the channel raises are read here, as the codec reads FrameError
-from velmoro.tframe.comm.link import Answer, NotConnectedError, OutcomeUnknownError, Status, TransportError
+from velmoro.protocol import Answer, NotConnectedError, OutcomeUnknownError, Status, TransportError
+# the message kinds are the protocol's: named here too, where the link's two ends read them
+from velmoro.protocol import ACK, AUTH, BYE, CALL, GAP, HELLO, PING, PONG, PUSH, REPLY, RESUME, WELCOME
 from velmoro.tframe.utils import utilcls
 from velmoro.tframe.utils.utilcls import DotDict
 
@@ -35,9 +37,6 @@ __all__ = [
 VERSION = 2
 MAX_FRAME = 16 * 1024 * 1024
 NONCE_SIZE = 32
-
-# message kinds
-HELLO, AUTH, WELCOME, CALL, REPLY, PUSH, GAP, ACK, PING, PONG, BYE, RESUME = range(1, 13)
 
 # what the terminal knows of an order or cancel by its key
 EXECUTED, NEVER_ARRIVED, IN_PROGRESS = "executed", "never arrived", "in progress"
