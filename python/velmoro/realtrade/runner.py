@@ -290,8 +290,10 @@ def _run(targets, keys, on_data, frequency, freq_num, strategy_name, initialize,
     update_user_calc_indices(0, positions)
     vr.g_VelmoroRealTradeSaveFreshPosition = positions - 1
 
-    task_id = vmcmd.vmSendCmdCreateTaskRealTrade({"StrategyName": strategy_name, "TargetList": targets,
-                                                  "HandleList": list(accounts)})
+    # one task for the whole run: the terminal's daily close leaves the book
+    # the run's first session began with
+    task_id = carried.g_VelmoroModeTaskId if carried is not None else vmcmd.vmSendCmdCreateTaskRealTrade(
+        {"StrategyName": strategy_name, "TargetList": targets, "HandleList": list(accounts)})
     vr.g_VelmoroModeTaskId = task_id
     if daily_close is not None:
         env.set_daily_close(_close_moment(daily_close, end_date))
