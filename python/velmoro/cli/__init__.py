@@ -11,7 +11,7 @@ import importlib
 import pkgutil
 import sys
 
-from velmoro.cli.errors import UserError, report
+from velmoro.cli.errors import UserError, add_traceback, report
 
 __all__ = ["main", "subcommands", "version"]
 
@@ -42,7 +42,7 @@ def parser():
     for name, module in subcommands().items():
         sub = commands.add_parser(name, help=module.HELP, description=module.HELP)
         module.configure(sub)
-        sub.add_argument("--traceback", action="store_true", help="on an error, print the whole chain too")
+        add_traceback(sub)
         sub.set_defaults(run=module.main)
     return top
 

@@ -1,4 +1,5 @@
 """Errors a user causes, worded as one line: the user's own file and line first."""
+import argparse
 import os
 import sys
 import sysconfig
@@ -6,7 +7,7 @@ import traceback
 
 import velmoro
 
-__all__ = ["UserError", "user_frame", "describe", "report"]
+__all__ = ["UserError", "user_frame", "describe", "report", "add_traceback"]
 
 # frames in these folders are the framework's or Python's, not the user's
 _NOT_USERS = tuple(os.path.normcase(os.path.abspath(p)) + os.sep for p in filter(None, {
@@ -58,3 +59,14 @@ def report(command: str, exc: BaseException, show_traceback: bool, stream=None) 
     line = str(exc) if isinstance(exc, UserError) else describe(exc)
     hint = "" if show_traceback or isinstance(exc, UserError) else " (--traceback shows the whole chain)"
     print("velmoro {}: {}{}".format(command, line, hint), file=stream)
+
+
+def add_traceback(parser: argparse.ArgumentParser, default=False) -> None:
+    """Give `parser` and the parsers of its own subcommands (`velmoro terminal
+    serve`) the --traceback option; a subcommand's leaves an earlier one set."""
+    parser.add_argument("--traceback", action="store_true", default=default,
+                        help="on an error, print the whole chain too")
+    for action in parser._actions:
+        if isinstance(action, argparse._SubParsersAction):
+            for sub in {id(p): p for p in action.choices.values()}.values():
+                add_traceback(sub, argparse.SUPPRESS)

@@ -12,6 +12,11 @@ def configure(parser):
 
 
 def main(args):
+    from velmoro.cli.errors import UserError
     from velmoro.simterm.serve import serve
+    from velmoro.simterm.server import StartRefused
 
-    return serve(args)
+    try:
+        return serve(args)
+    except StartRefused as exc:
+        raise UserError("the terminal cannot start: {}".format(exc)) from exc
