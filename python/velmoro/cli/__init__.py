@@ -10,6 +10,8 @@ import argparse
 import importlib
 import pkgutil
 import sys
+import types
+from typing import Dict, Optional, Sequence
 
 from velmoro.cli.errors import UserError, add_traceback, report
 
@@ -23,7 +25,7 @@ def version() -> str:
     return installed("velmoro")
 
 
-def subcommands():
+def subcommands() -> Dict[str, types.ModuleType]:
     """The subcommand modules, by name."""
     found = {}
     for info in pkgutil.iter_modules(__path__):
@@ -33,7 +35,7 @@ def subcommands():
     return dict(sorted(found.items()))
 
 
-def parser():
+def parser() -> argparse.ArgumentParser:
     top = argparse.ArgumentParser(prog="velmoro", description="Run velmoro strategies on a trading terminal.")
     top.add_argument("--version", action="version", version="velmoro {} (Python {})".format(
         version(), sys.version.split()[0]))
@@ -47,7 +49,7 @@ def parser():
     return top
 
 
-def main(argv=None):
+def main(argv: Optional[Sequence[str]] = None) -> int:
     args = parser().parse_args(argv)
     try:
         return args.run(args)

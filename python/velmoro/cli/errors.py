@@ -4,6 +4,7 @@ import os
 import sys
 import sysconfig
 import traceback
+from typing import Optional, TextIO, Tuple
 
 import velmoro
 
@@ -23,7 +24,7 @@ class UserError(Exception):
         self.status = status
 
 
-def user_frame(exc: BaseException):
+def user_frame(exc: BaseException) -> Optional[Tuple[str, Optional[int], str]]:
     """(file, line, function) of the innermost frame of the user's own code
     in the exception's traceback, or None when it has none."""
     found = None
@@ -46,12 +47,12 @@ def describe(exc: BaseException) -> str:
     return "{}:{} in {}: {}".format(_short(where[0]), where[1], where[2], what)
 
 
-def _short(path):
+def _short(path: str) -> str:
     relative = os.path.relpath(path)
     return path if relative.startswith(os.pardir) else relative
 
 
-def report(command: str, exc: BaseException, show_traceback: bool, stream=None) -> None:
+def report(command: str, exc: BaseException, show_traceback: bool, stream: Optional[TextIO] = None) -> None:
     """Print `exc` for `command`: one line, or the whole chain with --traceback."""
     stream = stream if stream is not None else sys.stderr
     if show_traceback:
@@ -61,7 +62,7 @@ def report(command: str, exc: BaseException, show_traceback: bool, stream=None) 
     print("velmoro {}: {}{}".format(command, line, hint), file=stream)
 
 
-def add_traceback(parser: argparse.ArgumentParser, default=False) -> None:
+def add_traceback(parser: argparse.ArgumentParser, default: object = False) -> None:
     """Give `parser` and the parsers of its own subcommands (`velmoro terminal
     serve`) the --traceback option; a subcommand's leaves an earlier one set."""
     parser.add_argument("--traceback", action="store_true", default=default,

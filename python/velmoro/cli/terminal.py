@@ -1,9 +1,11 @@
 """`velmoro terminal serve`: the simulated terminal as a server for other processes."""
+import argparse
+
 NAME = "terminal"
 HELP = "serve the simulated terminal over a Unix socket or TCP (velmoro terminal serve --listen ADDRESS)"
 
 
-def configure(parser):
+def configure(parser: argparse.ArgumentParser) -> None:
     from velmoro.simterm.serve import add_serve_arguments
 
     actions = parser.add_subparsers(dest="action", metavar="ACTION")
@@ -11,7 +13,7 @@ def configure(parser):
     add_serve_arguments(actions.add_parser("serve", help="serve the terminal until interrupted or terminated"))
 
 
-def main(args):
+def main(args: argparse.Namespace) -> int:
     from velmoro.cli.errors import UserError
     from velmoro.simterm.serve import serve
     from velmoro.simterm.server import StartRefused

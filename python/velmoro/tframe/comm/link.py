@@ -11,6 +11,7 @@ address ("unix:PATH" or "tcp://HOST:PORT") or VELMORO_TERMINAL holds one.
 """
 import os
 import threading
+from typing import Any, Tuple, Union
 
 __all__ = ["Status", "Answer", "TransportError", "NotConnectedError", "OutcomeUnknownError", "PushGapError",
            "NEVER_ARRIVED", "IN_PROGRESS", "connect", "disconnect", "current", "send", "recv_serial", "receive_push"]
@@ -89,7 +90,7 @@ class _Link:
 _link = _Link()
 
 
-def connect(terminal):
+def connect(terminal: Union[str, Any]) -> Any:
     """Route every command to `terminal` (a terminal object, or the address of
     a terminal server: "unix:PATH" or "tcp://HOST:PORT"); returns the terminal."""
     if isinstance(terminal, str):
@@ -108,7 +109,7 @@ def _close(terminal):
         close()
 
 
-def disconnect():
+def disconnect() -> None:
     """Drop the terminal (closing a link to a server); the next command
     connects the default again."""
     previous, _link.terminal = _link.terminal, None
@@ -116,7 +117,7 @@ def disconnect():
         _close(previous)
 
 
-def current():
+def current() -> Any:
     """The connected terminal. Without one, VELMORO_TERMINAL decides:
     "embedded" (the default) starts the embedded simulated terminal, an
     address connects to that terminal server, "none" refuses."""
@@ -133,13 +134,13 @@ def current():
     return _link.terminal
 
 
-def send(command, args):
+def send(command: str, args: Tuple[Any, ...]) -> None:
     """Hand one command to the terminal; its answer waits for recv_serial."""
     answer = current().handle(command, args)
     _link.local.pending = (command, answer)
 
 
-def recv_serial(func_name):
+def recv_serial(func_name: str) -> Any:
     """The answer to the command just sent on this thread."""
     pending = getattr(_link.local, "pending", None)
     _link.local.pending = None
@@ -148,6 +149,6 @@ def recv_serial(func_name):
     return pending[1]
 
 
-def receive_push(timeout=1.0):
+def receive_push(timeout: float = 1.0) -> Any:
     """The terminal's next push of new data, or None after `timeout` seconds of quiet."""
     return current().next_push(timeout)
