@@ -55,6 +55,7 @@ def configure(parser: argparse.ArgumentParser) -> None:
 
 
 def date(value: str) -> int:
+    """A YYYYMMDD option as an int; ValueError (argparse's one line) otherwise."""
     try:
         return int(_dt.datetime.strptime(value, "%Y%m%d").strftime("%Y%m%d"))
     except ValueError:
@@ -97,6 +98,7 @@ def load_strategy(path: str) -> types.ModuleType:
 
 
 def weekdays(begin: int, end: int) -> List[_dt.date]:
+    """The weekdays from `begin` to `end` (YYYYMMDD, both included)."""
     day, last = (_dt.datetime.strptime(str(d), "%Y%m%d").date() for d in (begin, end))
     days = []
     while day <= last:

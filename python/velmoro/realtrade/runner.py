@@ -207,7 +207,7 @@ def run_live(
             part, carried = _run(*settings, history_begin, history_end, carried, len(sessions[n]) if sessions else 0)
         except BaseException as exc:
             # an interrupted or failed session carries the run so far
-            exc.summary = _joined(summary, exc.summary) if hasattr(exc, "summary") else summary  # type: ignore
+            exc.summary = _joined(summary, exc.summary) if hasattr(exc, "summary") else summary  # type: ignore[attr-defined]
             raise
         finally:
             replay.detach()

@@ -588,6 +588,7 @@ class Server:
         return self
 
     def stop(self) -> None:
+        """Stop serving: close the listener and every connection."""
         self.listener.close()
         with self.lock:
             connections = list(self.connections)

@@ -1,10 +1,10 @@
 """The message table of the command channel, the refresh loop and the
 fundamental queries: the chosen language's templates (see the package)."""
-from typing import TYPE_CHECKING
+import typing
 
 from velmoro.tframe.language import fill_table
 
-if TYPE_CHECKING:
+if typing.TYPE_CHECKING:
     def __getattr__(name: str) -> str: ...  # the templates are filled in when the module loads
 
 fill_table(__name__)
