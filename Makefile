@@ -6,12 +6,13 @@
 # make test-leaks : every public callable 100,000 rounds, then on the debug interpreter
 # make fuzz       : the bad-input property tests with many more examples, sanitized
 # make test-install : pip install . as a user does it, on every interpreter of PY
+# make typecheck : mypy over the typed public API (the files of pyproject.toml's [tool.mypy]), on 3.13
 PY ?= 3.8 3.13
 DEMO_PY ?= 3.8
 VENV := .venv
 PYTEST_ARGS ?=
 
-.PHONY: test browser demo demo-served bench install install-native clean test-asan test-leaks test-leaks-debug fuzz test-install
+.PHONY: test browser demo demo-served bench install install-native clean test-asan test-leaks test-leaks-debug fuzz test-install typecheck
 .SECONDARY:
 
 # one virtual environment per interpreter, with the pinned requirements
@@ -34,6 +35,10 @@ test: $(foreach v,$(PY),test-$(v))
 
 test-%: install-% browser
 	cd tests && ../$(VENV)/$*/bin/python -m pytest -q $(PYTEST_ARGS)
+
+# the checker reads the source tree; its pinned version is in requirements/default.txt
+typecheck: $(VENV)/3.13/ready
+	$(VENV)/3.13/bin/python -m mypy --cache-dir build/mypy-cache
 
 # the headless browser the run report's page is checked in
 browser:

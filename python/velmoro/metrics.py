@@ -8,9 +8,10 @@ and taken per day as rate / 252, drawdowns measured from the start value.
 """
 import collections
 import math
-from typing import Dict, Iterable, List, Optional, Sequence
+from typing import Any, Deque, Dict, Iterable, List, Optional, Sequence
 
 import numpy as np
+import numpy.typing as npt
 
 __all__ = ["DAYS_PER_YEAR", "FEE_COLUMNS", "fee_totals", "daily_returns", "drawdowns", "return_figures", "round_trips",
            "trade_figures"]
@@ -26,7 +27,7 @@ def daily_returns(start: float, day_values: Sequence[float]) -> np.ndarray:
         return np.diff(values) / values[:-1]
 
 
-def drawdowns(values) -> np.ndarray:
+def drawdowns(values: npt.ArrayLike) -> np.ndarray:
     """Fall of each value from the running peak, as a fraction of that peak (0 at a peak)."""
     values = np.asarray(values, dtype=float)
     peaks = np.maximum.accumulate(values)
@@ -34,7 +35,7 @@ def drawdowns(values) -> np.ndarray:
         return np.where(peaks > 0, (peaks - values) / peaks, 0.0)
 
 
-def _longest_run(flags) -> int:
+def _longest_run(flags: Iterable[bool]) -> int:
     """Length of the longest run of true values."""
     longest = current = 0
     for flag in flags:
@@ -43,12 +44,12 @@ def _longest_run(flags) -> int:
     return longest
 
 
-def _none_if_nan(value) -> Optional[float]:
+def _none_if_nan(value: Any) -> Optional[float]:
     value = float(value)
     return None if math.isnan(value) or math.isinf(value) else value
 
 
-def return_figures(returns: Sequence[float], risk_free: float = 0.0) -> Dict[str, Optional[float]]:
+def return_figures(returns: npt.ArrayLike, risk_free: float = 0.0) -> Dict[str, Optional[float]]:
     """Figures of a series of daily returns; `risk_free`: the yearly rate.
 
     Returns annual_return (compounded), annual_volatility, sharpe and
@@ -77,12 +78,12 @@ def return_figures(returns: Sequence[float], risk_free: float = 0.0) -> Dict[str
         }
 
 
-def _get(record, name, default=None):
+def _get(record: Any, name: str, default: Any = None) -> Any:
     value = record.get(name) if hasattr(record, "get") else getattr(record, name, None)
     return default if value is None else value
 
 
-def _fees(fill) -> float:
+def _fees(fill: Any) -> float:
     return sum(float(_get(fill, column, 0.0)) for column in FEE_COLUMNS)
 
 
@@ -92,7 +93,7 @@ def round_trips(fills: Iterable, book: Iterable = ()) -> List[dict]:
     starting `book`'s positions at their average price first). A round trip
     is {market, code, volume, pnl}: the price difference times the volume
     matched, less the fees of both sides in proportion."""
-    lots = collections.defaultdict(collections.deque)  # (account, market, code) -> [volume, price, fee per share]
+    lots: Dict[tuple, Deque[List[float]]] = collections.defaultdict(collections.deque)  # (account, market, code) -> [volume, price, fee per share]
     for position in book:
         key = (_get(position, "account_handle"), _get(position, "market"), _get(position, "code"))
         if float(_get(position, "position", 0)) > 0:

@@ -25,13 +25,16 @@ import datetime as _dt
 import json
 import math
 import os
-from typing import List, Optional, Sequence
+from typing import TYPE_CHECKING, Any, Dict, Iterable, List, Optional, Sequence, Tuple
 
 import numpy as np
 
 from velmoro import metrics
 from velmoro.report_html import page
 from velmoro.tframe.comm import vmcmd
+
+if TYPE_CHECKING:
+    from velmoro.realtrade.runner import RunSummary
 
 __all__ = ["Report", "figures", "collect", "write", "text", "lines", "PLOT_MISSING", "ORDER_COLUMNS", "FILL_COLUMNS"]
 
@@ -46,6 +49,9 @@ TIME_COLUMNS = ("order_time", "exec_time", "create_time")  # the terminal's day 
 
 @dataclasses.dataclass
 class Report:
+    """The report of a run: its figures, curve, own orders and fills, how
+    it ended and the book it began with (see `collect`)."""
+
     strategy: str
     figures: dict
     equity: List[tuple]  # (bar date-time, total asset) per bar
@@ -57,7 +63,7 @@ class Report:
     book: list = dataclasses.field(default_factory=list)  # positions held when the run started
 
 
-def _sharpe(values) -> Optional[float]:
+def _sharpe(values: np.ndarray) -> Optional[float]:
     if values.size < 3:
         return None
     returns = np.diff(values) / values[:-1]
@@ -67,18 +73,18 @@ def _sharpe(values) -> Optional[float]:
     return float(returns.mean() / spread)
 
 
-def _field(record, name):
+def _field(record: Any, name: str) -> Any:
     if hasattr(record, "get"):
         return record.get(name)
     return getattr(record, name, None)
 
 
-def _amount(fill):
+def _amount(fill: Any) -> float:
     amount = _field(fill, "amount")
     return float(amount) if amount is not None else float(_field(fill, "price")) * float(_field(fill, "volume"))
 
 
-def _day_values(times, values):
+def _day_values(times: Sequence[Any], values: Sequence[float]) -> List[float]:
     """The last value of each day of `times` (date-times, in order)."""
     last = {}
     for when, value in zip(times, values):
@@ -86,7 +92,8 @@ def _day_values(times, values):
     return list(last.values())
 
 
-def figures(start, equity, orders, fills, times: Optional[Sequence] = None, risk_free: float = 0.0, book=()):
+def figures(start: float, equity: Sequence[float], orders: Sequence[Any], fills: Sequence[Any],
+            times: Optional[Sequence[Any]] = None, risk_free: float = 0.0, book: Iterable[Any] = ()) -> Dict[str, Any]:
     """The summary figures of a run that started with total asset `start`
     and whose curve is `equity` (values after the start, the last one the
     final total asset); `times`: the date-times of the curve's values
@@ -116,11 +123,12 @@ def figures(start, equity, orders, fills, times: Optional[Sequence] = None, risk
     return result
 
 
-def _days(summary):
+def _days(summary: "RunSummary") -> List[int]:
     return sorted({int(when.strftime("%Y%m%d")) for _, when, _ in summary.calls})
 
 
-def collect(summary, book=(), earlier=(), risk_free: float = 0.0):
+def collect(summary: "RunSummary", book: Sequence[Any] = (), earlier: Iterable[int] = (),
+            risk_free: float = 0.0) -> Report:
     """The report of a run (finished, interrupted or failed): its own orders
     and fills on the run's days and the accounts' total asset now, asked of
     the terminal. `book`: the positions its accounts held when it started;
@@ -145,14 +153,14 @@ def collect(summary, book=(), earlier=(), risk_free: float = 0.0):
                   [dict(p) if hasattr(p, "keys") else dict(vars(p)) for p in book])
 
 
-def _datetime(day_number):
+def _datetime(day_number: float) -> str:
     """The terminal's day number (days since 0000-12-31 and the day's fraction) as a date-time text."""
     whole = math.floor(day_number)
     moment = _dt.datetime.fromordinal(int(whole) - 366) + _dt.timedelta(seconds=round((day_number - whole) * 86400))
     return moment.isoformat(sep=" ")
 
 
-def _rows(records, run_id):
+def _rows(records: Iterable[Any], run_id: Optional[int]) -> List[Dict[str, Any]]:
     rows = []
     for record in records:
         row = dict(record) if hasattr(record, "keys") else dict(vars(record))
@@ -163,7 +171,7 @@ def _rows(records, run_id):
     return rows
 
 
-def _write_records(path, rows, columns):
+def _write_records(path: str, rows: List[Dict[str, Any]], columns: Sequence[str]) -> None:
     """A CSV file with the known columns first, then any other a record carries."""
     columns = list(dict.fromkeys(list(columns) + [k for row in rows for k in row]))
     with open(path, "w", newline="") as f:
@@ -172,7 +180,7 @@ def _write_records(path, rows, columns):
         writer.writerows(rows)
 
 
-def _plot(report, path):
+def _plot(report: Report, path: str) -> None:
     import matplotlib
 
     matplotlib.use("Agg")
@@ -191,7 +199,7 @@ def _plot(report, path):
     plt.close(fig)
 
 
-def _summary(report):
+def _summary(report: Report) -> Dict[str, Any]:
     summary = dict(report.figures, strategy=report.strategy, ended=report.ended, run_id=report.run_id,
                    starting_book=report.book)
     if report.error is not None:
@@ -199,7 +207,7 @@ def _summary(report):
     return summary
 
 
-def write(report, folder):
+def write(report: Report, folder: str) -> Tuple[Dict[str, str], Optional[str]]:
     """Write the report's files into `folder` (created when missing; a
     picture left there by an earlier report is removed when none is drawn);
     returns the paths written and a note when the picture was skipped."""
@@ -228,11 +236,11 @@ def write(report, folder):
     return paths, None
 
 
-def _number(value, form):
+def _number(value: Any, form: str) -> str:
     return "n/a" if value is None or (isinstance(value, float) and math.isnan(value)) else form.format(value)
 
 
-def lines(report):
+def lines(report: Report) -> List[Tuple[str, str]]:
     """(label, value text) of the printed figures, in order."""
     f = report.figures
     return [
@@ -255,7 +263,7 @@ def lines(report):
     ]
 
 
-def text(report):
+def text(report: Report) -> str:
     """The printed summary."""
     head = "Run of {}: {} bars".format(report.strategy, report.figures["bars"])
     if report.ended != "completed":

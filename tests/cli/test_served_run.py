@@ -1,5 +1,6 @@
 """`velmoro run` on a terminal server, chosen by VELMORO_TERMINAL: each run
 reports its own orders, what earlier runs left is its starting book."""
+import collections
 import csv
 import json
 import subprocess
@@ -27,12 +28,18 @@ def test_runs_on_a_server_are_their_own(example, velmoro, tmp_path):
     for out in ("first", "second"):
         with open(str(tmp_path / out / "orders.csv")) as f:
             orders[out] = list(csv.DictReader(f))
-    # each report holds its own run's orders only, under its run id (the second
-    # also sells at the daily close what the first left: one order more)
+    # each report holds its own run's orders only, under its run id
     assert first["orders"] == len(orders["first"]) > 0 and second["orders"] == len(orders["second"]) > 0
     assert first["run_id"] != second["run_id"] and {int(o["run_id"]) for o in orders["second"]} == {second["run_id"]}
     assert not {o["order_id"] for o in orders["first"]} & {o["order_id"] for o in orders["second"]}
     assert first["starting_book"] == [] and second["starting_book"]
+    # the daily close sells what the run bought, never the book it began with:
+    # what a run has bought of a security, less what it sold, never falls below 0
+    for out in ("first", "second"):
+        traded = collections.Counter()
+        for o in orders[out]:
+            traded[o["market"], o["code"]] += int(o["filled_volume"]) * (1 if o["side"] == "buy" else -1)
+            assert traded[o["market"], o["code"]] >= 0, (out, o)
     assert readme_days.returncode == 2 and len(readme_days.stderr.splitlines()) == 1
     assert "has no history day before it" in readme_days.stderr and "--first-day 20240101 --days 5" in readme_days.stderr
     assert sessions == 3  # the variable chose the server

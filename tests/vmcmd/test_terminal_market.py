@@ -12,13 +12,14 @@ import pytest
 import scipy.io
 
 from velmoro.cli.run import connect
+from velmoro.cli import parser
 from velmoro.realtrade.calc.layout import PUSH_BAR_COLUMNS, QUANTITIES
 from velmoro.simterm import Dataset, Terminal
 from velmoro.simterm.dataset import DEFAULT_SECURITIES, universe
 from velmoro.simterm.market import bars_now, kdata_files
 from velmoro.simterm.matfile import mat_bytes
 from velmoro.simterm.replay import Replay
-from velmoro.simterm.serve import dataset_of, parser
+from velmoro.simterm.serve import dataset_of
 from velmoro.tframe.comm import link, vmcmd
 from velmoro.tframe.utils.utilfunc import load_mat
 
@@ -197,7 +198,7 @@ def test_history_for_many_targets_in_one_request(terminal):
 
 
 def test_the_dataset_options_of_the_terminal_server():
-    args = parser().parse_args(["serve", "--listen", "unix:x", "--securities", "10", "--first-day", "20240105"])
+    args = parser().parse_args(["terminal", "serve", "--listen", "unix:x", "--securities", "10", "--first-day", "20240105"])
     data = dataset_of(args.securities, args.first_day, args.days)
     assert len(data.securities) == 10 and data.trading_days[0] == 20240105 and len(data.trading_days) == 5
 

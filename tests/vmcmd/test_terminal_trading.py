@@ -133,6 +133,25 @@ def test_close_operation_sells_what_can_be_sold(terminal):
                         ("s", "sell", "filled")]
 
 
+@pytest.mark.parametrize("book_day, close_day, held", [
+    (0, 1, 600),  # the run's own buys wait for the next day; the book stays
+    (0, 2, 400),  # the next day the run's buys go, the book stays
+    (1, 1, 600),  # a book bought earlier the same day stays too
+    (1, 2, 400),
+])
+def test_close_operation_leaves_the_book_the_run_began_with(terminal, book_day, close_day, held):
+    times = closes(terminal)["Time"]
+    day_starts = [i for i in range(len(times)) if i == 0 or int(times[i]) != int(times[i - 1])]
+    terminal.now = times[day_starts[book_day] + 5]
+    order(volume=400, StrategyName="s")
+    terminal.now = times[day_starts[1] + 10]
+    vmcmd.vmSendCmdCreateTaskRealTrade({"StrategyName": "s", "HandleList": [1001], "TargetList": [SEC]})
+    order(volume=200, StrategyName="s")
+    terminal.now = times[day_starts[close_day] + 200]
+    vmcmd.vmSendCmdCloseOperation("s", 1001)
+    assert vmcmd.vmSendCmdSTGetAccountPosition(1001, "sse", "600000")[0] == held
+
+
 def test_records_feed_the_refresh_loop_and_accounts(terminal):
     terminal.now = closes(terminal)["Time"][5]
     order(volume=100, handle=1001)

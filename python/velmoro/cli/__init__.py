@@ -10,8 +10,10 @@ import argparse
 import importlib
 import pkgutil
 import sys
+import types
+from typing import Dict, Optional, Sequence
 
-from velmoro.cli.errors import UserError, report
+from velmoro.cli.errors import UserError, add_traceback, report
 
 __all__ = ["main", "subcommands", "version"]
 
@@ -23,7 +25,7 @@ def version() -> str:
     return installed("velmoro")
 
 
-def subcommands():
+def subcommands() -> Dict[str, types.ModuleType]:
     """The subcommand modules, by name."""
     found = {}
     for info in pkgutil.iter_modules(__path__):
@@ -33,7 +35,7 @@ def subcommands():
     return dict(sorted(found.items()))
 
 
-def parser():
+def parser() -> argparse.ArgumentParser:
     top = argparse.ArgumentParser(prog="velmoro", description="Run velmoro strategies on a trading terminal.")
     top.add_argument("--version", action="version", version="velmoro {} (Python {})".format(
         version(), sys.version.split()[0]))
@@ -42,12 +44,12 @@ def parser():
     for name, module in subcommands().items():
         sub = commands.add_parser(name, help=module.HELP, description=module.HELP)
         module.configure(sub)
-        sub.add_argument("--traceback", action="store_true", help="on an error, print the whole chain too")
+        add_traceback(sub)
         sub.set_defaults(run=module.main)
     return top
 
 
-def main(argv=None):
+def main(argv: Optional[Sequence[str]] = None) -> int:
     args = parser().parse_args(argv)
     try:
         return args.run(args)

@@ -1,15 +1,21 @@
 """`velmoro run`: run a strategy file live and write its report."""
+import argparse
 import datetime as _dt
 import importlib.util
 import logging
 import os
 import sys
+import types
+from typing import TYPE_CHECKING, Any, Iterable, List, Optional, Sequence, Set, TextIO, Tuple
 
 import velmoro.tframe.runtypesbase as cnt
 from velmoro import report
 from velmoro.cli.errors import UserError, describe
 from velmoro.cli.progress import Progress
 from velmoro.tframe.utils.logger import LEVELS, for_console
+
+if TYPE_CHECKING:
+    from velmoro.realtrade.runner import RunSummary
 
 NAME = "run"
 HELP = "run a strategy file (defining initialize(context) and on_data(context)) and write its report"
@@ -18,7 +24,7 @@ BARS_PER_DAY = 240
 ADDRESSES = ("unix:", "tcp://")
 
 
-def configure(parser):
+def configure(parser: argparse.ArgumentParser) -> None:
     from velmoro.simterm.serve import add_dataset_arguments
 
     parser.add_argument("strategy", metavar="STRATEGY.py",
@@ -48,14 +54,15 @@ def configure(parser):
     add_dataset_arguments(parser)
 
 
-def date(value):
+def date(value: str) -> int:
+    """A YYYYMMDD option as an int; ValueError (argparse's one line) otherwise."""
     try:
         return int(_dt.datetime.strptime(value, "%Y%m%d").strftime("%Y%m%d"))
     except ValueError:
         raise ValueError("not a date YYYYMMDD: {!r}".format(value)) from None
 
 
-def targets_of(text):
+def targets_of(text: str) -> Optional[List[dict]]:
     """'sse.600000,szse.000001' as target records; None for 'all'."""
     if text.strip().lower() == "all":
         return None
@@ -70,14 +77,14 @@ def targets_of(text):
     return records
 
 
-def load_strategy(path):
+def load_strategy(path: str) -> types.ModuleType:
     """The strategy file as a module; it must define on_data(context). A
     file that does not load is a UserError naming its file and line."""
     name = os.path.splitext(os.path.basename(path))[0]
     if not os.path.isfile(path):
         raise UserError("no strategy file {}".format(path))
     spec = importlib.util.spec_from_file_location(name, path)
-    if spec is None:
+    if spec is None or spec.loader is None:
         raise UserError("not a Python file: {}".format(path))
     module = importlib.util.module_from_spec(spec)
     sys.path.insert(0, os.path.dirname(os.path.abspath(path)))
@@ -90,7 +97,8 @@ def load_strategy(path):
     return module
 
 
-def weekdays(begin, end):
+def weekdays(begin: int, end: int) -> List[_dt.date]:
+    """The weekdays from `begin` to `end` (YYYYMMDD, both included)."""
     day, last = (_dt.datetime.strptime(str(d), "%Y%m%d").date() for d in (begin, end))
     days = []
     while day <= last:
@@ -100,13 +108,13 @@ def weekdays(begin, end):
     return days
 
 
-def _before(day, count):
+def _before(day: _dt.date, count: int) -> _dt.date:
     for _ in range(count):
         day -= _dt.timedelta(days=3 if day.weekday() == 0 else 1)
     return day
 
 
-def terminal_address(given):
+def terminal_address(given: Optional[str]) -> str:
     """The terminal the run uses: --terminal, else $VELMORO_TERMINAL, else embedded."""
     where = given or os.environ.get("VELMORO_TERMINAL") or "embedded"
     if where != "embedded" and not where.startswith(ADDRESSES):
@@ -115,7 +123,8 @@ def terminal_address(given):
     return where
 
 
-def _generated(begin, end, securities, first_day, days):
+def _generated(begin: int, end: int, securities: Optional[int], first_day: Optional[int],
+               days: Optional[int]) -> Tuple[Any, str]:
     """The generated dataset of a run on the embedded terminal and its first day."""
     from velmoro.simterm.serve import dataset_of
 
@@ -130,7 +139,7 @@ def _generated(begin, end, securities, first_day, days):
     return data, "--first-day {} leaves no history day before --begin {}".format(first_day, begin)
 
 
-def _stored(store, securities, first_day, days):
+def _stored(store: str, securities: Optional[int], first_day: Optional[int], days: Optional[int]) -> Tuple[Any, str]:
     """The market store of a run on the embedded terminal."""
     from velmoro.data.store import StoreError
     from velmoro.simterm.serve import dataset_of
@@ -146,7 +155,8 @@ def _stored(store, securities, first_day, days):
                  "to --end".format(store, "{}..{}".format(held[0], held[-1]) if held else "(none)")
 
 
-def connect(address, begin, end, securities=None, first_day=None, days=None, store=None, stream=sys.stdout):
+def connect(address: str, begin: int, end: int, securities: Optional[int] = None, first_day: Optional[int] = None,
+            days: Optional[int] = None, store: Optional[str] = None, stream: TextIO = sys.stdout) -> List[int]:
     """Connect the terminal and say which it is. The embedded one gets the
     market store at `store`, or a generated dataset of `securities` from
     `first_day`, `days` long (by default the run's days and HISTORY_DAYS
@@ -191,7 +201,7 @@ def connect(address, begin, end, securities=None, first_day=None, days=None, sto
     return replayed
 
 
-def configure_logs(folder, level="info"):
+def configure_logs(folder: str, level: str = "info") -> None:
     """The log at `level` into folder/velmoro.log; warnings and the lines
     written for the console also on the console."""
     os.makedirs(folder, exist_ok=True)
@@ -207,7 +217,7 @@ def configure_logs(folder, level="info"):
     root.propagate = False
 
 
-def starting_state(accounts, days):
+def starting_state(accounts: Optional[Sequence[int]], days: Iterable[int]) -> Tuple[List[Any], Set[int]]:
     """What the run's accounts hold before it starts, left by earlier runs on
     a terminal server: their positions and the ids of their orders on the
     run's days (the run's report leaves those out)."""
@@ -219,7 +229,8 @@ def starting_state(accounts, days):
     return book, earlier
 
 
-def finish(summary, out, book=(), earlier=(), stream=sys.stdout):
+def finish(summary: "RunSummary", out: str, book: Sequence[Any] = (), earlier: Iterable[int] = (),
+           stream: TextIO = sys.stdout) -> report.Report:
     """Collect, print and write the report of a finished (or ended) run."""
     logging.getLogger("velmoro").info("run %s after %d bars", summary.ended, len(summary.calls))
     result = report.collect(summary, book, earlier)
@@ -235,7 +246,7 @@ def finish(summary, out, book=(), earlier=(), stream=sys.stdout):
     return result
 
 
-def main(args):
+def main(args: argparse.Namespace) -> int:
     from velmoro.realtrade.runner import run_live
     from velmoro.tframe.comm import vmcmd
     from velmoro.tframe.language import set_language
@@ -264,10 +275,10 @@ def main(args):
     log.info("run of %s on %s: %s..%s, %d targets, frequency %s", name, address, days[0], days[-1], len(targets),
              args.frequency)
 
-    def orders():
+    def orders() -> int:
         return len(set(cnt.vr.g_VMOrders.keys()) - earlier)
 
-    def on_data(context):
+    def on_data(context: Any) -> None:
         if context.day_begin:
             log.info("day %s begins: %d orders so far", context.now.date(), orders())
         strategy.on_data(context)
@@ -279,15 +290,15 @@ def main(args):
                            accounts=accounts, factors=getattr(strategy, "FACTORS", ()),
                            idle_warning=args.idle_warning)
     except BaseException as exc:
-        summary = getattr(exc, "summary", None)
-        if summary is None:  # before the loop: nothing to report
+        so_far: Optional[RunSummary] = getattr(exc, "summary", None)
+        if so_far is None:  # before the loop: nothing to report
             raise
         progress.done()
         try:
-            finish(summary, args.out, book, earlier)
+            finish(so_far, args.out, book, earlier)
         except Exception as failure:  # the terminal went with the run: the run's own error is the one to tell
             logging.getLogger("velmoro").warning("the report could not be written: %s", describe(failure))
-        if summary.ended == "interrupted":
+        if so_far.ended == "interrupted":
             return 130
         raise
     progress.done()

@@ -23,7 +23,7 @@ as its `summary` attribute.
 import dataclasses
 import datetime as _dt
 import math
-from typing import Callable, List, Optional, Sequence
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
 
 import numpy as np
 
@@ -75,7 +75,7 @@ class RunSummary:
         return "interrupted" if self.interrupted else "error" if self.error is not None else "completed"
 
 
-def _load_history(kdata, targets, begin, end, fq):
+def _load_history(kdata: KData, targets: List[dict], begin: int, end: int, fq: str) -> None:
     """Fill a one-period record's quantities from the terminal's bar files."""
     line = np.ascontiguousarray(kdata.Matrix[gv.KMatrixPos_TimeLine])
     block = quantity_block(kdata.Matrix)
@@ -91,7 +91,7 @@ def _load_history(kdata, targets, begin, end, fq):
         kdata.wrote_columns(cols[known].max() + 1 if known.any() else 0)
 
 
-def _record(targets, frequency, freq_num, begin, end, room_days):
+def _record(targets: List[dict], frequency: str, freq_num: int, begin: int, end: int, room_days: int) -> KData:
     """A record of the history from `begin` to `end`, with room for
     `room_days` more days at the history's bars a day (a session's days then
     never copy the matrix to grow it)."""
@@ -102,7 +102,8 @@ def _record(targets, frequency, freq_num, begin, end, room_days):
     return record
 
 
-def _bar_records(targets, frequency, freq_num, begin, end, fq, room_days):
+def _bar_records(targets: List[dict], frequency: str, freq_num: int, begin: int, end: int, fq: str,
+                 room_days: int) -> KDataList:
     """The run's bar records: the one-period record of its frequency, its own
     n-period record built from it, and day bars for an intraday run."""
     base = _record(targets, frequency, 1, begin, end, room_days)
@@ -118,7 +119,7 @@ def _bar_records(targets, frequency, freq_num, begin, end, fq, room_days):
     return records
 
 
-def _adjusted(records, keys):
+def _adjusted(records: KDataList, keys: List[str]) -> KDataList:
     """Adjusted counterparts of the records (the terminal's bars carry no
     corporate actions: the same values)."""
     adjusted = KDataList()
@@ -131,7 +132,7 @@ def _adjusted(records, keys):
     return adjusted
 
 
-def _close_moment(daily_close, day):
+def _close_moment(daily_close: Any, day: int) -> Any:
     if isinstance(daily_close, _dt.time):
         return _dt.datetime.combine(_dt.datetime.strptime(str(day), "%Y%m%d").date(), daily_close)
     return daily_close
@@ -147,9 +148,9 @@ def run_live(
     end_date: int = 0,
     initialize: Optional[Callable] = None,
     accounts: Optional[Sequence[int]] = None,
-    daily_close=None,
+    daily_close: Any = None,
     factors: Sequence[str] = (),
-    indicators: Optional[dict] = None,
+    indicators: Optional[Dict[str, Callable]] = None,
     fq: str = "NA",
     idle_warning: float = 30.0,
     session_days: int = 5,
@@ -196,7 +197,8 @@ def run_live(
     sessions = [days[i : i + int(session_days)] for i in range(0, len(days), int(session_days))]
     if len(sessions) > 1:
         arranged[0].detach()
-    summary, carried = None, None
+    summary: Optional[RunSummary] = None
+    carried: Optional[RealTradeVar] = None
     for n in range(max(len(sessions), 1)):
         replay, history_begin, history_end = (
             arranged if len(sessions) <= 1 else term.replay_for_run(targets, sessions[n][0], sessions[n][-1]))
@@ -205,21 +207,22 @@ def run_live(
             part, carried = _run(*settings, history_begin, history_end, carried, len(sessions[n]) if sessions else 0)
         except BaseException as exc:
             # an interrupted or failed session carries the run so far
-            exc.summary = _joined(summary, exc.summary) if hasattr(exc, "summary") else summary
+            exc.summary = _joined(summary, exc.summary) if hasattr(exc, "summary") else summary  # type: ignore[attr-defined]
             raise
         finally:
             replay.detach()
         summary = _joined(summary, part)
+    assert summary is not None  # a run has one session at least
     return summary
 
 
-def _recent_days(targets, begin, end, count):
+def _recent_days(targets: List[dict], begin: int, end: int, count: int) -> int:
     """The first of the last `count` trading days from `begin` to `end`."""
     days, _ = get_trading_time(targets, "day", begin, end, 1)
     return mft_to_int_format(days[-count]) if days.size >= count else begin
 
 
-def _joined(earlier, later):
+def _joined(earlier: Optional[RunSummary], later: RunSummary) -> RunSummary:
     """One summary of consecutive sessions (the later one carries the order
     book of the earlier ones)."""
     if earlier is None:
@@ -228,7 +231,7 @@ def _joined(earlier, later):
                                equity=earlier.equity + later.equity)
 
 
-def _total_asset(cash_records):
+def _total_asset(cash_records: Any) -> float:
     return sum(float(getattr(cash, "total_asset", math.nan)) for cash in cash_records)
 
 
@@ -237,8 +240,10 @@ def _total_asset(cash_records):
 _CARRIED = ("g_VMOrders", "g_VMStopOrders", "g_VMTrades", "g_VelmoroUserContext", "g_VelmoroSettingInfo")
 
 
-def _run(targets, keys, on_data, frequency, freq_num, strategy_name, initialize, accounts, daily_close, factors,
-         indicators, fq, idle_warning, begin_date, end_date, carried, room_days):
+def _run(targets: List[dict], keys: List[str], on_data: Callable, frequency: str, freq_num: int, strategy_name: str,
+         initialize: Optional[Callable], accounts: Optional[Sequence[int]], daily_close: Any, factors: Sequence[str],
+         indicators: Optional[Dict[str, Callable]], fq: str, idle_warning: float, begin_date: int, end_date: int,
+         carried: Optional[RealTradeVar], room_days: int) -> Tuple[RunSummary, RealTradeVar]:
     """One session: returns its summary and its run variables (for the next
     session; `carried` are the previous session's, None for the first). The
     matrices have room for `room_days` replayed days."""
@@ -256,7 +261,7 @@ def _run(targets, keys, on_data, frequency, freq_num, strategy_name, initialize,
 
     calls, equity = [], []
 
-    def handler(context):
+    def handler(context: Any) -> None:
         calls.append((context._internal_bar_num, context.now, context.day_begin))
         # the accounts as the loop refreshed them for this bar
         equity.append((context.now, _total_asset(a.cash for a in vr.g_VelmoroAccounts)))
@@ -290,14 +295,16 @@ def _run(targets, keys, on_data, frequency, freq_num, strategy_name, initialize,
     update_user_calc_indices(0, positions)
     vr.g_VelmoroRealTradeSaveFreshPosition = positions - 1
 
-    task_id = vmcmd.vmSendCmdCreateTaskRealTrade({"StrategyName": strategy_name, "TargetList": targets,
-                                                  "HandleList": list(accounts)})
+    # one task for the whole run: the terminal's daily close leaves the book
+    # the run's first session began with
+    task_id = carried.g_VelmoroModeTaskId if carried is not None else vmcmd.vmSendCmdCreateTaskRealTrade(
+        {"StrategyName": strategy_name, "TargetList": targets, "HandleList": list(accounts)})
     vr.g_VelmoroModeTaskId = task_id
     if daily_close is not None:
         env.set_daily_close(_close_moment(daily_close, end_date))
     vr.g_VelmoroUserContext.targets = targets
 
-    def summary(interrupted, error=None):
+    def summary(interrupted: bool, error: Optional[str] = None) -> RunSummary:
         cash = [a.cash for a in vr.g_VelmoroAccounts]
         return RunSummary(strategy_name, int(task_id), calls, vr.g_VMOrders.keys(), cash,
                           vr.g_VelmoroSimCurBarFresh, list(accounts), start_equity, equity, interrupted, error)
@@ -311,12 +318,12 @@ def _run(targets, keys, on_data, frequency, freq_num, strategy_name, initialize,
         write_log(text.LOG_RUN_INTERRUPTED.format(STRATEGYNAME=strategy_name, BARS=len(calls)),
                   level="warn", console=True)
         # the caller's own Ctrl-C: it goes on, carrying what the run did so far
-        exc.summary = summary(True)
+        exc.summary = summary(True)  # type: ignore[attr-defined]
         raise
     except Exception as exc:
         error = "{}: {}".format(type(exc).__name__, exc)
         write_log(text.LOG_RUN_FAILED.format(STRATEGYNAME=strategy_name, BARS=len(calls), ERROR=error), level="error")
         # the failure goes on to the caller with what the run did before it
-        exc.summary = summary(False, error)
+        exc.summary = summary(False, error)  # type: ignore[attr-defined]
         raise
     return summary(False), vr

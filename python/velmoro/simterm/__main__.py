@@ -1,7 +1,8 @@
-"""python -m velmoro.simterm serve --listen ADDRESS [--state DIR] ..."""
+"""python -m velmoro.simterm serve --listen ADDRESS ...: `velmoro terminal
+serve`, the same command with the same errors."""
 import sys
 
-from velmoro.simterm.serve import main
+from velmoro.cli import main
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(["terminal"] + sys.argv[1:]))

@@ -100,6 +100,18 @@ class Book:
         self.order_ids = itertools.count(1)
         self.execution_ids = itertools.count(1)
         self.stop_ids = itertools.count(1)
+        # (strategy name, handle) -> {(market, code): (volume, bought,
+        # bought_date)} of the holdings when the strategy's latest run began:
+        # its close leaves them
+        self.starting = {}
+
+    def begin_run(self, strategy_name, handles):
+        """Note what the accounts (every account for none; unknown handles
+        hold nothing) hold as a run of the strategy begins."""
+        for handle in self.handles(handles):
+            if handle in self.accounts:
+                held = self.accounts[handle].holdings.items()
+                self.starting[(strategy_name, handle)] = {key: (h.volume, h.bought, h.bought_date) for key, h in held}
 
     def account(self, handle):
         try:

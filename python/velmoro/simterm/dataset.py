@@ -14,9 +14,10 @@ push of one minute or a history range is a slice.
 import datetime as _dt
 import functools
 import zlib
-from typing import Dict, List, Optional, Sequence
+from typing import Dict, List, Optional, Sequence, Tuple
 
 import numpy as np
+import numpy.typing as npt
 
 from velmoro.protocol import QUANTITIES
 from velmoro.tframe.utils.datetimefunc import datetime_to_mft
@@ -141,24 +142,25 @@ class Dataset:
     `securities` (see `universe`)."""
 
     def __init__(self, start: _dt.date = _dt.date(2024, 1, 2), days: int = 3, seed: int = 20240102,
-                 securities: Sequence[Security] = DEFAULT_SECURITIES):
+                 securities: Sequence[Security] = DEFAULT_SECURITIES) -> None:
         self.securities = list(securities)
         self._rows = {(s.market, s.code): i for i, s in enumerate(self.securities)}
         self._uids = np.array([s.uid for s in self.securities], dtype=np.uint64)
         self._prices = np.array([s.price for s in self.securities], dtype=float)
-        self.trading_days = []
+        self.trading_days: List[int] = []
         d = start
         while len(self.trading_days) < days:
             if d.weekday() < 5:
                 self.trading_days.append(d.year * 10000 + d.month * 100 + d.day)
             d += _dt.timedelta(days=1)
         self.seed = seed
-        self._minute_times = {}
+        self._minute_times: Dict[int, np.ndarray] = {}
         self._day_starts = np.array([datetime_to_mft(self.day_start(d)) for d in self.trading_days])
-        self._closes = {}  # (day, row) -> that day's minute closes, for prices at the clock
-        self._summaries = {}  # day -> (securities x quantities) day bars, NaN where not made yet
+        self._closes: Dict[Tuple[int, int], np.ndarray] = {}  # (day, row) -> that day's minute closes, for prices at the clock
+        self._summaries: Dict[int, np.ndarray] = {}  # day -> (securities x quantities) day bars, NaN where not made yet
 
-    def security(self, market, code) -> Optional[Security]:
+    def security(self, market: str, code: str) -> Optional[Security]:
+        """The dataset's security of that market and code (either case), or None."""
         row = self._rows.get((str(market).lower(), str(code).upper()))
         return None if row is None else self.securities[row]
 
@@ -167,10 +169,12 @@ class Dataset:
         return self._rows[(sec.market, sec.code)]
 
     @staticmethod
-    def day_start(day):
+    def day_start(day: int) -> _dt.datetime:
+        """Midnight of a trading day given as YYYYMMDD."""
         return _dt.datetime.strptime(str(day), "%Y%m%d")
 
-    def minute_times(self, day):
+    def minute_times(self, day: int) -> np.ndarray:
+        """The session's minute times of a day (framework numeric time), read-only."""
         times = self._minute_times.get(day)
         if times is None:
             base = self.day_start(day)
@@ -179,7 +183,8 @@ class Dataset:
             self._minute_times[day] = times
         return times
 
-    def day_time(self, day):
+    def day_time(self, day: int) -> float:
+        """The time of a day's day bar: its close, 15:00."""
         return datetime_to_mft(self.day_start(day) + _dt.timedelta(hours=15))
 
     def _level(self, rows, k):
@@ -192,7 +197,7 @@ class Dataset:
         own = _normal(self.seed, 3, uids, k, 1, 0.01)[:, 0]
         return before + (after - before) * (frac / _KNOT_DAYS) + own
 
-    def day_bars(self, day: int, rows=None) -> Dict[str, np.ndarray]:
+    def day_bars(self, day: int, rows: Optional[npt.ArrayLike] = None) -> Dict[str, np.ndarray]:
         """One day's minute bars of the securities at `rows` (every security
         when None): quantity -> (securities x minutes) array."""
         rows = np.arange(len(self.securities)) if rows is None else np.asarray(rows, dtype=np.intp)
@@ -256,11 +261,11 @@ class Dataset:
             closes = self._closes[key] = self.day_bars(day, [key[1]])["Close"][0]
         return float(closes[minute])
 
-    def days_between(self, begin=0, end=99991231) -> List[int]:
+    def days_between(self, begin: int = 0, end: int = 99991231) -> List[int]:
         """The dataset's trading days from `begin` to `end` (both included)."""
         return [d for d in self.trading_days if begin <= d <= end]
 
-    def range_bars(self, rows, days: Sequence[int]) -> Dict[str, np.ndarray]:
+    def range_bars(self, rows: Sequence[int], days: Sequence[int]) -> Dict[str, np.ndarray]:
         """Minute bars of the securities at `rows` over `days`: "Time" and
         "DayPos" (one line for all) and quantity -> (securities x bars)."""
         n = MINUTES_PER_DAY
@@ -271,7 +276,7 @@ class Dataset:
         out["DayPos"] = np.tile(np.arange(1.0, n + 1), len(days))
         return out
 
-    def day_range_bars(self, rows, days: Sequence[int]) -> Dict[str, np.ndarray]:
+    def day_range_bars(self, rows: npt.ArrayLike, days: Sequence[int]) -> Dict[str, np.ndarray]:
         """Day bars of the securities at `rows` over `days`, as range_bars."""
         rows = np.asarray(rows, dtype=np.intp)
         table = np.empty((len(rows), len(QUANTITIES), len(days)))
@@ -286,7 +291,7 @@ class Dataset:
         out["DayPos"] = np.ones(len(days))
         return out
 
-    def bars(self, sec, freq, begin=0, end=99991231):
+    def bars(self, sec: Security, freq: str, begin: int = 0, end: int = 99991231) -> Dict[str, np.ndarray]:
         """Bars of one security, frequency "min" or "day", between two dates (inclusive)."""
         if freq not in ("min", "day"):
             raise ValueError("unsupported frequency {!r}".format(freq))

@@ -1,7 +1,6 @@
-"""Command line of the terminal server (`python -m velmoro.simterm serve`, and
-`velmoro terminal serve`): the simulated terminal as a server, running until
-it is interrupted or terminated."""
-import argparse
+"""Options and body of `velmoro terminal serve` (and `python -m
+velmoro.simterm serve`, the same command): the simulated terminal as a
+server, running until it is interrupted or terminated."""
 import collections
 import datetime as _dt
 import gc
@@ -11,20 +10,13 @@ import sys
 
 from velmoro.tframe.comm import wire
 
-__all__ = ["main", "parser", "add_dataset_arguments", "dataset_of"]
+__all__ = ["serve", "add_serve_arguments", "add_dataset_arguments", "dataset_of"]
 
 SWITCH_INTERVAL = 0.0002
 
 
-def parser(prog="python -m velmoro.simterm"):
-    p = argparse.ArgumentParser(prog=prog, description="The simulated terminal.")
-    commands = p.add_subparsers(dest="command", required=True)
-    serve = commands.add_parser("serve", help="serve the terminal to other processes")
-    add_serve_arguments(serve)
-    return p
-
-
 def add_serve_arguments(serve):
+    """The server's options: address, state, clients, and the dataset's."""
     serve.add_argument("--listen", required=True, help="unix:PATH or tcp://HOST:PORT (HOST 127.0.0.1 if left out)")
     serve.add_argument("--state", help="folder of the terminal's state (SQLite); a restart keeps its orders")
     serve.add_argument("--token-file", help="token of TCP clients (made when absent; default "
@@ -86,10 +78,10 @@ def dataset_of(securities=None, first_day=None, days=3, store=None):
 
 
 def serve(args):
-    """Serve until interrupted or terminated; 0, or 2 (one line on stderr)
-    when the server cannot start as asked."""
+    """Serve until interrupted or terminated and return 0; StartRefused when
+    the server cannot start as asked."""
     from velmoro.simterm import Terminal
-    from velmoro.simterm.server import QUEUE_CAP, Server, StartRefused
+    from velmoro.simterm.server import QUEUE_CAP, Server
     from velmoro.simterm.store import Store
 
     logging.basicConfig(level=logging.INFO, format="%(asctime)s %(name)s %(levelname)s %(message)s")
@@ -102,13 +94,9 @@ def serve(args):
         shape = {name: store.setting(name, value) for name, value in shape.items()}
     term = Terminal(dataset_of(**shape), result_dir=args.result_dir)
     term.sent = collections.deque(maxlen=1000)  # a long-running terminal keeps the recent commands only
-    try:
-        server = Server(term, args.listen, state_dir=args.state, token_file=args.token_file,
-                        queue_cap=args.queue or QUEUE_CAP, heartbeat=args.heartbeat, dead_after=args.dead_after,
-                        max_frame=args.max_frame)
-    except StartRefused as exc:
-        print("the terminal cannot start: {}".format(exc), file=sys.stderr)
-        return 2
+    server = Server(term, args.listen, state_dir=args.state, token_file=args.token_file,
+                    queue_cap=args.queue or QUEUE_CAP, heartbeat=args.heartbeat, dead_after=args.dead_after,
+                    max_frame=args.max_frame)
     signal.signal(signal.SIGTERM, lambda *_: server.listener.close())
     # the dataset and the rebuilt state live as long as the process: keep the
     # collector from walking them again and again between calls
@@ -124,6 +112,3 @@ def serve(args):
     server.stop()
     return 0
 
-
-def main(argv=None):
-    return serve(parser().parse_args(sys.argv[1:] if argv is None else argv))

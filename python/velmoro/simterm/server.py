@@ -28,6 +28,7 @@ import socket
 import stat
 import threading
 import time
+from typing import Any, Optional
 
 from velmoro.protocol import TransportError
 from velmoro.simterm.commands import HANDLERS
@@ -509,8 +510,9 @@ class Server:
     """Serves `terminal` at `address`; its state kept in `state_dir` (memory
     when None); TCP clients must prove they hold the token of `token_file`."""
 
-    def __init__(self, terminal, address, state_dir=None, token_file=None, queue_cap=QUEUE_CAP, heartbeat=1.0,
-                 dead_after=5.0, max_frame=wire.MAX_FRAME, max_connections=MAX_CONNECTIONS):
+    def __init__(self, terminal: Any, address: str, state_dir: Optional[str] = None, token_file: Optional[str] = None,
+                 queue_cap: int = QUEUE_CAP, heartbeat: float = 1.0, dead_after: float = 5.0,
+                 max_frame: int = wire.MAX_FRAME, max_connections: int = MAX_CONNECTIONS) -> None:
         self.term = terminal
         self.address = address
         self.queue_cap, self.heartbeat, self.dead_after, self.max_frame = queue_cap, heartbeat, dead_after, max_frame
@@ -537,7 +539,7 @@ class Server:
         if kind == "tcp":  # the port the system gave for port 0
             host, port = self.listener.getsockname()[:2]
             self.address = "tcp://{}:{}".format("[{}]".format(host) if ":" in host else host, port)
-        self._thread = None
+        self._thread: Optional[threading.Thread] = None
 
     def _restore(self):
         count = 0
@@ -550,7 +552,7 @@ class Server:
 
     # ---- connections and sessions ----
 
-    def serve_forever(self):
+    def serve_forever(self) -> None:
         """Accept connections until the listener is closed: running out of
         descriptors or memory pauses accepting, never ends it."""
         warned = 0.0
@@ -588,13 +590,14 @@ class Server:
                 sock.close()
                 _log.warning("a connection dropped: %s", exc)
 
-    def start(self):
+    def start(self) -> "Server":
         """Serve in a background thread; returns self."""
         self._thread = threading.Thread(target=self.serve_forever, name="velmoro-terminal-accept", daemon=True)
         self._thread.start()
         return self
 
-    def stop(self):
+    def stop(self) -> None:
+        """Stop serving: close the listener and every connection."""
         self.listener.close()
         with self.lock:
             connections = list(self.connections)

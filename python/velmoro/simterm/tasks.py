@@ -92,6 +92,8 @@ def _task_commands(kind, create, start, stop):
 
     @command(create)
     def create_task(term, params, *lists):
+        if kind == "realtrade":
+            book(term).begin_run(params.get("StrategyName", ""), lists[0] if lists else ())
         return session(term).create(kind, params, *lists)
 
     @command(start)

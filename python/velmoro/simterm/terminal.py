@@ -5,12 +5,18 @@ import queue
 import shutil
 import tempfile
 import threading
+from typing import TYPE_CHECKING, Any, Dict, Optional, Sequence, Tuple
 
 import scipy.io
 
 from velmoro.protocol import UNKNOWN_COMMAND
 from velmoro.simterm.commands import CHECKS, HANDLERS, TerminalError, command, ok
 from velmoro.simterm.matfile import Unsupported, mat_bytes, write_atomic
+
+if TYPE_CHECKING:
+    from velmoro.simterm.dataset import Dataset
+    from velmoro.simterm.instruments import InstrumentFacts
+    from velmoro.simterm.rules import Rules
 
 # the registry's names are also this module's, where the handlers once took them
 __all__ = ["Terminal", "TerminalError", "command", "ok", "HANDLERS", "CHECKS"]
@@ -26,7 +32,8 @@ class Terminal:
     securities' `facts` (instruments.py), the defaults unless given.
     """
 
-    def __init__(self, dataset=None, result_dir=None, rules=None, facts=None):
+    def __init__(self, dataset: Optional["Dataset"] = None, result_dir: Optional[str] = None,
+                 rules: Optional["Rules"] = None, facts: Optional["InstrumentFacts"] = None) -> None:
         from velmoro.simterm.dataset import Dataset
         from velmoro.simterm.instruments import InstrumentFacts
         from velmoro.simterm.rules import Rules
@@ -44,20 +51,22 @@ class Terminal:
         self.sent = []
         self.log = []
         # the terminal's clock (framework numeric time); None: after the last bar
-        self.now = None
+        self.now: Optional[float] = None
         self._pushes = queue.Queue()
         self._lock = threading.Lock()
         self._file_no = 0
 
     name = "the embedded simulated terminal"
 
-    def replay_for_run(self, targets, begin_date, end_date):
+    def replay_for_run(self, targets: Sequence[dict], begin_date: int, end_date: int) -> Optional[Tuple[Any, int, int]]:
         """Arrange the pushes of a live run: see session.py."""
         from velmoro.simterm.session import replay_for_run
 
         return replay_for_run(self, targets, begin_date, end_date)
 
-    def handle(self, command, args):
+    def handle(self, command: str, args: Tuple[Any, ...]) -> Any:
+        """The answer of the command's handler (None for commands without
+        one); a refusal or an unknown command answers at error level."""
         self.sent.append((command, args))
         handler = HANDLERS.get(command)
         if handler is None:
@@ -69,18 +78,18 @@ class Terminal:
         except TerminalError as exc:
             return ok(1, exc.code, exc.info)
 
-    def push(self, record):
+    def push(self, record: Any) -> None:
         """Queue one push of new data for the framework's refresh loop."""
         self._pushes.put(record)
 
-    def next_push(self, timeout):
+    def next_push(self, timeout: float) -> Any:
         """The next queued push, or None when none comes within `timeout` seconds."""
         try:
             return self._pushes.get(timeout=timeout)
         except queue.Empty:
             return None
 
-    def write_mat(self, stem, variables):
+    def write_mat(self, stem: str, variables: Dict[str, Any]) -> str:
         """Write one MAT result file and return its path."""
         with self._lock:
             self._file_no += 1

@@ -134,17 +134,31 @@ def cancel_frozen(term, handle):
         release(state, order)
 
 
+def _run_sellable(holding, start, day):
+    """What of a holding a run that began with `start` (volume, bought,
+    bought_date; None for nothing held) added and can sell on `day`: its
+    own shares bought that day wait for the next."""
+    volume, bought, bought_date = start or (0, 0, 0)
+    bought_today = holding.bought if holding.bought_date == day else 0
+    if bought_date == holding.bought_date == day:
+        bought_today -= bought
+    return min(holding.available(day), holding.volume - volume - bought_today)
+
+
 @command("CloseOperation")
 def close_operation(term, strategy_name, handle):
-    """Cancel the strategy's waiting orders on the account and sell every
-    sellable holding at the market; a holding the market cannot take now
-    (no price or bar, locked at its lower limit) stays."""
+    """Cancel the strategy's waiting orders on the account and sell at the
+    market what its latest run added to each holding (every sellable share
+    when it has no run here): the book the run began with stays. A holding
+    the market cannot take now (no price or bar, locked at its lower limit)
+    stays."""
     state = book(term)
     for order in _pending(state, handle, strategy_name):
         release(state, order)
     account = state.account(handle)
+    starting = state.starting.get((strategy_name, account.handle), {})
     for (market, code), holding in list(account.holdings.items()):
-        volume = holding.available(today(term))
+        volume = _run_sellable(holding, starting.get((market, code)), today(term))
         if volume > 0:
             try:
                 place(term, state, handle, market, code, "sell", "market", 0.0, volume, "close", strategy_name)

@@ -16,6 +16,7 @@ imports no terminal of its own.
 import os
 import threading
 from importlib import metadata
+from typing import Any, Tuple, Union
 
 # the records and failures of the link are the protocol's; they are named here too, where callers find them
 from velmoro.protocol import (IN_PROGRESS, NEVER_ARRIVED, Answer, NotConnectedError, OutcomeUnknownError,
@@ -39,7 +40,7 @@ class _Link:
 _link = _Link()
 
 
-def connect(terminal):
+def connect(terminal: Union[str, Any]) -> Any:
     """Route every command to `terminal` (a terminal object, or the address of
     a terminal server: "unix:PATH" or "tcp://HOST:PORT"); returns the terminal."""
     if isinstance(terminal, str):
@@ -58,7 +59,7 @@ def _close(terminal):
         close()
 
 
-def disconnect():
+def disconnect() -> None:
     """Drop the terminal (closing a link to a server); the next command
     connects the default again."""
     previous, _link.terminal = _link.terminal, None
@@ -66,7 +67,7 @@ def disconnect():
         _close(previous)
 
 
-def current():
+def current() -> Any:
     """The connected terminal. Without one, VELMORO_TERMINAL decides: an
     address connects to that terminal server, "none" refuses, and a name
     (default "embedded") starts the terminal registered under it."""
@@ -81,7 +82,7 @@ def current():
     return _link.terminal
 
 
-def _registered(name):
+def _registered(name: str) -> Any:
     """The terminal class registered as `name` in TERMINALS."""
     found = metadata.entry_points()
     # 3.8 and 3.9 answer a dict of groups; later versions select
@@ -100,13 +101,13 @@ def _registered(name):
             from exc
 
 
-def send(command, args):
+def send(command: str, args: Tuple[Any, ...]) -> None:
     """Hand one command to the terminal; its answer waits for recv_serial."""
     answer = current().handle(command, args)
     _link.local.pending = (command, answer)
 
 
-def recv_serial(func_name):
+def recv_serial(func_name: str) -> Any:
     """The answer to the command just sent on this thread."""
     pending = getattr(_link.local, "pending", None)
     _link.local.pending = None
@@ -115,6 +116,6 @@ def recv_serial(func_name):
     return pending[1]
 
 
-def receive_push(timeout=1.0):
+def receive_push(timeout: float = 1.0) -> Any:
     """The terminal's next push of new data, or None after `timeout` seconds of quiet."""
     return current().next_push(timeout)

@@ -39,6 +39,7 @@ import socket
 import tempfile
 import threading
 import time
+from typing import Any, List, Optional, Sequence, Tuple
 
 from velmoro.tframe.comm import wire
 from velmoro.tframe.comm import _wirecodec
@@ -65,12 +66,12 @@ _GAP = object()
 _monotonic = time.monotonic
 
 
-def default_token_file():
+def default_token_file() -> str:
     return os.environ.get("VELMORO_TERMINAL_TOKEN_FILE") or os.path.join(
         os.path.expanduser("~"), ".velmoro", "terminal.token")
 
 
-def read_token(path):
+def read_token(path: str) -> bytes:
     """The shared secret of a TCP link; the file must be readable by its owner only."""
     with open(path, "rb") as f:
         if os.fstat(f.fileno()).st_mode & 0o077:
@@ -81,7 +82,7 @@ def read_token(path):
     return token
 
 
-def host_id():
+def host_id() -> str:
     """This machine's identity: a terminal on another one serves its result files by fetch."""
     try:
         with open("/proc/sys/kernel/random/boot_id") as f:
@@ -117,8 +118,9 @@ class RemoteTerminal:
     window: pushes the terminal may send ahead of those taken.
     """
 
-    def __init__(self, address, token_file=None, timeout=None, heartbeat=1.0, dead_after=5.0, reconnect_for=30.0,
-                 fetch=None, cache_dir=None, window=WINDOW):
+    def __init__(self, address: str, token_file: Optional[str] = None, timeout: Optional[float] = None,
+                 heartbeat: float = 1.0, dead_after: float = 5.0, reconnect_for: float = 30.0,
+                 fetch: Optional[bool] = None, cache_dir: Optional[str] = None, window: int = WINDOW) -> None:
         self.address = address
         self.kind, self.where = wire.parse_address(address)
         self.token = read_token(token_file or default_token_file()) if self.kind == "tcp" else None
@@ -152,7 +154,7 @@ class RemoteTerminal:
         self._ticker.start()
 
     @property
-    def name(self):
+    def name(self) -> str:
         return "the terminal server at {}".format(self.address)
 
     # ---- connection ----
@@ -245,7 +247,7 @@ class RemoteTerminal:
                 raise NotConnectedError("the terminal closed the connection during the handshake")
             frames.add(data)
 
-    def close(self):
+    def close(self) -> None:
         """End the link; calls in flight fail, later ones fail fast."""
         self._closed = True
         channel, self._channel = self._channel, None
@@ -388,7 +390,7 @@ class RemoteTerminal:
 
     # ---- commands ----
 
-    def handle(self, command, args, key=None):
+    def handle(self, command: str, args: Tuple[Any, ...], key: Optional[str] = None) -> Any:
         """Send one command and return its answer (an order or cancel with
         `key`, or a fresh one: sending it again with that key answers the
         first outcome)."""
@@ -399,7 +401,7 @@ class RemoteTerminal:
             self._localise(answer)
         return answer
 
-    def call(self, op, *args, key=None):
+    def call(self, op: str, *args: Any, key: Optional[str] = None) -> Any:
         """One request to the terminal server and its answer."""
         return self._call(op, list(args), key)
 
@@ -439,11 +441,11 @@ class RemoteTerminal:
         _log.warning("order request %s %s", key, "was executed" if state == wire.EXECUTED else "never arrived")
         return self.outcomes[key]
 
-    def new_key(self):
+    def new_key(self) -> str:
         """A fresh idempotency key of this client's session."""
         return "{}:{}".format(self.session, next(self._keys))
 
-    def outcome(self, key):
+    def outcome(self, key: str) -> Any:
         """What became of the order or cancel with `key`: the terminal's
         answer (None for a command answering None, such as a cancel),
         NEVER_ARRIVED (the terminal never received it and no connection that
@@ -457,13 +459,13 @@ class RemoteTerminal:
             return self._learn(key, told)
 
     @property
-    def log(self):
+    def log(self) -> List[str]:
         """The terminal's log lines."""
         return self.call("log")
 
     # ---- pushes ----
 
-    def replay(self, targets, days, paced=True):
+    def replay(self, targets: Sequence[dict], days: Sequence[int], paced: bool = True) -> None:
         """Have the terminal replay `days` for `targets` as this session's
         pushes; paced: each minute is pushed when the previous one was taken
         (the terminal's clock follows the run), else as fast as they are made.
@@ -472,7 +474,7 @@ class RemoteTerminal:
             self._live = True
         return self.call("replay", list(targets), list(days), "paced" if paced else "flood")
 
-    def replay_for_run(self, targets, begin_date, end_date):
+    def replay_for_run(self, targets: Sequence[dict], begin_date: int, end_date: int) -> Optional[Tuple[Any, int, int]]:
         """Arrange the pushes of a live run (see the embedded terminal's):
         the server replays `begin_date`..`end_date`, the days before them are
         the history. None when this session has pushes coming already."""
@@ -482,7 +484,7 @@ class RemoteTerminal:
         self.replay(targets, replayed)
         return _ServedRun(), history[0], history[-1]
 
-    def flood(self, record, count, wait=True):
+    def flood(self, record: Any, count: int, wait: bool = True) -> None:
         """Have the terminal push `record` `count` times, then a stop push
         (`wait` false: without waiting for this client to take them)."""
         with self._push_lock:
@@ -496,7 +498,7 @@ class RemoteTerminal:
         except (OSError, NotConnectedError):
             pass  # the handshake of the reconnection tells the terminal instead
 
-    def next_push(self, timeout):
+    def next_push(self, timeout: float) -> Any:
         """The next push in sequence order, or None after `timeout` seconds of
         quiet; PushGapError when pushes were lost, the link's failure when it
         gave up reconnecting."""
@@ -558,7 +560,7 @@ class RemoteTerminal:
         os.makedirs(self._cache_dir, mode=0o700, exist_ok=True)
         return self._cache_dir
 
-    def fetch(self, path):
+    def fetch(self, path: str) -> str:
         """A local copy of the terminal's result file `path`, fetched in
         chunks and checked against the terminal's checksum."""
         size, digest = self.call("stat", path)
