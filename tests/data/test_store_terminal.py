@@ -107,12 +107,13 @@ def test_the_readme_road_import_check_and_run_on_day_bars(tmp_path):
 
 
 def test_the_terminal_server_takes_a_store_and_a_run_refuses_to_reshape_it(generated, tmp_path):
+    from velmoro.cli import parser
     from velmoro.cli.errors import UserError
     from velmoro.cli.run import connect
-    from velmoro.simterm.serve import dataset_of, parser
+    from velmoro.simterm.serve import dataset_of
 
     folder, data = generated
-    args = parser().parse_args(["serve", "--listen", "unix:/nowhere", "--store", folder])
+    args = parser().parse_args(["terminal", "serve", "--listen", "unix:/nowhere", "--store", folder])
     served = dataset_of(args.securities, args.first_day, args.days, args.store)
     assert isinstance(served, StoreDataset) and served.trading_days == data.trading_days
     with pytest.raises(UserError, match="--store serves the store's own market"):
