@@ -12,7 +12,8 @@
 #include <cstddef>
 #include <vector>
 
-#if PY_VERSION_HEX < 0x03090000
+#if defined(VM_PUBLIC_API) || defined(VM_WITHOUT_SHARED_KEYS)
+#elif PY_VERSION_HEX < 0x03090000
 #define RT_SPLIT_DICT_VALUES 1
 #elif PY_VERSION_HEX >= 0x030D0000 && PY_VERSION_HEX < 0x030E0000 && !defined(Py_GIL_DISABLED)
 #define RT_INLINE_VALUES 1
