@@ -12,6 +12,7 @@ import fnmatch
 import glob
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -20,6 +21,8 @@ from module_roads import ROOT, SHARED
 
 SHORTCUTS = ["DICT_VERSIONS", "TYPE_TAGS", "METHOD_LOOKUP", "SMALL_INTS", "PRESIZED_DICTS", "DICT_PROBE",
              "SHARED_KEYS"]
+
+MODULES = ["vmcmd", "runtypes", "barcycle", "earnings", "ledger", "restricted", "_factors"]
 
 # Runs in the assembled tree under callgrind, which counts functools.reduce
 # alone and dumps its count after each: one empty reduce, then one per
@@ -46,9 +49,13 @@ def build(variant, python):
     subprocess.run(["cmake", "-S", ROOT, "-B", where + "/cmake", "-DCMAKE_BUILD_TYPE=Release",
                     "-DVELMORO_PUBLIC_API=OFF", "-DVELMORO_WITHOUT=", "-DPython_EXECUTABLE=" + python] + flags,
                    check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", where + "/cmake"], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", where + "/cmake", "--target"] + MODULES, check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--install", where + "/cmake", "--component", "native", "--prefix", where + "/prefix"],
                    check=True, stdout=subprocess.DEVNULL)
+    sys.path.insert(0, SHARED)
+    import bench
+    shutil.rmtree(os.path.join(where, "tree"), ignore_errors=True)
+    bench.assemble(os.path.join(where, "prefix"), os.path.join(where, "tree"))
     return where
 
 
@@ -57,8 +64,6 @@ def measure(where, names, runs, baseline_runs):
     sys.path.insert(0, SHARED)
     import bench
     tree = os.path.join(where, "tree")
-    if not os.path.isdir(tree):
-        bench.assemble(os.path.join(where, "prefix"), tree)
     with tempfile.TemporaryDirectory() as work:
         env = dict(os.environ, PYTHONPATH=tree, **bench.WORKER_ENV)
         out = os.path.join(work, "callgrind.out")
@@ -108,8 +113,6 @@ def timed_runs(where, names, seconds):
     sys.path.insert(0, SHARED)
     import bench
     tree = os.path.join(where, "tree")
-    if not os.path.isdir(tree):
-        bench.assemble(os.path.join(where, "prefix"), tree)
     probe = ("import sys, time\nsys.path.append(sys.argv[1])\nimport worker\n"
              "for name in sys.argv[2].split(','):\n"
              "    run = worker.build(name)[0]\n    run()\n    t = time.perf_counter()\n    run()\n"

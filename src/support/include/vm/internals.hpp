@@ -40,6 +40,15 @@
 #else
 #define VM_SMALL_INTS 1
 #endif
+// Where instances of a class sharing their attribute names keep their values:
+// one array per instance, in a dict split from the class's keys (3.8) or
+// inline in the instance (3.13); the layouts of other versions are not known.
+#if defined(VM_PUBLIC_API) || defined(VM_WITHOUT_SHARED_KEYS)
+#elif PY_VERSION_HEX < 0x03090000
+#define VM_SPLIT_DICT_VALUES 1
+#elif PY_VERSION_HEX >= 0x030D0000 && PY_VERSION_HEX < 0x030E0000 && !defined(Py_GIL_DISABLED)
+#define VM_INLINE_VALUES 1
+#endif
 #if defined(VM_PUBLIC_API) || defined(VM_WITHOUT_PRESIZED_DICTS)
 #define VM_PRESIZED_DICTS 0
 #else
@@ -208,6 +217,48 @@ inline PyObject* presized_dict(Py_ssize_t expected) {
     return PyDict_New();
 #endif
 }
+
+// ---- values of instances sharing their class's keys --------------------------
+
+#if VM_SPLIT_DICT_VALUES
+// Gives a heap type keys its instances' dicts will share (3.8 leaves them to
+// the class: type() gives each Python class its own); false on an error.
+inline bool share_keys(PyTypeObject* type) {
+    auto* heap = reinterpret_cast<PyHeapTypeObject*>(type);
+    return heap->ht_cached_keys || (heap->ht_cached_keys = _PyDict_NewKeysForClass());
+}
+// The values array of a split dict, null for a combined one.
+inline PyObject** split_values(PyObject* dict) noexcept { return reinterpret_cast<PyDictObject*>(dict)->ma_values; }
+inline void* dict_keys(PyObject* dict) noexcept { return reinterpret_cast<PyDictObject*>(dict)->ma_keys; }
+inline bool gc_tracked(PyObject* o) noexcept { return _PyObject_GC_IS_TRACKED(o); }
+#endif
+
+#if VM_INLINE_VALUES
+// An instance's inline values as 3.13 lays them out (its struct _dictvalues):
+// the values by their names' places in the class's keys, then those places
+// in the order the attributes were set.
+struct InlineValues {
+    uint8_t capacity;
+    uint8_t size;
+    uint8_t embedded;
+    uint8_t valid;  // cleared once a dict of their own holds them
+    PyObject* values[1];
+};
+
+// Right after the object's header, for a class with no other instance layout
+// whose type has Py_TPFLAGS_INLINE_VALUES.
+inline InlineValues* inline_values(PyObject* o) noexcept {
+    return reinterpret_cast<InlineValues*>(reinterpret_cast<char*>(o) + sizeof(PyObject));
+}
+inline uint8_t* insertion_order(InlineValues* v) noexcept { return reinterpret_cast<uint8_t*>(&v->values[v->capacity]); }
+// The dict made for the instance once something asked for one, three words
+// before the object.
+inline PyObject* managed_dict(PyObject* o) noexcept {
+    return *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(o) - 3 * sizeof(PyObject*));
+}
+// The keys the class's instances share.
+inline void* class_keys(PyTypeObject* type) noexcept { return reinterpret_cast<PyHeapTypeObject*>(type)->ht_cached_keys; }
+#endif
 
 // ---- ints and bytes ---------------------------------------------------------
 
