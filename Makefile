@@ -15,8 +15,10 @@ PYTEST_ARGS ?=
 .PHONY: test browser demo demo-served bench install install-native clean test-asan test-public test-leaks test-leaks-debug fuzz test-install
 .SECONDARY:
 
-# one virtual environment per interpreter, with the pinned requirements
-$(VENV)/%/ready: requirements/3.8.txt requirements/3.9.txt requirements/default.txt
+# one virtual environment per interpreter, with its pinned requirements
+# (requirements/<version>.txt, else default.txt)
+.SECONDEXPANSION:
+$(VENV)/%/ready: $$(firstword $$(wildcard requirements/$$*.txt) requirements/default.txt)
 	rm -rf $(VENV)/$*
 	"$$(tools/find-python $*)" -m venv $(VENV)/$*
 	req=requirements/$*.txt; [ -f $$req ] || req=requirements/default.txt; \

@@ -25,8 +25,8 @@ SHORTCUTS = ["DICT_VERSIONS", "TYPE_TAGS", "METHOD_LOOKUP", "SMALL_INTS", "PRESI
 MODULES = ["vmcmd", "runtypes", "barcycle", "earnings", "ledger", "restricted", "_factors"]
 
 # Runs in the assembled tree under callgrind, which counts functools.reduce
-# alone and dumps its count after each: one empty reduce, then one per
-# operation, warmed up, over `runs` runs.
+# alone and dumps its count after each: one reduce over an empty function,
+# then one per operation, warmed up, over `runs` runs.
 DRIVER = r"""
 import functools, gc, sys, time
 sys.path.append(sys.argv[1])
@@ -34,10 +34,11 @@ import worker
 names = sys.argv[2].split(",")
 builds = [(name, worker.build(name)[0]) for name in names]
 gc.disable()
-functools.reduce(lambda acc, _: None, range(int(sys.argv[4])), None)
+empty = lambda: None  # the harness: a call of the run and the reduce around it
+functools.reduce(lambda acc, _: (empty(), None)[1], range(int(sys.argv[4])), None)
 for (name, run), runs in zip(builds, map(int, sys.argv[3].split(","))):
     run()
-    functools.reduce(lambda acc, _: run() and None, range(runs), None)
+    functools.reduce(lambda acc, _: (run(), None)[1], range(runs), None)
 """
 
 
@@ -67,11 +68,13 @@ def measure(where, names, runs, baseline_runs):
     with tempfile.TemporaryDirectory() as work:
         env = dict(os.environ, PYTHONPATH=tree, **bench.WORKER_ENV)
         out = os.path.join(work, "callgrind.out")
-        subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out,
-                        "--toggle-collect=functools_reduce", "--dump-after=functools_reduce",
-                        "--collect-atstart=no", sys.executable, "-c", DRIVER, SHARED, ",".join(names),
-                        ",".join(str(runs[n]) for n in names), str(baseline_runs)],
-                       cwd=work, env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        proc = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out,
+                               "--toggle-collect=functools_reduce", "--dump-after=functools_reduce",
+                               "--collect-atstart=no", sys.executable, "-c", DRIVER, SHARED, ",".join(names),
+                               ",".join(str(runs[n]) for n in names), str(baseline_runs)],
+                              cwd=work, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, universal_newlines=True)
+        if proc.returncode:
+            raise SystemExit("internals_gain: %s failed:\n%s" % (os.path.basename(where), proc.stderr[-3000:]))
         totals = []
         for path in sorted(glob.glob(out + ".*"), key=lambda p: int(p.rsplit(".", 1)[1])):
             with open(path) as f:
