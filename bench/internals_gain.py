@@ -24,21 +24,22 @@ SHORTCUTS = ["DICT_VERSIONS", "TYPE_TAGS", "METHOD_LOOKUP", "SMALL_INTS", "PRESI
 
 MODULES = ["vmcmd", "runtypes", "barcycle", "earnings", "ledger", "restricted", "_factors"]
 
-# Runs in the assembled tree under callgrind, which counts functools.reduce
-# alone and dumps its count after each: one reduce over an empty function,
-# then one per operation, warmed up, over `runs` runs.
+# Runs in the assembled tree under callgrind, which counts only inside the
+# counting loop of collections (a C function no operation reaches, unlike
+# functools.reduce, which pandas uses) and dumps its count after each: one
+# loop over an empty function, then one per operation, warmed up, over `runs` runs.
 DRIVER = r"""
-import functools, gc, sys, time
+import collections, gc, sys
 sys.path.append(sys.argv[1])
 import worker
 names = sys.argv[2].split(",")
 builds = [(name, worker.build(name)[0]) for name in names]
 gc.disable()
-empty = lambda: None  # the harness: a call of the run and the reduce around it
-functools.reduce(lambda acc, _: (empty(), None)[1], range(int(sys.argv[4])), None)
+empty = lambda: None  # the harness: a call of the run and the loop around it
+collections._count_elements({}, map(lambda _: (empty(), None)[1], range(int(sys.argv[4]))))
 for (name, run), runs in zip(builds, map(int, sys.argv[3].split(","))):
     run()
-    functools.reduce(lambda acc, _: (run(), None)[1], range(runs), None)
+    collections._count_elements({}, map(lambda _: (run(), None)[1], range(runs)))
 """
 
 
@@ -69,17 +70,20 @@ def measure(where, names, runs, baseline_runs):
         env = dict(os.environ, PYTHONPATH=tree, **bench.WORKER_ENV)
         out = os.path.join(work, "callgrind.out")
         proc = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out,
-                               "--toggle-collect=functools_reduce", "--dump-after=functools_reduce",
+                               "--toggle-collect=_collections__count_elements", "--dump-after=_collections__count_elements",
                                "--collect-atstart=no", sys.executable, "-c", DRIVER, SHARED, ",".join(names),
                                ",".join(str(runs[n]) for n in names), str(baseline_runs)],
                               cwd=work, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, universal_newlines=True)
         if proc.returncode:
             raise SystemExit("internals_gain: %s failed:\n%s" % (os.path.basename(where), proc.stderr[-3000:]))
+        # one dump per loop: anything else reached the counted function
         totals = []
         for path in sorted(glob.glob(out + ".*"), key=lambda p: int(p.rsplit(".", 1)[1])):
             with open(path) as f:
                 text = f.read()
             totals.append(int(re.search(r"^(?:summary|totals): (\d+)", text, re.M).group(1)))
+    if len(totals) != len(names) + 1:
+        raise SystemExit("internals_gain: %d counts for %d operations" % (len(totals) - 1, len(names)))
     per_empty = totals[0] / baseline_runs
     return {name: total / runs[name] - per_empty for name, total in zip(names, totals[1:])}
 
