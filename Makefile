@@ -3,6 +3,7 @@
 # make demo-served : the demo's session against the terminal served by its own process
 # make bench : the benchmarks of bench/ on BENCH_PY (default: those of PY)
 # make test-asan  : the tests on modules built with AddressSanitizer and UBSan
+# make test-public : the native suites on modules built on the public C API alone
 # make test-leaks : every public callable 100,000 rounds, then on the debug interpreter
 # make fuzz       : the bad-input property tests with many more examples, sanitized
 # make test-install : pip install . as a user does it, on every interpreter of PY
@@ -12,11 +13,13 @@ DEMO_PY ?= 3.8
 VENV := .venv
 PYTEST_ARGS ?=
 
-.PHONY: test browser demo demo-served bench install install-native clean test-asan test-leaks test-leaks-debug fuzz test-install typecheck
+.PHONY: test browser demo demo-served bench install install-native clean test-asan test-public test-leaks test-leaks-debug fuzz test-install typecheck
 .SECONDARY:
 
-# one virtual environment per interpreter, with the pinned requirements
-$(VENV)/%/ready: requirements/3.8.txt requirements/3.9.txt requirements/default.txt
+# one virtual environment per interpreter, with its pinned requirements
+# (requirements/<version>.txt, else default.txt)
+.SECONDEXPANSION:
+$(VENV)/%/ready: $$(firstword $$(wildcard requirements/$$*.txt) requirements/default.txt)
 	rm -rf $(VENV)/$*
 	"$$(tools/find-python $*)" -m venv $(VENV)/$*
 	req=requirements/$*.txt; [ -f $$req ] || req=requirements/default.txt; \
@@ -49,6 +52,13 @@ test-asan: $(foreach v,$(PY),test-asan-$(v))
 
 test-asan-%: $(VENV)/%/ready
 	tools/asan-test $(VENV)/$*/bin/python $(PYTEST_ARGS)
+
+# modules without the interpreter's internals in a tree of their own
+# (build/public-<version>), see tools/public-api-test
+test-public: $(foreach v,$(PY),test-public-$(v))
+
+test-public-%: $(VENV)/%/ready
+	tools/public-api-test $(VENV)/$*/bin/python $(PYTEST_ARGS)
 
 # LEAK_ARGS=--rounds N shortens the run; the debug interpreter, ten times
 # slower, runs fewer rounds and counts every reference of each call instead

@@ -4,6 +4,7 @@
 #include "walk.hpp"
 
 #include "vm/buffer.hpp"
+#include "vm/internals.hpp"
 #include "vm/module.hpp"
 
 #include <algorithm>
@@ -62,7 +63,7 @@ private:
     }
     void resize(size_t n) {
         PyObject* p = bytes_.release();
-        if (_PyBytes_Resize(&p, static_cast<Py_ssize_t>(n)) < 0) vm::raise();
+        if (vm::internals::resize_bytes(&p, static_cast<Py_ssize_t>(n)) < 0) vm::raise();
         bytes_ = Ref::steal(p);
     }
 

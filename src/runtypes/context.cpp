@@ -141,7 +141,7 @@ unsigned int checked_version = 0;
 
 bool defines_no_field(PyTypeObject* type) {
     for (const Field& f : kFields)
-        if (_PyType_Lookup(type, f.name)) return false;
+        if (vm::internals::type_lookup(type, f.name)) return false;
     return true;
 }
 
@@ -153,14 +153,10 @@ bool defines_no_field(PyTypeObject* type) {
 bool stores_directly(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     if (type != context_type || type->tp_setattro != PyObject_GenericSetAttr) return false;
-    if (type->tp_version_tag != 0 && type->tp_version_tag == checked_version
-#if PY_VERSION_HEX < 0x030C0000
-        && PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG)
-#endif
-    )
-        return true;
+    const unsigned int version = vm::internals::type_version(type);
+    if (version != 0 && version == checked_version) return true;
     if (!defines_no_field(type)) return false;
-    checked_version = type->tp_version_tag;  // the lookups gave the class a version where they could
+    checked_version = vm::internals::type_version(type);  // the lookups gave the class a version where they could
     return true;
 }
 

@@ -7,16 +7,11 @@
 // usual.
 #pragma once
 
+#include "vm/internals.hpp"
 #include "vm/ref.hpp"
 
 #include <cstddef>
 #include <vector>
-
-#if PY_VERSION_HEX < 0x03090000
-#define RT_SPLIT_DICT_VALUES 1
-#elif PY_VERSION_HEX >= 0x030D0000 && PY_VERSION_HEX < 0x030E0000 && !defined(Py_GIL_DISABLED)
-#define RT_INLINE_VALUES 1
-#endif
 
 namespace runtypes {
 
@@ -44,9 +39,9 @@ public:
 private:
     std::vector<size_t> index_;  // empty until learnt
     // kept for the process
-#if RT_SPLIT_DICT_VALUES
+#if VM_SPLIT_DICT_VALUES
     PyObject* template_ = nullptr;  // the dict an instance's is copied from
-#elif RT_INLINE_VALUES
+#elif VM_INLINE_VALUES
     std::vector<PyObject*> values_;
     void* keys_ = nullptr;  // the class's keys the indices belong to
     size_t end_ = 0;        // past the highest index

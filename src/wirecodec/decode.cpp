@@ -238,7 +238,7 @@ private:
             case Rule::kFields:
                 // cls(*content): a fresh list, held here alone, lends its items
                 if (PyList_CheckExact(content.get()))
-                    return vm::call_array(e.cls, reinterpret_cast<PyListObject*>(content.get())->ob_item,
+                    return vm::call_array(e.cls, PySequence_Fast_ITEMS(content.get()),
                                           static_cast<size_t>(PyList_GET_SIZE(content.get())));
                 return vm::own(PyObject_Call(e.cls, vm::own(PySequence_Tuple(content)), nullptr));
             case Rule::kIsoformat:

@@ -2,13 +2,6 @@
 
 #include "dict_probe.hpp"
 
-#if PY_VERSION_HEX < 0x030C0000
-#include <structmember.h>
-#endif
-
-// The lookup of Python's method calls: exported by every supported
-// interpreter, declared in none of their public headers.
-extern "C" int _PyObject_GetMethod(PyObject* obj, PyObject* name, PyObject** method);
 
 namespace vm {
 namespace detail {
@@ -18,7 +11,7 @@ PyObject* g_dict = nullptr;
 
 Method::Found Method::lookup(PyObject* o, PyObject* name) {
     PyObject* f = nullptr;
-    const int unbound = _PyObject_GetMethod(o, name, &f);
+    const int unbound = internals::method_lookup(o, name, &f);
     if (!f) raise();
     return {f, unbound != 0};
 }
@@ -54,8 +47,8 @@ PyObject* getitem_name() {
 // Base's method is found once: a builtin type never changes.
 template <PyTypeObject* Base>
 bool keeps_getitem(PyTypeObject* type) {
-    static PyObject* const base_getitem = getitem_name() ? _PyType_Lookup(Base, getitem_name()) : nullptr;
-    return type == Base || (base_getitem && _PyType_Lookup(type, getitem_name()) == base_getitem);
+    static PyObject* const base_getitem = getitem_name() ? internals::type_lookup(Base, getitem_name()) : nullptr;
+    return type == Base || (base_getitem && internals::type_lookup(type, getitem_name()) == base_getitem);
 }
 
 }  // namespace
@@ -193,7 +186,7 @@ Ref new_list(std::initializer_list<PyObject*> items) {
 }
 
 Ref new_dict() { return own(PyDict_New()); }
-Ref new_dict(Py_ssize_t expected) { return own(_PyDict_NewPresized(expected)); }
+Ref new_dict(Py_ssize_t expected) { return own(internals::presized_dict(expected)); }
 Ref iter(PyObject* o) { return own(PyObject_GetIter(o)); }
 
 Ref next(PyObject* it) {
@@ -238,11 +231,7 @@ Ref read_global(const Name& name) {
 
 Ref optional_attr(PyObject* o, PyObject* name) {
     PyObject* v = nullptr;
-#if PY_VERSION_HEX >= 0x030D0000
-    if (PyObject_GetOptionalAttr(o, name, &v) < 0) raise();
-#else
-    if (_PyObject_LookupAttr(o, name, &v) < 0) raise();
-#endif
+    if (internals::lookup_attr(o, name, &v) < 0) raise();
     return Ref::steal(v);
 }
 
@@ -252,7 +241,7 @@ Ref optional_attr(PyObject* o, PyObject* name) {
 Ref read_module_attr(PyObject* module, PyObject* name, Seen& seen) {
     PyObject* dict = PyModule_GetDict(module);
     const uint64_t version = detail::dict_version(dict);
-    if (!_PyType_Lookup(&PyModule_Type, name)) {
+    if (!internals::type_lookup(&PyModule_Type, name)) {
         if (PyObject* v = PyDict_GetItemWithError(dict, name)) {
             seen = Seen{version, v};
             return Ref::borrow(v);
@@ -262,26 +251,6 @@ Ref read_module_attr(PyObject* module, PyObject* name, Seen& seen) {
     return attr(module, name);
 }
 
-namespace {
-
-// A member descriptor that reads an object slot as it stands: no audit, an
-// absolute offset, and an unset slot raising AttributeError.
-bool plain_slot(PyObject* descr, PyObject* o) {
-    if (Py_TYPE(descr) != &PyMemberDescr_Type) return false;
-    const PyMemberDef* m = reinterpret_cast<PyMemberDescrObject*>(descr)->d_member;
-#if PY_VERSION_HEX >= 0x030C0000
-    const int kinds = Py_AUDIT_READ | Py_RELATIVE_OFFSET;
-    const bool object_ex = m->type == Py_T_OBJECT_EX;
-#else
-    const int kinds = READ_RESTRICTED;
-    const bool object_ex = m->type == T_OBJECT_EX;
-#endif
-    // the descriptor may come from another class: it reads only its own instances
-    return object_ex && !(m->flags & kinds) && PyObject_TypeCheck(o, PyDescr_TYPE(descr));
-}
-
-}  // namespace
-
 // The generic read of an object whose type has neither __getattribute__ nor
 // __getattr__ of its own is decided by the type's lookup of the name: a slot's
 // descriptor (a data descriptor) gives the slot's value before any instance
@@ -289,16 +258,17 @@ bool plain_slot(PyObject* descr, PyObject* o) {
 // Any change of the type (a new __getattr__ included) renews its version tag.
 Ref instance_attr(PyObject* o, const Name& name) {
     PyTypeObject* type = Py_TYPE(o);
-    PyObject* descr = _PyType_Lookup(type, name.get());  // borrowed; gives the type a version tag
-    if (!TypeSeen::valid_tag(type)) return attr(o, name.get());
+    PyObject* descr = internals::type_lookup(type, name.get());  // borrowed; gives the type a version tag
+    const unsigned int version = internals::type_version(type);
+    if (!version) return attr(o, name.get());
     TypeSeen& seen = name.as_instance();
-    seen = TypeSeen{type, type->tp_version_tag, TypeSeen::kGeneric};
+    seen = TypeSeen{type, version, TypeSeen::kGeneric};
     if (type->tp_getattro != PyObject_GenericGetAttr) return attr(o, name.get());
     if (!descr) {
         seen.where = TypeSeen::kInstanceDict;
         if (PyObject* v = dict_entry(o, name)) return borrow(v);
-    } else if (plain_slot(descr, o)) {
-        seen.where = reinterpret_cast<PyMemberDescrObject*>(descr)->d_member->offset;
+    } else if (const Py_ssize_t offset = internals::plain_slot_offset(descr, o)) {
+        seen.where = offset;
         if (PyObject* v = seen.slot(o)) return borrow(v);
     } else if (!Py_TYPE(descr)->tp_descr_get) {
         seen.where = TypeSeen::kClassValue;
@@ -324,7 +294,7 @@ Ref class_value(PyObject* o, const Name& name) {
 // Versions are unique to a dict and a state of it (names.hpp, Seen): the
 // entry remembered stays the dict's while the version does.
 PyObject* read_dict_entry(PyObject* dict, const Name& name) {
-    const uint64_t version = detail::versioned(dict) ? detail::dict_version(dict) : 0;
+    const uint64_t version = internals::versioned(dict) ? internals::dict_version(dict) : 0;
     PyObject* v = detail::first_probe(dict, name.get());
     if (v == detail::undecided()) {
         v = PyDict_GetItemWithError(dict, name.get());

@@ -6,7 +6,7 @@
 #include "dict_probe.hpp"
 
 #if PY_VERSION_HEX >= 0x030D0000 && PY_VERSION_HEX < 0x030E0000 && !defined(Py_GIL_DISABLED) && \
-    __has_include(<internal/pycore_dict.h>)
+    !defined(VM_PUBLIC_API) && !defined(VM_WITHOUT_DICT_PROBE) && __has_include(<internal/pycore_dict.h>)
 #define Py_BUILD_CORE 1
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"

@@ -2,22 +2,14 @@
 // arguments go on the stack, keyword names come from a prebuilt Kw tuple.
 #pragma once
 
+#include "vm/internals.hpp"
 #include "vm/names.hpp"
 #include "vm/ref.hpp"
-
-// an int's digits; from 3.11 Python.h brings them itself
-#if PY_VERSION_HEX < 0x030B0000
-#include <longintrepr.h>
-#endif
 
 #include <string>
 #include <utility>
 
-#if PY_VERSION_HEX < 0x03090000
-#define VM_VECTORCALL _PyObject_Vectorcall
-#else
-#define VM_VECTORCALL PyObject_Vectorcall
-#endif
+#define VM_VECTORCALL ::vm::internals::vectorcall
 
 namespace vm {
 
@@ -149,16 +141,7 @@ inline Ref attr(PyObject* o, PyObject* name) { return own(PyObject_GetAttr(o, na
 Ref optional_attr(PyObject* o, PyObject* name);
 namespace detail {
 extern PyObject* g_dict;  // the module's __dict__
-
-// The version every change of a dict renews (PEP 509), the one Python's own
-// global caches check; it is never 0 once the dict exists. Read here only,
-// where 3.12 and later mark the field for their own use.
-inline uint64_t dict_version(PyObject* dict) noexcept {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
-#pragma GCC diagnostic pop
-}
+using internals::dict_version;
 }  // namespace detail
 
 // The same, remembering what a module's attribute was (names.hpp, Seen):
@@ -176,28 +159,15 @@ Ref instance_attr(PyObject* o, const Name& name);
 // A value of the class that is no descriptor (TypeSeen::kClassValue), unless
 // the instance's own dict holds the name.
 Ref class_value(PyObject* o, const Name& name);
-namespace detail {
-// Whether every change of the dict renews its version. From 3.11 an object
-// may keep its attributes in itself: a dict over those values (a split
-// table) sees them written past its version.
-inline bool versioned(PyObject* dict) noexcept {
-#if PY_VERSION_HEX >= 0x030B0000
-    return reinterpret_cast<PyDictObject*>(dict)->ma_values == nullptr;
-#else
-    (void)dict;
-    return true;
-#endif
-}
-}  // namespace detail
 
 // The entry of the object's own __dict__ (borrowed), null without one. The
 // entry found in a versioned dict is remembered (Seen) while that dict keeps
 // its version: an object read again before its dict changes costs no lookup.
 PyObject* read_dict_entry(PyObject* dict, const Name& name);
 inline PyObject* dict_entry(PyObject* o, const Name& name) {
-    PyObject** dict = _PyObject_GetDictPtr(o);
+    PyObject** dict = internals::dict_ptr(o);
     if (!dict || !*dict) return nullptr;
-    if (detail::versioned(*dict)) {
+    if (internals::versioned(*dict)) {
         if (PyObject* v = name.as_entry().at(detail::dict_version(*dict))) return v;
     }
     return read_dict_entry(*dict, name);
@@ -240,27 +210,13 @@ bool truthy(PyObject* o);
 Py_ssize_t length(PyObject* o);
 
 namespace detail {
-// An exact int of one digit at most, read in place: most ints compared are.
-inline bool one_digit(PyObject* o, long& v) noexcept {
-    if (!PyLong_CheckExact(o)) return false;
-#if PY_VERSION_HEX >= 0x030C0000
-    PyLongObject* n = reinterpret_cast<PyLongObject*>(o);
-    if (!PyUnstable_Long_IsCompact(n)) return false;
-    v = static_cast<long>(PyUnstable_Long_CompactValue(n));
-#else
-    const Py_ssize_t size = Py_SIZE(o);
-    if (size < -1 || size > 1) return false;
-    v = static_cast<long>(size) * static_cast<long>(reinterpret_cast<PyLongObject*>(o)->ob_digit[0]);
-#endif
-    return true;
-}
 inline bool ordered(long x, long y, int op) noexcept { return op == Py_EQ ? x == y : op == Py_NE ? x != y : x < y; }
 // Python's truth of `a <op> b` for Py_EQ, Py_NE and Py_LT
 bool compared(PyObject* a, PyObject* b, int op);
-// The same, two small ints answered in place
+// The same, two small ints (most ints compared are) answered in place
 inline bool compare_as_python(PyObject* a, PyObject* b, int op) {
     long x = 0, y = 0;
-    if (one_digit(a, x) && one_digit(b, y)) return ordered(x, y, op);
+    if (internals::small_int(a, x) && internals::small_int(b, y)) return ordered(x, y, op);
     return compared(a, b, op);
 }
 }  // namespace detail

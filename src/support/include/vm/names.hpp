@@ -2,6 +2,7 @@
 // used and built once when the module initialises.
 #pragma once
 
+#include "vm/internals.hpp"
 #include "vm/ref.hpp"
 
 #include <cstddef>
@@ -16,7 +17,14 @@ struct Seen {
     uint64_t version = 0;
     PyObject* value = nullptr;  // borrowed from the dict
 
-    PyObject* at(uint64_t dict_version) const noexcept { return dict_version == version ? value : nullptr; }
+    PyObject* at(uint64_t dict_version) const noexcept {
+#if VM_DICT_VERSIONS
+        return dict_version == version ? value : nullptr;
+#else
+        (void)dict_version;  // without versions nothing seen is known to hold
+        return nullptr;
+#endif
+    }
 };
 
 // How a read of an attribute goes for objects of one type while the type
@@ -32,23 +40,12 @@ struct TypeSeen {
     Py_ssize_t where = kGeneric;  // > 0: the offset of the object's slot
     PyObject* value = nullptr;  // kClassValue: what the type's lookup found (borrowed from the type)
 
-    bool holds(PyTypeObject* t) const noexcept { return t == type && t->tp_version_tag == version && valid_tag(t); }
+    bool holds(PyTypeObject* t) const noexcept { return t == type && internals::type_version(t) == version; }
     // the slot's value (borrowed), null when unset
     PyObject* slot(PyObject* o) const noexcept {
         return *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(o) + where);
     }
-    // Up to 3.11 a modified type keeps its old tag but loses the flag; later
-    // interpreters set the tag to 0.
-    static bool valid_tag(PyTypeObject* t) noexcept {
-#if PY_VERSION_HEX >= 0x030C0000
-        return t->tp_version_tag != 0;
-#else
-        return (t->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) != 0;
-#endif
-    }
 };
-
-
 
 class Name {
 public:
