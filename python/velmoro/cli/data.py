@@ -1,11 +1,13 @@
 """`velmoro data`: your own market in a Parquet store (import, check, generate)."""
+import argparse
 import sys
+from typing import Any, Sequence, TextIO
 
 NAME = "data"
 HELP = "import your own history into a market store, check it, or generate a market into it"
 
 
-def configure(parser):
+def configure(parser: argparse.ArgumentParser) -> None:
     from velmoro.simterm.serve import add_dataset_arguments
 
     actions = parser.add_subparsers(dest="action", metavar="ACTION")
@@ -34,14 +36,14 @@ def configure(parser):
     add_dataset_arguments(gen, days=5, store=False)
 
 
-def _print(findings, stream=sys.stdout):
+def _print(findings: Sequence[Any], stream: TextIO = sys.stdout) -> None:
     if not findings:
         print("no findings", file=stream)
     for f in findings:
         print("  " + f.line(), file=stream)
 
 
-def main(args):
+def main(args: argparse.Namespace) -> int:
     from velmoro.data.ingest import (ImportOptions, ImportRefused, SourceError, StoreError, check_store,
                                      import_sources)
     from velmoro.data.sources import parse_columns

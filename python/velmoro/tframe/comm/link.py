@@ -16,7 +16,7 @@ imports no terminal of its own.
 import os
 import threading
 from importlib import metadata
-from typing import Any, Tuple, Union
+from typing import Any, Dict, Tuple, Union
 
 # the records and failures of the link are the protocol's; they are named here too, where callers find them
 from velmoro.protocol import (IN_PROGRESS, NEVER_ARRIVED, Answer, NotConnectedError, OutcomeUnknownError,
@@ -85,9 +85,11 @@ def current() -> Any:
 def _registered(name: str) -> Any:
     """The terminal class registered as `name` in TERMINALS."""
     found = metadata.entry_points()
-    # 3.8 and 3.9 answer a dict of groups; later versions select
-    group = found.select(group=TERMINALS) if hasattr(found, "select") else found.get(TERMINALS, ())
-    entries = {}
+    if hasattr(found, "select"):
+        group = found.select(group=TERMINALS)
+    else:  # 3.8 and 3.9 answer a dict of groups
+        group = found.get(TERMINALS, ())  # type: ignore[attr-defined]
+    entries: Dict[str, Any] = {}
     for entry in group:
         entries.setdefault(entry.name, entry)  # the first on sys.path wins, as for imports
     if name not in entries:
