@@ -3,6 +3,8 @@ told and sends what a test wants, and an impostor server."""
 import socket
 import threading
 
+from proxy import loopback_listener
+
 from velmoro.tframe.comm import wire
 
 
@@ -61,10 +63,7 @@ class Impostor:
     def __init__(self, greeting):
         self.greeting = greeting
         self.heard = []
-        self.listener = socket.socket()
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(4)
-        self.address = "tcp://127.0.0.1:{}".format(self.listener.getsockname()[1])
+        self.listener, self.address = loopback_listener(4)
         threading.Thread(target=self._serve, daemon=True).start()
 
     def _serve(self):

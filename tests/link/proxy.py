@@ -7,6 +7,14 @@ import threading
 import time
 
 
+def loopback_listener(backlog):
+    """A listening socket on a free loopback port, and its link address."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(backlog)
+    return listener, "tcp://127.0.0.1:{}".format(listener.getsockname()[1])
+
+
 class Proxy:
     def __init__(self, target):
         self.target = target
@@ -14,10 +22,7 @@ class Proxy:
         self.blackhole = False
         self.cut_after = None  # bytes towards the client before a connection is cut
         self.sent_by_clients = bytearray()
-        self.listener = socket.socket()
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(16)
-        self.address = "tcp://127.0.0.1:{}".format(self.listener.getsockname()[1])
+        self.listener, self.address = loopback_listener(16)
         self.closed = False
         self.open = set()  # the client ends of the connections relayed
         threading.Thread(target=self._accept, daemon=True).start()

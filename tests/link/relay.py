@@ -7,6 +7,8 @@ import socket
 import struct
 import threading
 
+from proxy import loopback_listener
+
 from velmoro.tframe.comm import wire
 
 TAG = 16  # the bytes of a frame's tag
@@ -58,10 +60,7 @@ class Relay:
     def __init__(self, target, to_server=None, to_client=None):
         self.target = target
         self.hooks = {"to_server": to_server, "to_client": to_client}
-        self.listener = socket.socket()
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(8)
-        self.address = "tcp://127.0.0.1:{}".format(self.listener.getsockname()[1])
+        self.listener, self.address = loopback_listener(8)
         self.connections = 0
         threading.Thread(target=self._accept, daemon=True).start()
 
