@@ -11,7 +11,6 @@
     X(check_vm_return_error, "check_vm_return_error") \
     X(Code, "Code") \
     X(ContractAdjustmentType, "ContractAdjustmentType") \
-    X(debug, "debug") \
     X(dot, ".") \
     X(EData, "EData") \
     X(EDate, "EDate") \
@@ -35,6 +34,7 @@
     X(i64TaskID, "i64TaskID") \
     X(Idx, "Idx") \
     X(ignore, "ignore") \
+    X(info, "info") \
     X(int64, "int64") \
     X(isnan, "isnan") \
     X(Level, "Level") \

@@ -92,14 +92,12 @@ Ref vmSendCmdCreateTaskRealTrade(Params<1> p) {
     return answer_int64(res, n_i64TaskID);
 }
 
-// The text also goes to the framework log, at debug: the loop puts a line a
-// bar, and the framework log at info grows with days; a non-empty text is
-// echoed to the console at that level.
+// The text also goes to the framework log; a non-empty text is echoed to the console.
 Ref vmSendCmdPutLog(Params<2> p) {
     auto [task_id, log] = p.take<2>();
     if (nan_task_id(task_id)) return vm::none();
     vm::global_attr(n_vmserial, n_VelmoroPutLog_send).call({task_id, log});
-    vm::global(n_write_log).call(kw_log, {log, n_debug, log});
+    vm::global(n_write_log).call(kw_log, {log, n_info, log});
     return vm::none();
 }
 

@@ -49,3 +49,16 @@ def test_the_setting_chooses_the_language_at_first_import():
         proc = subprocess.run([sys.executable, "-c", code + ";print(text.ERROR_IN_FRESHBAR)"], capture_output=True,
                               text=True, env=dict(os.environ, VELMORO_LANGUAGE=setting))
         assert proc.stdout.splitlines() == ["True", expected], proc.stderr
+
+
+@pytest.mark.parametrize("name", ["en", "zh"])
+def test_the_bar_line_stays_at_debug_in_either_language(restore_language, caplog, name):
+    from velmoro.tframe.utils.logger import write_log
+
+    language.set_language(name)
+    table = english if name == "en" else templates
+    bar = table.LOG_REALFRESH_BAR.format(FreshNum=17, Pos="2024-01-03 10:00:00")
+    with caplog.at_level("DEBUG", logger="velmoro"):
+        for message, level in ((bar, "info"), (bar, "warn"), ("bar " + bar, "info"), (17, "info")):
+            write_log(message, level=level)
+    assert [r.levelname for r in caplog.records] == ["DEBUG", "WARNING", "INFO", "INFO"]

@@ -170,7 +170,7 @@ def test_put_log_writes_the_framework_log_too(wire, monkeypatch):
     vmcmd.vmSendCmdPutLog(5, "")
     vmcmd.vmSendCmdPutLog(np.int64(5), "line")
     assert wire.sent == [("VelmoroPutLog_send", (5, "")), ("VelmoroPutLog_send", (5, "line"))]
-    assert written == [(("",), {"level": "debug", "console": ""}), (("line",), {"level": "debug", "console": "line"})]
+    assert written == [(("",), {"level": "info", "console": ""}), (("line",), {"level": "info", "console": "line"})]
 
 
 def test_real_trade_task_sends_the_callers_handle_list(wire):

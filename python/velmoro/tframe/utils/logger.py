@@ -4,9 +4,15 @@ Each event is one record. A record of `write_log` says whether it is meant
 for the console as well (its `console` attribute); `for_console` tells a
 console handler which records to show. The system log is the refresh
 loop's step trace: below warning it is written at debug, so that the log at
-info grows with the run's days, not its bars.
+info grows with the run's days, not its bars. For the same reason the line
+the loop puts in the terminal's log at each bar (echoed here at info) is
+kept at debug.
 """
+import functools
 import logging
+import re
+
+from velmoro.tframe.language import text
 
 __all__ = ["user_warning", "user_info", "write_log", "write_syslog", "for_console", "LEVELS"]
 
@@ -31,12 +37,10 @@ def _level(level):
 
 
 def for_console(record: logging.LogRecord) -> bool:
-    """Whether a console handler shows `record`: a record of `write_log` when
-    it was told so and is not debug detail, another at warning or worse."""
-    console = getattr(record, "console", None)
-    if console is None:
-        return record.levelno >= logging.WARNING
-    return console and record.levelno >= logging.INFO
+    """Whether a console handler shows `record`: a warning or an error, and
+    of those a record of `write_log` only when it was told so. Lines below
+    (the terminal's log lines echoed at info among them) stay in the log."""
+    return record.levelno >= logging.WARNING and getattr(record, "console", True)
 
 
 def user_warning(message):
@@ -49,11 +53,26 @@ def user_info(message):
     user_log.info("%s", message)
 
 
+@functools.lru_cache(maxsize=4)
+def _filled(template):
+    """A pattern matching the texts `template` makes, whatever its fields hold."""
+    return re.compile(".*?".join(re.escape(part) for part in re.split(r"\{[^}]*\}", template)), re.S)
+
+
+def _bar_line(message):
+    """Whether `message` is the refresh loop's line for one bar, in the chosen language."""
+    return isinstance(message, str) and _filled(text.LOG_REALFRESH_BAR).fullmatch(message) is not None
+
+
 def write_log(message, level="info", console=False, use_args_for_console=False):
     """Write `message` to the framework log at `level` ("debug", "info",
     "warn", "warning" or "error"); a truthy console flag marks the record
-    for the console as well. ValueError for another level."""
-    framework_log.log(_level(level), "%s", message, extra={"console": bool(console or use_args_for_console)})
+    for the console as well. ValueError for another level. The refresh
+    loop's line for each bar stays at debug."""
+    number = _level(level)
+    if number == logging.INFO and _bar_line(message):
+        number = logging.DEBUG
+    framework_log.log(number, "%s", message, extra={"console": bool(console or use_args_for_console)})
 
 
 def _syslog_level(level):
