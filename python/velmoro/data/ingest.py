@@ -53,6 +53,9 @@ def _stamps(values: pd.Series, label: str) -> pd.Series:
     YYYYMMDD, YYYYMMDDHHMM or YYYYMMDDHHMMSS, text as pandas reads it."""
     if pd.api.types.is_datetime64_any_dtype(values):
         return values
+    if isinstance(values.dtype, pd.CategoricalDtype):  # each distinct text read once
+        parsed = _stamps(pd.Series(values.cat.categories), label)
+        return pd.Series(parsed.array.take(values.cat.codes.to_numpy(), allow_fill=True))
     if pd.api.types.is_numeric_dtype(values):
         numbers = values.astype("Int64").astype(str)
         width = numbers.str.len().max()
@@ -101,22 +104,41 @@ def _infer_frequency(keys: np.ndarray, local: pd.Series, label: str) -> str:
     raise SourceError("{}: bars {} minutes apart; give --frequency".format(label, common))
 
 
-def _normalise(label: str, frame: pd.DataFrame, options: ImportOptions) -> Tuple[str, pd.DataFrame, List[Finding]]:
-    """(frequency, bars with market, code, local, day, quantities[, factor], notes)."""
+def _floats(column: pa.ChunkedArray) -> np.ndarray:
+    """A quantity column as float64 (text that is no number: NaN)."""
+    if pa.types.is_integer(column.type) or pa.types.is_floating(column.type) or pa.types.is_null(column.type):
+        values = column.cast(pa.float64())
+        # one chunk without nulls: its buffer itself
+        return values.chunk(0).to_numpy(zero_copy_only=False) if values.num_chunks == 1 else values.to_numpy()
+    return pd.to_numeric(column.to_pandas(), errors="coerce").to_numpy(dtype=float)
+
+
+def _security_keys(table: pa.Table, label: str) -> Tuple[np.ndarray, pd.Series]:
+    """(row -> distinct key, the distinct keys) of the code column; one file
+    per security without one: its name is the key."""
+    if "code" not in table.column_names:
+        name = os.path.splitext(os.path.basename(label.split(":")[0]))[0]
+        return np.zeros(table.num_rows, dtype=np.intp), pd.Series([name])
+    column = table.column("code")
+    if not pa.types.is_dictionary(column.type):
+        column = (column if pa.types.is_string(column.type) else column.cast(pa.string())).dictionary_encode()
+    column = column.combine_chunks()
+    if column.null_count:
+        raise SourceError("{}: {} rows without a code".format(label, column.null_count))
+    return column.indices.to_numpy(zero_copy_only=False).astype(np.intp, copy=False), \
+        column.dictionary.to_pandas().astype(str)
+
+
+def _normalise(label: str, table: pa.Table, options: ImportOptions) -> Tuple[str, pd.DataFrame, List[Finding]]:
+    """(frequency, bars with market, code, sid, local, day, quantities[, factor], notes)."""
     notes = []
-    if isinstance(frame["code"].dtype if "code" in frame.columns else None, pd.CategoricalDtype):
-        inverse, uniques = frame["code"].cat.codes.to_numpy(), frame["code"].cat.categories.to_numpy()
-    elif "code" in frame.columns:
-        column = frame["code"] if frame["code"].dtype == object else frame["code"].astype(str)
-        inverse, uniques = pd.factorize(column.to_numpy())
-    else:  # one file per security: its name is the key
-        uniques, inverse = np.array([os.path.splitext(os.path.basename(label.split(":")[0]))[0]]), \
-            np.zeros(len(frame), dtype=np.intp)
+    inverse, uniques = _security_keys(table, label)
     try:
-        markets, codes = split_key(pd.Series(uniques), options.market)
+        markets, codes = split_key(uniques, options.market)
     except ValueError as exc:
         raise SourceError("{}: {}".format(label, exc)) from None
-    local = _local_times(frame, options.tz, label)
+    times = {c: table.column(c).to_pandas() for c in ("time", "date") if c in table.column_names}
+    local = _local_times(pd.DataFrame(times), options.tz, label)
     frequency = options.frequency or _infer_frequency(inverse, local, label)
     step = FREQUENCIES[frequency]
     if step == 0:
@@ -127,27 +149,35 @@ def _normalise(label: str, frame: pd.DataFrame, options: ImportOptions) -> Tuple
     pair, _ = pd.factorize(markets + "." + codes)
     market_of, market_names = pd.factorize(markets)
     code_of, code_names = pd.factorize(codes)
-    out = pd.DataFrame({"market": pd.Categorical.from_codes(market_of[inverse], market_names),
-                        "code": pd.Categorical.from_codes(code_of[inverse], code_names), "sid": pair[inverse],
-                        "local": local.to_numpy(), "day": day_numbers(local.to_numpy())})
+    # the categories' own code width: gathered once, not narrowed again
+    market_of, code_of = (c.astype(pd.Categorical.from_codes([], names).codes.dtype)
+                          for c, names in ((market_of, market_names), (code_of, code_names)))
+    pair = pair.astype(np.int32)
+    columns = {"market": pd.Categorical.from_codes(market_of[inverse], market_names),
+               "code": pd.Categorical.from_codes(code_of[inverse], code_names), "sid": pair[inverse],
+               "local": local.to_numpy(), "day": day_numbers(local.to_numpy())}
     for q in ("open", "high", "low", "close", "volume", "amount", "factor"):
-        if q in frame.columns:
-            out[q] = pd.to_numeric(frame[q], errors="coerce").to_numpy(dtype=float)
-    if "volume" not in out.columns:
-        out["volume"] = 0.0
-        notes.append(Finding("no volume column", len(out), [label], "volume set to 0"))
-    if "amount" not in out.columns:
-        out["amount"] = out["close"] * out["volume"]
-        notes.append(Finding("no amount column", len(out), [label], "computed as close x volume"))
-    return frequency, out, notes
+        if q in table.column_names:
+            columns[q] = _floats(table.column(q))
+    if "volume" not in columns:
+        columns["volume"] = np.zeros(table.num_rows)
+        notes.append(Finding("no volume column", table.num_rows, [label], "volume set to 0"))
+    if "amount" not in columns:
+        columns["amount"] = columns["close"] * columns["volume"]
+        notes.append(Finding("no amount column", table.num_rows, [label], "computed as close x volume"))
+    # each column its own block: no copy into one
+    return frequency, pd.DataFrame(columns, copy=False), notes
 
 
 def day_numbers(local: np.ndarray) -> np.ndarray:
     """YYYYMMDD of each local datetime (0 for NaT), made once per distinct day."""
-    codes, days = pd.factorize(local.astype("datetime64[D]"))
-    days = pd.DatetimeIndex(days)
-    numbers = (days.year * 10000 + days.month * 100 + days.day).to_numpy(dtype=np.int32)
-    return np.where(codes >= 0, numbers[codes], 0).astype(np.int32)
+    serial = local.astype("datetime64[D]").view(np.int64)  # NaT: the smallest int64
+    valid = ~np.isnat(local)
+    first, last = (serial[valid].min(), serial[valid].max()) if valid.any() else (0, -1)
+    days = pd.DatetimeIndex(np.arange(first, last + 1).astype("datetime64[D]"))
+    numbers = np.r_[(days.year * 10000 + days.month * 100 + days.day).to_numpy(dtype=np.int32), 0]
+    # each day's number made once, then looked up
+    return numbers[np.where(valid, serial - first, -1)]
 
 
 # Shanghai time has been UTC+8 without daylight saving since 1992
@@ -170,8 +200,11 @@ def to_local(utc: np.ndarray) -> np.ndarray:
 
 
 def _strings(column: pd.Series) -> pa.Array:
+    """Text as stored: categories stay a dictionary (each text written once)."""
     values = pa.array(column, from_pandas=True)
-    return values.dictionary_decode() if pa.types.is_dictionary(values.type) else values.cast(pa.string())
+    if pa.types.is_dictionary(values.type):
+        return values.cast(pa.dictionary(pa.int32(), pa.string()))
+    return values.cast(pa.string())
 
 
 def bars_table(bars: pd.DataFrame) -> pa.Table:
@@ -180,9 +213,10 @@ def bars_table(bars: pd.DataFrame) -> pa.Table:
     if (day[1:] < day[:-1]).any():  # a day's rows together: the terminal reads a day at a time
         bars = bars.iloc[np.argsort(day, kind="stable")]
     columns = [_strings(bars["market"]), _strings(bars["code"]), pa.array(bars["day"].to_numpy(dtype=np.int32)),
-               pa.array(to_utc(bars["local"]).astype(np.int64), type=BARS.field("time").type)]
+               pa.array(to_utc(bars["local"]).view(np.int64), type=BARS.field("time").type)]
     columns += [pa.array(bars[q].to_numpy(dtype=float)) for q in BARS.names[4:]]
-    return pa.Table.from_arrays(columns, schema=BARS)
+    fields = [pa.field(f.name, c.type) for f, c in zip(BARS, columns)]
+    return pa.Table.from_arrays(columns, schema=pa.schema(fields))
 
 
 def _stored_keys(store: MarketStore, frequency: str, bars: pd.DataFrame) -> np.ndarray:
@@ -248,12 +282,13 @@ def import_sources(store_dir: str, sources: Sequence[str],
         stored[freq] = len(bars)
         if "factor" in bars.columns:
             tables["factors"] = _factors(bars, store)
-    presence = _presence(store, {freq: [_pairs(b) for b in frames] for freq, frames in by_freq.items()})
+    pairs_of = {freq: [_pairs(b) for b in frames] for freq, frames in by_freq.items()}
+    presence = _presence(store, pairs_of)
     findings.extend(halts(presence[min(presence, key=lambda f: FREQUENCIES[f] or 10 ** 6)]) if presence else [])
     strict = [f for f in findings if not f.check.startswith("halted")]
     if options.strict and strict:
         raise ImportRefused(strict)
-    pairs = pd.concat([_pairs(b) for frames in by_freq.values() for b in frames], ignore_index=True)
+    pairs = pd.concat([p for frames in pairs_of.values() for p in frames], ignore_index=True)
     tables["securities"] = _new_securities(store, pairs)
     tables["calendar"] = _new_days(store, pairs)
     tables["record"] = _record(read, options, findings)
@@ -283,9 +318,13 @@ def _factors(bars, store):
 
 def _pairs(bars):
     """(market, code, day) of each security and day with bars, once."""
-    key = (bars["sid"].to_numpy().astype(np.int64) << 32) | bars["day"].to_numpy().astype(np.int64)
-    first = np.flatnonzero(~pd.Series(key).duplicated().to_numpy())
-    return bars[["market", "code", "day"]].iloc[first].astype({"market": object, "code": object}).reset_index(drop=True)
+    sid, day = bars["sid"].to_numpy(), bars["day"].to_numpy()
+    days = np.unique(day[np.r_[True, day[1:] != day[:-1]]])  # a few distinct days: sorted from their runs
+    cell = sid.astype(np.int64) * days.size + np.searchsorted(days, day)
+    row = np.full((sid.max(initial=-1) + 1) * days.size, -1, dtype=np.int64)
+    row[cell] = np.arange(cell.size)  # any row of a (security, day) names it
+    return bars.iloc[row[row >= 0]][["market", "code", "day"]].astype(
+        {"market": object, "code": object}).reset_index(drop=True)
 
 
 def _presence(store, imported):

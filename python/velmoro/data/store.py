@@ -83,7 +83,7 @@ class MarketStore:
             rel = "{}/part-{}.parquet".format(name, uuid.uuid4().hex)
             path = os.path.join(self.folder, rel)
             os.makedirs(os.path.dirname(path), exist_ok=True)
-            _write_atomic(path, table.cast(TABLES[name]))
+            _write_atomic(path, _stored_form(table, TABLES[name]))
             staged[name] = rel
         if not staged:
             return
@@ -105,12 +105,25 @@ class MarketStore:
                     os.remove(os.path.join(root, name))
 
 
+def _stored_form(table: pa.Table, schema: pa.Schema) -> pa.Table:
+    """The table cast to the schema; text given as a dictionary stays one
+    (reads cast it back to text)."""
+    fields = [pa.field(f.name, pa.dictionary(pa.int32(), f.type))
+              if pa.types.is_dictionary(table.schema.field(f.name).type) and pa.types.is_string(f.type) else f
+              for f in schema]
+    return table.select(schema.names).cast(pa.schema(fields))
+
+
 def _write_atomic(path, content):
     """Write to a temporary name beside `path`, then rename over it."""
     tmp = os.path.join(os.path.dirname(path), ".tmp-" + uuid.uuid4().hex)
     try:
         if isinstance(content, pa.Table):
-            pq.write_table(content, tmp, row_group_size=1 << 18)
+            # statistics where reads filter (a day, a time), nowhere else
+            # statistics where reads filter (a day, a time); dictionaries for text, prices plain
+            pq.write_table(content, tmp, row_group_size=1 << 18, write_statistics=["day", "time"],
+                           use_dictionary=[f.name for f in content.schema if pa.types.is_dictionary(f.type)
+                                           or pa.types.is_string(f.type)])
         else:
             with open(tmp, "wb") as f:
                 f.write(content)
