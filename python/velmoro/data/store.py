@@ -120,8 +120,10 @@ def _write_atomic(path, content):
     try:
         if isinstance(content, pa.Table):
             # statistics where reads filter (a day, a time), nowhere else
-            # statistics where reads filter (a day, a time); dictionaries for text, prices plain
+            # statistics where reads filter (a day, a time); dictionaries for text, prices plain;
+            # zstd at its fastest level packs prices better than snappy, in less time
             pq.write_table(content, tmp, row_group_size=1 << 18, write_statistics=["day", "time"],
+                           compression="zstd", compression_level=1,
                            use_dictionary=[f.name for f in content.schema if pa.types.is_dictionary(f.type)
                                            or pa.types.is_string(f.type)])
         else:
