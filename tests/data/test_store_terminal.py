@@ -98,7 +98,8 @@ def test_the_readme_road_import_check_and_run_on_day_bars(tmp_path):
     check = velmoro("data", "check", "--store", "mystore", "--strict", cwd=tmp_path)
     assert check.returncode == 0 and "no findings" in check.stdout
     run = velmoro("run", os.path.join(TOP, "examples", "strategy.py"), "--store", "mystore", "--targets",
-                  "sse.600000", "--frequency", "day", "--begin", "20240104", "--end", "20240109", "--out", "out",
+                  "sse.600000", "--frequency", "day", "--begin", "20240104", "--end", "20240109", "--out", "out", "--fq",
+                  "forward",
                   cwd=tmp_path)
     assert run.returncode == 0, run.stderr
     assert (tmp_path / "out" / "summary.json").exists()

@@ -166,7 +166,30 @@ def _normalise(label: str, table: pa.Table, options: ImportOptions) -> Tuple[str
         columns["amount"] = columns["close"] * columns["volume"]
         notes.append(Finding("no amount column", table.num_rows, [label], "computed as close x volume"))
     # each column its own block: no copy into one
-    return frequency, pd.DataFrame(columns, copy=False), notes
+    bars = pd.DataFrame(columns, copy=False)
+    return frequency, bars if options.adjusted == "none" else _raw_prices(bars, options.adjusted, label), notes
+
+
+def _raw_prices(bars: pd.DataFrame, adjusted: str, label: str) -> pd.DataFrame:
+    """The raw prices of adjusted ones, by the source's own factors (the
+    store keeps raw prices and their factors): backward-adjusted prices are
+    raw x factor, forward-adjusted ones raw x factor / the security's latest
+    factor in the source."""
+    factor = bars["factor"].to_numpy() if "factor" in bars.columns else np.full(len(bars), np.nan)
+    missing = int(np.count_nonzero(~(factor > 0)))
+    if missing:
+        raise SourceError("{}: --adjusted {} and {} rows without a positive factor: adjusted prices become raw ones "
+                          "by their factors (a factor column, or --columns factor=...); --adjusted none keeps "
+                          "them as they are".format(label, adjusted, missing))
+    scale = 1.0 / factor
+    if adjusted == "forward":
+        sid = bars["sid"].to_numpy()
+        order = np.lexsort((bars["local"].to_numpy(), sid))
+        ends = np.r_[sid[order][1:] != sid[order][:-1], True]  # each security's latest row
+        latest = np.empty(sid.max() + 1)
+        latest[sid[order][ends]] = factor[order][ends]
+        scale *= latest[sid]
+    return bars.assign(**{q: bars[q].to_numpy() * scale for q in ("open", "high", "low", "close")})
 
 
 def day_numbers(local: np.ndarray) -> np.ndarray:

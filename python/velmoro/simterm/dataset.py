@@ -159,6 +159,12 @@ class Dataset:
         self._closes: Dict[Tuple[int, int], np.ndarray] = {}  # (day, row) -> that day's minute closes, for prices at the clock
         self._summaries: Dict[int, np.ndarray] = {}  # day -> (securities x quantities) day bars, NaN where not made yet
 
+    def adjusted(self, fq: str) -> "Dataset":
+        """The dataset with prices adjusted as `fq` ("NA", "forward",
+        "backward") asks: generated prices know no corporate actions, so
+        every adjustment is the dataset itself."""
+        return self
+
     def security(self, market: str, code: str) -> Optional[Security]:
         """The dataset's security of that market and code (either case), or None."""
         row = self._rows.get((str(market).lower(), str(code).upper()))

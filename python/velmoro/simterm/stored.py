@@ -8,9 +8,18 @@ the close before it with no volume (before the day's first bar: at its
 open), so day bars formed from the minutes are the stored ones. A security
 with no bar on a day (halted, not yet listed) is flat at its last close
 before it, or NaN when it has none.
+
+Prices are served as the dataset's `fq` asks, from the stored factors (the
+cumulative factor of a security and day: raw price x factor is the
+backward-adjusted price): "none" as stored, "backward" raw x factor,
+"forward" raw x factor / the security's latest stored factor, so that its
+latest prices are its own. A day without a stored factor takes the last one
+before it (before the first: the first); a security without factors is
+never adjusted. Volumes and amounts are served as stored.
 """
 import functools
-from typing import Dict, List, Optional
+import hashlib
+from typing import Dict, List, Optional, Union
 
 import numpy as np
 import pandas as pd
@@ -24,7 +33,10 @@ from velmoro.data.store import MarketStore, StoreError
 from velmoro.simterm.dataset import MINUTES_PER_DAY, QUANTITIES, Dataset, Security
 from velmoro.tframe.utils.datetimefunc import datetime_to_mft
 
-__all__ = ["StoreDataset", "write_generated"]
+__all__ = ["StoreDataset", "write_generated", "ADJUSTMENTS", "adjustment"]
+
+# a request's FQ spelling -> the adjustment served
+ADJUSTMENTS = {"na": "none", "none": "none", "": "none", "forward": "forward", "backward": "backward"}
 
 _DAYS_KEPT = 3  # days of whole-universe arrays kept (the replay reads a day at a time)
 _MORNING, _AFTERNOON = 9 * 60 + 31, 13 * 60 + 1
@@ -35,23 +47,78 @@ def _minute_slot(minutes: np.ndarray) -> np.ndarray:
     return np.where(minutes < 12 * 60, minutes - _MORNING, 120 + minutes - _AFTERNOON)
 
 
-class StoreDataset(Dataset):
-    """The store at `folder` as the terminal's dataset."""
+def adjustment(fq: Optional[str]) -> str:
+    """The adjustment ("none", "forward" or "backward") an FQ setting names;
+    ValueError when it names none."""
+    name = ADJUSTMENTS.get(str(fq or "").strip().lower())
+    if name is None:
+        raise ValueError("unknown price adjustment {!r} (none, forward or backward)".format(fq))
+    return name
 
-    def __init__(self, folder: str):
-        store = MarketStore(folder)
+
+class _Factors:
+    """The stored factors of the dataset's securities, looked up a day at a
+    time for all of them at once."""
+
+    def __init__(self, table: pd.DataFrame, keys: pd.Index):
+        rows = keys.get_indexer(table["market"] + "." + table["code"])
+        keep = rows >= 0
+        rows, days, factors = rows[keep], table["day"].to_numpy()[keep], table["factor"].to_numpy()[keep]
+        order = np.lexsort((days, rows))
+        self._rows, self._factors = rows[order], factors[order]
+        self._keys = self._rows.astype(np.int64) * 10 ** 8 + days[order]
+        self.first, self.last = np.ones(len(keys)), np.ones(len(keys))
+        change = self._rows[1:] != self._rows[:-1]
+        starts = np.flatnonzero(np.r_[True, change])[:self._rows.size]
+        ends = np.flatnonzero(np.r_[change, True])[:self._rows.size]
+        self.first[self._rows[starts]] = self._factors[starts]
+        self.last[self._rows[ends]] = self._factors[ends]
+
+    def _on(self, day):
+        """Each security's factor on `day`: the last stored at or before it,
+        else its first (1 for a security without factors)."""
+        lines = np.arange(self.first.size)
+        at = np.searchsorted(self._keys, lines * 10 ** 8 + day, side="right") - 1
+        safe = np.maximum(at, 0)
+        return np.where((at >= 0) & (self._rows[safe] == lines), self._factors[safe], self.first)
+
+    def scale(self, day: int, fq: str) -> Optional[np.ndarray]:
+        """What raw prices of `day` are multiplied by under `fq` (None: by 1)."""
+        if fq == "none" or not self._rows.size:
+            return None
+        return self._on(day) if fq == "backward" else self._on(day) / self.last
+
+
+class StoreDataset(Dataset):
+    """The store at `source` (a folder or an open store) as the terminal's
+    dataset, prices adjusted as `fq` asks."""
+
+    def __init__(self, source: Union[str, MarketStore], fq: str = "none"):
+        store = source if isinstance(source, MarketStore) else MarketStore(source)
         table = store.read("securities").to_pandas()
         if table.empty:
-            raise StoreError("{}: a store with no securities".format(folder))
+            raise StoreError("{}: a store with no securities".format(store.folder))
         frequencies = sorted(store.frequencies(), key=lambda f: FREQUENCIES[f] or 10 ** 6)
-        self.store, self.frequency = store, frequencies[0]
+        self.store, self.frequency, self.fq = store, frequencies[0], adjustment(fq)
         securities = [Security(m, c, n or "", float("nan")) for m, c, n in
                       zip(table["market"], table["code"], table["name"])]
-        super().__init__(days=0, seed=int(store.version[:8], 16) if store.version != "empty" else 0,
-                         securities=securities)
+        # names the bars served (bar files are kept by it): the store's content and the adjustment
+        seed = int(hashlib.sha256("{} {}".format(store.version, self.fq).encode()).hexdigest()[:8], 16)
+        super().__init__(days=0, seed=seed, securities=securities)
         self.trading_days = sorted(set(store.read("calendar", columns=["day"]).column("day").to_pylist()))
         self._day_starts = np.array([datetime_to_mft(self.day_start(d)) for d in self.trading_days])
         self._keys = pd.Index(["{}.{}".format(s.market, s.code) for s in securities])
+        self._factors = _Factors(store.read("factors").to_pandas(), self._keys)
+        self._views = {self.fq: self}
+
+    def adjusted(self, fq: str) -> "StoreDataset":
+        """The same store with prices adjusted as `fq` asks (made once)."""
+        fq = adjustment(fq)
+        if fq not in self._views:
+            view = StoreDataset(self.store, fq)
+            view._views = self._views
+            self._views[fq] = view
+        return self._views[fq]
 
     def day_bars(self, day: int, rows=None) -> Dict[str, np.ndarray]:
         rows = np.arange(len(self.securities)) if rows is None else np.asarray(rows, dtype=np.intp)
@@ -86,9 +153,13 @@ class StoreDataset(Dataset):
         halted = ~has.any(axis=1)
         if halted.any():
             flat[halted] = self._last_closes(day, np.flatnonzero(halted))[:, None]
+        scale = self._factors.scale(day, self.fq)
         out = {}
         for q, name in zip(QUANTITIES, STORED):
-            out[q] = np.where(has, grid[name], 0.0 if name in ("volume", "amount") else flat)
+            volume = name in ("volume", "amount")
+            out[q] = np.where(has, grid[name], 0.0 if volume else flat)
+            if scale is not None and not volume:
+                out[q] *= scale[:, None]
             out[q].flags.writeable = False  # shared by every caller of the day
         return out
 
