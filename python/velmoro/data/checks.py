@@ -13,7 +13,7 @@ import pandas as pd
 
 from velmoro.data.schema import FREQUENCIES
 
-__all__ = ["Finding", "check_bars", "halts", "missing_frequencies", "session_minutes"]
+__all__ = ["Finding", "check_bars", "disagreeing_days", "halts", "missing_frequencies", "session_minutes"]
 
 KEPT, REPAIRED, LEFT_OUT = "kept", "repaired", "left out"
 EXAMPLES = 3
@@ -236,3 +236,27 @@ def missing_frequencies(presence: dict) -> List[Finding]:
                                         _examples(gap, mask, ("market", "code", "day")),
                                         "kept; the terminal forms them from the {} bars".format(fine)))
     return findings
+
+
+def disagreeing_days(day: pd.DataFrame, fine: pd.DataFrame, frequency: str) -> List[Finding]:
+    """Stored day bars that do not hold the day formed from the `frequency`
+    bars of the same security and day: another close, a range that does not
+    cover theirs, or less volume than they add up to (more is the auctions)."""
+    keys = ["market", "code", "day"]
+    formed = fine.astype({"market": object, "code": object}).groupby(keys, sort=False).agg(
+        high=("high", "max"), low=("low", "min"), close=("close", "last"), volume=("volume", "sum"))
+    both = day.astype({"market": object, "code": object}).merge(formed.reset_index(), on=keys,
+                                                                suffixes=("", "_formed"))
+    if both.empty:
+        return []
+    tolerance = 1e-6 * both["close"].abs().to_numpy()
+    bad = ((np.abs(both["close"] - both["close_formed"]).to_numpy() > tolerance)
+           | (both["high"].to_numpy() < both["high_formed"].to_numpy() - tolerance)
+           | (both["low"].to_numpy() > both["low_formed"].to_numpy() + tolerance)
+           | (both["volume"].to_numpy() < both["volume_formed"].to_numpy() * (1 - 1e-9)))
+    count = int(bad.sum())
+    if not count:
+        return []
+    return [Finding("day bars that disagree with their {} bars (close, range or volume)".format(frequency), count,
+                    _examples(both, bad, ("market", "code", "day")),
+                    "kept; day requests are answered from the stored day bars")]

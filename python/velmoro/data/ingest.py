@@ -11,7 +11,7 @@ import numpy as np
 import pandas as pd
 import pyarrow as pa
 
-from velmoro.data.checks import Finding, check_bars, halts, missing_frequencies
+from velmoro.data.checks import Finding, check_bars, disagreeing_days, halts, missing_frequencies
 from velmoro.data.schema import BARS, FREQUENCIES, RECORD, frequency_name
 from velmoro.data.sources import SourceError, read_source, split_key
 from velmoro.data.store import MarketStore, StoreError
@@ -396,17 +396,19 @@ def check_store(store_dir: str) -> List[Finding]:
     store = MarketStore(store_dir)
     findings: List[Finding] = []
     factor_days = _factor_days(store, [])
-    for freq in store.frequencies():
+    tables = {}
+    for freq in sorted(store.frequencies(), key=lambda f: FREQUENCIES[f] or 10 ** 6):
         table = store.read("bars/" + freq).to_pandas()
         table["local"] = table["time"].dt.tz_convert(LOCAL_TZ).dt.tz_localize(None)
         table["sid"] = table.groupby(["market", "code"], sort=False).ngroup().to_numpy()
-        # stored a day at a time: read as each security's series
-        table = table.sort_values(["sid", "local"], kind="stable", ignore_index=True)
-        _, found = check_bars(table.drop(columns="time"), freq, factor_days, repair=False)
+        tables[freq], found = check_bars(table.drop(columns="time"), freq, factor_days, repair=False)
         findings.extend(f._replace(check="{} [{}]".format(f.check, freq)) for f in found)
     presence = _presence(store, {})
     if presence:
         findings.extend(halts(presence[min(presence, key=lambda f: FREQUENCIES[f] or 10 ** 6)]))
     findings.extend(missing_frequencies(presence))
+    finest = next(iter(tables), "day")
+    if finest != "day" and "day" in tables:
+        findings.extend(disagreeing_days(tables["day"], tables[finest], finest))
     return findings
 

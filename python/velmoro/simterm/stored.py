@@ -5,9 +5,13 @@ generated market, and the generated market written into a store.
 A day's bars are those of the store's finest frequency, each placed at its
 end minute on the terminal's minute clock; a minute with no bar is flat at
 the close before it with no volume (before the day's first bar: at its
-open), so day bars formed from the minutes are the stored ones. A security
-with no bar on a day (halted, not yet listed) is flat at its last close
-before it, or NaN when it has none.
+open), so day bars formed from the minutes hold exactly the stored bars.
+Coarser intraday bars the store holds are not served: n-minute bars are
+formed from the finest. Day bars are the stored ones where the store holds
+a day bar of that security and day (it counts the auctions the minutes may
+leave out), else formed from the minutes; `velmoro data check` lists the
+days where the two disagree. A security with no bar on a day (halted) is
+flat at its last close before it, or NaN when it has none.
 
 Prices are served as the dataset's `fq` asks, from the stored factors (the
 cumulative factor of a security and day: raw price x factor is the
@@ -131,9 +135,7 @@ class StoreDataset(Dataset):
     def _day(self, day):
         table = self.store.read("bars/" + self.frequency, filter=ds.field("day") == day)
         n, m = len(self.securities), MINUTES_PER_DAY
-        # rows through the distinct keys of the day, not one string per bar
-        keys = pc.binary_join_element_wise(table["market"], table["code"], ".").combine_chunks().dictionary_encode()
-        row = self._keys.get_indexer(keys.dictionary.to_pandas())[keys.indices.to_numpy(zero_copy_only=False)]
+        row = self._rows_of(table)
         local = pd.Series(to_local(table["time"].cast(pa.int64()).to_numpy().view("datetime64[ms]")))
         slot = (m - 1) if FREQUENCIES[self.frequency] == 0 else _minute_slot(
             (local.dt.hour * 60 + local.dt.minute).to_numpy())
@@ -162,6 +164,44 @@ class StoreDataset(Dataset):
                 out[q] *= scale[:, None]
             out[q].flags.writeable = False  # shared by every caller of the day
         return out
+
+    def _rows_of(self, table):
+        """The dataset row of each stored bar (-1: a security it does not
+        serve), through the distinct keys, not one string per bar."""
+        keys = pc.binary_join_element_wise(table["market"], table["code"], ".").combine_chunks().dictionary_encode()
+        return self._keys.get_indexer(keys.dictionary.to_pandas())[keys.indices.to_numpy(zero_copy_only=False)]
+
+    def day_range_bars(self, rows, days) -> Dict[str, np.ndarray]:
+        """Day bars formed from the day's bars of the finest frequency, but
+        where the store also holds day bars: the stored day bar of each
+        security and day that has one (it counts the auctions its minutes
+        may leave out)."""
+        out = super().day_range_bars(rows, days)
+        if self.frequency != "day" and "day" in self.store.frequencies() and len(days):
+            stored = self._stored_days(tuple(int(d) for d in days))
+            rows = np.asarray(rows, dtype=np.intp)
+            for q in QUANTITIES:
+                values = stored[q][rows]
+                out[q] = np.where(np.isnan(values), out[q], values)
+        return out
+
+    @functools.lru_cache(maxsize=_DAYS_KEPT)
+    def _stored_days(self, days):
+        """quantity -> (securities x days) stored day bars, NaN where none,
+        prices adjusted as the dataset's fq asks."""
+        table = self.store.read("bars/day", filter=ds.field("day").isin(list(days)))
+        row, col = self._rows_of(table), pd.Index(days).get_indexer(table["day"].to_numpy())
+        keep = row >= 0
+        grid = {}
+        for q, name in zip(QUANTITIES, STORED):
+            grid[q] = np.full((len(self.securities), len(days)), np.nan)
+            grid[q][row[keep], col[keep]] = table[name].to_numpy()[keep]
+        if self._factors.scale(days[0], self.fq) is not None:
+            scale = np.column_stack([self._factors.scale(d, self.fq) for d in days])
+            for q, name in zip(QUANTITIES, STORED):
+                if name not in ("volume", "amount"):
+                    grid[q] *= scale
+        return grid
 
     def _last_closes(self, day, rows):
         """The last stored close before `day` of the securities at `rows`."""
