@@ -12,8 +12,8 @@ import pandas as pd
 import pyarrow as pa
 
 from velmoro.data.checks import Finding, check_bars, disagreeing_days, halts, missing_frequencies
-from velmoro.data.schema import BARS, FREQUENCIES, RECORD, frequency_name
-from velmoro.data.sources import SourceError, read_source, split_key
+from velmoro.data.schema import BARS, FREQUENCIES, RECORD, SECURITIES, frequency_name
+from velmoro.data.sources import FACTS, SourceError, read_source, split_key
 from velmoro.data.store import MarketStore, StoreError
 
 __all__ = ["ImportOptions", "import_sources", "check_store", "bars_table", "to_local", "ImportRefused", "SourceError",
@@ -129,14 +129,42 @@ def _security_keys(table: pa.Table, label: str) -> Tuple[np.ndarray, pd.Series]:
         column.dictionary.to_pandas().astype(str)
 
 
+def _securities_of(table: pa.Table, label: str, options: ImportOptions) -> Tuple[np.ndarray, np.ndarray, np.ndarray]:
+    """(row -> distinct key, market and code of each distinct key)."""
+    inverse, uniques = _security_keys(table, label)
+    try:
+        return (inverse, *split_key(uniques, options.market))
+    except ValueError as exc:
+        raise SourceError("{}: {}".format(label, exc)) from None
+
+
+def _facts(label: str, table: pa.Table, options: ImportOptions) -> Optional[pd.DataFrame]:
+    """market, code and what the table tells of each security it names
+    (name, board, listed, delisted: the first value given), or None when it
+    tells nothing."""
+    told = [name for name in FACTS if name in table.column_names]
+    if not told:
+        return None
+    inverse, markets, codes = _securities_of(table, label, options)
+    out = pd.DataFrame({"market": markets, "code": codes})
+    for name in told:
+        values = table.column(name).to_pandas()
+        if name in ("listed", "delisted"):
+            stamps = _stamps(values, "{} ({})".format(label, name))
+            if stamps.dt.tz is not None:
+                stamps = stamps.dt.tz_convert(LOCAL_TZ).dt.tz_localize(None)
+            values = pd.Series(day_numbers(stamps.to_numpy()), dtype=float).replace(0, np.nan)
+        else:
+            values = values.astype(object).where(values.notna())
+        out[name] = values.groupby(inverse).first().reindex(range(len(out))).to_numpy()
+    # a security spelled two ways: what the first spelling told, else the next
+    return out.groupby(["market", "code"], sort=False, as_index=False).first()
+
+
 def _normalise(label: str, table: pa.Table, options: ImportOptions) -> Tuple[str, pd.DataFrame, List[Finding]]:
     """(frequency, bars with market, code, sid, local, day, quantities[, factor], notes)."""
     notes = []
-    inverse, uniques = _security_keys(table, label)
-    try:
-        markets, codes = split_key(uniques, options.market)
-    except ValueError as exc:
-        raise SourceError("{}: {}".format(label, exc)) from None
+    inverse, markets, codes = _securities_of(table, label, options)
     times = {c: table.column(c).to_pandas() for c in ("time", "date") if c in table.column_names}
     local = _local_times(pd.DataFrame(times), options.tz, label)
     frequency = options.frequency or _infer_frequency(inverse, local, label)
@@ -278,10 +306,14 @@ def import_sources(store_dir: str, sources: Sequence[str],
     frequency, findings). SourceError or StoreError: nothing written;
     ImportRefused: --strict with findings."""
     store = MarketStore(store_dir, create=True)
-    read = []
+    read, told = [], []
     for spec in sources:
-        for label, frame in read_source(spec, options.columns):
-            read.append((spec, label, *_normalise(label, frame, options)))
+        for label, table in read_source(spec, options.columns):
+            facts = _facts(label, table, options)
+            if facts is not None:
+                told.append((spec, label, facts))
+            if "close" in table.column_names:
+                read.append((spec, label, *_normalise(label, table, options)))
     by_freq: Dict[str, List[pd.DataFrame]] = {}
     findings: List[Finding] = []
     for _, _, freq, bars, notes in read:
@@ -311,10 +343,14 @@ def import_sources(store_dir: str, sources: Sequence[str],
     strict = [f for f in findings if not f.check.startswith("halted")]
     if options.strict and strict:
         raise ImportRefused(strict)
-    pairs = pd.concat([p for frames in pairs_of.values() for p in frames], ignore_index=True)
-    tables["securities"] = _new_securities(store, pairs)
+    pairs = pd.concat([pd.DataFrame(columns=["market", "code", "day"])]
+                      + [p for frames in pairs_of.values() for p in frames], ignore_index=True)
+    facts = pd.concat([f for *_, f in told], ignore_index=True) if told else None
+    tables["securities"] = _new_securities(store, pairs, facts)
+    if facts is not None:
+        stored["securities"] = tables["securities"].num_rows
     tables["calendar"] = _new_days(store, pairs)
-    tables["record"] = _record(read, options, findings)
+    tables["record"] = _record(read, told, options, findings)
     store.commit(tables)
     return stored, findings
 
@@ -360,16 +396,31 @@ def _presence(store, imported):
     return out
 
 
-def _new_securities(store, bars):
-    found = bars[["market", "code"]].drop_duplicates()
-    held = store.read("securities", columns=["market", "code"]).to_pandas().assign(_held=True)
-    new = found.merge(held, on=["market", "code"], how="left")
-    new = new[new["_held"].isna()].drop(columns="_held").reset_index(drop=True)
-    new["name"] = new["market"].str.upper() + "." + new["code"]
-    new["board"] = _board(new["code"])
-    new["listed"] = pd.array([None] * len(new), dtype="Int32")
-    new["delisted"] = pd.array([None] * len(new), dtype="Int32")
-    return pa.Table.from_pandas(new, preserve_index=False)
+def _new_securities(store, pairs, facts):
+    """The securities table's new rows: securities new to the store (named by
+    their key until a source names them), and known ones whose facts the
+    sources change (a security's last row is the one that counts)."""
+    keys = ["market", "code"]
+    found = pairs[keys] if facts is None else pd.concat([pairs[keys], facts[keys]])
+    held = store.securities().set_index(keys)
+    rows = found.drop_duplicates().set_index(keys)
+    new = ~rows.index.isin(held.index)
+    rows = rows.join(held, how="left")
+    markets = pd.Series(rows.index.get_level_values(0), dtype=object)
+    codes = pd.Series(rows.index.get_level_values(1), dtype=object)
+    rows.loc[new, "name"] = (markets.str.upper() + "." + codes).to_numpy()[new]
+    rows.loc[new, "board"] = _board(codes)[new]
+    before = rows.copy()
+    if facts is not None:  # what the sources tell wins
+        rows = facts.drop_duplicates(keys, keep="last").set_index(keys).reindex(rows.index).combine_first(rows)
+    rows = rows[list(before.columns)]
+    changed = new.copy()
+    for column in before.columns:
+        a, b = rows[column], before[column]
+        changed |= ~((a == b) | (a.isna() & b.isna())).to_numpy()
+    out = rows[changed].reset_index()
+    return pa.Table.from_pandas(out.astype({"listed": "Int32", "delisted": "Int32"}), schema=SECURITIES,
+                                preserve_index=False)
 
 
 def _new_days(store, bars):
@@ -380,11 +431,13 @@ def _new_days(store, bars):
     return pa.Table.from_pandas(new[new["_held"].isna()].drop(columns="_held"), preserve_index=False)
 
 
-def _record(read, options, findings):
+def _record(read, told, options, findings):
     now = pd.Timestamp(_dt.datetime.now(_dt.timezone.utc)).floor("ms")
     import_id = uuid.uuid4().hex[:12]
     rows = [{"source": label, "sha256": _digest(spec), "frequency": freq, "check": "source", "count": len(bars),
              "examples": "", "action": "read"} for spec, label, freq, bars, _ in read]
+    rows += [{"source": label, "sha256": _digest(spec), "frequency": "securities", "check": "source",
+              "count": len(facts), "examples": "", "action": "read"} for spec, label, facts in told]
     rows += [{"source": "", "sha256": "", "frequency": "", "check": f.check, "count": f.rows,
               "examples": "; ".join(f.examples), "action": f.action} for f in findings]
     frame = pd.DataFrame(rows).assign(import_id=import_id, at=now, adjusted=options.adjusted)

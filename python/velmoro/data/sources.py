@@ -2,8 +2,11 @@
 
 A source is a CSV file (any delimiter, a header row), a Parquet file or a
 SQLite database (every table of it, or TABLE given as FILE:TABLE). Its
-columns are mapped to time, open, high, low, close, volume, amount, code and
-factor by their common spellings, or by --columns NAME=COLUMN.
+columns are mapped to time, open, high, low, close, volume, amount, code,
+factor, name, board, listed and delisted by their common spellings, or by
+--columns NAME=COLUMN. A table of bars has a time (or date) and the OHLC
+columns; a table of securities has a code and what it tells of them (name,
+board, listing and delisting dates) but no prices.
 """
 import csv
 import os
@@ -17,7 +20,7 @@ import pyarrow as pa
 import pyarrow.csv as pcsv
 import pyarrow.parquet as pq
 
-__all__ = ["SourceError", "read_source", "parse_columns", "split_key"]
+__all__ = ["SourceError", "read_source", "parse_columns", "split_key", "FACTS"]
 
 # lower-cased, without spaces, dashes, underscores and dots
 _SPELLINGS = {
@@ -33,9 +36,15 @@ _SPELLINGS = {
     "code": ("code", "symbol", "ticker", "secid", "securityid", "instrument", "windcode", "tscode", "stockcode",
              "证券代码", "代码"),
     "factor": ("factor", "adjfactor", "adjustfactor", "adjustmentfactor", "复权因子"),
+    "name": ("name", "securityname", "shortname", "stockname", "名称", "简称", "证券简称"),
+    "listed": ("listed", "listdate", "listingdate", "ipodate", "上市日期"),
+    "delisted": ("delisted", "delistdate", "delistingdate", "退市日期"),
+    "board": ("board", "板块"),
 }
 _LOOKUP = {spelling: name for name, spellings in _SPELLINGS.items() for spelling in spellings}
 REQUIRED = ("open", "high", "low", "close")
+# what a securities table tells of a security (a bar table may tell it too)
+FACTS = ("name", "board", "listed", "delisted")
 
 
 class SourceError(Exception):
@@ -60,7 +69,8 @@ def parse_columns(text: str) -> Dict[str, str]:
 
 def _map(names: List[str], given: Dict[str, str], label: str) -> Dict[str, str]:
     """{source column: standard name} of the columns a market table uses;
-    SourceError when it has no time or no OHLC columns."""
+    SourceError when it is neither a table of bars (time and OHLC columns)
+    nor one of securities (a code column and what it tells of them)."""
     rename = {}
     for name, column in given.items():
         if column not in names:
@@ -72,6 +82,8 @@ def _map(names: List[str], given: Dict[str, str], label: str) -> Dict[str, str]:
         if column not in rename and found is not None and found not in rename.values():
             rename[column] = found
     mapped = set(rename.values())
+    if "code" in mapped and mapped & set(FACTS) and not mapped & set(REQUIRED):
+        return rename  # a securities table
     missing = [n for n in REQUIRED if n not in mapped]
     if ("time" not in mapped and "date" not in mapped) or missing:
         raise SourceError("{}: not a market table (no {} column; columns: {}); name them with --columns".format(

@@ -12,6 +12,7 @@ import os
 import uuid
 from typing import Any, Dict, List, Optional
 
+import pandas as pd
 import pyarrow as pa
 import pyarrow.parquet as pq
 
@@ -69,6 +70,12 @@ class MarketStore:
 
         data = ds.dataset(paths, schema=schema, format="parquet")
         return data.to_table(filter=filter, columns=columns)
+
+    def securities(self) -> pd.DataFrame:
+        """The securities table, the last row of each security: what the
+        latest import told of it."""
+        table = self.read("securities").to_pandas()
+        return table.drop_duplicates(["market", "code"], keep="last").reset_index(drop=True)
 
     def frequencies(self) -> List[str]:
         """The frequencies the store has bars of."""

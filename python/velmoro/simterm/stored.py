@@ -11,7 +11,9 @@ formed from the finest. Day bars are the stored ones where the store holds
 a day bar of that security and day (it counts the auctions the minutes may
 leave out), else formed from the minutes; `velmoro data check` lists the
 days where the two disagree. A security with no bar on a day (halted) is
-flat at its last close before it, or NaN when it has none.
+flat at its last close before it, or NaN when it has none; before its
+listing day and from its delisting day on it has no bars (NaN prices, no
+volume), and the terminal's facts (listing dates) refuse its orders.
 
 Prices are served as the dataset's `fq` asks, from the stored factors (the
 cumulative factor of a security and day: raw price x factor is the
@@ -35,6 +37,7 @@ from velmoro.data.ingest import bars_table, to_local
 from velmoro.data.schema import FREQUENCIES, QUANTITIES as STORED
 from velmoro.data.store import MarketStore, StoreError
 from velmoro.simterm.dataset import MINUTES_PER_DAY, QUANTITIES, Dataset, Security
+from velmoro.simterm.instruments import InstrumentFacts
 from velmoro.tframe.utils.datetimefunc import datetime_to_mft
 
 __all__ = ["StoreDataset", "write_generated", "ADJUSTMENTS", "adjustment"]
@@ -99,9 +102,9 @@ class StoreDataset(Dataset):
 
     def __init__(self, source: Union[str, MarketStore], fq: str = "none"):
         store = source if isinstance(source, MarketStore) else MarketStore(source)
-        table = store.read("securities").to_pandas()
-        if table.empty:
-            raise StoreError("{}: a store with no securities".format(store.folder))
+        table = store.securities()
+        if table.empty or not store.frequencies():
+            raise StoreError("{}: a store with no {}".format(store.folder, "securities" if table.empty else "bars"))
         frequencies = sorted(store.frequencies(), key=lambda f: FREQUENCIES[f] or 10 ** 6)
         self.store, self.frequency, self.fq = store, frequencies[0], adjustment(fq)
         securities = [Security(m, c, n or "", float("nan")) for m, c, n in
@@ -114,6 +117,20 @@ class StoreDataset(Dataset):
         self._keys = pd.Index(["{}.{}".format(s.market, s.code) for s in securities])
         self._factors = _Factors(store.read("factors").to_pandas(), self._keys)
         self._views = {self.fq: self}
+        # each security's first day on and first day off the market
+        self._listed = table["listed"].fillna(0).to_numpy(dtype=np.int64)
+        self._delisted = table["delisted"].fillna(99999999).to_numpy(dtype=np.int64)
+
+    def facts(self) -> InstrumentFacts:
+        """The listing and delisting dates the store holds."""
+        keys = [s.key for s in self.securities]
+        return InstrumentFacts(listed={k: int(d) for k, d in zip(keys, self._listed) if d},
+                               delisted={k: int(d) for k, d in zip(keys, self._delisted) if d < 99999999})
+
+    def _off_market(self, days) -> np.ndarray:
+        """(securities x days) true where a security is not listed yet or delisted."""
+        days = np.asarray(days, dtype=np.int64)
+        return (days < self._listed[:, None]) | (days >= self._delisted[:, None])
 
     def adjusted(self, fq: str) -> "StoreDataset":
         """The same store with prices adjusted as `fq` asks (made once)."""
@@ -156,10 +173,11 @@ class StoreDataset(Dataset):
         if halted.any():
             flat[halted] = self._last_closes(day, np.flatnonzero(halted))[:, None]
         scale = self._factors.scale(day, self.fq)
+        off = self._off_market([day])  # no bars before the listing or once delisted
         out = {}
         for q, name in zip(QUANTITIES, STORED):
             volume = name in ("volume", "amount")
-            out[q] = np.where(has, grid[name], 0.0 if volume else flat)
+            out[q] = np.where(has & ~off, grid[name], 0.0 if volume else np.where(off, np.nan, flat))
             if scale is not None and not volume:
                 out[q] *= scale[:, None]
             out[q].flags.writeable = False  # shared by every caller of the day
@@ -192,10 +210,12 @@ class StoreDataset(Dataset):
         table = self.store.read("bars/day", filter=ds.field("day").isin(list(days)))
         row, col = self._rows_of(table), pd.Index(days).get_indexer(table["day"].to_numpy())
         keep = row >= 0
+        off = self._off_market(days)
         grid = {}
         for q, name in zip(QUANTITIES, STORED):
             grid[q] = np.full((len(self.securities), len(days)), np.nan)
             grid[q][row[keep], col[keep]] = table[name].to_numpy()[keep]
+            grid[q][off] = np.nan  # the day bar formed for the day: none
         if self._factors.scale(days[0], self.fq) is not None:
             scale = np.column_stack([self._factors.scale(d, self.fq) for d in days])
             for q, name in zip(QUANTITIES, STORED):
