@@ -10,7 +10,7 @@ import numpy as np
 import pandas as pd
 import pytest
 
-from velmoro.data.ingest import ImportOptions, import_sources
+from velmoro.data.ingest import ImportOptions, check_store, import_sources
 from velmoro.data.store import MarketStore, StoreError
 from velmoro.simterm.dataset import QUANTITIES, Dataset, universe
 from velmoro.simterm.stored import StoreDataset, write_generated
@@ -98,7 +98,8 @@ def test_the_readme_road_import_check_and_run_on_day_bars(tmp_path):
     check = velmoro("data", "check", "--store", "mystore", "--strict", cwd=tmp_path)
     assert check.returncode == 0 and "no findings" in check.stdout
     run = velmoro("run", os.path.join(TOP, "examples", "strategy.py"), "--store", "mystore", "--targets",
-                  "sse.600000", "--frequency", "day", "--begin", "20240104", "--end", "20240109", "--out", "out",
+                  "sse.600000", "--frequency", "day", "--begin", "20240104", "--end", "20240109", "--out", "out", "--fq",
+                  "forward",
                   cwd=tmp_path)
     assert run.returncode == 0, run.stderr
     assert (tmp_path / "out" / "summary.json").exists()
@@ -131,3 +132,20 @@ def test_the_terminal_server_takes_a_store_and_a_run_refuses_to_reshape_it(gener
 def test_a_folder_that_is_no_store_is_one_line(tmp_path, command):
     proc = velmoro(*command, cwd=tmp_path)
     assert proc.returncode == 2 and proc.stderr.strip().count("\n") == 0 and "nostore: not a market store" in proc.stderr
+
+
+def test_stored_day_bars_answer_day_requests_and_the_check_lists_those_that_disagree(tmp_path):
+    minutes = [("600000", "2024-01-02 09:31", 10, 10.1, 9.9, 10.05, 100), ("600000", "2024-01-02 09:32", 10.05, 10.1,
+               10, 10.06, 50), ("600000", "2024-01-03 09:31", 10.1, 10.2, 10, 10.1, 10),
+               ("000001", "2024-01-02 09:31", 5, 5.1, 4.9, 5.05, 7)]
+    # the first day agrees (more volume: the auctions), the second closes elsewhere
+    days = [("600000", "20240102", 10, 10.2, 9.9, 10.06, 200), ("600000", "20240103", 10.1, 10.4, 10, 10.3, 10)]
+    store = str(tmp_path / "s")
+    import_sources(store, [_csv(tmp_path / "m.csv", minutes)], ImportOptions(frequency="1min"))
+    import_sources(store, [_csv(tmp_path / "d.csv", days)], ImportOptions(frequency="day"))
+    served = StoreDataset(store)
+    stored, formed = (served.bars(served.security(*key), "day") for key in (("sse", "600000"), ("szse", "000001")))
+    assert (stored["Close"].tolist(), stored["Volume"].tolist()) == ([10.06, 10.3], [200, 10])
+    assert (formed["Close"][0], formed["Volume"][0]) == (5.05, 7)  # no stored day bar: from its minutes
+    found = [f for f in check_store(store) if "disagree" in f.check]
+    assert [(f.rows, f.examples) for f in found] == [(1, ["sse 600000 20240103"])]

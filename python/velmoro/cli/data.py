@@ -15,18 +15,20 @@ def configure(parser: argparse.ArgumentParser) -> None:
     imp = actions.add_parser("import", help="append CSV, Parquet or SQLite bars to the store, checked")
     imp.add_argument("sources", nargs="+", metavar="SOURCE",
                      help="CSV (any delimiter, a header row), Parquet or SQLite file (FILE:TABLE for one table); "
-                          "one file per security (named by its code) or a table with a code column")
+                          "one file per security (named by its code) or a table with a code column; or a table of "
+                          "securities (code, name, board, listing and delisting dates)")
     imp.add_argument("--store", required=True, help="the store's folder (made when absent)")
     imp.add_argument("--columns", default="", help="NAME=COLUMN,... for columns not named in a common way "
                                                    "(names: time, date, open, high, low, close, volume, amount, "
-                                                   "code, factor)")
+                                                   "code, factor, name, board, listed, delisted)")
     imp.add_argument("--market", help="market of codes that name none (default: sse for 6..., 9..., else szse)")
     imp.add_argument("--frequency", help="1min, 5min, 60min or day (default: from the times)")
     imp.add_argument("--tz", default="Asia/Shanghai", help="zone of times that name none (default Asia/Shanghai)")
     imp.add_argument("--label", choices=("start", "end"), default="end",
                      help="which end of its interval a bar's time names (default end)")
     imp.add_argument("--adjusted", choices=("none", "forward", "backward"), default="none",
-                     help="what the source's prices are (default none: raw prices)")
+                     help="what the source's prices are (default none: raw prices); adjusted ones are stored as raw "
+                          "prices by the source's factor column")
     imp.add_argument("--strict", action="store_true", help="refuse the import on any finding but halts")
     check = actions.add_parser("check", help="run the import's checks over the store and print the findings")
     check.add_argument("--store", required=True, help="the store's folder")
@@ -53,8 +55,9 @@ def main(args: argparse.Namespace) -> int:
             options = ImportOptions(args.market, args.frequency, args.tz, args.label, args.adjusted,
                                     parse_columns(args.columns), args.strict)
             stored, findings = import_sources(args.store, args.sources, options)
-            print("stored {} into {}".format(", ".join("{} {} bars".format(n, f) for f, n in stored.items()),
-                                            args.store))
+            print("stored {} into {}".format(", ".join(
+                "{} {}".format(n, "securities' rows" if f == "securities" else f + " bars") for f, n in stored.items()),
+                args.store))
             _print(findings)
             return 0
         if args.action == "check":

@@ -22,6 +22,7 @@ HELP = "run a strategy file (defining initialize(context) and on_data(context)) 
 HISTORY_DAYS = 2  # days before --begin that the embedded terminal generates as the run's history
 BARS_PER_DAY = 240
 ADDRESSES = ("unix:", "tcp://")
+RUN_FQ = {"none": "NA", "forward": "forward", "backward": "backward"}  # --fq as the run's price adjustment
 
 
 def configure(parser: argparse.ArgumentParser) -> None:
@@ -139,7 +140,8 @@ def _generated(begin: int, end: int, securities: Optional[int], first_day: Optio
     return data, "--first-day {} leaves no history day before --begin {}".format(first_day, begin)
 
 
-def _stored(store: str, securities: Optional[int], first_day: Optional[int], days: Optional[int]) -> Tuple[Any, str]:
+def _stored(store: str, securities: Optional[int], first_day: Optional[int], days: Optional[int],
+            fq: str = "none") -> Tuple[Any, str]:
     """The market store of a run on the embedded terminal."""
     from velmoro.data.store import StoreError
     from velmoro.simterm.serve import dataset_of
@@ -147,7 +149,7 @@ def _stored(store: str, securities: Optional[int], first_day: Optional[int], day
     if securities or first_day or days:
         raise UserError("--store serves the store's own market: no --securities, --first-day or --days")
     try:
-        data = dataset_of(store=store)
+        data = dataset_of(store=store, fq=fq)
     except StoreError as exc:
         raise UserError(str(exc)) from exc
     held = data.trading_days
@@ -156,7 +158,8 @@ def _stored(store: str, securities: Optional[int], first_day: Optional[int], day
 
 
 def connect(address: str, begin: int, end: int, securities: Optional[int] = None, first_day: Optional[int] = None,
-            days: Optional[int] = None, store: Optional[str] = None, stream: TextIO = sys.stdout) -> List[int]:
+            days: Optional[int] = None, store: Optional[str] = None, stream: TextIO = sys.stdout,
+            fq: str = "none") -> List[int]:
     """Connect the terminal and say which it is. The embedded one gets the
     market store at `store`, or a generated dataset of `securities` from
     `first_day`, `days` long (by default the run's days and HISTORY_DAYS
@@ -168,7 +171,7 @@ def connect(address: str, begin: int, end: int, securities: Optional[int] = None
     if address == "embedded":
         from velmoro.simterm import Terminal
 
-        data, missing = (_stored(store, securities, first_day, days) if store
+        data, missing = (_stored(store, securities, first_day, days, fq) if store
                          else _generated(begin, end, securities, first_day, days))
         try:
             replayed, history = run_days(data.trading_days, begin, end)
@@ -264,7 +267,7 @@ def main(args: argparse.Namespace) -> int:
     accounts = ([int(h) for h in args.accounts.split(",")] if args.accounts
                 else getattr(strategy, "ACCOUNTS", None))
     configure_logs(args.out, args.log_level)
-    days = connect(address, args.begin, args.end, args.securities, args.first_day, args.days, args.store)
+    days = connect(address, args.begin, args.end, args.securities, args.first_day, args.days, args.store, fq=args.fq)
     if targets is None:
         targets = [{"Market": m.Market, "Code": m.Code} for m in vmcmd.vmSendCmdGetCodeList("Index", 0)]
     book, earlier = starting_state(accounts, days)
@@ -288,7 +291,7 @@ def main(args: argparse.Namespace) -> int:
         summary = run_live(targets, on_data, frequency=args.frequency, strategy_name=name,
                            begin_date=args.begin, end_date=args.end, initialize=getattr(strategy, "initialize", None),
                            accounts=accounts, factors=getattr(strategy, "FACTORS", ()),
-                           idle_warning=args.idle_warning)
+                           idle_warning=args.idle_warning, fq=RUN_FQ[args.fq])
     except BaseException as exc:
         so_far: Optional[RunSummary] = getattr(exc, "summary", None)
         if so_far is None:  # before the loop: nothing to report

@@ -13,7 +13,7 @@ import pandas as pd
 
 from velmoro.data.schema import FREQUENCIES
 
-__all__ = ["Finding", "check_bars", "halts", "missing_frequencies", "session_minutes"]
+__all__ = ["Finding", "check_bars", "disagreeing_days", "halts", "missing_frequencies", "session_minutes"]
 
 KEPT, REPAIRED, LEFT_OUT = "kept", "repaired", "left out"
 EXAMPLES = 3
@@ -37,8 +37,7 @@ def _examples(frame, mask, columns=("market", "code", "local")):
 
 def session_minutes(local: pd.Series) -> np.ndarray:
     """Minutes (with seconds as fractions) since local midnight."""
-    ns = local.to_numpy().astype("datetime64[ns]").astype(np.int64)
-    return (ns % 86_400_000_000_000) / 60e9
+    return (_nanoseconds(local) % 86_400_000_000_000) / 60e9
 
 
 def _grid_end(minutes, step):
@@ -74,30 +73,25 @@ def check_bars(bars: pd.DataFrame, frequency: str, factor_days: pd.DataFrame, re
 
     bad = bars["local"].isna().to_numpy(copy=True)
     for q in ("open", "high", "low", "close", "volume", "amount"):
-        values = bars[q].to_numpy()
-        bad |= np.isnan(values) | (values < 0)
+        bad |= ~(bars[q].to_numpy() >= 0)  # NaN compares false
     if found("NaN or negative values", bad, LEFT_OUT):
         bars = bars[~bad]
 
-    key = bars["sid"].to_numpy()
-    t = bars["local"].to_numpy().astype("datetime64[ns]").astype(np.int64)
+    key, t = bars["sid"].to_numpy(), _nanoseconds(bars["local"])
     # a row earlier than the row of its security before it (securities may interleave)
-    if (key[1:] >= key[:-1]).all():  # each security's rows already together
-        by_key, k, tk = np.arange(key.size), key, t
-    else:
-        by_key = np.argsort(key, kind="stable")
-        k, tk = key[by_key], t[by_key]
+    together = bool((key[1:] >= key[:-1]).all())  # each security's rows already together
+    series = np.arange(key.size) if together else np.argsort(key, kind="stable")
+    k, tk = (key, t) if together else (key[series], t[series])
     back = np.zeros(key.size, dtype=bool)
-    back[by_key[1:][(k[1:] == k[:-1]) & (tk[1:] < tk[:-1])]] = True
-    found("rows out of order", back, REPAIRED + " (sorted)")
-    # sort when a security's rows are not together in time order
-    if back.any() or np.count_nonzero(key[1:] != key[:-1]) > np.count_nonzero(k[1:] != k[:-1]):
-        order = np.lexsort((t, key))
-        bars, key, t = bars.iloc[order], key[order], t[order]
+    back[series[1:][(k[1:] == k[:-1]) & (tk[1:] < tk[:-1])]] = True
+    if found("rows out of order", back, REPAIRED + " (sorted)"):
+        series = np.lexsort((t, key))  # each security's rows in time order: how the checks read them
+        k, tk = key[series], t[series]
 
-    dup = np.r_[(key[1:] == key[:-1]) & (t[1:] == t[:-1]), False]
+    dup = np.zeros(key.size, dtype=bool)
+    dup[series[:-1][(k[1:] == k[:-1]) & (tk[1:] == tk[:-1])]] = True
     if found("duplicated timestamps", dup, LEFT_OUT + " (the last row of each time kept)"):
-        bars, key, t = bars[~dup], key[~dup], t[~dup]
+        bars, series = bars[~dup], (np.cumsum(~dup) - 1)[series[~dup[series]]]
 
     step = FREQUENCIES[frequency]
     if step:
@@ -105,11 +99,12 @@ def check_bars(bars: pd.DataFrame, frequency: str, factor_days: pd.DataFrame, re
         end = _grid_end(minutes, step)
         outside = np.isnan(end)
         if found("bars outside the sessions", outside, LEFT_OUT):
-            bars, key, end, minutes = bars[~outside], key[~outside], end[~outside], minutes[~outside]
+            bars, series = bars[~outside], (np.cumsum(~outside) - 1)[series[~outside[series]]]
+            end, minutes = end[~outside], minutes[~outside]
         partial = end != minutes
-        found("partial bars overlapping the full bar after them", partial, REPAIRED + " (merged into it)")
-        if partial.any():
-            bars = _merge_partial(bars, key, end)
+        if found("partial bars overlapping the full bar after them", partial, REPAIRED + " (merged into it)"):
+            bars = _merge_partial(_rows(bars, series), end[series])  # first and last in time order
+            series = np.lexsort((_nanoseconds(bars["local"]), bars["sid"].to_numpy()))
 
     high, low = bars["high"].to_numpy(), bars["low"].to_numpy()
     open_, close = bars["open"].to_numpy(), bars["close"].to_numpy()
@@ -123,11 +118,40 @@ def check_bars(bars: pd.DataFrame, frequency: str, factor_days: pd.DataFrame, re
 
     flat = (bars["volume"].to_numpy() == 0) & (top == bottom)
     found("zero-volume flat bars", flat, KEPT)
-    findings.extend(_jumps(bars, factor_days, repair))
-    return bars, findings
+    findings.extend(_jumps(bars, series, factor_days, repair))
+    return _by_day(bars, series), findings
 
 
-def _merge_partial(bars, key, end):
+def _nanoseconds(local: pd.Series) -> np.ndarray:
+    return local.to_numpy().astype("datetime64[ns]", copy=False).view(np.int64)
+
+
+def _by_day(bars, series):
+    """The bars in their stored order: by day, then as `series` orders them
+    (each security's rows together, in time order): the terminal reads a
+    day at a time."""
+    days = _nanoseconds(bars["local"]) // 86_400_000_000_000
+    days -= days.min(initial=0)
+    # a stable sort of small numbers is a radix sort
+    order = series[np.argsort(days[series].astype(np.uint16 if days.max(initial=0) < 1 << 16 else np.int64),
+                              kind="stable")]
+    if (order[1:] > order[:-1]).all():
+        return bars
+    return _rows(bars, order)
+
+
+def _rows(bars, order):
+    """bars.iloc[order], a column at a time (no block joins)."""
+    columns = {}
+    for name, column in bars.items():
+        if isinstance(column.dtype, pd.CategoricalDtype):
+            columns[name] = pd.Categorical.from_codes(column.cat.codes.to_numpy()[order], dtype=column.dtype)
+        else:
+            columns[name] = column.to_numpy()[order]
+    return pd.DataFrame(columns, copy=False)
+
+
+def _merge_partial(bars, end):
     """Bars of one security and grid end merged into one (open of the first,
     close of the last, extremes, sums)."""
     local = bars["local"].dt.normalize() + pd.to_timedelta(end, unit="m")
@@ -140,17 +164,18 @@ def _merge_partial(bars, key, end):
     return merged.reset_index(drop=True)
 
 
-def _day_closes(bars):
-    """(market, code, day, close) of each security's last bar of each day."""
-    day, sid = bars["day"].to_numpy(), bars["sid"].to_numpy()
+def _day_closes(bars, series):
+    """(market, code, day, close) of each security's last bar of each day,
+    each security's days together (`series` orders the bars so)."""
+    day, sid = bars["day"].to_numpy()[series], bars["sid"].to_numpy()[series]
     last = np.r_[(day[1:] != day[:-1]) | (sid[1:] != sid[:-1]), True]
-    return bars.loc[last, ["sid", "market", "code", "day", "local", "close"]].reset_index(drop=True)
+    return bars.iloc[series[last]][["sid", "market", "code", "day", "local", "close"]].reset_index(drop=True)
 
 
-def _jumps(bars, factor_days, repair):
+def _jumps(bars, series, factor_days, repair):
     """Day-to-day moves of a security's close beyond its daily limit on a day
     its adjustment factor did not change: an unadjusted split or bonus."""
-    days = _day_closes(bars)
+    days = _day_closes(bars, series)
     if len(days) < 2:
         return []
     close = days["close"].to_numpy()
@@ -211,3 +236,27 @@ def missing_frequencies(presence: dict) -> List[Finding]:
                                         _examples(gap, mask, ("market", "code", "day")),
                                         "kept; the terminal forms them from the {} bars".format(fine)))
     return findings
+
+
+def disagreeing_days(day: pd.DataFrame, fine: pd.DataFrame, frequency: str) -> List[Finding]:
+    """Stored day bars that do not hold the day formed from the `frequency`
+    bars of the same security and day: another close, a range that does not
+    cover theirs, or less volume than they add up to (more is the auctions)."""
+    keys = ["market", "code", "day"]
+    formed = fine.astype({"market": object, "code": object}).groupby(keys, sort=False).agg(
+        high=("high", "max"), low=("low", "min"), close=("close", "last"), volume=("volume", "sum"))
+    both = day.astype({"market": object, "code": object}).merge(formed.reset_index(), on=keys,
+                                                                suffixes=("", "_formed"))
+    if both.empty:
+        return []
+    tolerance = 1e-6 * both["close"].abs().to_numpy()
+    bad = ((np.abs(both["close"] - both["close_formed"]).to_numpy() > tolerance)
+           | (both["high"].to_numpy() < both["high_formed"].to_numpy() - tolerance)
+           | (both["low"].to_numpy() > both["low_formed"].to_numpy() + tolerance)
+           | (both["volume"].to_numpy() < both["volume_formed"].to_numpy() * (1 - 1e-9)))
+    count = int(bad.sum())
+    if not count:
+        return []
+    return [Finding("day bars that disagree with their {} bars (close, range or volume)".format(frequency), count,
+                    _examples(both, bad, ("market", "code", "day")),
+                    "kept; day requests are answered from the stored day bars")]

@@ -2,7 +2,7 @@
 its schema here, and every read casts to it."""
 import pyarrow as pa
 
-__all__ = ["FREQUENCIES", "TABLES", "BARS", "QUANTITIES", "frequency_name"]
+__all__ = ["FREQUENCIES", "TABLES", "BARS", "SECURITIES", "QUANTITIES", "frequency_name"]
 
 # stored name -> length of a bar in minutes (a day bar: the whole session)
 FREQUENCIES = {"1min": 1, "5min": 5, "60min": 60, "day": 0}
@@ -17,6 +17,8 @@ BARS = pa.schema([
     ("market", pa.string()), ("code", pa.string()), ("day", pa.int32()), ("time", pa.timestamp("ms", tz="UTC")),
     *((q, pa.float64()) for q in QUANTITIES),
 ])
+# a security's last row counts (a later import may tell more of it); listed:
+# its first trading day, delisted: its first day off the market (YYYYMMDD)
 SECURITIES = pa.schema([
     ("market", pa.string()), ("code", pa.string()), ("name", pa.string()), ("board", pa.string()),
     ("listed", pa.int32()), ("delisted", pa.int32()),

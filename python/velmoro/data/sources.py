@@ -2,8 +2,11 @@
 
 A source is a CSV file (any delimiter, a header row), a Parquet file or a
 SQLite database (every table of it, or TABLE given as FILE:TABLE). Its
-columns are mapped to time, open, high, low, close, volume, amount, code and
-factor by their common spellings, or by --columns NAME=COLUMN.
+columns are mapped to time, open, high, low, close, volume, amount, code,
+factor, name, board, listed and delisted by their common spellings, or by
+--columns NAME=COLUMN. A table of bars has a time (or date) and the OHLC
+columns; a table of securities has a code and what it tells of them (name,
+board, listing and delisting dates) but no prices.
 """
 import csv
 import os
@@ -17,7 +20,7 @@ import pyarrow as pa
 import pyarrow.csv as pcsv
 import pyarrow.parquet as pq
 
-__all__ = ["SourceError", "read_source", "parse_columns", "split_key"]
+__all__ = ["SourceError", "read_source", "parse_columns", "split_key", "FACTS"]
 
 # lower-cased, without spaces, dashes, underscores and dots
 _SPELLINGS = {
@@ -33,9 +36,15 @@ _SPELLINGS = {
     "code": ("code", "symbol", "ticker", "secid", "securityid", "instrument", "windcode", "tscode", "stockcode",
              "证券代码", "代码"),
     "factor": ("factor", "adjfactor", "adjustfactor", "adjustmentfactor", "复权因子"),
+    "name": ("name", "securityname", "shortname", "stockname", "名称", "简称", "证券简称"),
+    "listed": ("listed", "listdate", "listingdate", "ipodate", "上市日期"),
+    "delisted": ("delisted", "delistdate", "delistingdate", "退市日期"),
+    "board": ("board", "板块"),
 }
 _LOOKUP = {spelling: name for name, spellings in _SPELLINGS.items() for spelling in spellings}
 REQUIRED = ("open", "high", "low", "close")
+# what a securities table tells of a security (a bar table may tell it too)
+FACTS = ("name", "board", "listed", "delisted")
 
 
 class SourceError(Exception):
@@ -58,29 +67,37 @@ def parse_columns(text: str) -> Dict[str, str]:
     return mapping
 
 
-def _map(frame: pd.DataFrame, given: Dict[str, str], label: str) -> pd.DataFrame:
-    """The frame with standard column names; SourceError when it has no time
-    or no OHLC columns."""
+def _map(names: List[str], given: Dict[str, str], label: str) -> Dict[str, str]:
+    """{source column: standard name} of the columns a market table uses;
+    SourceError when it is neither a table of bars (time and OHLC columns)
+    nor one of securities (a code column and what it tells of them)."""
     rename = {}
     for name, column in given.items():
-        if column not in frame.columns:
+        if column not in names:
             raise SourceError("{}: no column {!r} (--columns {}=...); it has {}".format(
-                label, column, name, ", ".join(map(str, frame.columns))))
+                label, column, name, ", ".join(map(str, names))))
         rename[column] = name
-    for column in frame.columns:
+    for column in names:
         found = _LOOKUP.get(_key(column))
         if column not in rename and found is not None and found not in rename.values():
             rename[column] = found
-    out = frame[list(rename)].rename(columns=rename)
-    missing = [n for n in REQUIRED if n not in out.columns]
-    if ("time" not in out.columns and "date" not in out.columns) or missing:
+    mapped = set(rename.values())
+    if "code" in mapped and mapped & set(FACTS) and not mapped & set(REQUIRED):
+        return rename  # a securities table
+    missing = [n for n in REQUIRED if n not in mapped]
+    if ("time" not in mapped and "date" not in mapped) or missing:
         raise SourceError("{}: not a market table (no {} column; columns: {}); name them with --columns".format(
-            label, ", ".join(missing) or "time or date", ", ".join(map(str, frame.columns))[:200]))
-    return out
+            label, ", ".join(missing) or "time or date", ", ".join(map(str, names))[:200]))
+    return rename
+
+
+def _standard(table: pa.Table, rename: Dict[str, str]) -> pa.Table:
+    """The mapped columns of `table` under their standard names (no copy)."""
+    return table.select(list(rename)).rename_columns(list(rename.values()))
 
 
 def _dialect(path):
-    """(delimiter, encoding) of a CSV file, from its first 64 KiB."""
+    """(delimiter, encoding, header names) of a CSV file, from its first 64 KiB."""
     with open(path, "rb") as f:
         head = f.read(65536)
     if not head.strip():
@@ -97,31 +114,39 @@ def _dialect(path):
             text, encoding = head.decode("gb18030", errors="strict"), "gb18030"
     lines = text.splitlines()[:20]
     try:
-        return csv.Sniffer().sniff("\n".join(lines[:-1] or lines), delimiters=",;\t| ").delimiter, encoding
+        delimiter = csv.Sniffer().sniff("\n".join(lines[:-1] or lines), delimiters=",;\t| ").delimiter
     except csv.Error:
-        return ",", encoding
+        delimiter = ","
+    return delimiter, encoding, next(csv.reader(lines[:1], delimiter=delimiter), [])
 
 
-def _read_csv(path):
+def _read_csv(path, given):
     try:
-        delimiter, encoding = _dialect(path)
+        delimiter, encoding, names = _dialect(path)
+        rename = _map(names, given, path)
         table = pcsv.read_csv(path, read_options=pcsv.ReadOptions(encoding=encoding),
                               parse_options=pcsv.ParseOptions(delimiter=delimiter),
-                              # codes (a few thousand distinct) parsed straight into categories
-                              convert_options=pcsv.ConvertOptions(strings_can_be_null=True, auto_dict_encode=True,
+                              # only the mapped columns; text (codes, times) parsed into dictionaries, each
+                              # distinct value once
+                              convert_options=pcsv.ConvertOptions(include_columns=list(rename),
+                                                                  strings_can_be_null=True, auto_dict_encode=True,
                                                                   auto_dict_max_cardinality=100_000))
     except UnicodeDecodeError:
         raise SourceError("{}: not a text table (neither UTF-8 nor GB18030)".format(path)) from None
-    except pa.ArrowInvalid as exc:
+    except (pa.ArrowInvalid, KeyError) as exc:
         raise SourceError("{}: not a readable CSV table ({})".format(path, str(exc).splitlines()[0])) from None
-    return table.to_pandas(strings_to_categorical=True)
+    return _standard(table, rename)
 
 
-def _read_parquet(path):
+def _read_parquet(path, given):
     try:
-        # text columns (codes) read as categories without making a string per row
-        text = [f.name for f in pq.read_schema(path) if pa.types.is_string(f.type) or pa.types.is_large_string(f.type)]
-        return pq.read_table(path, read_dictionary=text).to_pandas(strings_to_categorical=True)
+        schema = pq.read_schema(path)
+        rename = _map(schema.names, given, path)
+        # only the mapped columns; text columns (codes) as dictionaries, each distinct value once
+        text = [n for n in rename if pa.types.is_string(schema.field(n).type) or pa.types.is_large_string(
+            schema.field(n).type)]
+        # a chunk per row group: columns taken whole without joining chunks
+        return _standard(pq.ParquetFile(path, read_dictionary=text).read(columns=list(rename)), rename)
     except (pa.ArrowInvalid, OSError) as exc:
         raise SourceError("{}: not a readable Parquet file ({})".format(path, str(exc).splitlines()[0])) from None
 
@@ -152,8 +177,8 @@ def _kind(path):
     return "csv"
 
 
-def read_source(spec: str, columns: Dict[str, str]) -> List[Tuple[str, pd.DataFrame]]:
-    """(label, frame of standard columns) for each table of the source."""
+def read_source(spec: str, columns: Dict[str, str]) -> List[Tuple[str, pa.Table]]:
+    """(label, table of the standard columns) for each table of the source."""
     path, _, table = spec, None, None
     if not os.path.exists(path) and ":" in spec:
         path, table = spec.rsplit(":", 1)
@@ -163,15 +188,17 @@ def read_source(spec: str, columns: Dict[str, str]) -> List[Tuple[str, pd.DataFr
         raise SourceError("{}: empty file".format(path))
     kind = _kind(path)
     if kind == "sqlite":
-        raw = [("{}:{}".format(path, name), frame) for name, frame in _sqlite_tables(path, table)]
+        raw = []
+        for name, frame in _sqlite_tables(path, table):
+            label = "{}:{}".format(path, name)
+            raw.append((label, _standard(pa.Table.from_pandas(frame, preserve_index=False),
+                                         _map(list(frame.columns), columns, label))))
     else:
-        raw = [(path, _read_parquet(path) if kind == "parquet" else _read_csv(path))]
-    out = []
+        raw = [(path, _read_parquet(path, columns) if kind == "parquet" else _read_csv(path, columns))]
     for label, frame in raw:
-        if frame.empty:
+        if frame.num_rows == 0:
             raise SourceError("{}: no rows".format(label))
-        out.append((label, _map(frame, columns, label)))
-    return out
+    return raw
 
 
 _MARKETS = {"sh": "sse", "sse": "sse", "xshg": "sse", "ss": "sse", "sz": "szse", "szse": "szse", "xshe": "szse",

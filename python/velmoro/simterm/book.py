@@ -25,8 +25,8 @@ import weakref
 
 import numpy as np
 
-from velmoro.protocol import (BAD_LOT, BAD_ORDER, BEYOND_LIMIT, NO_BAR, NO_PRICE, NOTHING_TO_FILL, SHORT_OF_CASH,
-                              SHORT_OF_SHARES, UNKNOWN_ACCOUNT, UNKNOWN_ORDER)
+from velmoro.protocol import (BAD_LOT, BAD_ORDER, BEYOND_LIMIT, NO_BAR, NO_PRICE, NOT_TRADED_YET, NOTHING_TO_FILL,
+                              SHORT_OF_CASH, SHORT_OF_SHARES, UNKNOWN_ACCOUNT, UNKNOWN_ORDER)
 from velmoro.simterm.calendar import today, weekdays
 from velmoro.simterm.commands import TerminalError
 from velmoro.simterm.instruments import board
@@ -325,9 +325,13 @@ def place(term, state, handle, market, code, side, order_type, limit, volume, ef
         raise TerminalError(BAD_ORDER, "bad Volume {!r}: a positive whole number of shares".format(volume))
     if order_type == "limit" and not limit > 0:
         raise TerminalError(BAD_ORDER, "a limit order needs Price, a positive number (got {!r})".format(limit))
+    day = today(term)
+    off = term.facts.off_market(sec.key, day)
+    if off:
+        raise TerminalError(NOT_TRADED_YET, "{}.{} does not trade on {}: {}".format(sec.market, sec.code, day, off))
     if last(term, sec.market, sec.code) is None:
         raise TerminalError(NO_PRICE, "no price yet for {}.{}".format(sec.market, sec.code))
-    day, moment = today(term), _moment(term, state)
+    moment = _moment(term, state)
     what = "a {} of {} shares of {}.{}".format(side, volume, sec.market, sec.code)
     holding = account.holdings.get((sec.market, sec.code))
     problem = lot_problem(_board(term, sec), day, side, volume, holding.volume - holding.frozen if holding else 0)

@@ -20,6 +20,7 @@ import numpy as np
 import numpy.typing as npt
 
 from velmoro.protocol import QUANTITIES
+from velmoro.simterm.instruments import InstrumentFacts
 from velmoro.tframe.utils.datetimefunc import datetime_to_mft
 
 __all__ = ["Dataset", "Security", "universe", "QUANTITIES", "MINUTES_PER_DAY"]
@@ -158,6 +159,17 @@ class Dataset:
         self._day_starts = np.array([datetime_to_mft(self.day_start(d)) for d in self.trading_days])
         self._closes: Dict[Tuple[int, int], np.ndarray] = {}  # (day, row) -> that day's minute closes, for prices at the clock
         self._summaries: Dict[int, np.ndarray] = {}  # day -> (securities x quantities) day bars, NaN where not made yet
+
+    def facts(self) -> InstrumentFacts:
+        """What the dataset knows of its securities' listings: the generated
+        ones are listed long ago and never delisted."""
+        return InstrumentFacts()
+
+    def adjusted(self, fq: str) -> "Dataset":
+        """The dataset with prices adjusted as `fq` ("NA", "forward",
+        "backward") asks: generated prices know no corporate actions, so
+        every adjustment is the dataset itself."""
+        return self
 
     def security(self, market: str, code: str) -> Optional[Security]:
         """The dataset's security of that market and code (either case), or None."""

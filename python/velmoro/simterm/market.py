@@ -36,6 +36,17 @@ def frequency(kfreq, allowed=("min", "day")):
     return name
 
 
+class _Priced:
+    """The terminal as a request with an FQ sees it: its dataset's prices
+    adjusted as the FQ asks, all else its own."""
+
+    def __init__(self, term, fq):
+        self._term, self.data = term, term.data.adjusted(fq)
+
+    def __getattr__(self, name):
+        return getattr(self._term, name)
+
+
 def security(term, target):
     sec = term.data.security(target["Market"], target["Code"])
     if sec is None:
@@ -163,6 +174,7 @@ def _multi_file(term, stem, targets, series):
 
 @command("GetKData")
 def get_kdata(term, request):
+    term = _Priced(term, request.FQ)
     freq = frequency(request.KFrequency)
     begin = _date(request.BeginDate, 0)
     end = _date(request.EndDate, 99991231)
@@ -175,6 +187,7 @@ def get_kdata(term, request):
 @command("GetKDataMulti")
 @command("GetKDataMultiFilePath")
 def get_kdata_multi(term, request, targets):
+    term = _Priced(term, request.FQ)
     freq = frequency(request.KFrequency)
     begin, end = _date(request.BeginDate, 0), _date(request.EndDate, 99991231)
     path = _multi_file(term, "kdata_multi_" + freq, targets, lambda sec: bars_now(term, sec, freq, begin, end))
@@ -184,6 +197,7 @@ def get_kdata_multi(term, request, targets):
 @command("GetNKDataMulti")
 def get_nkdata_multi(term, request, targets):
     """The last NCount bars (of FreNum periods) up to EndDate."""
+    term = _Priced(term, request.FQ)
     freq = frequency(request.KFrequency)
     count, end = int(request.NCount), _date(request.EndDate, 99991231)
     if count < 0:
@@ -232,6 +246,7 @@ def _tdp_series(term, sec, begin, end):
 
 @command("GetTDPData")
 def get_tdp_data(term, request):
+    term = _Priced(term, request.FQ)
     sec = security(term, request)
     if request.NoReturn:
         return ok(wstrFilePath="")
@@ -243,6 +258,7 @@ def get_tdp_data(term, request):
 @command("GetTDPDataMulti")
 @command("GetTDPDataMultiFilePath")
 def get_tdp_data_multi(term, targets, begin_date, end_date, fq_type):
+    term = _Priced(term, fq_type)
     begin, end = _date(begin_date, 0), _date(end_date, 99991231)
     path = _multi_file(term, "tdp_multi", targets, lambda sec: _tdp_series(term, sec, begin, end))
     return ok(wstrFilePath=path)

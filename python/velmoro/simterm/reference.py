@@ -13,7 +13,7 @@ least MAIN_MIN_DAYS days left. Records are DotDicts:
 - future (GetFutureContracts): Market, Code, Variety, ListDate, LastTradeDate;
   future information adds Multiplier, PriceTick, LongMargin, ShortMargin.
 - stock information: Market, Code, Name, LotSize, PriceTick, Multiplier,
-  LongMargin, ShortMargin.
+  LongMargin, ShortMargin, ListDate and DelistDate (YYYYMMDD, 0: not known).
 """
 import collections
 import datetime as _dt
@@ -92,25 +92,28 @@ def instrument_on(term, market, code, day):
     return main.code if main else None
 
 
-def _members(term, block):
+def _members(term, block, day=None):
+    """The block's members (on `day`: those trading, neither before their
+    listing nor delisted)."""
     if block not in BLOCKS:
         raise TerminalError(UNKNOWN_BLOCK, "unknown block {!r}".format(block))
-    members = [sec for sec in term.data.securities if BLOCKS[block](sec)]
+    members = [sec for sec in term.data.securities if BLOCKS[block](sec)
+               and (day is None or term.facts.off_market(sec.key, day) is None)]
     return [DotDict(Code=sec.code, Market=sec.market, Weight=round(1.0 / len(members), 6), Name=sec.name,
                     BlockName=block) for sec in members]
 
 
 @command("GetCodeList")
 def get_code_list(term, block, date):
-    """The members of a block; an unknown block is refused (validation.py)."""
-    return Answer(result=_members(term, block))
+    """The members of a block (on the date, when given); an unknown block is
+    refused (validation.py)."""
+    return Answer(result=_members(term, block, int(date) if date else None))
 
 
 @command("GetCodeListSet")
 def get_code_list_set(term, block, begin_date, end_date):
-    members = _members(term, block)
     days = weekdays(*date_bounds(term, begin_date, end_date))
-    return ok(listCodelist=[DotDict(m, Day=day) for day in days for m in members])
+    return ok(listCodelist=[DotDict(m, Day=day) for day in days for m in _members(term, block, day)])
 
 
 _CZCE_LONG = re.compile(r"^([A-Z]+)\d(\d{3})$")
@@ -195,7 +198,8 @@ def get_stock_info_exclusively(term, targets):
             raise TerminalError(WRONG_KIND, "not a stock: {}.{}".format(t["Market"], t["Code"]))
         records.append(DotDict(
             Market=sec.market, Code=sec.code, Name=sec.name, LotSize=100, PriceTick=0.01, Multiplier=1,
-            LongMargin=1.0, ShortMargin=1.0,
+            LongMargin=1.0, ShortMargin=1.0, ListDate=term.facts.listed.get(sec.key, 0),
+            DelistDate=term.facts.delisted.get(sec.key, 0),
         ))
     return ok(listStockInfoExcu=records)
 

@@ -58,17 +58,20 @@ def add_dataset_arguments(p, days=None, store=True):
     if store:
         p.add_argument("--store", help="serve the market store at this folder (velmoro data import) instead of "
                                        "the generated market")
+        p.add_argument("--fq", choices=("none", "forward", "backward"), default="none",
+                       help="prices adjusted by the store's factors (default none: as stored): those of the "
+                            "terminal's pushes and fills; a run's history asks for the same")
 
 
-def dataset_of(securities=None, first_day=None, days=3, store=None):
+def dataset_of(securities=None, first_day=None, days=3, store=None, fq="none"):
     """The generated dataset of those options (None: the dataset's default),
-    or the market store at `store`."""
+    or the market store at `store`, its prices adjusted as `fq` asks."""
     from velmoro.simterm.dataset import Dataset, universe
 
     if store:
         from velmoro.simterm.stored import StoreDataset
 
-        return StoreDataset(store)
+        return StoreDataset(store, fq)
     options = {"days": days}
     if first_day:
         options["start"] = _dt.datetime.strptime(str(first_day), "%Y%m%d").date()
@@ -88,7 +91,8 @@ def serve(args):
     # a thread per connection, each doing little at a time: hand the
     # interpreter over sooner than the default 5 ms
     sys.setswitchinterval(SWITCH_INTERVAL)
-    shape = {"securities": args.securities, "first_day": args.first_day, "days": args.days, "store": args.store}
+    shape = {"securities": args.securities, "first_day": args.first_day, "days": args.days, "store": args.store,
+             "fq": args.fq}
     if args.state:  # the state belongs to the dataset it was made on
         store = Store(args.state)
         shape = {name: store.setting(name, value) for name, value in shape.items()}

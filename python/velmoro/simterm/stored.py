@@ -5,12 +5,27 @@ generated market, and the generated market written into a store.
 A day's bars are those of the store's finest frequency, each placed at its
 end minute on the terminal's minute clock; a minute with no bar is flat at
 the close before it with no volume (before the day's first bar: at its
-open), so day bars formed from the minutes are the stored ones. A security
-with no bar on a day (halted, not yet listed) is flat at its last close
-before it, or NaN when it has none.
+open), so day bars formed from the minutes hold exactly the stored bars.
+Coarser intraday bars the store holds are not served: n-minute bars are
+formed from the finest. Day bars are the stored ones where the store holds
+a day bar of that security and day (it counts the auctions the minutes may
+leave out), else formed from the minutes; `velmoro data check` lists the
+days where the two disagree. A security with no bar on a day (halted) is
+flat at its last close before it, or NaN when it has none; before its
+listing day and from its delisting day on it has no bars (NaN prices, no
+volume), and the terminal's facts (listing dates) refuse its orders.
+
+Prices are served as the dataset's `fq` asks, from the stored factors (the
+cumulative factor of a security and day: raw price x factor is the
+backward-adjusted price): "none" as stored, "backward" raw x factor,
+"forward" raw x factor / the security's latest stored factor, so that its
+latest prices are its own. A day without a stored factor takes the last one
+before it (before the first: the first); a security without factors is
+never adjusted. Volumes and amounts are served as stored.
 """
 import functools
-from typing import Dict, List, Optional
+import hashlib
+from typing import Dict, List, Optional, Union
 
 import numpy as np
 import pandas as pd
@@ -22,9 +37,13 @@ from velmoro.data.ingest import bars_table, to_local
 from velmoro.data.schema import FREQUENCIES, QUANTITIES as STORED
 from velmoro.data.store import MarketStore, StoreError
 from velmoro.simterm.dataset import MINUTES_PER_DAY, QUANTITIES, Dataset, Security
+from velmoro.simterm.instruments import InstrumentFacts
 from velmoro.tframe.utils.datetimefunc import datetime_to_mft
 
-__all__ = ["StoreDataset", "write_generated"]
+__all__ = ["StoreDataset", "write_generated", "ADJUSTMENTS", "adjustment"]
+
+# a request's FQ spelling -> the adjustment served
+ADJUSTMENTS = {"na": "none", "none": "none", "": "none", "forward": "forward", "backward": "backward"}
 
 _DAYS_KEPT = 3  # days of whole-universe arrays kept (the replay reads a day at a time)
 _MORNING, _AFTERNOON = 9 * 60 + 31, 13 * 60 + 1
@@ -35,23 +54,92 @@ def _minute_slot(minutes: np.ndarray) -> np.ndarray:
     return np.where(minutes < 12 * 60, minutes - _MORNING, 120 + minutes - _AFTERNOON)
 
 
-class StoreDataset(Dataset):
-    """The store at `folder` as the terminal's dataset."""
+def adjustment(fq: Optional[str]) -> str:
+    """The adjustment ("none", "forward" or "backward") an FQ setting names;
+    ValueError when it names none."""
+    name = ADJUSTMENTS.get(str(fq or "").strip().lower())
+    if name is None:
+        raise ValueError("unknown price adjustment {!r} (none, forward or backward)".format(fq))
+    return name
 
-    def __init__(self, folder: str):
-        store = MarketStore(folder)
-        table = store.read("securities").to_pandas()
-        if table.empty:
-            raise StoreError("{}: a store with no securities".format(folder))
+
+class _Factors:
+    """The stored factors of the dataset's securities, looked up a day at a
+    time for all of them at once."""
+
+    def __init__(self, table: pd.DataFrame, keys: pd.Index):
+        rows = keys.get_indexer(table["market"] + "." + table["code"])
+        keep = rows >= 0
+        rows, days, factors = rows[keep], table["day"].to_numpy()[keep], table["factor"].to_numpy()[keep]
+        order = np.lexsort((days, rows))
+        self._rows, self._factors = rows[order], factors[order]
+        self._keys = self._rows.astype(np.int64) * 10 ** 8 + days[order]
+        self.first, self.last = np.ones(len(keys)), np.ones(len(keys))
+        change = self._rows[1:] != self._rows[:-1]
+        starts = np.flatnonzero(np.r_[True, change])[:self._rows.size]
+        ends = np.flatnonzero(np.r_[change, True])[:self._rows.size]
+        self.first[self._rows[starts]] = self._factors[starts]
+        self.last[self._rows[ends]] = self._factors[ends]
+
+    def _on(self, day):
+        """Each security's factor on `day`: the last stored at or before it,
+        else its first (1 for a security without factors)."""
+        lines = np.arange(self.first.size)
+        at = np.searchsorted(self._keys, lines * 10 ** 8 + day, side="right") - 1
+        safe = np.maximum(at, 0)
+        return np.where((at >= 0) & (self._rows[safe] == lines), self._factors[safe], self.first)
+
+    def scale(self, day: int, fq: str) -> Optional[np.ndarray]:
+        """What raw prices of `day` are multiplied by under `fq` (None: by 1)."""
+        if fq == "none" or not self._rows.size:
+            return None
+        return self._on(day) if fq == "backward" else self._on(day) / self.last
+
+
+class StoreDataset(Dataset):
+    """The store at `source` (a folder or an open store) as the terminal's
+    dataset, prices adjusted as `fq` asks."""
+
+    def __init__(self, source: Union[str, MarketStore], fq: str = "none"):
+        store = source if isinstance(source, MarketStore) else MarketStore(source)
+        table = store.securities()
+        if table.empty or not store.frequencies():
+            raise StoreError("{}: a store with no {}".format(store.folder, "securities" if table.empty else "bars"))
         frequencies = sorted(store.frequencies(), key=lambda f: FREQUENCIES[f] or 10 ** 6)
-        self.store, self.frequency = store, frequencies[0]
+        self.store, self.frequency, self.fq = store, frequencies[0], adjustment(fq)
         securities = [Security(m, c, n or "", float("nan")) for m, c, n in
                       zip(table["market"], table["code"], table["name"])]
-        super().__init__(days=0, seed=int(store.version[:8], 16) if store.version != "empty" else 0,
-                         securities=securities)
+        # names the bars served (bar files are kept by it): the store's content and the adjustment
+        seed = int(hashlib.sha256("{} {}".format(store.version, self.fq).encode()).hexdigest()[:8], 16)
+        super().__init__(days=0, seed=seed, securities=securities)
         self.trading_days = sorted(set(store.read("calendar", columns=["day"]).column("day").to_pylist()))
         self._day_starts = np.array([datetime_to_mft(self.day_start(d)) for d in self.trading_days])
         self._keys = pd.Index(["{}.{}".format(s.market, s.code) for s in securities])
+        self._factors = _Factors(store.read("factors").to_pandas(), self._keys)
+        self._views = {self.fq: self}
+        # each security's first day on and first day off the market
+        self._listed = table["listed"].fillna(0).to_numpy(dtype=np.int64)
+        self._delisted = table["delisted"].fillna(99999999).to_numpy(dtype=np.int64)
+
+    def facts(self) -> InstrumentFacts:
+        """The listing and delisting dates the store holds."""
+        keys = [s.key for s in self.securities]
+        return InstrumentFacts(listed={k: int(d) for k, d in zip(keys, self._listed) if d},
+                               delisted={k: int(d) for k, d in zip(keys, self._delisted) if d < 99999999})
+
+    def _off_market(self, days) -> np.ndarray:
+        """(securities x days) true where a security is not listed yet or delisted."""
+        days = np.asarray(days, dtype=np.int64)
+        return (days < self._listed[:, None]) | (days >= self._delisted[:, None])
+
+    def adjusted(self, fq: str) -> "StoreDataset":
+        """The same store with prices adjusted as `fq` asks (made once)."""
+        fq = adjustment(fq)
+        if fq not in self._views:
+            view = StoreDataset(self.store, fq)
+            view._views = self._views
+            self._views[fq] = view
+        return self._views[fq]
 
     def day_bars(self, day: int, rows=None) -> Dict[str, np.ndarray]:
         rows = np.arange(len(self.securities)) if rows is None else np.asarray(rows, dtype=np.intp)
@@ -64,9 +152,7 @@ class StoreDataset(Dataset):
     def _day(self, day):
         table = self.store.read("bars/" + self.frequency, filter=ds.field("day") == day)
         n, m = len(self.securities), MINUTES_PER_DAY
-        # rows through the distinct keys of the day, not one string per bar
-        keys = pc.binary_join_element_wise(table["market"], table["code"], ".").combine_chunks().dictionary_encode()
-        row = self._keys.get_indexer(keys.dictionary.to_pandas())[keys.indices.to_numpy(zero_copy_only=False)]
+        row = self._rows_of(table)
         local = pd.Series(to_local(table["time"].cast(pa.int64()).to_numpy().view("datetime64[ms]")))
         slot = (m - 1) if FREQUENCIES[self.frequency] == 0 else _minute_slot(
             (local.dt.hour * 60 + local.dt.minute).to_numpy())
@@ -86,11 +172,56 @@ class StoreDataset(Dataset):
         halted = ~has.any(axis=1)
         if halted.any():
             flat[halted] = self._last_closes(day, np.flatnonzero(halted))[:, None]
+        scale = self._factors.scale(day, self.fq)
+        off = self._off_market([day])  # no bars before the listing or once delisted
         out = {}
         for q, name in zip(QUANTITIES, STORED):
-            out[q] = np.where(has, grid[name], 0.0 if name in ("volume", "amount") else flat)
+            volume = name in ("volume", "amount")
+            out[q] = np.where(has & ~off, grid[name], 0.0 if volume else np.where(off, np.nan, flat))
+            if scale is not None and not volume:
+                out[q] *= scale[:, None]
             out[q].flags.writeable = False  # shared by every caller of the day
         return out
+
+    def _rows_of(self, table):
+        """The dataset row of each stored bar (-1: a security it does not
+        serve), through the distinct keys, not one string per bar."""
+        keys = pc.binary_join_element_wise(table["market"], table["code"], ".").combine_chunks().dictionary_encode()
+        return self._keys.get_indexer(keys.dictionary.to_pandas())[keys.indices.to_numpy(zero_copy_only=False)]
+
+    def day_range_bars(self, rows, days) -> Dict[str, np.ndarray]:
+        """Day bars formed from the day's bars of the finest frequency, but
+        where the store also holds day bars: the stored day bar of each
+        security and day that has one (it counts the auctions its minutes
+        may leave out)."""
+        out = super().day_range_bars(rows, days)
+        if self.frequency != "day" and "day" in self.store.frequencies() and len(days):
+            stored = self._stored_days(tuple(int(d) for d in days))
+            rows = np.asarray(rows, dtype=np.intp)
+            for q in QUANTITIES:
+                values = stored[q][rows]
+                out[q] = np.where(np.isnan(values), out[q], values)
+        return out
+
+    @functools.lru_cache(maxsize=_DAYS_KEPT)
+    def _stored_days(self, days):
+        """quantity -> (securities x days) stored day bars, NaN where none,
+        prices adjusted as the dataset's fq asks."""
+        table = self.store.read("bars/day", filter=ds.field("day").isin(list(days)))
+        row, col = self._rows_of(table), pd.Index(days).get_indexer(table["day"].to_numpy())
+        keep = row >= 0
+        off = self._off_market(days)
+        grid = {}
+        for q, name in zip(QUANTITIES, STORED):
+            grid[q] = np.full((len(self.securities), len(days)), np.nan)
+            grid[q][row[keep], col[keep]] = table[name].to_numpy()[keep]
+            grid[q][off] = np.nan  # the day bar formed for the day: none
+        if self._factors.scale(days[0], self.fq) is not None:
+            scale = np.column_stack([self._factors.scale(d, self.fq) for d in days])
+            for q, name in zip(QUANTITIES, STORED):
+                if name not in ("volume", "amount"):
+                    grid[q] *= scale
+        return grid
 
     def _last_closes(self, day, rows):
         """The last stored close before `day` of the securities at `rows`."""

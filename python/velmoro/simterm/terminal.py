@@ -29,18 +29,17 @@ class Terminal:
 
     Every command handed to it is recorded in `sent`; lines written with the
     log command are kept in `log`. Orders trade by `rules` (rules.py) and the
-    securities' `facts` (instruments.py), the defaults unless given.
+    securities' `facts` (instruments.py), the dataset's own unless given.
     """
 
     def __init__(self, dataset: Optional["Dataset"] = None, result_dir: Optional[str] = None,
                  rules: Optional["Rules"] = None, facts: Optional["InstrumentFacts"] = None) -> None:
         from velmoro.simterm.dataset import Dataset
-        from velmoro.simterm.instruments import InstrumentFacts
         from velmoro.simterm.rules import Rules
 
         self.data = dataset if dataset is not None else Dataset()
         self.rules = rules if rules is not None else Rules()
-        self.facts = facts if facts is not None else InstrumentFacts()
+        self.facts = facts if facts is not None else self.data.facts()
         if result_dir is None:
             # a folder of its own, gone with the process; in memory when the
             # system has a RAM folder: bar files go there by the thousand
