@@ -15,6 +15,7 @@ from velmoro.realtrade.calc.layout import (
     bar_ends,
     continue_day_positions,
     current_bars,
+    index_or_slice,
     quantity_block,
 )
 from velmoro.realtrade.calc.timeline import synthetic_k_data_rule_map
@@ -215,14 +216,6 @@ def expand_update_k_data_unfilled_index(lpc):
             lpc.unfilled_begin_calc_pos[i] = max(int(kdata.CurrentBar[end]), 0)
 
 
-def _as_slice(index):
-    """`index` (integers) as a slice when it is a run of consecutive ones: a
-    slice copies columns without gathering them one by one."""
-    if index.size and (np.diff(index) == 1).all():
-        return slice(int(index[0]), int(index[-1]) + 1)
-    return index
-
-
 def _refresh_values(fresh_name, kdata_list, begin):
     """Copy the run's own bars into the refresh matrix at every refresh
     position whose base column is `begin` or later."""
@@ -238,7 +231,7 @@ def _refresh_values(fresh_name, kdata_list, begin):
     # columns past the record's data are empty, as are the positions they would fill
     end = own.Matrix.shape[1] if own.DataEnd is None else own.DataEnd
     positions, cols = positions[(cols >= 0) & (cols < end)], cols[(cols >= 0) & (cols < end)]
-    fresh[gv.KMatrixPos_Open :, _as_slice(positions)] = own.Matrix[gv.KMatrixPos_Open :, _as_slice(cols)]
+    fresh[gv.KMatrixPos_Open :, index_or_slice(positions)] = own.Matrix[gv.KMatrixPos_Open :, index_or_slice(cols)]
 
 
 def update_k_data_value_fresh(begin):

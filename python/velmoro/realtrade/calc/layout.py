@@ -139,6 +139,14 @@ def append_columns(matrix, times, day_pos):
     return matrix
 
 
+def index_or_slice(index):
+    """`index` (integers) as a slice when it is a run of consecutive ones: a
+    slice copies columns without gathering them one by one."""
+    if index.size and (np.diff(index) == 1).all():
+        return slice(int(index[0]), int(index[-1]) + 1)
+    return index
+
+
 def continue_day_positions(old_times, old_day_pos, new_times):
     """Day positions of `new_times` appended after `old_times`: a trading day
     already begun on the old line keeps counting."""
