@@ -43,9 +43,10 @@ def _is_many(x):
 def _many_to_datetime(times):
     """Datetimes of an array of numeric times, rounded to the millisecond as
     `_one_to_datetime` does; times outside datetime's range or not finite
-    take the one-by-one way, which reports them."""
+    take the one-by-one way, which reports them, as does a single time (the
+    loop's own, once a bar), for which the arithmetic is the dearer way."""
     day = np.floor(times)
-    if times.size == 0 or not (np.isfinite(times).all() and _FIRST_DAY <= day.min() and day.max() <= _LAST_DAY):
+    if times.size <= 1 or not (np.isfinite(times).all() and _FIRST_DAY <= day.min() and day.max() <= _LAST_DAY):
         return [_one_to_datetime(t) for t in times]
     ms = np.rint((times - day) * _SECONDS_PER_DAY * 1000.0).astype(np.int64)
     moments = (day.astype(np.int64) - _UNIX_EPOCH).astype("datetime64[D]") + ms.astype("timedelta64[ms]")
