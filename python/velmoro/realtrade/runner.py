@@ -40,7 +40,7 @@ from velmoro.realtrade.calc import (
     quantity_block,
     update_user_calc_indices,
 )
-from velmoro.realtrade.calc.layout import index_or_slice
+from velmoro.realtrade.calc.layout import forget_buffers, index_or_slice, offer_buffers
 from velmoro.realtrade.runtypes import RealTradeEnv, RealTradeVar
 from velmoro.tframe.comm import link, vmcmd
 from velmoro.tframe.language import text
@@ -229,7 +229,14 @@ def run_live(
             raise
         finally:
             replay.detach()
+            forget_buffers()  # what the session's matrices did not take
         summary = _joined(summary, part)
+        if n + 1 < len(sessions):
+            # the next session's matrices, of the same shape, take this one's memory
+            vr = cnt.vr
+            offer_buffers([k.Matrix for k in list(vr.g_VelmoroKDataList) + list(vr.g_VelmoroKDataList_Adj)]
+                          + [vr.g_VelmoroDataValueFresh, vr.g_VelmoroDataValueFresh_Adj])
+            del vr
     assert summary is not None  # a run has one session at least
     return summary
 
