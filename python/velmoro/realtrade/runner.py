@@ -233,12 +233,15 @@ def run_live(
         summary = _joined(summary, part)
         if n + 1 < len(sessions):
             # the next session's matrices, of the same shape, take this one's memory
-            vr = cnt.vr
-            offer_buffers([k.Matrix for k in list(vr.g_VelmoroKDataList) + list(vr.g_VelmoroKDataList_Adj)]
-                          + [vr.g_VelmoroDataValueFresh, vr.g_VelmoroDataValueFresh_Adj])
-            del vr
+            offer_buffers(_matrices(cnt.vr))
     assert summary is not None  # a run has one session at least
     return summary
+
+
+def _matrices(vr: RealTradeVar) -> list:
+    """The bar and refresh matrices of a session's run variables."""
+    records = list(vr.g_VelmoroKDataList) + list(vr.g_VelmoroKDataList_Adj)
+    return [k.Matrix for k in records] + [vr.g_VelmoroDataValueFresh, vr.g_VelmoroDataValueFresh_Adj]
 
 
 def _recent_days(targets: List[dict], begin: int, end: int, count: int) -> int:
