@@ -4,6 +4,7 @@ since year 0 (day 1 is 0000-01-01), the way MATLAB datenum counts.
 Arrays convert as wholes (numpy datetime64 arithmetic), with the same
 results as converting their elements one by one."""
 import datetime as _dt
+import math
 
 import numpy as np
 
@@ -30,7 +31,7 @@ _FIRST_DAY, _LAST_DAY = 367, 3652424
 
 def _one_to_datetime(t):
     t = float(t)
-    day = int(np.floor(t))
+    day = math.floor(t)  # numpy's floor of one float is several times dearer, with the same errors
     # round to the millisecond: float days carry binary noise
     ms = int(round((t - day) * _SECONDS_PER_DAY * 1000.0))
     return _dt.datetime.fromordinal(day - _ORDINAL_OFFSET) + _dt.timedelta(milliseconds=ms)
