@@ -105,6 +105,28 @@ def test_pushed_bars_land_as_placed_row_by_row(run, seed, n_rows):
     assert count == 0 or point == min(r[1] for r in bars if r[1] in TIMES and 0 <= r[0] < N_TARGETS and r[0] % 1 == 0)
 
 
+@pytest.mark.parametrize("time, n_rows", [(TIMES[5], N_TARGETS), (TIMES[0], 3), (TIMES[5] + 0.2 / 86400, 1),
+                                           (TIMES[-1] + 1.0, N_TARGETS), (TIMES[7], N_TARGETS + 1)],
+                         ids=["every target", "the first targets", "a time within a second", "off the line",
+                              "a target too many"])
+def test_a_push_of_one_column_lands_as_the_same_rows_in_any_order(run, time, n_rows):
+    """A terminal's regular push (targets in order, one time) against its rows reversed."""
+    rng = np.random.default_rng(1)
+    bars = np.column_stack([np.arange(n_rows), np.full(n_rows, time), rng.uniform(1, 100, (n_rows, 6))])
+    results = []
+    for rows in (bars, bars[::-1]):
+        kdata = KData("min", 1, filled_matrix(np.random.default_rng(2), TIMES), np.arange(TIMES.size))
+        kdata.DataEnd = 3
+        run.g_VelmoroKDataList[:] = [kdata]
+        lpc = RealRunTimeContext()
+        lpc.unfilled_begin_calc_pos = np.array([TIMES.size])
+        point, count = calc.fill_pushed_k_data(lpc, gv.KFreq_Min, rows)
+        results.append((kdata.Matrix.copy(), point, count, int(lpc.unfilled_begin_calc_pos[0]), kdata.DataEnd))
+    regular, reversed_ = results
+    np.testing.assert_array_equal(regular[0], reversed_[0])
+    assert regular[1:] == reversed_[1:] or np.isnan(regular[1]) and regular[2:] == reversed_[2:] == (0, TIMES.size, 3)
+
+
 @pytest.mark.parametrize("seed", range(8))
 @pytest.mark.parametrize("freq_num, first, last", [(5, 0, 99), (3, 2, 5), (7, 4, 4), (2, 6, 3)])
 def test_built_bars_equal_the_per_target_aggregates(seed, freq_num, first, last):

@@ -2,6 +2,8 @@
 sees every bar once, in order, with its state and orders carried over, while
 the run's matrices never span more than a session and its history."""
 import datetime as dt
+import gc
+import weakref
 
 import numpy as np
 import pytest
@@ -69,3 +71,31 @@ def test_sessions_are_checked(terminals):
     terminals()
     with pytest.raises(ValueError, match="session_days"):
         run_live(TARGETS, lambda ctx: None, session_days=0)
+
+
+def test_a_session_hands_its_memory_to_the_next_unless_the_strategy_kept_a_view(terminals):
+    """Without the cycle collector: the first session's refresh matrix, of
+    which the strategy keeps a window, stays as it was and goes with the
+    window; the second's serves the third and the fourth."""
+    term = terminals()
+    buffers, kept = [], []
+
+    def on_data(context):
+        buffer = cnt.vr.g_VelmoroDataValueFresh.base
+        if not buffers or buffers[-1]() is not buffer:
+            buffers.append(weakref.ref(buffer))
+        if not kept:
+            window = market.window("Close", 3)
+            kept.append((window, window.copy()))
+
+    days = term.data.trading_days
+    gc.disable()
+    try:
+        run_live(TARGETS, on_data, accounts=[1001], begin_date=days[1], end_date=days[-1], session_days=1,
+                 history_days=1)
+        assert len(buffers) == 2
+        np.testing.assert_array_equal(*kept[0])
+        kept.clear()
+        assert buffers[0]() is None and buffers[1]() is not None  # the last session's is the run's
+    finally:
+        gc.enable()

@@ -17,7 +17,9 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 from harness.fakes import v73_bytes
+from velmoro.simterm.matfile import mat_bytes
 from velmoro.tframe.utils.matcheck import MatFileError, checked_v5
+from velmoro.tframe.utils.matrows import plain_rows
 from velmoro.tframe.utils import utilfunc
 from velmoro.tframe.utils.utilfunc import MatData, load_mat
 
@@ -61,6 +63,43 @@ def test_well_formed_files_read_as_the_parser_reads_them(tmp_path, compressed):
     assert isinstance(got, MatData) and sorted(got) == sorted(VARIABLES)
     for name in VARIABLES:
         assert same(got[name], expected[name]), name
+
+
+# rows as the terminal writes its bar files: names and texts in the small
+# form (up to 4 bytes) and the long one, an empty row, 64-bit integers
+PLAIN = {"Time": 739000.5 + np.arange(3.0), "DayPos": np.array([1.0, np.nan, -0.0]), "Empty": np.zeros(0),
+         "Ints": np.array([1, -2], dtype=np.int64), "Mkt": "sse", "Code": "600000"}
+
+
+@pytest.mark.parametrize("data, plain", [
+    (mat_bytes(PLAIN), True),
+    (mat_bytes({"Close": np.arange(40.0)}), True),
+    (mat_bytes({"Text": ""}), False),  # an empty text is 0 x 0
+    (mat_bytes({"Cells": np.array(["a", np.ones(2)], dtype=object)}), False),
+    (saved(False), False),
+    (saved(False, {"Close": np.arange(4.0).reshape(1, 4), "Code": "600000"}), True),  # as scipy writes them
+], ids=["bar file", "one row", "empty text", "cells", "matrices", "rows scipy wrote"])
+def test_plain_rows_read_as_the_parser_reads_them(data, plain):
+    got = plain_rows(data)
+    assert (got is not None) == plain
+    if plain:
+        expected = scipy.io.loadmat(io.BytesIO(data))
+        assert sorted(got) == sorted(k for k in expected if not k.startswith("__"))
+        assert all(same(got[k], expected[k]) and got[k].flags.writeable for k in got)
+
+
+@given(data=st.data())
+def test_a_damaged_plain_file_reads_as_the_parser_reads_it_or_goes_to_it(data):
+    changed = bytearray(mat_bytes(PLAIN))
+    for pos, value in data.draw(st.lists(st.tuples(st.integers(128, len(changed) - 1), st.integers(0, 255)),
+                                         min_size=1, max_size=6), label="changes"):
+        changed[pos] = value
+    changed = bytes(changed[:data.draw(st.integers(128, len(changed)), label="length")])
+    got = plain_rows(changed)
+    if got is not None:
+        expected = scipy.io.loadmat(io.BytesIO(checked_v5(changed)))
+        assert sorted(got) == sorted(k for k in expected if not k.startswith("__"))
+        assert all(same(got[k], expected[k]) for k in got)
 
 
 def test_hdf5_files_read_back_in_row_major_order(tmp_path):

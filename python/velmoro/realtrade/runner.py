@@ -27,6 +27,7 @@ from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
 
 import numpy as np
 
+import velmoro.tframe.runtypesbase as cnt
 from velmoro.api.history._history import get_trading_time
 from velmoro.realtrade import barcycle
 from velmoro.realtrade.calc import (
@@ -39,6 +40,7 @@ from velmoro.realtrade.calc import (
     quantity_block,
     update_user_calc_indices,
 )
+from velmoro.realtrade.calc.layout import forget_buffers, index_or_slice, offer_buffers
 from velmoro.realtrade.runtypes import RealTradeEnv, RealTradeVar
 from velmoro.tframe.comm import link, vmcmd
 from velmoro.tframe.language import text
@@ -75,20 +77,36 @@ class RunSummary:
         return "interrupted" if self.interrupted else "error" if self.error is not None else "completed"
 
 
+# bar files read before their bars go into the matrix together: the targets'
+# bars are written whole instead of one target's scattered rows at a time
+_LOAD_BATCH = 256
+
+
 def _load_history(kdata: KData, targets: List[dict], begin: int, end: int, fq: str) -> None:
-    """Fill a one-period record's quantities from the terminal's bar files."""
+    """Fill a one-period record's quantities from the terminal's bar files
+    (one per target, as the command answers)."""
     line = np.ascontiguousarray(kdata.Matrix[gv.KMatrixPos_TimeLine])
     block = quantity_block(kdata.Matrix)
     paths = vmcmd.vmSendCmdGetKData(targets, kdata.KFrequency, 1, begin, end, 0, fq, False)
-    # the terminal answers one bar file per target
-    for target, path in enumerate(paths):
-        bars = load_mat(path, error="raise")
-        times = np.ravel(bars["Time"]).astype(float)
-        cols = np.searchsorted(line, times)
-        known = (cols < line.size) & (line[np.minimum(cols, line.size - 1)] == times)
-        values = np.array([np.ravel(bars[q]) for q in QUANTITIES], dtype=float)
-        block[target][:, cols[known]] = values[:, known]
-        kdata.wrote_columns(cols[known].max() + 1 if known.any() else 0)
+    for first in range(0, len(paths), _LOAD_BATCH):
+        # the batch's targets by the times their files hold: one group mostly
+        groups: Dict[bytes, Tuple[np.ndarray, List[int], list]] = {}
+        for target in range(first, min(first + _LOAD_BATCH, len(paths))):
+            bars = load_mat(paths[target], error="raise")
+            times = np.ravel(bars["Time"]).astype(float)
+            members = groups.setdefault(times.tobytes(), (times, [], []))
+            members[1].append(target)
+            members[2].append(np.concatenate([np.reshape(bars[q], (1, -1)) for q in QUANTITIES]).astype(float))
+        for times, rows, values in groups.values():
+            cols = np.searchsorted(line, times)
+            known = (cols < line.size) & (line[np.minimum(cols, line.size - 1)] == times)
+            if not known.any():
+                continue
+            at = index_or_slice(np.array(rows))
+            where = ((at, slice(None), index_or_slice(cols[known])) if isinstance(at, slice)
+                     else np.ix_(rows, np.arange(len(QUANTITIES)), cols[known]))
+            block[where] = np.stack(values)[:, :, known]
+            kdata.wrote_columns(cols[known].max() + 1)
 
 
 def _record(targets: List[dict], frequency: str, freq_num: int, begin: int, end: int, room_days: int) -> KData:
@@ -198,7 +216,7 @@ def run_live(
     if len(sessions) > 1:
         arranged[0].detach()
     summary: Optional[RunSummary] = None
-    carried: Optional[RealTradeVar] = None
+    carried: Optional[Dict[str, Any]] = None
     for n in range(max(len(sessions), 1)):
         replay, history_begin, history_end = (
             arranged if len(sessions) <= 1 else term.replay_for_run(targets, sessions[n][0], sessions[n][-1]))
@@ -211,9 +229,19 @@ def run_live(
             raise
         finally:
             replay.detach()
+            forget_buffers()  # what the session's matrices did not take
         summary = _joined(summary, part)
+        if n + 1 < len(sessions):
+            # the next session's matrices, of the same shape, take this one's memory
+            offer_buffers(_matrices(cnt.vr))
     assert summary is not None  # a run has one session at least
     return summary
+
+
+def _matrices(vr: RealTradeVar) -> list:
+    """The bar and refresh matrices of a session's run variables."""
+    records = list(vr.g_VelmoroKDataList) + list(vr.g_VelmoroKDataList_Adj)
+    return [k.Matrix for k in records] + [vr.g_VelmoroDataValueFresh, vr.g_VelmoroDataValueFresh_Adj]
 
 
 def _recent_days(targets: List[dict], begin: int, end: int, count: int) -> int:
@@ -235,22 +263,23 @@ def _total_asset(cash_records: Any) -> float:
     return sum(float(getattr(cash, "total_asset", math.nan)) for cash in cash_records)
 
 
-# what a session hands the next: the order book, the strategy's context and
-# the settings it made (a daily close, margin rates)
-_CARRIED = ("g_VMOrders", "g_VMStopOrders", "g_VMTrades", "g_VelmoroUserContext", "g_VelmoroSettingInfo")
+# what a session hands the next: the order book, the strategy's context, the
+# settings it made (a daily close, margin rates) and the run's task; only
+# these, so that a session's matrices are gone when the next one makes its own
+_CARRIED = ("g_VMOrders", "g_VMStopOrders", "g_VMTrades", "g_VelmoroUserContext", "g_VelmoroSettingInfo",
+            "g_VelmoroModeTaskId")
 
 
 def _run(targets: List[dict], keys: List[str], on_data: Callable, frequency: str, freq_num: int, strategy_name: str,
          initialize: Optional[Callable], accounts: Optional[Sequence[int]], daily_close: Any, factors: Sequence[str],
          indicators: Optional[Dict[str, Callable]], fq: str, idle_warning: float, begin_date: int, end_date: int,
-         carried: Optional[RealTradeVar], room_days: int) -> Tuple[RunSummary, RealTradeVar]:
-    """One session: returns its summary and its run variables (for the next
-    session; `carried` are the previous session's, None for the first). The
-    matrices have room for `room_days` replayed days."""
+         carried: Optional[Dict[str, Any]], room_days: int) -> Tuple[RunSummary, Dict[str, Any]]:
+    """One session: returns its summary and what it carries to the next
+    session (see _CARRIED; `carried` is the previous session's, None for the
+    first). The matrices have room for `room_days` replayed days."""
     vr, env = RealTradeVar(), RealTradeEnv()
-    if carried is not None:
-        for name in _CARRIED:
-            setattr(vr, name, getattr(carried, name))
+    for name, value in (carried or {}).items():
+        setattr(vr, name, value)
     publish_run(vr, env)
 
     if accounts is None:
@@ -263,8 +292,9 @@ def _run(targets: List[dict], keys: List[str], on_data: Callable, frequency: str
 
     def handler(context: Any) -> None:
         calls.append((context._internal_bar_num, context.now, context.day_begin))
-        # the accounts as the loop refreshed them for this bar
-        equity.append((context.now, _total_asset(a.cash for a in vr.g_VelmoroAccounts)))
+        # the accounts as the loop refreshed them for this bar (the run's
+        # variables read at call time: the handler they hold keeps no cycle)
+        equity.append((context.now, _total_asset(a.cash for a in cnt.vr.g_VelmoroAccounts)))
         on_data(context)
 
     info = vr.g_VelmoroInputInfo
@@ -297,7 +327,7 @@ def _run(targets: List[dict], keys: List[str], on_data: Callable, frequency: str
 
     # one task for the whole run: the terminal's daily close leaves the book
     # the run's first session began with
-    task_id = carried.g_VelmoroModeTaskId if carried is not None else vmcmd.vmSendCmdCreateTaskRealTrade(
+    task_id = carried["g_VelmoroModeTaskId"] if carried is not None else vmcmd.vmSendCmdCreateTaskRealTrade(
         {"StrategyName": strategy_name, "TargetList": targets, "HandleList": list(accounts)})
     vr.g_VelmoroModeTaskId = task_id
     if daily_close is not None:
@@ -326,4 +356,4 @@ def _run(targets: List[dict], keys: List[str], on_data: Callable, frequency: str
         # the failure goes on to the caller with what the run did before it
         exc.summary = summary(False, error)  # type: ignore[attr-defined]
         raise
-    return summary(False), vr
+    return summary(False), {name: getattr(vr, name) for name in _CARRIED}

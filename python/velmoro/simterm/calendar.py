@@ -11,6 +11,7 @@ The clock: `term.now` (framework numeric time) is the terminal's present;
 None means after the dataset's last bar, so "today" is the last dataset day.
 """
 import datetime as _dt
+import functools
 
 import numpy as np
 
@@ -18,7 +19,7 @@ from velmoro.protocol import BAD_FREQUENCY, UNKNOWN_MARKET, Answer
 from velmoro.simterm.commands import TerminalError, command, ok
 from velmoro.tframe.utils.datetimefunc import mft_to_datetime
 
-__all__ = ["MARKETS", "as_day", "day_int", "weekdays", "trade_date", "today", "previous_weekday", "bar_times",
+__all__ = ["MARKETS", "as_day", "parse_day", "day_int", "weekdays", "trade_date", "today", "previous_weekday", "bar_times",
            "unknown_target"]
 
 MARKETS = ("sse", "szse", "czce", "shfe", "dce", "cffex")
@@ -28,7 +29,14 @@ NIGHT_FROM = 20  # hour from which a date-time belongs to the next trading date
 
 def as_day(value):
     """An integer (or text) YYYYMMDD as a date."""
-    return _dt.datetime.strptime(str(int(value)), "%Y%m%d").date()
+    return parse_day(str(int(value)))
+
+
+@functools.lru_cache(maxsize=4096)
+def parse_day(text):
+    """A text YYYYMMDD as a date; ValueError when it is none. Kept: a run asks
+    about the same few dates for each of its targets."""
+    return _dt.datetime.strptime(text, "%Y%m%d").date()
 
 
 def day_int(d):

@@ -11,14 +11,13 @@ value sits in the command's arguments, rule). ORDER_KEYS and STOP_ORDER_KEYS
 are the accepted keys of order and stop-order records, with whether each is
 required, the values it takes and what it means.
 """
-import datetime as _dt
 import numbers
 
 import numpy as np
 
 from velmoro.protocol import (BAD_COUNT, BAD_DATE, BAD_FQ, BAD_FREQUENCY, BAD_ORDER, UNKNOWN_BLOCK, UNKNOWN_FACTOR,
                               UNKNOWN_MARKET, UNKNOWN_TARGET)
-from velmoro.simterm.calendar import MARKETS, unknown_target
+from velmoro.simterm.calendar import MARKETS, day_int, parse_day, unknown_target
 from velmoro.simterm.commands import CHECKS, TerminalError
 from velmoro.simterm.dataset import BLOCKS
 from velmoro.simterm.factors import FACTORS
@@ -70,10 +69,9 @@ def _as_date(value):
     if not isinstance(text, str) or not text.strip().isdigit():
         return None
     try:
-        parsed = _dt.datetime.strptime(text.strip(), "%Y%m%d")
+        return day_int(parse_day(text.strip()))
     except ValueError:
         return None
-    return parsed.year * 10000 + parsed.month * 100 + parsed.day
 
 
 def _given(value):

@@ -15,6 +15,7 @@ from velmoro.realtrade.calc.layout import (
     bar_ends,
     continue_day_positions,
     current_bars,
+    index_or_slice,
     quantity_block,
 )
 from velmoro.realtrade.calc.timeline import synthetic_k_data_rule_map
@@ -44,8 +45,17 @@ _CLOSE = QUANTITIES.index("Close")
 _SAME_TIME = 0.5 / 86400.0
 
 
-def _n_targets(matrix):
-    return (matrix.shape[0] - gv.KMatrixPos_Open) // len(QUANTITIES)
+def _whole_column(line, times, targets, n_targets):
+    """The column of a push that is one bar of each of the first targets in
+    target order, all at one time of `line` (a terminal's regular push), or
+    None for any other push."""
+    first = times[0]
+    col = int(np.searchsorted(line, first - _SAME_TIME))
+    if col == line.size or abs(line[col] - first) > _SAME_TIME or targets.size > n_targets:
+        return None
+    if (times == first).all() and (targets == np.arange(targets.size)).all():
+        return col
+    return None
 
 
 def fill_pushed_k_data(lpc, code, bars):
@@ -62,17 +72,25 @@ def fill_pushed_k_data(lpc, code, bars):
     kdata = kdata_list[pos]
     line = kdata.Matrix[gv.KMatrixPos_TimeLine]
     times, targets = bars[:, _TIME], bars[:, _TARGET]
+    block = quantity_block(kdata.Matrix)
+    col = _whole_column(line, times, targets, block.shape[0])
+    if col is not None:
+        # every row placed, each in its own cell: the column is written whole
+        block[: targets.size, :, col] = bars[:, _VALUES]
+        kdata.wrote_columns(col + 1)
+        lpc.unfilled_begin_calc_pos[pos] = min(lpc.unfilled_begin_calc_pos[pos], col)
+        return float(times[0]), targets.size
     cols = np.minimum(np.searchsorted(line, times - _SAME_TIME), max(line.size - 1, 0))
     placed = np.zeros(times.size, dtype=bool)
     if line.size:
-        placed = (np.abs(line[cols] - times) <= _SAME_TIME) & (targets >= 0) & (targets < _n_targets(kdata.Matrix))
+        placed = (np.abs(line[cols] - times) <= _SAME_TIME) & (targets >= 0) & (targets < block.shape[0])
         placed &= targets == np.floor(targets)
     rows = np.flatnonzero(placed)
     cell = targets[rows].astype(np.intp) * line.size + cols[rows]
     # the last row of each (target, column): first in the reversed order
     _, last = np.unique(cell[::-1], return_index=True)
     rows = rows[rows.size - 1 - last]
-    quantity_block(kdata.Matrix)[targets[rows].astype(np.intp), :, cols[rows]] = bars[rows, _VALUES]
+    block[targets[rows].astype(np.intp), :, cols[rows]] = bars[rows, _VALUES]
     if not placed.all():
         write_syslog(
             "pushed bars of frequency {} not on the run's time line or targets, left out: {!r}".format(
@@ -215,14 +233,6 @@ def expand_update_k_data_unfilled_index(lpc):
             lpc.unfilled_begin_calc_pos[i] = max(int(kdata.CurrentBar[end]), 0)
 
 
-def _as_slice(index):
-    """`index` (integers) as a slice when it is a run of consecutive ones: a
-    slice copies columns without gathering them one by one."""
-    if index.size and (np.diff(index) == 1).all():
-        return slice(int(index[0]), int(index[-1]) + 1)
-    return index
-
-
 def _refresh_values(fresh_name, kdata_list, begin):
     """Copy the run's own bars into the refresh matrix at every refresh
     position whose base column is `begin` or later."""
@@ -238,7 +248,7 @@ def _refresh_values(fresh_name, kdata_list, begin):
     # columns past the record's data are empty, as are the positions they would fill
     end = own.Matrix.shape[1] if own.DataEnd is None else own.DataEnd
     positions, cols = positions[(cols >= 0) & (cols < end)], cols[(cols >= 0) & (cols < end)]
-    fresh[gv.KMatrixPos_Open :, _as_slice(positions)] = own.Matrix[gv.KMatrixPos_Open :, _as_slice(cols)]
+    fresh[gv.KMatrixPos_Open :, index_or_slice(positions)] = own.Matrix[gv.KMatrixPos_Open :, index_or_slice(cols)]
 
 
 def update_k_data_value_fresh(begin):

@@ -12,6 +12,7 @@ instead of one element per row. Matrices that grow by appended columns are
 views of a buffer with spare columns (see `extend_last_axis`), so that a push
 appends in place instead of copying the whole matrix.
 """
+import sys
 import weakref
 
 import numpy as np
@@ -93,6 +94,33 @@ def _leading_view(array, buffer):
     )
 
 
+# buffers of a finished session's matrices, offered to the next session's of
+# the same shape: memory the process has written before costs a fraction of
+# new memory to write (new pages are faulted in one by one)
+_spare = []
+
+
+def offer_buffers(arrays):
+    """Offer the buffers of `arrays` (matrices no longer used) to the next
+    matrices of their shape and type."""
+    _spare.extend(a.base for a in arrays if _leading_view(a, a.base))
+
+
+def forget_buffers():
+    """Withdraw the buffers offered: their memory goes when nothing else holds them."""
+    _spare.clear()
+
+
+def _new_buffer(shape, dtype):
+    """A column-major buffer, an offered one when one fits."""
+    for i in range(len(_spare)):
+        # one still shown by a view (a strategy may have kept one) keeps its
+        # values: only the list holds it (and getrefcount's argument)
+        if _spare[i].shape == shape and _spare[i].dtype == dtype and sys.getrefcount(_spare[i]) == 2:
+            return _spare.pop(i)
+    return np.empty(shape, dtype=dtype, order="F")
+
+
 def with_room(array, room=None):
     """A copy of `array` (column-major) in a buffer with `room` spare entries
     along its last axis (None: as many as `array`'s own buffer has), as
@@ -102,7 +130,7 @@ def with_room(array, room=None):
     length = array.shape[-1]
     if room is None:
         room = array.base.shape[-1] - length if _leading_view(array, array.base) else 0
-    buffer = np.empty(array.shape[:-1] + (length + int(room),), dtype=array.dtype, order="F")
+    buffer = _new_buffer(array.shape[:-1] + (length + int(room),), array.dtype)
     buffer[..., :length] = array
     weakref.finalize(buffer, _in_use.pop, id(buffer), None)
     _in_use[id(buffer)] = length
@@ -137,6 +165,14 @@ def append_columns(matrix, times, day_pos):
     matrix[gv.KMatrixPos_TimeLine, have:] = times
     matrix[gv.KMatrixPos_DayPos, have:] = day_pos
     return matrix
+
+
+def index_or_slice(index):
+    """`index` (integers) as a slice when it is a run of consecutive ones: a
+    slice copies columns without gathering them one by one."""
+    if index.size and (np.diff(index) == 1).all():
+        return slice(int(index[0]), int(index[-1]) + 1)
+    return index
 
 
 def continue_day_positions(old_times, old_day_pos, new_times):

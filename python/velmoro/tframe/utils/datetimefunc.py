@@ -4,6 +4,7 @@ since year 0 (day 1 is 0000-01-01), the way MATLAB datenum counts.
 Arrays convert as wholes (numpy datetime64 arithmetic), with the same
 results as converting their elements one by one."""
 import datetime as _dt
+import math
 
 import numpy as np
 
@@ -30,7 +31,7 @@ _FIRST_DAY, _LAST_DAY = 367, 3652424
 
 def _one_to_datetime(t):
     t = float(t)
-    day = int(np.floor(t))
+    day = math.floor(t)  # numpy's floor of one float is several times dearer, with the same errors
     # round to the millisecond: float days carry binary noise
     ms = int(round((t - day) * _SECONDS_PER_DAY * 1000.0))
     return _dt.datetime.fromordinal(day - _ORDINAL_OFFSET) + _dt.timedelta(milliseconds=ms)
@@ -43,9 +44,10 @@ def _is_many(x):
 def _many_to_datetime(times):
     """Datetimes of an array of numeric times, rounded to the millisecond as
     `_one_to_datetime` does; times outside datetime's range or not finite
-    take the one-by-one way, which reports them."""
+    take the one-by-one way, which reports them, as does a single time (the
+    loop's own, once a bar), for which the arithmetic is the dearer way."""
     day = np.floor(times)
-    if times.size == 0 or not (np.isfinite(times).all() and _FIRST_DAY <= day.min() and day.max() <= _LAST_DAY):
+    if times.size <= 1 or not (np.isfinite(times).all() and _FIRST_DAY <= day.min() and day.max() <= _LAST_DAY):
         return [_one_to_datetime(t) for t in times]
     ms = np.rint((times - day) * _SECONDS_PER_DAY * 1000.0).astype(np.int64)
     moments = (day.astype(np.int64) - _UNIX_EPOCH).astype("datetime64[D]") + ms.astype("timedelta64[ms]")

@@ -75,9 +75,18 @@ def write_log(message, level="info", console=False, use_args_for_console=False):
     framework_log.log(number, "%s", message, extra={"console": bool(console or use_args_for_console)})
 
 
+# the system log's level of each level name: the loop logs several steps a
+# push, so its names are looked up once here
+_SYSLOG_LEVELS = {name: (number if number >= logging.WARNING else logging.DEBUG) for name, number in LEVELS.items()}
+
+
 def _syslog_level(level):
-    number = _level(level)
-    return number if number >= logging.WARNING else logging.DEBUG
+    number = _SYSLOG_LEVELS.get(level) if type(level) is str else None
+    if number is None:
+        # another spelling, or the error of an unknown level
+        number = _level(level)
+        number = number if number >= logging.WARNING else logging.DEBUG
+    return number
 
 
 def write_syslog(message, level="debug"):

@@ -7,6 +7,7 @@ import numpy as np
 
 from velmoro.tframe.utils.logger import write_log
 from velmoro.tframe.utils.matcheck import MatFileError, checked_v5, mat_version
+from velmoro.tframe.utils.matrows import plain_rows
 
 __all__ = ["MatData", "load_mat", "run_ignore_exception"]
 
@@ -59,12 +60,16 @@ def load_mat(path, error="warn"):
                 return _load_v73(path)  # h5py reads the file itself
             f.seek(0)
             data = f.readall()
-        if version == 1:
-            data = checked_v5(data)
+        # a file of plain rows (the terminal's bar files) is read directly
+        rows = plain_rows(data) if version == 1 else None
+        if rows is not None:
+            variables = MatData(rows)
         elif version is None:
             raise MatFileError("{} is not a MAT file".format(path))
-        # the parser reads exactly the bytes checked (BytesIO shares them)
-        variables = MatData(scipy.io.loadmat(io.BytesIO(data), **_sparse_as_matrix()))
+        else:
+            # the parser reads exactly the bytes checked (BytesIO shares them)
+            data = checked_v5(data) if version == 1 else data
+            variables = MatData(scipy.io.loadmat(io.BytesIO(data), **_sparse_as_matrix()))
     except Exception as exc:
         if error == "raise":
             raise
