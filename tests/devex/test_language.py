@@ -52,13 +52,22 @@ def test_the_setting_chooses_the_language_at_first_import():
 
 
 @pytest.mark.parametrize("name", ["en", "zh"])
-def test_the_bar_line_stays_at_debug_in_either_language(restore_language, caplog, name):
-    from velmoro.tframe.utils.logger import write_log
+def test_the_bar_line_stays_at_debug_in_either_language(restore_language, name):
+    import logging
+    from velmoro.tframe.utils.logger import framework_log, write_log
 
     language.set_language(name)
     table = english if name == "en" else templates
     bar = table.LOG_REALFRESH_BAR.format(FreshNum=17, Pos="2024-01-03 10:00:00")
-    with caplog.at_level("DEBUG", logger="velmoro"):
-        for message, level in ((bar, "info"), (bar, "warn"), ("bar " + bar, "info"), (17, "info")):
-            write_log(message, level=level)
-    assert [r.levelname for r in caplog.records] == ["DEBUG", "WARNING", "INFO", "INFO"]
+    records = []
+    handler = logging.Handler(logging.DEBUG)
+    handler.emit = records.append
+    framework_log.addHandler(handler)
+    level, framework_log.level = framework_log.level, logging.DEBUG
+    try:
+        for message, level_name in ((bar, "info"), (bar, "warn"), ("bar " + bar, "info"), (17, "info")):
+            write_log(message, level=level_name)
+    finally:
+        framework_log.removeHandler(handler)
+        framework_log.setLevel(level)
+    assert [r.levelname for r in records] == ["DEBUG", "WARNING", "INFO", "INFO"]
