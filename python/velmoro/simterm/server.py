@@ -31,6 +31,7 @@ import time
 from typing import Any, Optional
 
 from velmoro.protocol import TransportError
+from velmoro.simterm.ahead import DaysAhead
 from velmoro.simterm.commands import HANDLERS
 from velmoro.simterm.replay import Replay
 from velmoro.simterm.store import Store, is_recorded
@@ -748,6 +749,8 @@ class Server:
     def _start_replay(self, session, targets, days, mode):
         port = _Port(self.term, session.put)
         replay = Replay(port, targets, days)
+        # its days' bars made ahead, beside the client's work
+        port.data = DaysAhead(self.term.data, replay.days, [port.data.row(sec) for sec in replay.securities])
         session.replay = (replay, mode == "paced", port)
         return replay
 
