@@ -50,10 +50,10 @@ HANDSHAKE_TIMEOUT = 5.0
 PREAUTH_FRAME = 4096  # largest frame before the peer proved itself
 MAX_WINDOW = 1 << 16
 MAX_KEYS = 100000  # idempotency keys one handshake may ask about
-# a Unix socket's send buffer once its client proved itself: a push of whole
-# arrays (640 KB at 5,000 targets) leaves in one write and is read in one
-# (the system may cap it; TCP sizes its own)
-PUSH_BUFFER = 4 << 20
+# a Unix socket's send buffer once its client proved itself (the system
+# doubles it, and may cap it; TCP sizes its own): a push of whole arrays
+# (640 KB at 5,000 targets) leaves in one write and is read in one
+PUSH_BUFFER = 1 << 20
 # accept errors that pass: out of descriptors or memory, a peer gone before its turn
 _ACCEPT_RETRY = frozenset((errno.EMFILE, errno.ENFILE, errno.ENOBUFS, errno.ENOMEM))
 _EMPTY_STOP = {"stop_run": True}
