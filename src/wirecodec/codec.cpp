@@ -11,6 +11,12 @@ vm::Name kDecoders("_DECODERS");
 vm::Name kFrameError("FrameError");
 vm::Name kMaxFrame("MAX_FRAME");
 vm::Name kDunderDict("__dict__");
+vm::Name kArrayPacker("_array");
+
+namespace {
+vm::Name kArrayDecoder("_decode_array");
+vm::Name kArrayCode("_ARRAY");
+}  // namespace
 
 namespace {
 
@@ -78,6 +84,18 @@ vm::Ref configure(vm::Params<2> p) {
         if (fresh->by_type(e.type) || fresh->by_code(e.code)) bad_entry(entry, "a class or code given twice");
         fresh->extensions.push_back(std::move(e));
     });
+    vm::Ref packer = vm::borrow(PyDict_GetItemWithError(ns, kArrayPacker.get()));
+    vm::Ref decoder = vm::borrow(PyDict_GetItemWithError(ns, kArrayDecoder.get()));
+    vm::Ref code = vm::borrow(PyDict_GetItemWithError(ns, kArrayCode.get()));
+    vm::Ref coder = vm::borrow(PyDict_GetItemWithError(ns, kDefault.get()));
+    if (PyErr_Occurred()) vm::raise();
+    if (packer && decoder && code && coder) {
+        const long c = PyLong_AsLong(code);
+        if (c == -1 && PyErr_Occurred()) vm::raise();
+        if (c < 0 || c > 127) vm::raise(PyExc_ValueError, "_ARRAY is a code from 0 to 127");
+        fresh->array_default = coder, fresh->array_packer = packer, fresh->array_decoder = decoder;
+        fresh->array_code = static_cast<int>(c);
+    }
     vm::Ref msgpack = vm::own(PyImport_ImportModule("msgpack"));
     fresh->ext_type = vm::own(PyObject_GetAttrString(msgpack.get(), "ExtType"));
     fresh->timestamp = vm::own(PyObject_GetAttrString(msgpack.get(), "Timestamp"));

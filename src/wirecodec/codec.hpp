@@ -35,6 +35,11 @@ struct Codec {
     vm::Ref ext_type;
     vm::Ref timestamp;
     std::vector<Extension> extensions;
+    // The wire's array coders as configured (_default, _array, _decode_array
+    // and the code _ARRAY): arrays are coded here while they are in place
+    // (see arrays.hpp); empty when the wire has none.
+    vm::Ref array_default, array_packer, array_decoder;
+    int array_code = -1;
 
     const Extension* by_type(PyTypeObject* type) const noexcept {
         for (const Extension& e : extensions)
@@ -86,6 +91,6 @@ auto finally(Body&& body, Cleanup&& cleanup) {
     }
 }
 
-extern vm::Name kDefault, kDecoders, kFrameError, kMaxFrame, kDunderDict;
+extern vm::Name kDefault, kDecoders, kFrameError, kMaxFrame, kDunderDict, kArrayPacker;
 
 }  // namespace wirecodec

@@ -1,5 +1,6 @@
 #include "decode.hpp"
 
+#include "arrays.hpp"
 #include "codec.hpp"
 #include "writer.hpp"
 
@@ -200,6 +201,7 @@ private:
             vm::Ref key = vm::own(PyLong_FromLong(code));
             decoder = codec_.global(kDecoders).method(kGet).call({key});
             if (vm::is_none(decoder)) refuse(vm::own(PyUnicode_FromFormat("unknown extension type %d", code)));
+            if (vm::Ref array = unpack_array(codec_, decoder, payload, n)) return array;
         }
         Decoder inner(codec_, payload, n);
         vm::Ref content = inner.value(depth + 1);

@@ -1,5 +1,6 @@
 #include "encode.hpp"
 
+#include "arrays.hpp"
 #include "codec.hpp"
 
 #include "vm/buffer.hpp"
@@ -26,6 +27,7 @@ public:
         if (first == Outcome::kPacked) return;
         if (first == Outcome::kOther) {
             if (const Extension* e = codec_.by_type(Py_TYPE(o))) return extension(*e, o, depth);
+            if (pack_array(out_, codec_, o)) return;
         }
         // anything else as the wire's _default makes it, once
         vm::Ref standing = codec_.global(kDefault).call({o});

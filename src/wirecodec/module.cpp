@@ -11,6 +11,7 @@
 #include "waiter.hpp"
 
 #include "vm/module.hpp"
+#include "vm/numpy.hpp"
 
 namespace wirecodec {
 namespace {
@@ -18,7 +19,9 @@ namespace {
 const vm::FunctionSpec kFunctions[] = {
     VM_FUNCTION(configure, "namespace, extensions",
                 "Hands the codec the wire module's globals (read at call time: _default, _DECODERS, FrameError, "
-                "MAX_FRAME) and its extension types: tuples (class, code, rule[, detail])."),
+                "MAX_FRAME) and its extension types: tuples (class, code, rule[, detail]). Numeric arrays are "
+                "coded natively while the globals _default, _array and _DECODERS[_ARRAY] are the "
+                "_default, _array and _decode_array given now."),
     VM_FUNCTION(encode, "value", "The msgpack body of a value (TypeError for a value the wire does not carry)."),
     VM_FUNCTION(frame, "message", "One frame (length prefix and body) holding `message`."),
     VM_FUNCTION(decode, "body", "The value of a msgpack body; FrameError when it is not one."),
@@ -35,6 +38,7 @@ const vm::FunctionSpec kFunctions[] = {
 };
 
 void exec(vm::Module& m) {
+    vm::numpy::import();
     m.add(kFunctions);
     register_frame_reader(m);
     register_waiter(m);

@@ -39,11 +39,14 @@ PyTypeObject* reader_type = nullptr;  // kept alive by the module
 ReaderObject* as_reader(PyObject* self) { return reinterpret_cast<ReaderObject*>(self); }
 
 constexpr size_t kHeader = 4;
-// the room kept after a cut: a reader that once took a large frame gives
-// most of it back
+// the room a read from a socket is given at first
 constexpr Py_ssize_t kKeep = 64 * 1024;
 // the least room a read from a socket is given
 constexpr Py_ssize_t kRoom = 16 * 1024;
+// the most room kept after a cut: a stream of large frames (pushes of whole
+// arrays) reads each into the same memory, and one that once took a very
+// large frame gives most of it back
+constexpr Py_ssize_t kKeepMost = 1 << 20;
 
 // One call at a time: decoding runs Python code, during which another thread
 // (or a decoder) could reach the same reader; it is refused instead of
@@ -88,8 +91,22 @@ void append(ReaderObject* r, PyObject* data) {
 // taking it back. The waiters `due` are woken first, a blocking read's once
 // the GIL is free for them to take. The store is the reader's own while the
 // call is busy.
+// The room the next read is given: the rest of a frame begun (when its
+// header passed the cap), so that a large frame comes in one read of all
+// that arrived; at least kRoom.
+Py_ssize_t room_wanted(const ReaderObject* r) {
+    Py_ssize_t room = kRoom;
+    if (r->used >= static_cast<Py_ssize_t>(kHeader)) {
+        const long long size = read_be<uint32_t>(stream(r));
+        const long long tag = r->seal ? static_cast<long long>(kTagSize) : 0;
+        if (size - tag <= r->cap) room = std::max<Py_ssize_t>(room, kHeader + size - r->used);
+    }
+    return room;
+}
+
 Py_ssize_t receive_into(ReaderObject* r, int fd, bool block, const std::vector<vm::Ref>& due) {
-    if (capacity(r) - r->used < kRoom) resize(r, r->used + kKeep);
+    const Py_ssize_t room = room_wanted(r);
+    if (capacity(r) - r->used < room) resize(r, r->used + std::max(room, kKeep));
     auto wake_due = [&due]() noexcept {
         for (const vm::Ref& w : due) wake(w.get());
     };
@@ -129,7 +146,7 @@ void drop(ReaderObject* r, size_t n) noexcept {
 }
 
 void trim(ReaderObject* r) {
-    if (capacity(r) > kKeep && r->used < capacity(r) / 4) resize(r, std::max(r->used, kKeep));
+    if (capacity(r) > kKeepMost && r->used < capacity(r) / 4) resize(r, std::max(r->used, kKeepMost));
 }
 
 bool is_message(PyObject* m) {

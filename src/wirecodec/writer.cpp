@@ -5,14 +5,44 @@
 
 namespace wirecodec {
 
+namespace {
+
+// The heap buffer of this thread's last large encoding, kept for its next:
+// a push of whole arrays each time in fresh memory would be written through
+// page faults (the allocator hands memory that large back to the system).
+struct Spare {
+    unsigned char* data = nullptr;
+    size_t capacity = 0;
+    ~Spare() { std::free(data); }
+};
+thread_local Spare t_spare;
+
+// The most a thread keeps between encodings (a push of 5,000 targets' rows
+// is 640 KB).
+constexpr size_t kSpareMost = 8u << 20;
+
+}  // namespace
+
 Writer::~Writer() {
-    if (data_ != local_) std::free(data_);
+    if (data_ == local_) return;
+    if (capacity_ <= kSpareMost && capacity_ > t_spare.capacity) {
+        std::free(t_spare.data);
+        t_spare.data = data_, t_spare.capacity = capacity_;
+    } else {
+        std::free(data_);
+    }
 }
 
 void Writer::grow(size_t n) {
     if (n > SIZE_MAX / 2 - size_) throw std::bad_alloc();
     size_t capacity = capacity_ * 2;
     if (capacity < size_ + n) capacity = size_ + n;
+    if (data_ == local_ && t_spare.capacity >= capacity) {
+        data_ = t_spare.data, capacity_ = t_spare.capacity;
+        t_spare.data = nullptr, t_spare.capacity = 0;
+        std::memcpy(data_, local_, size_);
+        return;
+    }
     void* p = data_ == local_ ? std::malloc(capacity) : std::realloc(data_, capacity);
     if (!p) throw std::bad_alloc();
     if (data_ == local_) std::memcpy(p, local_, size_);
@@ -54,10 +84,8 @@ void Writer::header(size_t n, unsigned char fix, size_t fix_limit, unsigned char
     tagged(static_cast<unsigned char>(tag16 + 1), static_cast<uint32_t>(n));
 }
 
-void Writer::ext_header_at(size_t pos, int code) {
-    const size_t n = size_ - pos - kExtRoom;
+size_t Writer::ext_head(size_t n, int code, unsigned char* head) {
     if (n > kItemLimit) vm::raise(PyExc_ValueError, "EXT data is too large");
-    unsigned char head[6];
     size_t used;
     switch (n) {
         case 1: head[0] = 0xd4, used = 1; break;
@@ -75,8 +103,19 @@ void Writer::ext_header_at(size_t pos, int code) {
             }
     }
     head[used++] = static_cast<unsigned char>(static_cast<int8_t>(code));
+    return used;
+}
+
+void Writer::ext_header_at(size_t pos, int code) {
+    unsigned char head[6];
+    const size_t used = ext_head(size_ - pos - kExtRoom, code, head);
     if (used != kExtRoom) shift(pos + kExtRoom, static_cast<ptrdiff_t>(used) - static_cast<ptrdiff_t>(kExtRoom));
     std::memcpy(data_ + pos, head, used);
+}
+
+void Writer::ext_header(size_t n, int code) {
+    unsigned char head[6];
+    bytes(head, ext_head(n, code, head));
 }
 
 vm::Ref Writer::take(size_t from) const {

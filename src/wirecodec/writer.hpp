@@ -92,6 +92,9 @@ public:
     // `pos` where kExtRoom bytes were skipped before its content.
     static constexpr size_t kExtRoom = 3;
     void ext_header_at(size_t pos, int code);
+    // The header of an extension value of `n` bytes and its code, written
+    // now, before its content (whose size is known first: nothing moved).
+    void ext_header(size_t n, int code);
 
     vm::Ref take(size_t from = 0) const;
 
@@ -103,6 +106,9 @@ private:
     // the fix form below `fix_limit`, then the 8-bit form (tag8, where the
     // format has one), the 16-bit one (tag16) and the 32-bit one (tag16 + 1)
     void header(size_t n, unsigned char fix, size_t fix_limit, unsigned char tag8, unsigned char tag16);
+    // An extension header's bytes for `n` bytes of content and `code` in
+    // `head` (at most 6); their number.
+    static size_t ext_head(size_t n, int code, unsigned char* head);
 
     unsigned char local_[1024];
     unsigned char* data_ = local_;

@@ -99,3 +99,25 @@ def test_a_session_hands_its_memory_to_the_next_unless_the_strategy_kept_a_view(
         assert buffers[0]() is None and buffers[1]() is not None  # the last session's is the run's
     finally:
         gc.enable()
+
+
+def test_a_served_run_grows_into_room_made_for_all_its_days(tmp_path, monkeypatch):
+    """A served replay runs whole: its matrices are made with room for all
+    its days, so that a new day never copies them to grow."""
+    from serving import serving
+
+    from velmoro.realtrade.calc import layout
+
+    copies = []  # of matrices holding something
+    monkeypatch.setattr(layout, "with_room", lambda array, room=None, made=layout.with_room: (
+        np.size(array) and copies.append(np.shape(array))) or made(array, room))
+    term = Terminal(Dataset(start=dt.date(2024, 1, 2), days=4), result_dir=str(tmp_path))
+    with serving(term) as (_, address):
+        link.connect(address)
+        try:
+            days = term.data.trading_days
+            summary = run_live(TARGETS, lambda context: None, accounts=[1001], begin_date=days[2],
+                               end_date=days[3], history_days=2)
+        finally:
+            link.disconnect()
+    assert len(summary.calls) > 400 and copies == []

@@ -186,6 +186,32 @@ def test_values_come_back_as_msgpack_gives_them(value):
         assert native.__dict__.keys() == reference.__dict__.keys()
 
 
+_ARRAYS = [
+    np.random.default_rng(1).random((5000, 8)),  # a push's rows: past the 16- and 32-bit headers
+    np.arange(70000, dtype=">i4").reshape(2, 35000), np.array(3.5), np.zeros((0, 4)), np.ones((2, 3, 4), "?"),
+    np.array(["ab", "c"]), np.zeros(3, "V4"), np.arange(12.0).reshape(3, 4).T, np.arange(10)[::2],
+    np.array([1, None], dtype=object),
+]
+
+
+@pytest.mark.parametrize("value", _ARRAYS, ids=lambda a: "{}{}".format(a.dtype.str, a.shape))
+def test_arrays_are_coded_as_the_wires_python_coders_code_them(value, monkeypatch):
+    """Arrays packed and built natively (C-order numbers) give the bytes and
+    arrays of the Python coders, which take over once replaced: the codec
+    reads them at call time."""
+    native = wire.frame([wire.PUSH, 1, {"rows": value}])
+    assert native[4:] == reference_encode([wire.PUSH, 1, {"rows": value}])
+    back = wire.decode(native[4:])[2]["rows"]
+    assert same(back, value) and back.flags.c_contiguous and back.flags.writeable
+    assert back.flags.owndata or value.dtype.hasobject
+    calls = []
+    monkeypatch.setattr(wire, "_array", lambda v, packer=wire._array: calls.append("pack") or packer(v))
+    monkeypatch.setitem(wire._DECODERS, 1, lambda items, build=wire._decode_array: calls.append("build") or build(items))
+    assert wire.frame([wire.PUSH, 1, {"rows": value}]) == native
+    assert same(wire.decode(native[4:])[2]["rows"], value)
+    assert calls == (["pack"] if value.dtype.hasobject else ["pack", "build"])
+
+
 @pytest.mark.parametrize("value", [
     (1, "a", (2.5, None)), (), DotDict(a=1, b=DotDict(c=[2])), collections.OrderedDict([("b", 1), ("a", 2)]),
     utilcls.OrderedDict([("x", (1,))]), {1, 2}, frozenset(["a"]), set(), dt.datetime(2024, 5, 6, 7, 8, 9, 10),

@@ -222,7 +222,8 @@ def run_live(
             arranged if len(sessions) <= 1 else term.replay_for_run(targets, sessions[n][0], sessions[n][-1]))
         try:
             history_begin = _recent_days(targets, history_begin, history_end, int(history_days))
-            part, carried = _run(*settings, history_begin, history_end, carried, len(sessions[n]) if sessions else 0)
+            room_days = len(sessions[n]) if sessions else getattr(replay, "room_days", 0)
+            part, carried = _run(*settings, history_begin, history_end, carried, room_days)
         except BaseException as exc:
             # an interrupted or failed session carries the run so far
             exc.summary = _joined(summary, exc.summary) if hasattr(exc, "summary") else summary  # type: ignore[attr-defined]

@@ -5,7 +5,7 @@ from typing import Any, Callable, Dict, Iterable, List, Optional, Tuple, Type, U
 _Message = List[Any]  # a message: its kind first (see wire.py)
 
 def configure(namespace: Dict[str, Any], extensions: Iterable[Tuple[Any, ...]]) -> None:
-    """Hands the codec the wire module's globals (read at call time: _default, _DECODERS, FrameError, MAX_FRAME) and its extension types: tuples (class, code, rule[, detail])."""
+    """Hands the codec the wire module's globals (read at call time: _default, _DECODERS, FrameError, MAX_FRAME) and its extension types: tuples (class, code, rule[, detail]). Numeric arrays are coded natively while the globals _default, _array and _DECODERS[_ARRAY] are the _default, _array and _decode_array given now."""
 
 def encode(value: Any) -> bytes:
     """The msgpack body of a value (TypeError for a value the wire does not carry)."""

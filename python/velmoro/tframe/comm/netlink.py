@@ -97,7 +97,12 @@ def _env_float(name, default):
 
 
 class _ServedRun:
-    """A run's replay on the server: it ends with its stop push."""
+    """A run's replay on the server: it ends with its stop push. It runs
+    whole, in one session: its matrices are made with room for all its days
+    (`room_days`), not grown at each new day."""
+
+    def __init__(self, days):
+        self.room_days = len(days)
 
     def detach(self):
         pass
@@ -482,7 +487,7 @@ class RemoteTerminal:
             return None
         replayed, history = run_days(self.handle("GetTradingDays", ()).result, begin_date, end_date)
         self.replay(targets, replayed)
-        return _ServedRun(), history[0], history[-1]
+        return _ServedRun(replayed), history[0], history[-1]
 
     def flood(self, record: Any, count: int, wait: bool = True) -> None:
         """Have the terminal push `record` `count` times, then a stop push
