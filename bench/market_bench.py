@@ -4,8 +4,9 @@ starts it.
 For each number of targets (100, 1,000, 5,000) and of replayed days (1, 5),
 after HISTORY days of history, a run through run_live with a handler that does
 nothing ("noop") and one that reads every target's current bar and places ten
-orders a day ("reader"), on the embedded terminal and on a terminal served
-over a Unix socket. Each run is a process of its own (its peak RSS is its
+orders a day ("reader"), on the embedded terminal, on a terminal served
+over a Unix socket, and on the embedded terminal answering from a market
+store the generated market was written into ("store"). Each run is a process of its own (its peak RSS is its
 own), run twice on one terminal: the second run's set-up finds the history's
 bar files written by the first (it stops at its first push).
 
@@ -18,7 +19,8 @@ first push asked: history written, loaded, run started) on the first and on
 the cached run, and peak RSS (the served terminal's own in brackets).
 
 Targets (checked; a miss makes the exit status 1): one day of 5,000 targets
-with the no-op handler at least 1,000,000 bars/s embedded and 500,000 served;
+with the no-op handler at least 1,000,000 bars/s embedded (also from the
+store) and 500,000 served;
 at 5,000 targets a push's loop time p50 at most 2 ms and p99 at most 10 ms;
 set-up at most 10 s first and 3 s cached; peak RSS at most 2 GB for 5,000
 targets x 5 days; the cost per bar within 1.5x from 100 to 5,000 targets and
@@ -26,7 +28,7 @@ from 1 to 5 days (embedded, no-op). The machine may be shared: the figures of
 one run are what to compare, ratios hold better than absolute times.
 
     python bench/market_bench.py [--targets 100,1000,5000] [--days 1,5]
-        [--modes embedded,served] [--handlers noop,reader]
+        [--modes embedded,served,store] [--handlers noop,reader]
 """
 import argparse
 import datetime as _dt
@@ -45,7 +47,7 @@ HISTORY = 5  # trading days of history before the replayed ones
 FIRST_DAY = 20240102
 ACCOUNT = 1001
 ORDERS_PER_DAY = 10
-TARGET_BARS = {"embedded": 1_000_000, "served": 500_000}
+TARGET_BARS = {"embedded": 1_000_000, "served": 500_000, "store": 1_000_000}
 TARGET_P50, TARGET_P99 = 2.0, 10.0  # ms, at 5,000 targets
 TARGET_SETUP, TARGET_SETUP_CACHED = 10.0, 3.0  # s
 TARGET_RSS = 2048  # MB, 5,000 targets x 5 days
@@ -158,6 +160,11 @@ def one(mode, n_targets, days, handler_name):
         server, address = start_server(folder, n_targets, HISTORY + days)
         connect = lambda: link.connect(address)  # noqa: E731
     else:
+        if mode == "store":  # written before the runs: the store is the terminal's, not the run's set-up
+            from velmoro.simterm.stored import StoreDataset, write_generated
+
+            write_generated(os.path.join(folder, "store"), data)
+            data = StoreDataset(os.path.join(folder, "store"))
         term = Terminal(data)
         connect = lambda: link.connect(term)  # noqa: E731
     handler, state = reader_handler(targets) if handler_name == "reader" else ((lambda context: None), {})
@@ -230,7 +237,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--targets", type=_list(int), default=[100, 1000, 5000])
     parser.add_argument("--days", type=_list(int), default=[1, 5])
-    parser.add_argument("--modes", type=_list(str), default=["embedded", "served"])
+    parser.add_argument("--modes", type=_list(str), default=["embedded", "served", "store"])
     parser.add_argument("--handlers", type=_list(str), default=["noop", "reader"])
     parser.add_argument("--one", nargs=4, metavar=("MODE", "TARGETS", "DAYS", "HANDLER"), help=argparse.SUPPRESS)
     opts = parser.parse_args()
