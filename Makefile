@@ -7,13 +7,14 @@
 # make test-leaks : every public callable 100,000 rounds, then on the debug interpreter
 # make fuzz       : the bad-input property tests with many more examples, sanitized
 # make test-install : pip install . as a user does it, on every interpreter of PY
+# make stubs : the stubs' functions and vmserial's send list, written from the modules' declarations
 # make typecheck : mypy over the typed public API (the files of pyproject.toml's [tool.mypy]), on 3.13
 PY ?= 3.8 3.13
 DEMO_PY ?= 3.8
 VENV := .venv
 PYTEST_ARGS ?=
 
-.PHONY: test browser demo demo-served bench install install-native clean test-asan test-public test-leaks test-leaks-debug fuzz test-install typecheck
+.PHONY: test browser demo demo-served bench install install-native clean test-asan test-public test-leaks test-leaks-debug fuzz test-install typecheck stubs
 .SECONDARY:
 
 # one virtual environment per interpreter, with its pinned requirements
@@ -38,6 +39,10 @@ test: $(foreach v,$(PY),test-$(v))
 
 test-%: install-% browser
 	cd tests && ../$(VENV)/$*/bin/python -m pytest -q $(PYTEST_ARGS)
+
+# tools/stubgen: what derives from the declarations in src/ (checked by tests/support/test_declarations.py)
+stubs:
+	python3 tools/stubgen
 
 # the checker reads the source tree; its pinned version is in requirements/default.txt
 typecheck: $(VENV)/3.13/ready

@@ -34,7 +34,8 @@ constexpr char vmSendCmdGetTargetIns[] =
 }  // namespace doc
 
 Command kCalendar[] = {
-    {"vmSendCmdGetCodeList", "block: str, date: int -> List[Any]", "VelmoroGetCodeList_send", {"block", "date"}, Answer::Unchecked, "result",
+    {"vmSendCmdGetCodeList", "block: str, date: int -> List[Any]",
+     "VelmoroGetCodeList_send", {"block", "date"}, Answer::Unchecked, "result",
      kNone,
      "Members of a block (index, sector or board) on a date, as records with Code, Market, Weight, Name, BlockName.\n\n"
      "Not status-checked: the answer's result is returned as it comes, so a refused\n"
@@ -57,7 +58,8 @@ Command kCalendar[] = {
      "Returns\n"
      "  A list of member records, for each trading day of the range its members:\n"
      "  Code, Market, Weight, Name, BlockName and Day (YYYYMMDD)."},
-    {"vmSendCmdConvertTargets", "listMC: _Targets = [], wstrOpFlags: str = 'czce' -> List[Any]", "VelmoroConvertTargets_send",
+    {"vmSendCmdConvertTargets", "listMC: _Targets = [], wstrOpFlags: str = 'czce' -> List[Any]",
+     "VelmoroConvertTargets_send",
      {rq::targets("listMC"), "wstrOpFlags"}, Answer::Checked, "listMC", kNone,
      "Targets converted by the terminal according to wstrOpFlags.\n\n"
      "Markets come back in lower case and codes in upper case.\n\n"
@@ -90,7 +92,8 @@ Command kCalendar[] = {
      "Not status-checked. The command takes no parameters.\n\n"
      "Returns\n"
      "  A list of the trading days of the terminal's data, YYYYMMDD ints, ascending."},
-    {"vmSendCmdGetTradingDaysCondition", "market: str, begin_day: int, end_day: int -> List[int]", "VelmoroGetTradingDaysByCondition_send",
+    {"vmSendCmdGetTradingDaysCondition", "market: str, begin_day: int, end_day: int -> List[int]",
+     "VelmoroGetTradingDaysByCondition_send",
      {"market", "begin_day", "end_day"}, Answer::Checked, "listDays", kNone,
      "Trading days of a market between two days.\n\n"
      "Parameters\n"
@@ -100,13 +103,16 @@ Command kCalendar[] = {
      DOC_DATES "\n"
      "Returns\n"
      "  A list of the market's trading days in the range, YYYYMMDD ints, ascending."},
-    {"vmSendCmdGetTargetIns", "Market: str, Code: str, BeginDate: int, EndDate: int -> List[Any]", "VelmoroGetTargetIns_send",
+    {"vmSendCmdGetTargetIns", "Market: str, Code: str, BeginDate: int, EndDate: int -> List[Any]",
+     "VelmoroGetTargetIns_send",
      {"Market", "Code", "BeginDate", "EndDate"}, Answer::Checked, "listIns", kNone,
      doc::vmSendCmdGetTargetIns},
-    {"vmSendCmdGetTargetIns_20190830", "Market: str, Code: str, BeginDate: int, EndDate: int -> List[Any]", "VelmoroGetTargetIns_20190830_send",
+    {"vmSendCmdGetTargetIns_20190830", "Market: str, Code: str, BeginDate: int, EndDate: int -> List[Any]",
+     "VelmoroGetTargetIns_20190830_send",
      {"Market", "Code", "BeginDate", "EndDate"}, Answer::Checked, "listIns", kNone,
      doc::vmSendCmdGetTargetIns},
-    {"vmSendCmdGetFutureContracts", "i64Date: int, wstrMarket: str, wstrVarieties: str -> List[Any]", "VelmoroGetFutureContracts_send",
+    {"vmSendCmdGetFutureContracts", "i64Date: int, wstrMarket: str, wstrVarieties: str -> List[Any]",
+     "VelmoroGetFutureContracts_send",
      {"i64Date", "wstrMarket", "wstrVarieties"}, Answer::Checked, "listComp", kNone,
      "Future contracts of varieties of a market on a date.\n\n"
      "Parameters\n"
@@ -127,10 +133,12 @@ Command kCalendar[] = {
      DOC_FUTURE_RECORDS},
     {"vmSendCmdGetFutureInfoExculusively", "targets: _Targets -> List[Any]", "VelmoroGetFutureInfoExculusively_send",
      {rq::targets("targets")}, Answer::Checked, "listFutureInfoExcu", kNone, doc::vmSendCmdGetFutureInfoExculusively},
-    {"vmSendCmdGetFutureInfoExculusively_20190918", "targets: _Targets -> List[Any]", "VelmoroGetFutureInfoExculusively_20190918_send",
+    {"vmSendCmdGetFutureInfoExculusively_20190918", "targets: _Targets -> List[Any]",
+     "VelmoroGetFutureInfoExculusively_20190918_send",
      {rq::targets("targets")}, Answer::Checked, "listFutureInfoExcu", kNone,
      doc::vmSendCmdGetFutureInfoExculusively},
-    {"vmSendCmdGetStockInfoExculusively", "targets: _Targets -> List[Any]", "VelmoroGetStockInfoExculusively_send", {rq::targets("targets")},
+    {"vmSendCmdGetStockInfoExculusively", "targets: _Targets -> List[Any]",
+     "VelmoroGetStockInfoExculusively_send", {rq::targets("targets")},
      Answer::Checked, "listStockInfoExcu", kNone,
      "Information on stocks.\n\n"
      "Parameters\n"
@@ -139,7 +147,8 @@ Command kCalendar[] = {
      "Returns\n"
      "  A list of stock records, one per target in order: Market, Code, Name, LotSize,\n"
      "  PriceTick, Multiplier, LongMargin, ShortMargin."},
-    {"vmSendCmdGetOptionData", "market: str, code: str -> Any", "VelmoroGetOptionData_send", {"market", "code"}, Answer::Unchecked,
+    {"vmSendCmdGetOptionData", "market: str, code: str -> Any",
+     "VelmoroGetOptionData_send", {"market", "code"}, Answer::Unchecked,
      "result", kNone,
      "Data of an option.\n\n"
      "Not status-checked.\n\n"
@@ -149,7 +158,8 @@ Command kCalendar[] = {
      "Returns\n"
      "  The answer's result: the option's data records (the embedded terminal lists\n"
      "  no options: an empty list)."},
-    {"vmSendCmdGetOptionInfo", "market: str, code: str -> Any", "VelmoroGetOptionInfo_send", {"market", "code"}, Answer::Unchecked,
+    {"vmSendCmdGetOptionInfo", "market: str, code: str -> Any",
+     "VelmoroGetOptionInfo_send", {"market", "code"}, Answer::Unchecked,
      "result", kNone,
      "Information on an option.\n\n"
      "Not status-checked.\n\n"
@@ -159,7 +169,8 @@ Command kCalendar[] = {
      "Returns\n"
      "  The answer's result: the option's information records (the embedded terminal\n"
      "  lists no options: an empty list)."},
-    {"vmSendCmdGetOptionPos", "market: str, code: str -> Any", "VelmoroGetOptionPos_send", {"market", "code"}, Answer::Unchecked,
+    {"vmSendCmdGetOptionPos", "market: str, code: str -> Any",
+     "VelmoroGetOptionPos_send", {"market", "code"}, Answer::Unchecked,
      "result", kNone,
      "Option positions of a security.\n\n"
      "Not status-checked.\n\n"
@@ -175,7 +186,8 @@ Command kCalendar[] = {
      "The command takes no parameters.\n\n"
      "Returns\n"
      "  The directory's path (text)."},
-    {"vmSendCmdGetStrategyID", "-> List[Any]", "VelmoroGetStrategyID_send", {}, Answer::Checked, "listStrategyInfo", kNone,
+    {"vmSendCmdGetStrategyID", "-> List[Any]",
+     "VelmoroGetStrategyID_send", {}, Answer::Checked, "listStrategyInfo", kNone,
      "The strategies the terminal knows.\n\n"
      "The command takes no parameters.\n\n"
      "Returns\n"

@@ -75,7 +75,8 @@ Command kFactor[] = {
      "  in the range: columns Market, Code, ReportType (\"Q1\", \"S1\", \"Q3\", \"A\"),\n"
      "  EndDate, PublishDate (YYYYMMDD), then the items in order.\n"
      DOC_TABLE_FILE},
-    {"vmSendCmdGetFdmt", "lang: str, func: str, params_str: str -> str", "VelmoroGetFundamentalSet2_send", {"lang", "func", "params_str"},
+    {"vmSendCmdGetFdmt", "lang: str, func: str, params_str: str -> str",
+     "VelmoroGetFundamentalSet2_send", {"lang", "func", "params_str"},
      Answer::Checked, "wstrFilePath", kNone,
      "Run a fundamental query function; returns the MAT file path.\n\n"
      "The fundamental queries (velmoro.api.fundamental) send their requests this way.\n\n"
@@ -94,7 +95,8 @@ Command kFactor[] = {
      "  The path of a MAT file: the rows of the query, key columns first, then the\n"
      "  fields asked (every field of the query when field is empty).\n"
      DOC_TABLE_FILE},
-    {"vmSendCmdFdmtFieldInfo", "fdmt_fields: List[str] -> None", "VelmoroFdmtFieldInfo_send", {"fdmt_fields"}, Answer::Checked, nullptr,
+    {"vmSendCmdFdmtFieldInfo", "fdmt_fields: List[str] -> None",
+     "VelmoroFdmtFieldInfo_send", {"fdmt_fields"}, Answer::Checked, nullptr,
      kNone,
      "Ask for the description of fundamental fields (shown as the answer's message).\n\n"
      "Parameters\n"
@@ -102,7 +104,8 @@ Command kFactor[] = {
      "Returns\n"
      "  None; the descriptions come as the answer's information text, shown to the\n"
      "  user; unknown fields answer a warning naming them."},
-    {"vmSendCmdIsMTFundmental", "CatName: str, ItemName: str -> bool", "VelmoroIsMTFundmental_send", {"CatName", "ItemName"},
+    {"vmSendCmdIsMTFundmental", "CatName: str, ItemName: str -> bool",
+     "VelmoroIsMTFundmental_send", {"CatName", "ItemName"},
      Answer::Unchecked, "IsMTFundmental", kNone,
      "Whether a fundamental item is served by the terminal's fundamental tables.\n\n"
      "Not status-checked.\n\n"
@@ -111,7 +114,8 @@ Command kFactor[] = {
      "  ItemName: the item (\"NetProfit\").\n\n"
      "Returns\n"
      "  True or False."},
-    {"vmSendCmdGetRiskModel", "lang: str, func: str, params_str: str -> str", "VelmoroGetRiskModelSet_send", {"lang", "func", "params_str"},
+    {"vmSendCmdGetRiskModel", "lang: str, func: str, params_str: str -> str",
+     "VelmoroGetRiskModelSet_send", {"lang", "func", "params_str"},
      Answer::Checked, "wstrFilePath", kNone,
      "Run a risk-model query function; returns the MAT file path.\n\n"
      "Parameters\n"
@@ -125,7 +129,8 @@ Command kFactor[] = {
      "  The path of a MAT file with the columns Market, Code, TradeDate (for\n"
      "  \"style_exposure\"; \"factor_return\" has TradeDate alone), then the fields.\n"
      DOC_TABLE_FILE},
-    {"vmSendCmdRiskModelFieldInfo", "fdmt_fields: List[str] -> None", "VelmoroRiskModelFieldInfo_send", {"fdmt_fields"}, Answer::Checked,
+    {"vmSendCmdRiskModelFieldInfo", "fdmt_fields: List[str] -> None",
+     "VelmoroRiskModelFieldInfo_send", {"fdmt_fields"}, Answer::Checked,
      nullptr, kNone,
      "Ask for the description of risk-model fields (shown as the answer's message).\n\n"
      "Parameters\n"

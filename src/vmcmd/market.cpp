@@ -138,7 +138,8 @@ Command kMarket[] = {
      "  The path of one MAT file with each target's last bars.\n"
      DOC_MULTI_FILE
      DOC_BAR_VARIABLES},
-    {"vmSendCmdGetRtData", "targetList: _Targets -> List[Any]", "VelmoroGetRtData_send", {rq::targets("targetList")}, Answer::Checked,
+    {"vmSendCmdGetRtData", "targetList: _Targets -> List[Any]",
+     "VelmoroGetRtData_send", {rq::targets("targetList")}, Answer::Checked,
      "listRtData", kNone,
      "Real-time snapshots of the targets.\n\n"
      "Parameters\n"
@@ -167,14 +168,16 @@ Command kMarket[] = {
      "Returns\n"
      "  The path of a MAT file (\"\" when no_return is true) holding 1 x n rows, minute\n"
      "  by minute: Time (framework numeric time), Price, Volume, Amount."},
-    {"vmSendCmdGetTDPDataMulti", "targetList: _Targets, beginDate: int, endDate: int, fqType: str -> str", "VelmoroGetTDPDataMulti_send",
+    {"vmSendCmdGetTDPDataMulti", "targetList: _Targets, beginDate: int, endDate: int, fqType: str -> str",
+     "VelmoroGetTDPDataMulti_send",
      {rq::targets("targetList"), "beginDate", "endDate", "fqType"}, Answer::Checked, "wstrFilePath", kNone,
      doc::vmSendCmdGetTDPDataMulti},
     {"vmSendCmdGetTDPDataMultiFilePath", "targetList: _Targets, beginDate: int, endDate: int, fqType: str -> str",
      "VelmoroGetTDPDataMultiFilePath_send", {rq::targets("targetList"), "beginDate", "endDate", "fqType"},
      Answer::Checked, "wstrFilePath", kNone,
      doc::vmSendCmdGetTDPDataMulti},
-    {"vmSendCmdGetTradingTime", "targetList: _Targets, kFreq: str, beginDay: int, endDay: int -> str", "VelmoroGetTradingTime_send",
+    {"vmSendCmdGetTradingTime", "targetList: _Targets, kFreq: str, beginDay: int, endDay: int -> str",
+     "VelmoroGetTradingTime_send",
      {rq::record(kGetTradingTimeRecord), rq::targets("targetList")}, Answer::Checked, "wstrFilePath", kNone,
      "Bar times of a frequency between two days; returns the MAT file path (variable Time).\n\n"
      "Parameters\n"
@@ -202,7 +205,8 @@ Command kMarket[] = {
      "Returns\n"
      "  A mapping of the file's variables: Time (bar end times, framework numeric time)\n"
      "  and the item named by ItemName, each a 1 x n row."},
-    {"vmSendCmdGetMarketSet", "wstrCat: str, listItem: Sequence[str], iBeginDate: int, iEndDate: int -> _MatVariables", "VelmoroGetMarketSet_send",
+    {"vmSendCmdGetMarketSet", "wstrCat: str, listItem: Sequence[str], iBeginDate: int, iEndDate: int -> _MatVariables",
+     "VelmoroGetMarketSet_send",
      {"wstrCat", "listItem", "iBeginDate", "iEndDate"}, Answer::Load, "wstrFilePath", kNone,
      "A market-wide data set, loaded from the terminal's MAT file.\n\n"
      "Parameters\n"

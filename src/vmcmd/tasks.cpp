@@ -28,21 +28,24 @@ Command kTasks[] = {
      "      StrategyName).\n\n"
      "Returns\n"
      "  The new task's id, a numpy int64."},
-    {"vmSendCmdStartTaskBackTest", "i64TaskId: _TaskId -> None", "VelmoroStartTaskBackTest_send", {"i64TaskId"}, Answer::Checked,
+    {"vmSendCmdStartTaskBackTest", "i64TaskId: _TaskId -> None",
+     "VelmoroStartTaskBackTest_send", {"i64TaskId"}, Answer::Checked,
      nullptr, kNanGuard,
      "Start a back-test task (nothing for a NaN id).\n\n"
      "Parameters\n"
      DOC_TASK_ID_GUARDED "\n"
      DOC_RETURNS_STATUS
      "  An id that names no back-test task is an error."},
-    {"vmSendCmdStartTaskRealTrade", "i64TaskId: _TaskId -> None", "VelmoroStartTaskRealTrade_send", {"i64TaskId"}, Answer::Checked,
+    {"vmSendCmdStartTaskRealTrade", "i64TaskId: _TaskId -> None",
+     "VelmoroStartTaskRealTrade_send", {"i64TaskId"}, Answer::Checked,
      nullptr, kNanGuard,
      "Start a real-trade task (nothing for a NaN id).\n\n"
      "Parameters\n"
      DOC_TASK_ID_GUARDED "\n"
      DOC_RETURNS_STATUS
      "  An id that names no real-trade task is an error."},
-    {"vmSendCmdStopTaskRealTrade", "i64TaskID: _TaskId, strategy_name: str, handles: Sequence[int] -> None", "VelmoroStopTaskRealTrade_send",
+    {"vmSendCmdStopTaskRealTrade", "i64TaskID: _TaskId, strategy_name: str, handles: Sequence[int] -> None",
+     "VelmoroStopTaskRealTrade_send",
      {"i64TaskID", "strategy_name", "handles"}, Answer::Checked, nullptr, kNone,
      "Stop a real-trade task.\n\n"
      "Parameters\n"
@@ -61,7 +64,8 @@ Command kTasks[] = {
      "      (YYYYMMDD); a missing key raises KeyError before anything is sent.\n\n"
      "Returns\n"
      "  The new task's id, a numpy int64."},
-    {"vmSendCmdStartTaskRunFactor", "i64TaskId: _TaskId -> None", "VelmoroStartTaskRunFactor_send", {"i64TaskId"}, Answer::Checked,
+    {"vmSendCmdStartTaskRunFactor", "i64TaskId: _TaskId -> None",
+     "VelmoroStartTaskRunFactor_send", {"i64TaskId"}, Answer::Checked,
      nullptr, kNanGuard,
      "Start a factor-run task (nothing for a NaN id).\n\n"
      "Parameters\n"
@@ -76,7 +80,8 @@ Command kTasks[] = {
      "  record_dir: the directory the task's records were written to.\n\n"
      DOC_RETURNS_STATUS
      "  An id that names no factor-run task is an error."},
-    {"vmSendCmdGetBackTestPerformance", "i64TaskID: _TaskId -> List[Any]", "VelmoroGetBackTestPerformance_send", {"i64TaskID"},
+    {"vmSendCmdGetBackTestPerformance", "i64TaskID: _TaskId -> List[Any]",
+     "VelmoroGetBackTestPerformance_send", {"i64TaskID"},
      Answer::Checked, "listDetail", kNone,
      "Performance records of a back test.\n\n"
      "Parameters\n"
@@ -97,14 +102,16 @@ Command kTasks[] = {
      "Acknowledge an account notification.\n\n"
      "The command takes no parameters.\n\n"
      DOC_RETURNS_NOTHING},
-    {"vmSendCmdRiseError", "i64TaskId: _TaskId, e: object -> None", "VelmoroRiseError_send", {"i64TaskId", rq::str("e")}, Answer::Fire,
+    {"vmSendCmdRiseError", "i64TaskId: _TaskId, e: object -> None",
+     "VelmoroRiseError_send", {"i64TaskId", rq::str("e")}, Answer::Fire,
      nullptr, kNanGuard,
      "Report an error of a task to the terminal (nothing for a NaN id).\n\n"
      "Parameters\n"
      DOC_TASK_ID_GUARDED
      "  e: the error, an exception or a text; str(e) is sent.\n\n"
      DOC_RETURNS_NOTHING},
-    {"vmSendCmdTest", "cmd_name: str, params: List[Any] -> List[Any]", "VelmoroCmdTest_send", {"cmd_name", "params"}, Answer::Checked,
+    {"vmSendCmdTest", "cmd_name: str, params: List[Any] -> List[Any]",
+     "VelmoroCmdTest_send", {"cmd_name", "params"}, Answer::Checked,
      "listResult", kNone,
      "Run a test command on the terminal.\n\n"
      "Parameters\n"
@@ -112,13 +119,15 @@ Command kTasks[] = {
      "  params: its parameters, a list.\n\n"
      "Returns\n"
      "  The answer's listResult (the embedded terminal echoes params as a list)."},
-    {"vmSendCmdSubscribeAccount", "accountID: Any -> None", "VelmoroSubscribeAccount_send", {"accountID"}, Answer::Fire, nullptr,
+    {"vmSendCmdSubscribeAccount", "accountID: Any -> None",
+     "VelmoroSubscribeAccount_send", {"accountID"}, Answer::Fire, nullptr,
      kNone,
      "Subscribe to an account's notifications.\n\n"
      "Parameters\n"
      "  accountID: the account's id.\n\n"
      DOC_RETURNS_NOTHING},
-    {"vmSendCmdUnsubscribeAccount", "accountIDs: Any -> None", "VelmoroUnsubscribeAccount_send", {"accountIDs"}, Answer::Fire,
+    {"vmSendCmdUnsubscribeAccount", "accountIDs: Any -> None",
+     "VelmoroUnsubscribeAccount_send", {"accountIDs"}, Answer::Fire,
      nullptr, kNone,
      "Unsubscribe from accounts' notifications.\n\n"
      "Parameters\n"

@@ -6,7 +6,8 @@ namespace vmcmd {
 namespace {
 
 Command kTrading[] = {
-    {"vmSendCmdSTTradeOperation", "params: Mapping[str, Any] -> Any", "VelmoroSTTradeOperation_send", {rq::dotted("params")}, Answer::Checked,
+    {"vmSendCmdSTTradeOperation", "params: Mapping[str, Any] -> Any",
+     "VelmoroSTTradeOperation_send", {rq::dotted("params")}, Answer::Checked,
      "ClientID", kNone,
      "Place an order; returns its client id.\n\n"
      "Parameters\n"
@@ -17,7 +18,8 @@ Command kTrading[] = {
      "  rejected order (unknown or missing key, unknown account or target, bad side,\n"
      "  type or volume, no price yet, short of cash or shares) raises VmReturnError\n"
      "  naming the reason."},
-    {"vmSendCmdSTTradeStopOrder", "params: Mapping[str, Any] -> Any", "VelmoroSTTradeStopOrder_send", {rq::dotted("params")}, Answer::Checked,
+    {"vmSendCmdSTTradeStopOrder", "params: Mapping[str, Any] -> Any",
+     "VelmoroSTTradeStopOrder_send", {rq::dotted("params")}, Answer::Checked,
      "ClientID", kNone,
      "Place a stop order; returns its client id.\n\n"
      "Parameters\n"
@@ -47,7 +49,8 @@ Command kTrading[] = {
      "Returns\n"
      "  True when a waiting stop order was cancelled; False when there was none with\n"
      "  that id in the account (unknown, triggered or cancelled already)."},
-    {"vmSendCmdCancelFrozen", "Handle: int -> None", "VelmoroCancelFrozen_send", {"Handle"}, Answer::Fire, nullptr, kNone,
+    {"vmSendCmdCancelFrozen", "Handle: int -> None",
+     "VelmoroCancelFrozen_send", {"Handle"}, Answer::Fire, nullptr, kNone,
      "Release the frozen amounts of an account.\n\n"
      "Every waiting order of the account is cancelled, which frees the cash or shares\n"
      "it froze.\n\n"
@@ -63,7 +66,8 @@ Command kTrading[] = {
      "  strategy_name: the strategy's name.\n"
      "  i64Handle: the account handle (sent as numpy int64).\n\n"
      DOC_RETURNS_NOTHING},
-    {"vmSendCmdSTOrderInfo", "handles: Sequence[int], order_ids: Sequence[Any] -> List[Any]", "VelmoroGetOrderInfo_send", {"handles", "order_ids"},
+    {"vmSendCmdSTOrderInfo", "handles: Sequence[int], order_ids: Sequence[Any] -> List[Any]",
+     "VelmoroGetOrderInfo_send", {"handles", "order_ids"},
      Answer::Checked, "listOrders", kNone,
      "Orders of the accounts with the given ids.\n\n"
      "Parameters\n"
@@ -72,7 +76,8 @@ Command kTrading[] = {
      "Returns\n"
      "  A list of order records, in the order they were placed.\n"
      DOC_ORDER_FIELDS},
-    {"vmSendCmdSTUnFinishedOrderInfo", "handles: Sequence[int], order_dates: Sequence[int] -> List[Any]", "VelmoroGetUnFinishedOrderInfo_send",
+    {"vmSendCmdSTUnFinishedOrderInfo", "handles: Sequence[int], order_dates: Sequence[int] -> List[Any]",
+     "VelmoroGetUnFinishedOrderInfo_send",
      {"handles", "order_dates"}, Answer::Checked, "listOrders", kNone,
      "Unfinished orders of the accounts.\n\n"
      "Parameters\n"
@@ -82,7 +87,8 @@ Command kTrading[] = {
      "Returns\n"
      "  A list of the orders still pending, in the order they were placed.\n"
      DOC_ORDER_FIELDS},
-    {"vmSendCmdSTGetOrderInfoByDate", "handles: Sequence[int], order_dates: Sequence[int] -> List[Any]", "VelmoroGetOrderInfoByDate_send",
+    {"vmSendCmdSTGetOrderInfoByDate", "handles: Sequence[int], order_dates: Sequence[int] -> List[Any]",
+     "VelmoroGetOrderInfoByDate_send",
      {"handles", "order_dates"}, Answer::Checked, "listOrders", kNone,
      "Orders of the accounts on the given dates (all of today for none).\n\n"
      "Errors and warnings name the command vmSendCmdSTDailyOrderInfo.\n\n"
@@ -93,7 +99,8 @@ Command kTrading[] = {
      "Returns\n"
      "  A list of order records, in the order they were placed.\n"
      DOC_ORDER_FIELDS, "vmSendCmdSTDailyOrderInfo"},
-    {"vmSendCmdSTGetLastOrderInfo", "handle: int, targets: Any, order_side: Any, position_effect: Any -> List[Any]", "VelmoroGetLastOrderInfo_send",
+    {"vmSendCmdSTGetLastOrderInfo", "handle: int, targets: Any, order_side: Any, position_effect: Any -> List[Any]",
+     "VelmoroGetLastOrderInfo_send",
      {"handle", "targets", "order_side", "position_effect"}, Answer::Checked, "listOrders", kNone,
      "The last orders of an account on the targets.\n\n"
      "Parameters\n"
@@ -105,7 +112,8 @@ Command kTrading[] = {
      "Returns\n"
      "  A list with the last matching order of each target that has one.\n"
      DOC_ORDER_FIELDS},
-    {"vmSendCmdSTGetExecutionInfo", "handles: Sequence[int], dates: Sequence[int] -> List[Any]", "VelmoroGetDailyExecution_send", {"handles", "dates"},
+    {"vmSendCmdSTGetExecutionInfo", "handles: Sequence[int], dates: Sequence[int] -> List[Any]",
+     "VelmoroGetDailyExecution_send", {"handles", "dates"},
      Answer::Checked, "listExecutions", kNone,
      "Executions of the accounts on the given dates.\n\n"
      "Parameters\n"
@@ -114,7 +122,8 @@ Command kTrading[] = {
      "Returns\n"
      "  A list of execution records, in the order they happened.\n"
      DOC_EXECUTION_FIELDS},
-    {"vmSendCmdSTGetLastExecutionInfo", "handle: int, target: Any, side: Any, position_effect: Any -> List[Any]", "VelmoroGetLastExecution_send",
+    {"vmSendCmdSTGetLastExecutionInfo", "handle: int, target: Any, side: Any, position_effect: Any -> List[Any]",
+     "VelmoroGetLastExecution_send",
      {"handle", "target", "side", "position_effect"}, Answer::Checked, "listExecutions", kNone,
      "The last executions of an account on a target.\n\n"
      "Parameters\n"
@@ -126,7 +135,8 @@ Command kTrading[] = {
      "Returns\n"
      "  A list with the last matching execution, or an empty list.\n"
      DOC_EXECUTION_FIELDS},
-    {"vmSendCmdGetStopOrderInfo", "account_handle: int, stop_order_id_s: Any -> List[Any]", "VelmoroGetStopOrderInfo3_1_4_send",
+    {"vmSendCmdGetStopOrderInfo", "account_handle: int, stop_order_id_s: Any -> List[Any]",
+     "VelmoroGetStopOrderInfo3_1_4_send",
      {"account_handle", "stop_order_id_s"}, Answer::Checked, "listStopOrderInfo", kNone,
      "Stop orders of an account.\n\n"
      "Parameters\n"
@@ -138,7 +148,8 @@ Command kTrading[] = {
      "  market, code, side, volume, stop_price, status (\"waiting\", \"triggered\",\n"
      "  \"rejected\", \"cancelled\"), order_id (of the order it placed; None until\n"
      "  triggered), create_date (YYYYMMDD), create_time (framework numeric time)."},
-    {"vmSendCmdGetTradeAccountHandle", "name: str -> int", "VelmoroSTTRadeGetAccountHandle_send", {"name"}, Answer::Unchecked,
+    {"vmSendCmdGetTradeAccountHandle", "name: str -> int",
+     "VelmoroSTTRadeGetAccountHandle_send", {"name"}, Answer::Unchecked,
      "result", kNone,
      "The handle of the account with this name.\n\n"
      "Not status-checked.\n\n"
@@ -153,7 +164,8 @@ Command kTrading[] = {
      "Returns\n"
      "  A list of account records: Handle, AccountID, AccountType (\"stock\",\n"
      "  \"future\")."},
-    {"vmSendCmdIsAccountValid", "handle: int -> bool", "VelmoroIsAccountValid_send", {"handle"}, Answer::Unchecked, "result",
+    {"vmSendCmdIsAccountValid", "handle: int -> bool",
+     "VelmoroIsAccountValid_send", {"handle"}, Answer::Unchecked, "result",
      kNone,
      "Whether the handle names a usable account.\n\n"
      "Not status-checked.\n\n"
@@ -161,7 +173,8 @@ Command kTrading[] = {
      "  handle: the account handle.\n\n"
      "Returns\n"
      "  True or False."},
-    {"vmSendCmdGetAccountCash", "handles: Sequence[int] -> List[Any]", "VelmoroGetAccountCash_send", {"handles"}, Answer::Checked,
+    {"vmSendCmdGetAccountCash", "handles: Sequence[int] -> List[Any]",
+     "VelmoroGetAccountCash_send", {"handles"}, Answer::Checked,
      "listAccountCash", kNone,
      "Cash records of the accounts.\n\n"
      "Parameters\n"
@@ -169,7 +182,8 @@ Command kTrading[] = {
      "Returns\n"
      "  A list of cash records.\n"
      DOC_CASH_FIELDS},
-    {"vmSendCmdGetAccountTargetGrossPosition", "handles: Sequence[int], targets: _Targets -> List[Any]", "VelmoroGetAccountTargetGrossPosition_send",
+    {"vmSendCmdGetAccountTargetGrossPosition", "handles: Sequence[int], targets: _Targets -> List[Any]",
+     "VelmoroGetAccountTargetGrossPosition_send",
      {"handles", rq::targets("targets")}, Answer::Checked, "listGrossPosition", kNone,
      "Position records of the accounts on the targets.\n\n"
      "Parameters\n"
@@ -179,7 +193,8 @@ Command kTrading[] = {
      "Returns\n"
      "  A list of position records.\n"
      DOC_POSITION_FIELDS},
-    {"vmSendCmdGetAccountConfig", "strategyName: str, handle: int -> Any", "VelmoroGetAccountConfig_send", {"strategyName", "handle"},
+    {"vmSendCmdGetAccountConfig", "strategyName: str, handle: int -> Any",
+     "VelmoroGetAccountConfig_send", {"strategyName", "handle"},
      Answer::Unchecked, "result", kNone,
      "The strategy's configuration of an account.\n\n"
      "Not status-checked: an unknown handle gives the answer's status record (errLevel,\n"

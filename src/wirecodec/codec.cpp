@@ -6,11 +6,11 @@
 
 namespace wirecodec {
 
-vm::Name kDefault("_default");
-vm::Name kDecoders("_DECODERS");
-vm::Name kFrameError("FrameError");
-vm::Name kMaxFrame("MAX_FRAME");
-vm::Name kDunderDict("__dict__");
+vm::Name n__default("_default");
+vm::Name n__DECODERS("_DECODERS");
+vm::Name n_FrameError("FrameError");
+vm::Name n_MAX_FRAME("MAX_FRAME");
+vm::Name n___dict__("__dict__");
 
 namespace {
 
@@ -24,7 +24,7 @@ struct RuleName {
 };
 constexpr RuleName kRules[] = {
     {"list", Rule::kList}, {"dict", Rule::kDict}, {"fields", Rule::kFields},
-    {"isoformat", Rule::kIsoformat}, {"state", Rule::kState},
+    {"isoformat", Rule::n_isoformat}, {"state", Rule::kState},
 };
 
 [[noreturn]] void bad_entry(PyObject* entry, const char* why) {
@@ -86,7 +86,7 @@ vm::Ref configure(vm::Params<2> p) {
 }
 
 void refuse(PyObject* message) {
-    vm::Ref type = codec().global(kFrameError);
+    vm::Ref type = codec().global(n_FrameError);
     vm::raise_instance(type, message);
 }
 
@@ -129,5 +129,17 @@ bool is_instance(PyObject* o, PyObject* cls) {
     vm::check(r);
     return r != 0;
 }
+
+namespace {
+
+const vm::FunctionSpec kFunctions[] = {
+    VM_FUNCTION(configure, "namespace: Dict[str, Any], extensions: Iterable[Tuple[Any, ...]] -> None",
+                "Hands the codec the wire module's globals (read at call time: _default, _DECODERS, FrameError, "
+                "MAX_FRAME) and its extension types: tuples (class, code, rule[, detail])."),
+};
+
+}  // namespace
+
+void register_codec(vm::Module& m) { m.add(kFunctions); }
 
 }  // namespace wirecodec
