@@ -9,12 +9,7 @@ PyObject* g_module = nullptr;
 PyObject* g_dict = nullptr;
 }  // namespace detail
 
-Method::Found Method::lookup(PyObject* o, PyObject* name) {
-    PyObject* f = nullptr;
-    const int unbound = internals::method_lookup(o, name, &f);
-    if (!f) raise();
-    return {f, unbound != 0};
-}
+Method::Method(PyObject* o, PyObject* name) : f_(own(PyObject_GetAttr(o, name))) {}
 
 Ref call_array(PyObject* f, PyObject* const* args, size_t nargs, PyObject* kwnames) {
     return own(VM_VECTORCALL(f, args, nargs, kwnames));
@@ -97,6 +92,8 @@ namespace {
 
 // Exact ints and strs equal themselves, so the identity shortcut of
 // PyObject_RichCompareBool gives Python's truth for them, without the bool.
+bool ordered(long x, long y, int op) noexcept { return op == Py_EQ ? x == y : op == Py_NE ? x != y : x < y; }
+
 bool reflexive(PyObject* a, PyObject* b) noexcept {
     return Py_TYPE(a) == Py_TYPE(b) && (PyLong_CheckExact(a) || PyUnicode_CheckExact(a));
 }
@@ -105,7 +102,6 @@ bool reflexive(PyObject* a, PyObject* b) noexcept {
 
 namespace detail {
 
-// What the inline test of small ints leaves.
 bool compared(PyObject* a, PyObject* b, int op) {
     if (reflexive(a, b)) {
         if (a == b) return op == Py_EQ;  // equal to itself; neither unequal nor less

@@ -83,15 +83,13 @@ Ref call(PyObject* f, const Kw<K>& kw, const A&... a) {
 }
 
 // o.name(...) as Python calls a method: o.name is looked up first, then the
-// arguments are made, then the call. A function found on o's type is called
-// with o prepended, without the bound method Python's method calls skip too;
-// anything else found is called as it is.
+// arguments are made, then the call.
 class Method {
 public:
-    Method(PyObject* o, PyObject* name) : Method(o, lookup(o, name)) {}
+    Method(PyObject* o, PyObject* name);
 
     Ref call() const {
-        PyObject* argv[2] = {nullptr, self_.get()};
+        PyObject* argv[1] = {nullptr};
         return finish(argv, 0, nullptr);
     }
     template <size_t N>
@@ -105,31 +103,19 @@ public:
     }
 
 private:
-    // what the lookup found, and whether o goes before the arguments
-    struct Found {
-        PyObject* f;
-        bool unbound;
-    };
-    static Found lookup(PyObject* o, PyObject* name);
-    Method(PyObject* o, Found found) : f_(Ref::steal(found.f)), self_(found.unbound ? borrow(o) : Ref()) {}
-
-    // argv[0] is free, argv[1] is self (or free), the arguments follow
+    // argv[0] is free, the arguments follow
     Ref finish(PyObject** argv, size_t positional, PyObject* kwnames) const {
-        if (self_)
-            return own(VM_VECTORCALL(f_.get(), argv + 1, (positional + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
-        return own(VM_VECTORCALL(f_.get(), argv + 2, positional | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+        return own(VM_VECTORCALL(f_.get(), argv + 1, positional | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
     }
     template <size_t N>
     Ref vectorcall(const Arg (&args)[N], size_t positional, PyObject* kwnames) const {
-        PyObject* argv[N + 2];
+        PyObject* argv[N + 1];
         argv[0] = nullptr;
-        argv[1] = self_.get();
-        for (size_t i = 0; i < N; ++i) argv[i + 2] = args[i].get();
+        for (size_t i = 0; i < N; ++i) argv[i + 1] = args[i].get();
         return finish(argv, positional, kwnames);
     }
 
     Ref f_;
-    Ref self_;  // empty when f_ is called as it is
 };
 
 // Array forms for calls whose argument count is known only at run time.
@@ -210,20 +196,13 @@ bool truthy(PyObject* o);
 Py_ssize_t length(PyObject* o);
 
 namespace detail {
-inline bool ordered(long x, long y, int op) noexcept { return op == Py_EQ ? x == y : op == Py_NE ? x != y : x < y; }
 // Python's truth of `a <op> b` for Py_EQ, Py_NE and Py_LT
 bool compared(PyObject* a, PyObject* b, int op);
-// The same, two small ints (most ints compared are) answered in place
-inline bool compare_as_python(PyObject* a, PyObject* b, int op) {
-    long x = 0, y = 0;
-    if (internals::small_int(a, x) && internals::small_int(b, y)) return ordered(x, y, op);
-    return compared(a, b, op);
-}
 }  // namespace detail
 
-inline bool equal(PyObject* a, PyObject* b) { return detail::compare_as_python(a, b, Py_EQ); }      // truth of a == b
-inline bool not_equal(PyObject* a, PyObject* b) { return detail::compare_as_python(a, b, Py_NE); }  // truth of a != b
-inline bool less(PyObject* a, PyObject* b) { return detail::compare_as_python(a, b, Py_LT); }
+inline bool equal(PyObject* a, PyObject* b) { return detail::compared(a, b, Py_EQ); }      // truth of a == b
+inline bool not_equal(PyObject* a, PyObject* b) { return detail::compared(a, b, Py_NE); }  // truth of a != b
+inline bool less(PyObject* a, PyObject* b) { return detail::compared(a, b, Py_LT); }
 bool is_none(PyObject* o) noexcept;
 
 Ref integer(long long v);
