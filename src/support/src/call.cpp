@@ -9,7 +9,12 @@ PyObject* g_module = nullptr;
 PyObject* g_dict = nullptr;
 }  // namespace detail
 
-Method::Method(PyObject* o, PyObject* name) : f_(own(PyObject_GetAttr(o, name))) {}
+Method::Found Method::lookup(PyObject* o, PyObject* name) {
+    PyObject* f = nullptr;
+    const int unbound = internals::method_lookup(o, name, &f);
+    if (!f) raise();
+    return {f, unbound != 0};
+}
 
 Ref call_array(PyObject* f, PyObject* const* args, size_t nargs, PyObject* kwnames) {
     return own(VM_VECTORCALL(f, args, nargs, kwnames));
@@ -90,10 +95,10 @@ Py_ssize_t length(PyObject* o) {
 
 namespace {
 
-// Exact ints and strs equal themselves, so the identity shortcut of
-// PyObject_RichCompareBool gives Python's truth for them, without the bool.
 bool ordered(long x, long y, int op) noexcept { return op == Py_EQ ? x == y : op == Py_NE ? x != y : x < y; }
 
+// Exact ints and strs equal themselves, so the identity shortcut of
+// PyObject_RichCompareBool gives Python's truth for them, without the bool.
 bool reflexive(PyObject* a, PyObject* b) noexcept {
     return Py_TYPE(a) == Py_TYPE(b) && (PyLong_CheckExact(a) || PyUnicode_CheckExact(a));
 }

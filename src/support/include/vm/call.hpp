@@ -83,13 +83,15 @@ Ref call(PyObject* f, const Kw<K>& kw, const A&... a) {
 }
 
 // o.name(...) as Python calls a method: o.name is looked up first, then the
-// arguments are made, then the call.
+// arguments are made, then the call. A function found on o's type is called
+// with o prepended, without the bound method Python's method calls skip too;
+// anything else found is called as it is.
 class Method {
 public:
-    Method(PyObject* o, PyObject* name);
+    Method(PyObject* o, PyObject* name) : Method(o, lookup(o, name)) {}
 
     Ref call() const {
-        PyObject* argv[1] = {nullptr};
+        PyObject* argv[2] = {nullptr, self_.get()};
         return finish(argv, 0, nullptr);
     }
     template <size_t N>
@@ -103,19 +105,31 @@ public:
     }
 
 private:
-    // argv[0] is free, the arguments follow
+    // what the lookup found, and whether o goes before the arguments
+    struct Found {
+        PyObject* f;
+        bool unbound;
+    };
+    static Found lookup(PyObject* o, PyObject* name);
+    Method(PyObject* o, Found found) : f_(Ref::steal(found.f)), self_(found.unbound ? borrow(o) : Ref()) {}
+
+    // argv[0] is free, argv[1] is self (or free), the arguments follow
     Ref finish(PyObject** argv, size_t positional, PyObject* kwnames) const {
-        return own(VM_VECTORCALL(f_.get(), argv + 1, positional | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+        if (self_)
+            return own(VM_VECTORCALL(f_.get(), argv + 1, (positional + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+        return own(VM_VECTORCALL(f_.get(), argv + 2, positional | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
     }
     template <size_t N>
     Ref vectorcall(const Arg (&args)[N], size_t positional, PyObject* kwnames) const {
-        PyObject* argv[N + 1];
+        PyObject* argv[N + 2];
         argv[0] = nullptr;
-        for (size_t i = 0; i < N; ++i) argv[i + 1] = args[i].get();
+        argv[1] = self_.get();
+        for (size_t i = 0; i < N; ++i) argv[i + 2] = args[i].get();
         return finish(argv, positional, kwnames);
     }
 
     Ref f_;
+    Ref self_;  // empty when f_ is called as it is
 };
 
 // Array forms for calls whose argument count is known only at run time.

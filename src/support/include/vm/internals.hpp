@@ -25,6 +25,11 @@
 #else
 #define VM_TYPE_TAGS 1
 #endif
+#if defined(VM_PUBLIC_API) || defined(VM_WITHOUT_METHOD_LOOKUP)
+#define VM_METHOD_LOOKUP 0
+#else
+#define VM_METHOD_LOOKUP 1
+#endif
 // Where instances of a class sharing their attribute names keep their values:
 // one array per instance, in a dict split from the class's keys (3.8) or
 // inline in the instance (3.13); the layouts of other versions are not known.
@@ -68,6 +73,23 @@ inline PyObject* vectorcall(PyObject* f, PyObject* const* args, size_t nargsf, P
     Py_DECREF(positional);
     Py_XDECREF(keywords);
     return result;
+#endif
+}
+
+// The lookup of Python's method calls: *method gets a new reference, and the
+// result is 1 when it is a function of o's type to be called with o first
+// (no bound method made), 0 when it is to be called as it is; *method is
+// null on an error. Exported by every supported interpreter, declared in
+// none of their public headers.
+#if VM_METHOD_LOOKUP
+extern "C" int _PyObject_GetMethod(PyObject* obj, PyObject* name, PyObject** method);
+#endif
+inline int method_lookup(PyObject* o, PyObject* name, PyObject** method) {
+#if VM_METHOD_LOOKUP
+    return _PyObject_GetMethod(o, name, method);
+#else
+    *method = PyObject_GetAttr(o, name);
+    return 0;
 #endif
 }
 
