@@ -4,16 +4,18 @@
 # make bench : the benchmarks of bench/ on BENCH_PY (default: those of PY)
 # make test-asan  : the tests on modules built with AddressSanitizer and UBSan
 # make test-public : the native suites on modules built on the public C API alone
+# make test-native : the native suites alone on an ordinary build, on every interpreter of PY (CI: 3.9-3.12)
 # make test-leaks : every public callable 100,000 rounds, then on the debug interpreter
 # make fuzz       : the bad-input property tests with many more examples, sanitized
 # make test-install : pip install . as a user does it, on every interpreter of PY
+# make stubs : the stubs' functions and vmserial's send list, written from the modules' declarations
 # make typecheck : mypy over the typed public API (the files of pyproject.toml's [tool.mypy]), on 3.13
 PY ?= 3.8 3.13
 DEMO_PY ?= 3.8
 VENV := .venv
 PYTEST_ARGS ?=
 
-.PHONY: test browser demo demo-served bench install install-native clean test-asan test-public test-leaks test-leaks-debug fuzz test-install typecheck
+.PHONY: test browser demo demo-served bench install install-native clean test-asan test-public test-native test-leaks test-leaks-debug fuzz test-install typecheck stubs
 .SECONDARY:
 
 # one virtual environment per interpreter, with its pinned requirements
@@ -39,6 +41,10 @@ test: $(foreach v,$(PY),test-$(v))
 test-%: install-% browser
 	cd tests && ../$(VENV)/$*/bin/python -m pytest -q $(PYTEST_ARGS)
 
+# tools/stubgen: what derives from the declarations in src/ (checked by tests/support/test_declarations.py)
+stubs:
+	python3 tools/stubgen
+
 # the checker reads the source tree; its pinned version is in requirements/default.txt
 typecheck: $(VENV)/3.13/ready
 	$(VENV)/3.13/bin/python -m mypy --cache-dir build/mypy-cache
@@ -52,6 +58,13 @@ test-asan: $(foreach v,$(PY),test-asan-$(v))
 
 test-asan-%: $(VENV)/%/ready
 	tools/asan-test $(VENV)/$*/bin/python $(PYTEST_ARGS)
+
+# the native modules' own suites, on an ordinary build of each interpreter
+NATIVE_SUITES = support runtypes barcycle vmcmd fundamental factors
+test-native: $(foreach v,$(PY),test-native-$(v))
+
+test-native-%: install-%
+	cd tests && ../$(VENV)/$*/bin/python -m pytest -q $(NATIVE_SUITES) $(PYTEST_ARGS)
 
 # modules without the interpreter's internals in a tree of their own
 # (build/public-<version>), see tools/public-api-test

@@ -19,7 +19,7 @@ import tempfile
 
 from module_roads import ROOT, SHARED
 
-SHORTCUTS = ["DICT_VERSIONS", "TYPE_TAGS", "METHOD_LOOKUP", "SMALL_INTS", "PRESIZED_DICTS", "DICT_PROBE",
+SHORTCUTS = ["DICT_VERSIONS", "TYPE_TAGS", "METHOD_LOOKUP", "PRESIZED_DICTS", "DICT_PROBE",
              "SHARED_KEYS"]
 
 MODULES = ["vmcmd", "runtypes", "barcycle", "earnings", "ledger", "restricted", "_factors"]

@@ -1,6 +1,6 @@
 // The live refresh loop: what every step file shares. Each step file defines
-// its functions and registers them with their docstrings (StepFunctions);
-// module.cpp adds them in the module's definition order.
+// its functions and registers them with their docstrings (register_<file>);
+// module.cpp calls the registrations.
 //
 // Steps run their Python steps in Python's order: every C++ call below gets
 // at most one argument that makes a Python step, the others are locals built
@@ -10,7 +10,6 @@
 #include "names.hpp"
 #include "vm/module.hpp"
 
-#include <initializer_list>
 #include <utility>
 
 namespace barcycle {
@@ -67,23 +66,12 @@ void clamp_negative(PyObject* array);            // array[array < 0] = 0
 Ref indices_where(PyObject* a, int op, PyObject* b);
 // cnt.vr.g_VelmoroDataValueFresh[gv.KMatrixPos_TimeLine, -1]
 Ref last_refresh_time();
-// `a, b = value`, with the interpreter's own errors for other lengths
 
-// Registers the functions of one step file (static, one per file).
-class StepFunctions {
-public:
-    template <size_t N>
-    explicit StepFunctions(const vm::FunctionSpec (&specs)[N]) {
-        add(specs, N);
-    }
-
-private:
-    static void add(const vm::FunctionSpec* specs, size_t count);
-    friend void add_steps(vm::Module& m, std::initializer_list<const char*> order);
-};
-
-// Adds every registered function in `order`; a function registered but not
-// listed, or listed but not registered, fails the import.
-void add_steps(vm::Module& m, std::initializer_list<const char*> order);
+// Each step file publishes its functions.
+void register_driver(vm::Module& m);
+void register_dispatch(vm::Module& m);
+void register_expansion(vm::Module& m);
+void register_indicators(vm::Module& m);
+void register_bars(vm::Module& m);
 
 }  // namespace barcycle

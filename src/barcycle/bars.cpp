@@ -184,26 +184,31 @@ Ref _update_k_data_value_fresh_adj_wrapper(vm::Params<1> p) {
 }
 
 const vm::FunctionSpec kFunctions[] = {
-    VM_FUNCTION(_expand_history_k_data_wrapper, "lpc, unique_i_freq, trading_time",
+    VM_FUNCTION(_expand_history_k_data_wrapper, "lpc: RealRunTimeContext, unique_i_freq: _Array, "
+                                                "trading_time: _NewTimes -> None",
                 "Append the new times to the bar matrices."),
-    VM_FUNCTION(_update_history_k_data_wrapper, "lpc",
+    VM_FUNCTION(_update_history_k_data_wrapper, "lpc: RealRunTimeContext -> None",
                 "Put the pushed bars into the matrices and bring the history up to date."),
-    VM_FUNCTION(_get_k_matrix_update_begin, "",
+    VM_FUNCTION(_get_k_matrix_update_begin, "-> int",
                 "Column of the run's base bar record that is current at the current refresh position."),
-    VM_FUNCTION(_update_history_instrument, "lpc",
+    VM_FUNCTION(_update_history_instrument, "lpc: RealRunTimeContext -> None",
                 "Make the instrument table cover the trading dates of the refreshed positions."),
-    VM_FUNCTION(_expand_k_data_value_fresh_wrapper, "expend_fresh_bar_tl",
+    VM_FUNCTION(_expand_k_data_value_fresh_wrapper, "expend_fresh_bar_tl: _Array -> None",
                 "Append the new refresh positions to the refresh time-line matrix."),
-    VM_FUNCTION(_update_k_data_value_fresh_wrapper, "lpc", "Refresh the values of the forming bars."),
-    VM_FUNCTION(_expand_history_k_data_adj_wrapper, "_lpc, _unique_i_freq, _trading_time",
+    VM_FUNCTION(_update_k_data_value_fresh_wrapper, "lpc: RealRunTimeContext -> None",
+                "Refresh the values of the forming bars."),
+    VM_FUNCTION(_expand_history_k_data_adj_wrapper, "_lpc: RealRunTimeContext, _unique_i_freq: _Array, "
+                                                    "_trading_time: _NewTimes -> None",
                 "Append the new times to the adjusted bar matrices."),
-    VM_FUNCTION(_update_history_k_data_adj_wrapper, "minimum_time_point",
+    VM_FUNCTION(_update_history_k_data_adj_wrapper, "minimum_time_point: float -> None",
                 "Bring the adjusted bar matrices up to date from a time on."),
-    VM_FUNCTION(_expand_k_data_value_fresh_adj_wrapper, "_lpc, expend_fresh_bar_tl",
+    VM_FUNCTION(_expand_k_data_value_fresh_adj_wrapper, "_lpc: RealRunTimeContext, "
+                                                        "expend_fresh_bar_tl: _Array -> None",
                 "Append the new refresh positions to the adjusted refresh matrix, when the run keeps one."),
-    VM_FUNCTION(_update_k_data_value_fresh_adj_wrapper, "_lpc", "Refresh the adjusted values of the forming bars."),
+    VM_FUNCTION(_update_k_data_value_fresh_adj_wrapper, "_lpc: RealRunTimeContext -> None",
+                "Refresh the adjusted values of the forming bars."),
 };
-const StepFunctions kRegistered{kFunctions};
-
 }  // namespace
+
+void register_bars(vm::Module& m) { m.add(kFunctions); }
 }  // namespace barcycle

@@ -275,16 +275,17 @@ Ref call_on_data_wrapper(vm::Params<1> p) {
 }
 
 const vm::FunctionSpec kFunctions[] = {
-    VM_FUNCTION(update_account_position_info, "",
+    VM_FUNCTION(update_account_position_info, "-> None",
                 "Refresh the cash and positions of the run's accounts from the terminal.\n\n"
                 "Returns\n  None; the accounts of the run's variables hold the new records."),
-    VM_FUNCTION(update_order_info, "", "Register the terminal's orders of the day that the run's order book lacks.\n\n"
+    VM_FUNCTION(update_order_info, "-> None",
+                "Register the terminal's orders of the day that the run's order book lacks.\n\n"
                 "Returns\n  None; the run's order book (g_VMOrders) holds them."),
-    VM_FUNCTION(call_on_data_wrapper, "lpc",
+    VM_FUNCTION(call_on_data_wrapper, "lpc: RealRunTimeContext -> None",
                 "Call the strategy's data handler once for every refresh position up to the end of the pushed data."
                 "\n\nParameters\n  lpc: the loop's context (a LoopContext of velmoro.realtrade.runtypes): its\n      pushed times and its status, which the step sets.\n\nReturns\n  None."),
 };
-const StepFunctions kRegistered{kFunctions};
-
 }  // namespace
+
+void register_dispatch(vm::Module& m) { m.add(kFunctions); }
 }  // namespace barcycle

@@ -301,22 +301,23 @@ Ref _update_end_fresh_bar_pos_wrapper(vm::Params<1> p) {
 }
 
 const vm::FunctionSpec kFunctions[] = {
-    VM_FUNCTION(_reset_base_adj_matrix_calc_pos, "unfilled_begin_calc_pos",
+    VM_FUNCTION(_reset_base_adj_matrix_calc_pos, "unfilled_begin_calc_pos: _Array -> None",
                 "Set the calculation positions of the adjusted bar records to the starting columns of their base "
                 "records."),
-    VM_FUNCTION(real_trade_k_fresh_loop, "",
+    VM_FUNCTION(real_trade_k_fresh_loop, "-> None",
                 "Run the live refresh loop from the saved refresh position until a push asks the run to stop.\n\n"
                 "Returns\n  None, when the stop push came; Ctrl-C and a failure of the strategy or the\n"
                 "  terminal pass to the caller."),
-    VM_FUNCTION(expand_by_time_line_wrapper, "lpc",
+    VM_FUNCTION(expand_by_time_line_wrapper, "lpc: RealRunTimeContext -> None",
                 "Append the pushed times later than the time line as new refresh positions."
                 "\n\nParameters\n  lpc: the loop's context (a LoopContext of velmoro.realtrade.runtypes): its\n      pushed times and its status, which the step sets.\n\nReturns\n  None."),
-    VM_FUNCTION(update_by_time_line_wrapper, "lpc", "Run the refresh steps of a pass in order."
+    VM_FUNCTION(update_by_time_line_wrapper, "lpc: RealRunTimeContext -> None",
+                "Run the refresh steps of a pass in order."
                 "\n\nParameters\n  lpc: the loop's context (a LoopContext of velmoro.realtrade.runtypes): its\n      pushed times and its status, which the step sets.\n\nReturns\n  None."),
-    VM_FUNCTION(_update_end_fresh_bar_pos_wrapper, "lpc",
+    VM_FUNCTION(_update_end_fresh_bar_pos_wrapper, "lpc: RealRunTimeContext -> None",
                 "Find the last refresh position that the pushed data reach."),
 };
-const StepFunctions kRegistered{kFunctions};
-
 }  // namespace
+
+void register_driver(vm::Module& m) { m.add(kFunctions); }
 }  // namespace barcycle

@@ -207,18 +207,21 @@ Ref _update_target_main_contract(vm::Params<1> p) {
 }
 
 const vm::FunctionSpec kFunctions[] = {
-    VM_FUNCTION(_extract_expand_time_line_loop, "array_new_trading_time, unique_i_freq",
+    VM_FUNCTION(_extract_expand_time_line_loop, "array_new_trading_time: _NewTimes, "
+                                                "unique_i_freq: _Array -> List[_NewTimes]",
                 "Split the new times of every frequency into one expansion step per new trading day."),
-    VM_FUNCTION(expand_time_line_by_one, "lpc, new_trading_time, unique_i_freq",
+    VM_FUNCTION(expand_time_line_by_one, "lpc: RealRunTimeContext, new_trading_time: _NewTimes, "
+                                         "unique_i_freq: _Array -> None",
                 "Apply one expansion step to the refresh time line and every matrix.\n\n"
                 "Parameters\n  lpc: the loop's context (a LoopContext).\n"
                 "  new_trading_time: one step of _extract_expand_time_line_loop: the new times\n"
                 "      of each frequency for one trading day.\n"
                 "  unique_i_freq: the frequencies (as ints) of the run's bar records.\n\n"
                 "Returns\n  None."),
-    VM_FUNCTION(_update_target_main_contract, "update_date", "Resolve the run's main contracts of a trading date."),
+    VM_FUNCTION(_update_target_main_contract, "update_date: int -> None",
+                "Resolve the run's main contracts of a trading date."),
 };
-const StepFunctions kRegistered{kFunctions};
-
 }  // namespace
+
+void register_expansion(vm::Module& m) { m.add(kFunctions); }
 }  // namespace barcycle

@@ -56,16 +56,16 @@ Ref _update_factor_data_value_fresh_wrapper(vm::Params<1> p) {
 }
 
 const vm::FunctionSpec kFunctions[] = {
-    VM_FUNCTION(_expand_user_calc_indices_wrapper, "_lpc, expend_fresh_bar_tl",
+    VM_FUNCTION(_expand_user_calc_indices_wrapper, "_lpc: RealRunTimeContext, expend_fresh_bar_tl: _Array -> None",
                 "Extend the user's indicators by the new refresh positions."),
-    VM_FUNCTION(_update_user_indices_wrapper, "lpc",
+    VM_FUNCTION(_update_user_indices_wrapper, "lpc: RealRunTimeContext -> None",
                 "Recalculate the user's indicators from the current refresh position to the end of the pushed data."),
-    VM_FUNCTION(_expand_factor_data_value_fresh_wrapper, "_lpc, sum_idx_fresh_array",
+    VM_FUNCTION(_expand_factor_data_value_fresh_wrapper, "_lpc: RealRunTimeContext, sum_idx_fresh_array: int -> None",
                 "Append new refresh positions to the factor matrices."),
-    VM_FUNCTION(_update_factor_data_value_fresh_wrapper, "lpc",
+    VM_FUNCTION(_update_factor_data_value_fresh_wrapper, "lpc: RealRunTimeContext -> None",
                 "Write every received factor push into the factor matrices, then forget them."),
 };
-const StepFunctions kRegistered{kFunctions};
-
 }  // namespace
+
+void register_indicators(vm::Module& m) { m.add(kFunctions); }
 }  // namespace barcycle

@@ -1,9 +1,6 @@
 #include "barcycle.hpp"
 #include "vm/numpy.hpp"
 
-#include <cstring>
-#include <vector>
-
 namespace barcycle {
 namespace {
 
@@ -91,33 +88,6 @@ Ref last_refresh_time() {
     Ref row = gv(n_KMatrixPos_TimeLine);
     Ref last = vm::integer(-1);
     return vm::numpy::item(fresh, row, last);
-}
-
-namespace {
-
-std::vector<vm::FunctionSpec>& registered() {
-    static std::vector<vm::FunctionSpec> all;  // function-local: filled during static initialisation
-    return all;
-}
-
-}  // namespace
-
-void StepFunctions::add(const vm::FunctionSpec* specs, size_t count) {
-    registered().insert(registered().end(), specs, specs + count);
-}
-
-void add_steps(vm::Module& m, std::initializer_list<const char*> order) {
-    std::vector<vm::FunctionSpec> ordered;
-    for (const char* name : order) {
-        for (const vm::FunctionSpec& spec : registered())
-            if (std::strcmp(spec.name, name) == 0) ordered.push_back(spec);
-        if (ordered.empty() || std::strcmp(ordered.back().name, name) != 0)
-            vm::raise_format(PyExc_ImportError, "%s: no step file defines %s", m.name(), name);
-    }
-    if (ordered.size() != registered().size())
-        vm::raise_format(PyExc_ImportError, "%s: a step file defines a function missing from the module's order",
-                         m.name());
-    vm::add_functions(m.object(), ordered.data(), ordered.size());
 }
 
 }  // namespace barcycle

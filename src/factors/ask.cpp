@@ -28,7 +28,8 @@ Ref ask_factor_by_targets(Params<5> p) {
 namespace {
 
 const vm::FunctionSpec kFunctions[] = {
-    VM_FUNCTION(ask_factor_by_targets, "item_name, targets, date_begin, date_end, date_before=0",
+    VM_FUNCTION(ask_factor_by_targets, "item_name: str, targets: _Targets, date_begin: int, date_end: int, "
+                                       "date_before: int = 0 -> None",
                 "Ask the terminal to prepare one factor (or item) for the targets, announcing it in the terminal's "
                 "log.\n\n"
                 "Parameters\n"

@@ -104,7 +104,8 @@ Ref get_factor_by_day(Params<3> p) {
 namespace {
 
 const vm::FunctionSpec kFunctions[] = {
-    VM_FUNCTION(get_factor_by_factor, "factor, targets, begin_date, end_date, day_before=0",
+    VM_FUNCTION(get_factor_by_factor, "factor: str, targets: _Targets, begin_date: int, end_date: int, "
+                                      "day_before: int = 0 -> Dict[str, np.ndarray[Any, Any]]",
                 "One factor for many targets: {\"MARKET.CODE\": flattened series, ..., \"date\": dates}.\n\n"
                 "Parameters\n"
                 "  factor: the factor's name (text), e.g. \"momentum_5d\".\n"
@@ -117,7 +118,8 @@ const vm::FunctionSpec kFunctions[] = {
                 "  1-D numpy array of the factor's values, one a trading day; then \"date\",\n"
                 "  the days' framework numeric times (days since 0000-12-31, the day's close\n"
                 "  as its fraction). Targets the terminal does not cover have no key."),
-    VM_FUNCTION(get_factor_by_code, "factor_list, targets, begin_date, end_date",
+    VM_FUNCTION(get_factor_by_code, "factor_list: Iterable[str], targets: _Targets, begin_date: int, "
+                                    "end_date: int -> Optional[OrderedDict[str, Any]]",
                 "Many factors for the first target: an ordered dict of \"date\" (date-times), then each factor's "
                 "series.\n\n"
                 "Parameters\n"
@@ -131,7 +133,8 @@ const vm::FunctionSpec kFunctions[] = {
                 "  then each factor's name and its 1-D numpy array of values. A factor that\n"
                 "  does not cover the target gets None values; the result is None when the\n"
                 "  first factor has no dates."),
-    VM_FUNCTION(get_factor_by_day, "factor_list, targets, date",
+    VM_FUNCTION(get_factor_by_day, "factor_list: Iterable[str], targets: _Targets, "
+                                   "date: int -> Optional[OrderedDict[str, List[Any]]]",
                 "Many factors for every target on one day: an ordered dict of \"code\" (target keys), then each "
                 "factor's values.\n\n"
                 "Parameters\n"

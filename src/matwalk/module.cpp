@@ -17,13 +17,13 @@ namespace matwalk {
 
 namespace {
 
-vm::Name kMatFileError("MatFileError");
+vm::Name n_MatFileError("MatFileError");
 
 [[noreturn]] void refuse(PyObject* message) {
     // the framework's own error type, looked up when needed: the check
     // module imports this one
     Ref module = vm::own(PyImport_ImportModule("velmoro.tframe.utils.matcheck"));
-    Ref type = vm::attr(module, kMatFileError);
+    Ref type = vm::attr(module, n_MatFileError);
     vm::raise(type, message);
 }
 
@@ -125,7 +125,7 @@ Ref checked_v5(vm::Params<1> p) {
 }
 
 const vm::FunctionSpec kFunctions[] = {
-    VM_FUNCTION(checked_v5, "data",
+    VM_FUNCTION(checked_v5, "data: bytes -> bytes",
                 "A v5 file's bytes, checked whole: given back as they are, or with compressed variables unpacked."
                 "\n\nThe header is included. Raises MatFileError, naming the reason and the byte, when the file "
                 "does not hold together."),

@@ -5,14 +5,14 @@
 namespace runtypes {
 namespace {
 
-vm::Name kDunderInit{"__init__"};
+vm::Name n___init__{"__init__"};
 
 
 }  // namespace
 
 void init_base(PyObject* cls, PyObject* self) {
     vm::Ref base = vm::call(reinterpret_cast<PyObject*>(&PySuper_Type), cls, self);
-    vm::call(vm::attr(base, kDunderInit).get());
+    vm::call(vm::attr(base, n___init__).get());
 }
 
 PyObject* derive_class(vm::Module& m, const char* name, const vm::Name& base, const char* doc,

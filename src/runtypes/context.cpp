@@ -16,8 +16,8 @@
 namespace runtypes {
 namespace {
 
-vm::Name kArray{"array"};
-vm::Name kLoopStatus{"LoopStatus"};
+vm::Name n_array{"array"};
+vm::Name n_LoopStatus{"LoopStatus"};
 
 // From 3.13 the interpreter keeps the instance dict, and the fields inline in
 // the instance until something asks for the dict, as for a plain class.
@@ -93,8 +93,8 @@ vm::Ref numpy_empty_array() { return vm::numpy::empty(NPY_DOUBLE, 0); }
 // the module's np is numpy itself and its array() numpy's own. Read once for
 // all the arrays of a plain construction, where no Python runs between them.
 bool numpy_arrays() {
-    vm::Ref np = vm::global(kNp);
-    return np.get() == numpy_module && vm::attr(np, kArray).get() == numpy_array;
+    vm::Ref np = vm::global(n_np);
+    return np.get() == numpy_module && vm::attr(np, n_array).get() == numpy_array;
 }
 
 // Whether each context gets a new object for the field (arrays, the list,
@@ -119,7 +119,7 @@ vm::Ref initial(Init init, bool arrays) {
     switch (init) {
     case Init::Array: return arrays ? numpy_empty_array() : empty_array();
     case Init::List: return vm::new_list();
-    case Init::Status: return new_loop_status(vm::global(kLoopStatus).get());
+    case Init::Status: return new_loop_status(vm::global(n_LoopStatus).get());
     default: return shared(init);
     }
 }
@@ -272,8 +272,8 @@ PyType_Spec kContextSpec = {"velmoro.realtrade.runtypes.RealRunTimeContext", siz
 }  // namespace
 
 vm::Ref empty_array() {
-    vm::Ref np = vm::global(kNp);
-    vm::Ref array = vm::attr(np.get(), kArray);
+    vm::Ref np = vm::global(n_np);
+    vm::Ref array = vm::attr(np.get(), n_array);
     if (array.get() == numpy_array) return numpy_empty_array();
     return vm::call(array.get(), vm::new_list());
 }
@@ -284,9 +284,9 @@ void register_context(vm::Module& m) {
 #if PY_VERSION_HEX >= 0x03090000
     context_type->tp_vectorcall = context_vectorcall;
 #endif
-    vm::Ref np = vm::global(kNp);
+    vm::Ref np = vm::global(n_np);
     numpy_module = vm::Ref(np).release();
-    numpy_array = vm::attr(np.get(), kArray).release();
+    numpy_array = vm::attr(np.get(), n_array).release();
 #if PY_VERSION_HEX < 0x03090000
     // before 3.9 a spec cannot name the dict offset
     context_type->tp_dictoffset = offsetof(ContextObject, dict);

@@ -8,33 +8,33 @@
 namespace runtypes {
 namespace {
 
-vm::Name kCountNonzero{"count_nonzero"};
-vm::Name kDailyCloseTime{"DailyCloseTime"};
-vm::Name kDatetime{"datetime"};
-vm::Name kDatetimeToMft{"datetime_to_mft"};
-vm::Name kDay{"day"};
-vm::Name kDayPosRow{"KMatrixPos_DayPos"};
-vm::Name kErrorNonTrading{"ERROR_SET_NONTRADING_PERIOD"};
-vm::Name kFlatnonzero{"flatnonzero"};
-vm::Name kFormat{"format"};
-vm::Name kFrequencyToInt{"frequency_to_int"};
-vm::Name kHour{"hour"};
-vm::Name kInvalidParamError{"InvalidParamError"};
-vm::Name kKDataList{"g_VelmoroKDataList"};
-vm::Name kMatrix{"Matrix"};
-vm::Name kMin{"min"};
-vm::Name kMinute{"minute"};
-vm::Name kMonth{"month"};
-vm::Name kSecond{"second"};
-vm::Name kText{"text"};
-vm::Name kTimeLineRow{"KMatrixPos_TimeLine"};
-vm::Name kUserWarning{"user_warning"};
-vm::Name kWarnGreatDay{"WARN_FREQUENCY_GREAT_DAY"};
-vm::Kw kFrequancy{"FREQUANCY"};
+vm::Name n_count_nonzero{"count_nonzero"};
+vm::Name n_DailyCloseTime{"DailyCloseTime"};
+vm::Name n_datetime{"datetime"};
+vm::Name n_datetime_to_mft{"datetime_to_mft"};
+vm::Name n_day{"day"};
+vm::Name n_KMatrixPos_DayPos{"KMatrixPos_DayPos"};
+vm::Name n_ERROR_SET_NONTRADING_PERIOD{"ERROR_SET_NONTRADING_PERIOD"};
+vm::Name n_flatnonzero{"flatnonzero"};
+vm::Name n_format{"format"};
+vm::Name n_frequency_to_int{"frequency_to_int"};
+vm::Name n_hour{"hour"};
+vm::Name n_InvalidParamError{"InvalidParamError"};
+vm::Name n_g_VelmoroKDataList{"g_VelmoroKDataList"};
+vm::Name n_Matrix{"Matrix"};
+vm::Name n_min{"min"};
+vm::Name n_minute{"minute"};
+vm::Name n_month{"month"};
+vm::Name n_second{"second"};
+vm::Name n_text{"text"};
+vm::Name n_KMatrixPos_TimeLine{"KMatrixPos_TimeLine"};
+vm::Name n_user_warning{"user_warning"};
+vm::Name n_WARN_FREQUENCY_GREAT_DAY{"WARN_FREQUENCY_GREAT_DAY"};
+vm::Kw kw_frequancy{"FREQUANCY"};
 
 // self.vr.g_VelmoroInputInfo.<field>
 vm::Ref input_field(PyObject* self, const vm::Name& field) {
-    return vm::attr(vm::attr(vm::attr(self, kVr), kInputInfo), field);
+    return vm::attr(vm::attr(vm::attr(self, n_vr), n_g_VelmoroInputInfo), field);
 }
 
 // A row index of a 2-D view, negative ones counted from the end; -1 when
@@ -85,7 +85,7 @@ Span first_day(const vm::NumView& m, Py_ssize_t day_pos_row) {
 vm::Ref first_day_times(PyObject* matrix, PyObject* time_row, PyObject* day_pos_row) {
     vm::Ref all = vm::own(PySlice_New(nullptr, nullptr, nullptr));
     vm::Ref day_pos = vm::item(matrix, vm::new_tuple({day_pos_row, all.get()}));
-    vm::Ref flatnonzero = vm::attr(vm::global(kNp), kFlatnonzero);
+    vm::Ref flatnonzero = vm::attr(vm::global(n_np), n_flatnonzero);
     vm::Ref starts = vm::call(flatnonzero.get(), vm::own(PyObject_RichCompare(day_pos, vm::integer(2), Py_LT)));
     vm::Ref columns = all;
     if (vm::length(starts) >= 2) {
@@ -98,23 +98,23 @@ vm::Ref first_day_times(PyObject* matrix, PyObject* time_row, PyObject* day_pos_
 
 vm::Ref set_daily_close(PyObject* self, vm::Params<1> p) {
     auto [close_time] = p.take<1>();
-    vm::Ref time_row = vm::attr(vm::global(kGv), kTimeLineRow);
-    vm::Ref day_pos_row = vm::attr(vm::global(kGv), kDayPosRow);
-    vm::Ref frequency = input_field(self, kKFrequency);
-    vm::Ref frequency_i = input_field(self, kKFrequencyI);
+    vm::Ref time_row = vm::attr(vm::global(n_gv), n_KMatrixPos_TimeLine);
+    vm::Ref day_pos_row = vm::attr(vm::global(n_gv), n_KMatrixPos_DayPos);
+    vm::Ref frequency = input_field(self, n_KFrequency);
+    vm::Ref frequency_i = input_field(self, n_KFrequencyI);
 
     // a daily close means nothing above minute bars
-    vm::Ref frequency_to_int = vm::attr(vm::global(kGv), kFrequencyToInt);
-    vm::Ref min_code = vm::call(frequency_to_int.get(), kMin);
+    vm::Ref frequency_to_int = vm::attr(vm::global(n_gv), n_frequency_to_int);
+    vm::Ref min_code = vm::call(frequency_to_int.get(), n_min);
     if (vm::truthy(vm::own(PyObject_RichCompare(frequency_i, min_code, Py_GT)))) {
-        vm::Ref user_warning = vm::global(kUserWarning);
-        vm::Ref format = vm::attr(vm::attr(vm::global(kText), kWarnGreatDay), kFormat);
-        vm::Ref message = vm::call(format.get(), kFrequancy, frequency);
+        vm::Ref user_warning = vm::global(n_user_warning);
+        vm::Ref format = vm::attr(vm::attr(vm::global(n_text), n_WARN_FREQUENCY_GREAT_DAY), n_format);
+        vm::Ref message = vm::call(format.get(), kw_frequancy, frequency);
         vm::call(user_warning.get(), message);
         return vm::none();
     }
 
-    vm::Ref matrix = vm::attr(vm::item(vm::attr(vm::attr(self, kVr), kKDataList), Py_ssize_t{0}), kMatrix);
+    vm::Ref matrix = vm::attr(vm::item(vm::attr(vm::attr(self, n_vr), n_g_VelmoroKDataList), Py_ssize_t{0}), n_Matrix);
     const std::unique_ptr<vm::NumView> view = numeric_view(matrix, time_row, day_pos_row);
     Span span{0, 0};
     vm::Ref times;  // the span through numpy, where there is no view
@@ -125,7 +125,7 @@ vm::Ref set_daily_close(PyObject* self, vm::Params<1> p) {
     }
 
     // first = mft_to_datetime(times[0])
-    vm::Ref mft_to_datetime = vm::global(kMftToDatetime);
+    vm::Ref mft_to_datetime = vm::global(n_mft_to_datetime);
     vm::Ref first_time;
     if (!view) {
         first_time = vm::item(times, Py_ssize_t{0});
@@ -139,14 +139,14 @@ vm::Ref set_daily_close(PyObject* self, vm::Params<1> p) {
 
     // datetime_to_mft(datetime(first.year, first.month, first.day,
     //                          close_time.hour, close_time.minute, close_time.second))
-    vm::Ref datetime_to_mft = vm::global(kDatetimeToMft);
-    vm::Ref datetime = vm::global(kDatetime);
-    vm::Ref year = vm::attr(first, kYear);
-    vm::Ref month = vm::attr(first, kMonth);
-    vm::Ref day = vm::attr(first, kDay);
-    vm::Ref hour = vm::attr(close_time, kHour);
-    vm::Ref minute = vm::attr(close_time, kMinute);
-    vm::Ref second = vm::attr(close_time, kSecond);
+    vm::Ref datetime_to_mft = vm::global(n_datetime_to_mft);
+    vm::Ref datetime = vm::global(n_datetime);
+    vm::Ref year = vm::attr(first, n_year);
+    vm::Ref month = vm::attr(first, n_month);
+    vm::Ref day = vm::attr(first, n_day);
+    vm::Ref hour = vm::attr(close_time, n_hour);
+    vm::Ref minute = vm::attr(close_time, n_minute);
+    vm::Ref second = vm::attr(close_time, n_second);
     vm::Ref moment = vm::call(datetime.get(), year, month, day, hour, minute, second);
     vm::Ref close_moment = vm::call(datetime_to_mft.get(), moment);
 
@@ -159,16 +159,16 @@ vm::Ref set_daily_close(PyObject* self, vm::Params<1> p) {
             if (view->at(t, c) >= close) ++not_before;
         some_bar_before = not_before < span.end - span.begin;
     } else {
-        vm::Ref count_nonzero = vm::attr(vm::global(kNp), kCountNonzero);
+        vm::Ref count_nonzero = vm::attr(vm::global(n_np), n_count_nonzero);
         vm::Ref not_before = vm::call(count_nonzero.get(), vm::own(PyObject_RichCompare(times, close_moment, Py_GE)));
         some_bar_before = vm::less(not_before, vm::integer(vm::length(times)));
     }
     if (some_bar_before) {
-        vm::set_attr(vm::attr(vm::attr(self, kVr), kSettingInfo), kDailyCloseTime, close_time);
+        vm::set_attr(vm::attr(vm::attr(self, n_vr), n_g_VelmoroSettingInfo), n_DailyCloseTime, close_time);
         return vm::none();
     }
-    vm::Ref error = vm::global(kInvalidParamError);
-    vm::raise_instance(error, vm::attr(vm::global(kText), kErrorNonTrading));
+    vm::Ref error = vm::global(n_InvalidParamError);
+    vm::raise_instance(error, vm::attr(vm::global(n_text), n_ERROR_SET_NONTRADING_PERIOD));
 }
 
 const vm::FunctionSpec kMethods[] = {

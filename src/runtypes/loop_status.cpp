@@ -21,8 +21,8 @@ using Lifetime = vm::NativeType<LoopStatusObject, &LoopStatusObject::detail>;
 LoopStatusObject* as_status(PyObject* self) { return reinterpret_cast<LoopStatusObject*>(self); }
 
 // "", the one empty str, without decoding it each time
-vm::Name kNoDetail{""};
-vm::Ref no_detail() { return vm::borrow(kNoDetail); }
+vm::Name n_no_detail{""};
+vm::Ref no_detail() { return vm::borrow(n_no_detail); }
 
 PyObject* status_new(PyTypeObject* type, PyObject*, PyObject*) {
     return vm::guard([&] {

@@ -6,20 +6,20 @@
 
 namespace runtypes {
 
-inline vm::Name kDateFormat{"%Y%m%d"};
-inline vm::Name kGet{"get"};
-inline vm::Name kGv{"gv"};
-inline vm::Name kInputInfo{"g_VelmoroInputInfo"};
-inline vm::Name kKFrequency{"KFrequency"};
-inline vm::Name kKFrequencyI{"KFrequencyI"};
-inline vm::Name kMftToDatetime{"mft_to_datetime"};
-inline vm::Name kNp{"np"};
-inline vm::Name kOrders{"g_VMOrders"};
-inline vm::Name kSettingInfo{"g_VelmoroSettingInfo"};
-inline vm::Name kStopOrders{"g_VMStopOrders"};
-inline vm::Name kVr{"vr"};
-inline vm::Name kYear{"year"};
+inline vm::Name n_date_format{"%Y%m%d"};
+inline vm::Name n_get{"get"};
+inline vm::Name n_gv{"gv"};
+inline vm::Name n_g_VelmoroInputInfo{"g_VelmoroInputInfo"};
+inline vm::Name n_KFrequency{"KFrequency"};
+inline vm::Name n_KFrequencyI{"KFrequencyI"};
+inline vm::Name n_mft_to_datetime{"mft_to_datetime"};
+inline vm::Name n_np{"np"};
+inline vm::Name n_g_VMOrders{"g_VMOrders"};
+inline vm::Name n_g_VelmoroSettingInfo{"g_VelmoroSettingInfo"};
+inline vm::Name n_g_VMStopOrders{"g_VMStopOrders"};
+inline vm::Name n_vr{"vr"};
+inline vm::Name n_year{"year"};
 
-inline vm::Kw kFmt{"fmt"};
+inline vm::Kw kw_fmt{"fmt"};
 
 }  // namespace runtypes

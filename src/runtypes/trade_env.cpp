@@ -6,16 +6,16 @@
 namespace runtypes {
 namespace {
 
-vm::Name kHandleIdx{"handle_idx"};
-vm::Name kHandleToIdx{"account_handle_to_idx"};
-vm::Name kIdxToHandle{"account_idx_to_handle"};
-vm::Name kLongMargin{"LongMargin"};
-vm::Name kMarginRate{"MarginRate"};
-vm::Name kOrderId{"order_id"};
-vm::Name kShortMargin{"ShortMargin"};
-vm::Name kSystemBaseEnv{"SystemBaseEnv"};
-vm::Name kTargetListDot{"TargetListDot"};
-vm::Name kTargetsInfo{"g_VelmoroTargetsInfo"};
+vm::Name n_handle_idx{"handle_idx"};
+vm::Name n_account_handle_to_idx{"account_handle_to_idx"};
+vm::Name n_account_idx_to_handle{"account_idx_to_handle"};
+vm::Name n_LongMargin{"LongMargin"};
+vm::Name n_MarginRate{"MarginRate"};
+vm::Name n_order_id{"order_id"};
+vm::Name n_ShortMargin{"ShortMargin"};
+vm::Name n_SystemBaseEnv{"SystemBaseEnv"};
+vm::Name n_TargetListDot{"TargetListDot"};
+vm::Name n_g_VelmoroTargetsInfo{"g_VelmoroTargetsInfo"};
 
 PyObject* g_trade_env = nullptr;  // the class, kept for the process (as super() keeps __class__)
 
@@ -27,12 +27,13 @@ vm::Ref RealTradeEnv_init(PyObject* self, vm::Params<0>) {
 
 vm::Ref get_margin_rate(PyObject* self, vm::Params<2> p) {
     auto [target_idx, side] = p.take<2>();
-    vm::Ref code = vm::item(vm::attr(vm::attr(vm::attr(self, kVr), kInputInfo), kTargetListDot), target_idx);
-    vm::Ref target_info = vm::item(vm::attr(vm::attr(self, kVr), kTargetsInfo), code);
+    vm::Ref info = vm::attr(vm::attr(self, n_vr), n_g_VelmoroInputInfo);
+    vm::Ref code = vm::item(vm::attr(info, n_TargetListDot), target_idx);
+    vm::Ref target_info = vm::item(vm::attr(vm::attr(self, n_vr), n_g_VelmoroTargetsInfo), code);
     // side 0 is the short side; any other side is long
-    const vm::Name& which = vm::equal(side, vm::integer(0)) ? kShortMargin : kLongMargin;
-    vm::Ref margin = vm::call(vm::attr(target_info, kGet).get(), which);
-    vm::Ref rate = vm::attr(vm::attr(vm::attr(self, kVr), kSettingInfo), kMarginRate);
+    const vm::Name& which = vm::equal(side, vm::integer(0)) ? n_ShortMargin : n_LongMargin;
+    vm::Ref margin = vm::call(vm::attr(target_info, n_get).get(), which);
+    vm::Ref rate = vm::attr(vm::attr(vm::attr(self, n_vr), n_g_VelmoroSettingInfo), n_MarginRate);
     return vm::own(PyNumber_Multiply(margin, rate));
 }
 
@@ -40,41 +41,41 @@ vm::Ref get_margin_rate(PyObject* self, vm::Params<2> p) {
 vm::Ref records_of(PyObject* self, const vm::Name& book, PyObject* id) {
     vm::Ref ids = vm::new_list();
     vm::append(ids, id);
-    return vm::call(vm::attr(vm::attr(self, kVr), book).get(), ids);
+    return vm::call(vm::attr(vm::attr(self, n_vr), book).get(), ids);
 }
 
 // Handle of the account owning the one record with that id; None for zero or several.
 vm::Ref owner_handle(PyObject* self, const vm::Name& book, PyObject* id) {
     vm::Ref records = records_of(self, book, id);
     if (vm::length(records) != 1) return vm::none();
-    vm::Ref idx_to_handle = vm::attr(self, kIdxToHandle);
-    return vm::call(idx_to_handle.get(), vm::attr(vm::item(records, Py_ssize_t{0}), kHandleIdx));
+    vm::Ref idx_to_handle = vm::attr(self, n_account_idx_to_handle);
+    return vm::call(idx_to_handle.get(), vm::attr(vm::item(records, Py_ssize_t{0}), n_handle_idx));
 }
 
 vm::Ref order_id_relevant_account_handle(PyObject* self, vm::Params<1> p) {
     auto [order_id] = p.take<1>();
-    return owner_handle(self, kOrders, order_id);
+    return owner_handle(self, n_g_VMOrders, order_id);
 }
 
 vm::Ref stop_order_id_relevant_account_handle(PyObject* self, vm::Params<1> p) {
     auto [stop_order_id] = p.take<1>();
-    return owner_handle(self, kStopOrders, stop_order_id);
+    return owner_handle(self, n_g_VMStopOrders, stop_order_id);
 }
 
 vm::Ref get_order_by_order_id(PyObject* self, vm::Params<1> p) {
     auto [order_id] = p.take<1>();
-    vm::Ref records = records_of(self, kOrders, order_id);
+    vm::Ref records = records_of(self, n_g_VMOrders, order_id);
     return vm::length(records) > 0 ? vm::item(records, Py_ssize_t{0}) : vm::none();
 }
 
 vm::Ref account_handle_relevant_all_order_id(PyObject* self, vm::Params<1> p) {
     auto [handle] = p.take<1>();
     vm::Ref ids = vm::new_list();
-    vm::Ref idx = vm::call(vm::attr(self, kHandleToIdx).get(), handle);
+    vm::Ref idx = vm::call(vm::attr(self, n_account_handle_to_idx).get(), handle);
     if (vm::is_none(idx)) return ids;
-    vm::Ref all = vm::call(vm::attr(vm::attr(self, kVr), kOrders).get());
+    vm::Ref all = vm::call(vm::attr(vm::attr(self, n_vr), n_g_VMOrders).get());
     vm::for_each(all, [&](PyObject* record) {
-        if (vm::equal(vm::attr(record, kHandleIdx), idx)) vm::append(ids, vm::attr(record, kOrderId));
+        if (vm::equal(vm::attr(record, n_handle_idx), idx)) vm::append(ids, vm::attr(record, n_order_id));
     });
     return ids;
 }
@@ -98,7 +99,7 @@ const vm::FunctionSpec kMethods[] = {
 }  // namespace
 
 void register_trade_env(vm::Module& m) {
-    g_trade_env = derive_class(m, "RealTradeEnv", kSystemBaseEnv,
+    g_trade_env = derive_class(m, "RealTradeEnv", n_SystemBaseEnv,
                                "Environment of a live run, working on the run's variables `vr`.\n\nMargin rates, "
                                "the daily close time, order-to-account mappings, the trading-time cache and main "
                                "contracts.",

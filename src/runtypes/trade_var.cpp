@@ -5,24 +5,24 @@
 namespace runtypes {
 namespace {
 
-vm::Name kAccounts{"g_VelmoroAccounts"};
-vm::Name kAppendFreshPosition{"g_VelmoroAppendFreshPosition"};
-vm::Name kDayFreqTransEndTime{"g_VelmoroDayFreqTransEndTime"};
-vm::Name kDot{"dot"};
-vm::Name kFlag{"flag"};
-vm::Name kFreqGt1Day{"f_freq_gt_1day"};
-vm::Name kHandle{"handle"};
-vm::Name kIsFresh{"is_fresh"};
-vm::Name kMatrixHasGt1Day{"matrix_has_gt_1day"};
-vm::Name kNan{"nan"};
-vm::Name kNFreqRealFresh{"g_VelmoroNFreqRealFresh"};
-vm::Name kNFreqRealFreshOption{"g_VelmoroNFreqRealFreshOption"};
-vm::Name kSaveFreshPosition{"g_VelmoroRealTradeSaveFreshPosition"};
-vm::Name kSystemBaseVar{"SystemBaseVar"};
-vm::Name kTrades{"g_VMTrades"};
-vm::Name kVMOrders{"VMOrders"};
-vm::Name kVMStopOrders{"VMStopOrders"};
-vm::Name kVMTrades{"VMTrades"};
+vm::Name n_g_VelmoroAccounts{"g_VelmoroAccounts"};
+vm::Name n_g_VelmoroAppendFreshPosition{"g_VelmoroAppendFreshPosition"};
+vm::Name n_g_VelmoroDayFreqTransEndTime{"g_VelmoroDayFreqTransEndTime"};
+vm::Name n_dot{"dot"};
+vm::Name n_flag{"flag"};
+vm::Name n_f_freq_gt_1day{"f_freq_gt_1day"};
+vm::Name n_handle{"handle"};
+vm::Name n_is_fresh{"is_fresh"};
+vm::Name n_matrix_has_gt_1day{"matrix_has_gt_1day"};
+vm::Name n_nan{"nan"};
+vm::Name n_g_VelmoroNFreqRealFresh{"g_VelmoroNFreqRealFresh"};
+vm::Name n_g_VelmoroNFreqRealFreshOption{"g_VelmoroNFreqRealFreshOption"};
+vm::Name n_g_VelmoroRealTradeSaveFreshPosition{"g_VelmoroRealTradeSaveFreshPosition"};
+vm::Name n_SystemBaseVar{"SystemBaseVar"};
+vm::Name n_g_VMTrades{"g_VMTrades"};
+vm::Name n_VMOrders{"VMOrders"};
+vm::Name n_VMStopOrders{"VMStopOrders"};
+vm::Name n_VMTrades{"VMTrades"};
 
 PyObject* g_trade_var = nullptr;  // the class, kept for the process (as super() keeps __class__)
 
@@ -31,30 +31,30 @@ vm::Ref new_book(const vm::Name& cls) { return vm::call(vm::global(cls).get()); 
 
 vm::Ref RealTradeVar_init(PyObject* self, vm::Params<0>) {
     init_base(g_trade_var, self);
-    vm::set_attr(self, kOrders, new_book(kVMOrders));
-    vm::set_attr(self, kStopOrders, new_book(kVMStopOrders));
-    vm::set_attr(self, kTrades, new_book(kVMTrades));
-    vm::set_attr(self, kSaveFreshPosition, vm::integer(0));
-    vm::set_attr(self, kAppendFreshPosition, vm::attr(vm::global(kNp).get(), kNan));
-    vm::set_attr(self, kNFreqRealFresh, empty_array());
+    vm::set_attr(self, n_g_VMOrders, new_book(n_VMOrders));
+    vm::set_attr(self, n_g_VMStopOrders, new_book(n_VMStopOrders));
+    vm::set_attr(self, n_g_VMTrades, new_book(n_VMTrades));
+    vm::set_attr(self, n_g_VelmoroRealTradeSaveFreshPosition, vm::integer(0));
+    vm::set_attr(self, n_g_VelmoroAppendFreshPosition, vm::attr(vm::global(n_np).get(), n_nan));
+    vm::set_attr(self, n_g_VelmoroNFreqRealFresh, empty_array());
 
     vm::Ref trans_end = vm::new_dict();
-    vm::dict_set(trans_end, kFlag, Py_False);
-    vm::dict_set(trans_end, kDot, vm::floating(0.0));
-    vm::set_attr(self, kDayFreqTransEndTime, trans_end);
+    vm::dict_set(trans_end, n_flag, Py_False);
+    vm::dict_set(trans_end, n_dot, vm::floating(0.0));
+    vm::set_attr(self, n_g_VelmoroDayFreqTransEndTime, trans_end);
 
     vm::Ref option = vm::new_dict();
-    vm::dict_set(option, kIsFresh, Py_True);
-    vm::dict_set(option, kFreqGt1Day, Py_False);
-    vm::dict_set(option, kMatrixHasGt1Day, Py_False);
-    vm::set_attr(self, kNFreqRealFreshOption, option);
+    vm::dict_set(option, n_is_fresh, Py_True);
+    vm::dict_set(option, n_f_freq_gt_1day, Py_False);
+    vm::dict_set(option, n_matrix_has_gt_1day, Py_False);
+    vm::set_attr(self, n_g_VelmoroNFreqRealFreshOption, option);
     return vm::none();
 }
 
 vm::Ref account_handles(PyObject* self) {
     vm::Ref handles = vm::new_list();
-    vm::Ref accounts = vm::attr(self, kAccounts);
-    vm::for_each(accounts, [&](PyObject* account) { vm::append(handles, vm::attr(account, kHandle)); });
+    vm::Ref accounts = vm::attr(self, n_g_VelmoroAccounts);
+    vm::for_each(accounts, [&](PyObject* account) { vm::append(handles, vm::attr(account, n_handle)); });
     return handles;
 }
 
@@ -69,7 +69,7 @@ const vm::PropertySpec kProperties[] = {
 }  // namespace
 
 void register_trade_var(vm::Module& m) {
-    g_trade_var = derive_class(m, "RealTradeVar", kSystemBaseVar,
+    g_trade_var = derive_class(m, "RealTradeVar", n_SystemBaseVar,
                                "Variables of a live run: the base run fields plus order books and refresh "
                                "bookkeeping.\n\nOrder books: g_VMOrders, g_VMStopOrders, g_VMTrades. Refresh "
                                "bookkeeping: g_VelmoroRealTradeSaveFreshPosition, g_VelmoroAppendFreshPosition, "

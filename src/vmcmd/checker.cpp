@@ -20,7 +20,7 @@ Ref message(PyObject* func_name, PyObject* result) {
 }
 
 const vm::FunctionSpec kFunctions[] = {
-    VM_FUNCTION(vmReturnChecker, "func_name, result",
+    VM_FUNCTION(vmReturnChecker, "func_name: str, result: GeneralRes -> None",
                 "Check the status record of an answer: raise VmReturnError at ERROR level, show WARNING and INFO "
                 "texts to the user.\n\n"
                 "Parameters\n"

@@ -1,5 +1,9 @@
 // Commands of the channel's plain shapes, declared as one table row each:
 //   {name, parameters, send function, request, answer, payload, flags, doc[, func_name]}
+// The parameters are the command's typed Python signature
+// ("targetList: _Targets, kFreq: str = 'day' -> str"): the binder reads the
+// names and defaults, tools/stubgen writes the stub from the whole of it and
+// from the doc's first line.
 // The request lists the send function's arguments in order. Each names a
 // parameter of the row, as given ("kFreq") or in a form (rq::targets("targets")),
 // or is a record declared beside the table:

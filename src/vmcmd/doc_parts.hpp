@@ -93,3 +93,11 @@
     "          when it is reached; required.\n" \
     "      StrategyName: name of the placing strategy, kept on the stop-order record.\n" \
     "      Any other key is refused.\n"
+#define DOC_FUTURE_TARGETS \
+    "      Future contracts, or continuous futures (\"SR888\": today's main contract).\n" \
+    DOC_TARGETS
+#define DOC_FUTURE_RECORDS \
+    "Returns\n" \
+    "  A list of future records, one per target in order: Market, Code, Variety,\n" \
+    "  ListDate, LastTradeDate, Multiplier, PriceTick, LongMargin, ShortMargin\n" \
+    "  (margin rates as fractions).\n"

@@ -11,9 +11,9 @@ namespace wirecodec {
 
 namespace {
 
-vm::Name kStr("str");
-vm::Name kItemsize("itemsize");
-vm::Name kNumericDtype("_numeric_dtype");
+vm::Name n_str("str");
+vm::Name n_itemsize("itemsize");
+vm::Name n__numeric_dtype("_numeric_dtype");
 
 // Whether the global `name` is still `anchor`, the object it held when the
 // codec was configured.
@@ -83,10 +83,10 @@ private:
 bool pack_array(Writer& out, const Codec& codec, PyObject* o) {
     PyArrayObject* a = vm::numpy::exact(o);
     if (!a || !PyArray_IS_C_CONTIGUOUS(a) || PyDataType_FLAGCHK(PyArray_DESCR(a), NPY_ITEM_HASOBJECT)) return false;
-    if (!unchanged(codec, kDefault, codec.array_default) || !unchanged(codec, kArrayPacker, codec.array_packer))
+    if (!unchanged(codec, n__default, codec.array_default) || !unchanged(codec, n__array, codec.array_packer))
         return false;
     // [dtype.str, list(shape), data.tobytes()], its data written once
-    vm::Ref text = vm::attr(reinterpret_cast<PyObject*>(PyArray_DESCR(a)), kStr);
+    vm::Ref text = vm::attr(reinterpret_cast<PyObject*>(PyArray_DESCR(a)), n_str);
     Py_ssize_t size;
     const char* s = PyUnicode_AsUTF8AndSize(text, &size);
     if (!s) vm::raise();
@@ -127,9 +127,9 @@ vm::Ref unpack_array(const Codec& codec, PyObject* decoder, const unsigned char*
     // the checks of _decode_array, in its order: the dtype's first
     vm::Ref name = vm::own(PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(text),
                                                 static_cast<Py_ssize_t>(text_size), nullptr));
-    vm::Ref dtype = vm::call(codec.global(kNumericDtype).get(), name);
+    vm::Ref dtype = vm::call(codec.global(n__numeric_dtype).get(), name);
     if (!PyArray_DescrCheck(dtype.get())) return {};
-    const long long itemsize = vm::to_long(vm::attr(dtype, kItemsize));
+    const long long itemsize = vm::to_long(vm::attr(dtype, n_itemsize));
     // an item of no size, or bytes that do not match: _decode_array says so
     if (itemsize <= 0 || count > data_size / static_cast<unsigned long long>(itemsize) ||
         count * static_cast<unsigned long long>(itemsize) != data_size)

@@ -35,10 +35,11 @@ namespace wirecodec {
 namespace {
 
 // the wire module's globals the channel reads (at call time)
-vm::Name kNotConnected("NotConnectedError"), kOutcomeUnknown("OutcomeUnknownError"), kTransportError("TransportError"),
-    kCallKind("CALL"), kReplyKind("REPLY"), kSendFn("send");
+vm::Name n_NotConnectedError("NotConnectedError"), n_OutcomeUnknownError("OutcomeUnknownError"),
+    n_TransportError("TransportError"),
+    n_CALL("CALL"), n_REPLY("REPLY"), n_send("send");
 // methods of the objects it holds
-vm::Name kShutdown("shutdown"), kClose("close"), kGet("get"), kJoin("join");
+vm::Name n_shutdown("shutdown"), n_close("close"), n_get("get"), n_join("join");
 
 struct ChannelObject {
     PyObject_HEAD
@@ -89,7 +90,7 @@ vm::Ref wire_global(const vm::Name& name) { return codec().global(name); }
 
 // `raise OutcomeUnknownError(message, key) from None`
 [[noreturn]] void raise_unknown(PyObject* message, PyObject* key) {
-    vm::Ref cls = wire_global(kOutcomeUnknown);
+    vm::Ref cls = wire_global(n_OutcomeUnknownError);
     vm::Ref exc = vm::call(cls.get(), {message, key});
     PyException_SetCause(exc, nullptr);
     raise_object(exc);
@@ -142,12 +143,12 @@ void promote(ChannelObject* c) {
 void close_socket_when_free(ChannelObject* c) {
     if (!c->closed || c->reading || c->sock_closed) return;
     c->sock_closed = true;
-    vm::Method(c->sock, kClose).call();
+    vm::Method(c->sock, n_close).call();
 }
 
 void shut(ChannelObject* c) {
     try {
-        vm::Method(c->sock, kShutdown).call({vm::integer(2).get()});  // SHUT_RDWR: a reader sees the end
+        vm::Method(c->sock, n_shutdown).call({vm::integer(2).get()});  // SHUT_RDWR: a reader sees the end
     } catch (const vm::Error&) {
         if (!PyErr_ExceptionMatches(PyExc_OSError)) throw;
         PyErr_Clear();
@@ -156,7 +157,7 @@ void shut(ChannelObject* c) {
 
 // Answers to their callers; the rest, in order, to deliver.
 void deliver_messages(ChannelObject* c, PyObject* messages) {
-    const vm::Ref reply_kind = wire_global(kReplyKind);
+    const vm::Ref reply_kind = wire_global(n_REPLY);
     vm::Ref others;
     const Py_ssize_t n = PyList_GET_SIZE(messages);
     for (Py_ssize_t i = 0; i < n; ++i) {
@@ -186,7 +187,7 @@ bool read_once(ChannelObject* c, bool block) {
     } catch (const vm::Error&) {
         if (!PyErr_ExceptionMatches(PyExc_EOFError)) throw;
         PyErr_Clear();
-        vm::Ref cls = wire_global(kNotConnected);
+        vm::Ref cls = wire_global(n_NotConnectedError);
         vm::Ref exc = vm::call(cls.get(), vm::text("the terminal closed the connection").get());
         raise_object(exc);
     }
@@ -199,7 +200,7 @@ bool read_once(ChannelObject* c, bool block) {
 // What ends a read turn without ending the wait: the connection is lost.
 bool loses_connection(PyObject* exc) {
     if (is_instance(exc, PyExc_OSError) || is_instance(exc, PyExc_ValueError)) return true;
-    vm::Ref transport = wire_global(kTransportError);
+    vm::Ref transport = wire_global(n_TransportError);
     return is_instance(exc, transport);
 }
 
@@ -294,13 +295,13 @@ bool wait_reply(ChannelObject* c, PyObject* waiter, double deadline) {
 // the OSError raised.
 void send_frames(ChannelObject* c, PyObject* data) {
     if (c->closed) {
-        vm::Ref cls = wire_global(kNotConnected);
+        vm::Ref cls = wire_global(n_NotConnectedError);
         raise_object(vm::call(cls.get(), vm::text("the connection to the terminal is closed").get()));
     }
     // sealed as it joins the frames waiting: their tags count in the order they leave
     vm::append(c->outgoing, c->seal ? seal_frames(c->seal, data) : vm::borrow(data));
     if (c->sending) return;
-    vm::Ref send_fn = wire_global(kSendFn);
+    vm::Ref send_fn = wire_global(n_send);
     const bool own_send = send_fn.get() == vm::detail::Fn<send>::object;
     PyObject* outgoing = c->outgoing.get();
     c->sending = true;
@@ -314,7 +315,7 @@ void send_frames(ChannelObject* c, PyObject* data) {
                         batch = vm::borrow(PyList_GET_ITEM(outgoing, 0));
                     } else {
                         vm::Ref empty = vm::own(PyBytes_FromStringAndSize(nullptr, 0));
-                        batch = vm::Method(empty, kJoin).call({outgoing});
+                        batch = vm::Method(empty, n_join).call({outgoing});
                     }
                     vm::check(PyList_SetSlice(outgoing, 0, count, nullptr));
                     if (own_send)
@@ -339,7 +340,7 @@ void send_frames(ChannelObject* c, PyObject* data) {
 // The terminal's failure answer `failure` ([name, text]) raised as the error it names.
 [[noreturn]] void raise_answered(ChannelObject* c, PyObject* failure) {
     auto [name, text] = vm::unpack2(failure);
-    vm::Ref cls = vm::Method(c->errors, kGet).call({name.get(), PyExc_RuntimeError});
+    vm::Ref cls = vm::Method(c->errors, n_get).call({name.get(), PyExc_RuntimeError});
     const int known = PySequence_Contains(c->errors, name);
     vm::check(known);
     vm::Ref message = known ? text : vm::own(PyUnicode_FromFormat("%S: %S", name.get(), text.get()));
@@ -383,7 +384,7 @@ vm::Ref call(PyObject* self, vm::Params<4> p) {
     vm::Ref rid = vm::integer(c->next_id++);
     vm::Ref data;
     {
-        vm::Ref kind = wire_global(kCallKind);
+        vm::Ref kind = wire_global(n_CALL);
         vm::Ref message = vm::new_list({kind.get(), rid.get(), op, args});
         data = frame_of(message);
     }
@@ -399,7 +400,7 @@ vm::Ref call(PyObject* self, vm::Params<4> p) {
         pop(c->pending, rid);
         pop(c->keys, rid);
         // NotConnectedError (an OSError too): nothing was sent
-        if (!is_instance(exc, PyExc_OSError) || is_instance(exc, wire_global(kNotConnected)))
+        if (!is_instance(exc, PyExc_OSError) || is_instance(exc, wire_global(n_NotConnectedError)))
             raise_again(std::move(exc));
         raise_unknown(vm::own(PyUnicode_FromFormat("sending to the terminal failed: %S", exc.get())), key);
     }
@@ -433,7 +434,7 @@ vm::Ref call(PyObject* self, vm::Params<4> p) {
         if (vm::truthy(vm::item(reply, Py_ssize_t{2}))) return vm::item(reply, Py_ssize_t{3});
         raise_answered(c, vm::item(reply, Py_ssize_t{3}));
     }
-    if (is_instance(reply, wire_global(kOutcomeUnknown))) raise_unknown(vm::str(reply), key);
+    if (is_instance(reply, wire_global(n_OutcomeUnknownError))) raise_unknown(vm::str(reply), key);
     raise_object(reply);
 }
 

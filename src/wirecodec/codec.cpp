@@ -6,16 +6,16 @@
 
 namespace wirecodec {
 
-vm::Name kDefault("_default");
-vm::Name kDecoders("_DECODERS");
-vm::Name kFrameError("FrameError");
-vm::Name kMaxFrame("MAX_FRAME");
-vm::Name kDunderDict("__dict__");
-vm::Name kArrayPacker("_array");
+vm::Name n__default("_default");
+vm::Name n__DECODERS("_DECODERS");
+vm::Name n_FrameError("FrameError");
+vm::Name n_MAX_FRAME("MAX_FRAME");
+vm::Name n___dict__("__dict__");
+vm::Name n__array("_array");
 
 namespace {
-vm::Name kArrayDecoder("_decode_array");
-vm::Name kArrayCode("_ARRAY");
+vm::Name n__decode_array("_decode_array");
+vm::Name n__ARRAY("_ARRAY");
 }  // namespace
 
 namespace {
@@ -30,7 +30,7 @@ struct RuleName {
 };
 constexpr RuleName kRules[] = {
     {"list", Rule::kList}, {"dict", Rule::kDict}, {"fields", Rule::kFields},
-    {"isoformat", Rule::kIsoformat}, {"state", Rule::kState},
+    {"isoformat", Rule::n_isoformat}, {"state", Rule::kState},
 };
 
 [[noreturn]] void bad_entry(PyObject* entry, const char* why) {
@@ -84,10 +84,10 @@ vm::Ref configure(vm::Params<2> p) {
         if (fresh->by_type(e.type) || fresh->by_code(e.code)) bad_entry(entry, "a class or code given twice");
         fresh->extensions.push_back(std::move(e));
     });
-    vm::Ref packer = vm::borrow(PyDict_GetItemWithError(ns, kArrayPacker.get()));
-    vm::Ref decoder = vm::borrow(PyDict_GetItemWithError(ns, kArrayDecoder.get()));
-    vm::Ref code = vm::borrow(PyDict_GetItemWithError(ns, kArrayCode.get()));
-    vm::Ref coder = vm::borrow(PyDict_GetItemWithError(ns, kDefault.get()));
+    vm::Ref packer = vm::borrow(PyDict_GetItemWithError(ns, n__array.get()));
+    vm::Ref decoder = vm::borrow(PyDict_GetItemWithError(ns, n__decode_array.get()));
+    vm::Ref code = vm::borrow(PyDict_GetItemWithError(ns, n__ARRAY.get()));
+    vm::Ref coder = vm::borrow(PyDict_GetItemWithError(ns, n__default.get()));
     if (PyErr_Occurred()) vm::raise();
     if (packer && decoder && code && coder) {
         const long c = PyLong_AsLong(code);
@@ -104,7 +104,7 @@ vm::Ref configure(vm::Params<2> p) {
 }
 
 void refuse(PyObject* message) {
-    vm::Ref type = codec().global(kFrameError);
+    vm::Ref type = codec().global(n_FrameError);
     vm::raise_instance(type, message);
 }
 
@@ -147,5 +147,19 @@ bool is_instance(PyObject* o, PyObject* cls) {
     vm::check(r);
     return r != 0;
 }
+
+namespace {
+
+const vm::FunctionSpec kFunctions[] = {
+    VM_FUNCTION(configure, "namespace: Dict[str, Any], extensions: Iterable[Tuple[Any, ...]] -> None",
+                "Hands the codec the wire module's globals (read at call time: _default, _DECODERS, FrameError, "
+                "MAX_FRAME) and its extension types: tuples (class, code, rule[, detail]). Numeric arrays are "
+                "coded natively while the globals _default, _array and _DECODERS[_ARRAY] are the "
+                "_default, _array and _decode_array given now."),
+};
+
+}  // namespace
+
+void register_codec(vm::Module& m) { m.add(kFunctions); }
 
 }  // namespace wirecodec

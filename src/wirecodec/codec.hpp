@@ -3,7 +3,7 @@
 // extension types packed and built here, with the rule of their content.
 #pragma once
 
-#include "vm/function.hpp"
+#include "vm/module.hpp"
 
 #include <vector>
 
@@ -15,7 +15,7 @@ enum class Rule {
     kList,       // list(v); cls(content)
     kDict,       // dict(v); cls(content)
     kFields,     // [v.<name> for each name]; cls(*content)
-    kIsoformat,  // v.isoformat(); cls.fromisoformat(content)
+    n_isoformat,  // v.isoformat(); cls.fromisoformat(content)
     kState,      // v.__dict__; cls.__new__(cls) with content as __dict__, defaults for what it lacks
 };
 
@@ -57,7 +57,8 @@ struct Codec {
 
 // The configured codec (RuntimeError before configure).
 const Codec& codec();
-vm::Ref configure(vm::Params<2> p);
+// Publishes configure(namespace, extensions).
+void register_codec(vm::Module& m);
 
 // Raises the wire's FrameError with `message`.
 [[noreturn]] void refuse(PyObject* message);
@@ -91,6 +92,6 @@ auto finally(Body&& body, Cleanup&& cleanup) {
     }
 }
 
-extern vm::Name kDefault, kDecoders, kFrameError, kMaxFrame, kDunderDict, kArrayPacker;
+extern vm::Name n__default, n__DECODERS, n_FrameError, n_MAX_FRAME, n___dict__, n__array;
 
 }  // namespace wirecodec

@@ -13,8 +13,8 @@ namespace wirecodec {
 
 namespace {
 
-vm::Name kGet("get");
-vm::Name kFromisoformat("fromisoformat");
+vm::Name n_get("get");
+vm::Name n_fromisoformat("fromisoformat");
 
 // Containers and extension values nested deeper than this are refused: the
 // encoder stops at half of it, and the C stack stays small whatever comes.
@@ -199,7 +199,7 @@ private:
         vm::Ref decoder;
         if (!e) {
             vm::Ref key = vm::own(PyLong_FromLong(code));
-            decoder = codec_.global(kDecoders).method(kGet).call({key});
+            decoder = codec_.global(n__DECODERS).method(n_get).call({key});
             if (vm::is_none(decoder)) refuse(vm::own(PyUnicode_FromFormat("unknown extension type %d", code)));
             if (vm::Ref array = unpack_array(codec_, decoder, payload, n)) return array;
         }
@@ -243,8 +243,8 @@ private:
                     return vm::call_array(e.cls, PySequence_Fast_ITEMS(content.get()),
                                           static_cast<size_t>(PyList_GET_SIZE(content.get())));
                 return vm::own(PyObject_Call(e.cls, vm::own(PySequence_Tuple(content)), nullptr));
-            case Rule::kIsoformat:
-                return vm::Method(e.cls, kFromisoformat).call({content});
+            case Rule::n_isoformat:
+                return vm::Method(e.cls, n_fromisoformat).call({content});
             case Rule::kState:
                 return state(e, content);
         }
@@ -257,7 +257,7 @@ private:
             refuse(vm::own(PyUnicode_FromFormat("%s is sent as a map of its attributes", e.type->tp_name)));
         vm::Ref no_args = vm::own(PyTuple_New(0));
         vm::Ref made = vm::own(e.type->tp_new(e.type, no_args, nullptr));
-        vm::set_attr(made, kDunderDict, content);
+        vm::set_attr(made, n___dict__, content);
         Py_ssize_t pos = 0;
         PyObject *name, *value;
         while (PyDict_Next(e.detail, &pos, &name, &value)) {
@@ -277,7 +277,7 @@ private:
 // FrameError("malformed frame: {}".format(exc)) from None`.
 [[noreturn]] void as_frame_error(const Codec& codec) {
     vm::Ref exc = take_exception();
-    vm::Ref frame_error = codec.global(kFrameError);
+    vm::Ref frame_error = codec.global(n_FrameError);
     if (is_instance(exc, frame_error) || !is_instance(exc, PyExc_Exception)) raise_again(std::move(exc));
     vm::Ref message = vm::own(PyUnicode_FromFormat("malformed frame: %S", exc.get()));
     vm::Ref replaced = vm::call(frame_error.get(), message);
@@ -312,5 +312,15 @@ vm::Ref decode(vm::Params<1> p) {
     }
     return decode_body(view->data(), view->size());
 }
+
+namespace {
+
+const vm::FunctionSpec kFunctions[] = {
+    VM_FUNCTION(decode, "body: bytes -> Any", "The value of a msgpack body; FrameError when it is not one."),
+};
+
+}  // namespace
+
+void register_decode(vm::Module& m) { m.add(kFunctions); }
 
 }  // namespace wirecodec

@@ -3,7 +3,7 @@
 // fault of the bytes is the wire's FrameError.
 #pragma once
 
-#include "vm/function.hpp"
+#include "vm/module.hpp"
 
 namespace wirecodec {
 
@@ -12,6 +12,7 @@ namespace wirecodec {
 // except FrameError itself and exceptions that are not Exceptions.
 vm::Ref decode_body(const unsigned char* p, size_t n);
 
-vm::Ref decode(vm::Params<1> p);
+// Publishes decode(body).
+void register_decode(vm::Module& m);
 
 }  // namespace wirecodec

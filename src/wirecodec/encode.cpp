@@ -9,9 +9,9 @@ namespace wirecodec {
 
 namespace {
 
-vm::Name kIsoformat("isoformat");
-vm::Name kSeconds("seconds");
-vm::Name kNanoseconds("nanoseconds");
+vm::Name n_isoformat("isoformat");
+vm::Name n_seconds("seconds");
+vm::Name n_nanoseconds("nanoseconds");
 
 // msgpack's packer refuses values nested deeper than this; an extension
 // value counts as one level, its content as the next.
@@ -30,7 +30,7 @@ public:
             if (pack_array(out_, codec_, o)) return;
         }
         // anything else as the wire's _default makes it, once
-        vm::Ref standing = codec_.global(kDefault).call({o});
+        vm::Ref standing = codec_.global(n__default).call({o});
         const Outcome second = core(standing, depth);
         if (second == Outcome::kOverflow) vm::raise(PyExc_OverflowError, "Integer value out of range");
         if (second == Outcome::kOther)
@@ -163,8 +163,8 @@ private:
 
     // msgpack's timestamp extension (-1) in its shortest form.
     void timestamp(PyObject* o) {
-        vm::Ref seconds_obj = vm::attr(o, kSeconds);
-        vm::Ref nanoseconds_obj = vm::attr(o, kNanoseconds);
+        vm::Ref seconds_obj = vm::attr(o, n_seconds);
+        vm::Ref nanoseconds_obj = vm::attr(o, n_nanoseconds);
         const long long seconds = vm::to_long(seconds_obj);
         const long long nanoseconds = vm::to_long(nanoseconds_obj);
         if (nanoseconds < 0 || nanoseconds > 0xffffffffLL) vm::raise(PyExc_ValueError, "nanoseconds out of range");
@@ -221,13 +221,13 @@ private:
                 items(read, n, depth + 1);
                 break;
             }
-            case Rule::kIsoformat: {
-                vm::Ref content = vm::Method(o, kIsoformat).call();
+            case Rule::n_isoformat: {
+                vm::Ref content = vm::Method(o, n_isoformat).call();
                 value(content, depth + 1);
                 break;
             }
             case Rule::kState: {
-                vm::Ref content = vm::attr(o, kDunderDict);
+                vm::Ref content = vm::attr(o, n___dict__);
                 value(content, depth + 1);
                 break;
             }
@@ -259,7 +259,7 @@ vm::Ref frame_of(PyObject* message) {
     pack(out, message);
     const size_t body = out.size() - kHeader;
     vm::Ref size = vm::own(PyLong_FromSize_t(body));
-    vm::Ref cap = codec().global(kMaxFrame);
+    vm::Ref cap = codec().global(n_MAX_FRAME);
     const int over = PyObject_RichCompareBool(size, cap, Py_GT);
     vm::check(over);
     if (over || body > kItemLimit)
@@ -272,5 +272,17 @@ vm::Ref frame(vm::Params<1> p) {
     auto [message] = p.take<1>();
     return frame_of(message);
 }
+
+namespace {
+
+const vm::FunctionSpec kFunctions[] = {
+    VM_FUNCTION(encode, "value: Any -> bytes",
+                "The msgpack body of a value (TypeError for a value the wire does not carry)."),
+    VM_FUNCTION(frame, "message: _Message -> bytes", "One frame (length prefix and body) holding `message`."),
+};
+
+}  // namespace
+
+void register_encode(vm::Module& m) { m.add(kFunctions); }
 
 }  // namespace wirecodec

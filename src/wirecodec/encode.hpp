@@ -4,16 +4,16 @@
 
 #include "writer.hpp"
 
-#include "vm/function.hpp"
+#include "vm/module.hpp"
 
 namespace wirecodec {
 
 // Appends the msgpack form of `value` to `out`.
 void pack(Writer& out, PyObject* value);
 
-vm::Ref encode(vm::Params<1> p);
+// Publishes encode(value) and frame(message).
+void register_encode(vm::Module& m);
 // frame(message): one frame (length prefix and body) holding `message`.
 vm::Ref frame_of(PyObject* message);
-vm::Ref frame(vm::Params<1> p);
 
 }  // namespace wirecodec

@@ -199,7 +199,7 @@ vm::Ref reader_init(PyObject* self, vm::Params<1> p) {
     auto [cap] = p.take<1>();
     ReaderObject* r = as_reader(self);
     Busy busy(r);
-    vm::Ref given = vm::is_none(cap) ? codec().global(kMaxFrame) : vm::borrow(cap);
+    vm::Ref given = vm::is_none(cap) ? codec().global(n_MAX_FRAME) : vm::borrow(cap);
     r->cap = cap_of(given);
     r->used = 0;
     return vm::none();

@@ -31,7 +31,7 @@ using Lifetime = vm::NativeType<SealObject>;
 
 PyTypeObject* seal_type = nullptr;  // kept alive by the module
 
-vm::Name kForged("ForgedFrameError");  // a global of the wire module, read at call time
+vm::Name n_ForgedFrameError("ForgedFrameError");  // a global of the wire module, read at call time
 
 constexpr size_t kHeader = 4;
 
@@ -138,7 +138,7 @@ void open_frame(PyObject* self, const unsigned char* content, size_t n) {
     vm::Ref message = vm::own(PyUnicode_FromFormat(
         "frame %llu after the handshake failed its authentication (altered, replayed, reordered or injected)",
         number + 1));
-    vm::raise_instance(codec().global(kForged), message);
+    vm::raise_instance(codec().global(n_ForgedFrameError), message);
 }
 
 void register_seal(vm::Module& m) {

@@ -155,4 +155,18 @@ vm::Ref send(vm::Params<2> p) {
     return vm::none();
 }
 
+namespace {
+
+const vm::FunctionSpec kFunctions[] = {
+    VM_FUNCTION(send, "sock: Union[socket.socket, int], data: bytes -> None",
+                "Writes all of `data` to `sock` (a socket or its descriptor); what the socket takes at once with "
+                "the GIL held, the rest as the socket's own sendall does (a descriptor: with the GIL let go, "
+                "bounded by its send time-out). BlockingIOError when a time-out passes (part of `data` may have "
+                "left), OSError when the write fails."),
+};
+
+}  // namespace
+
+void register_sockio(vm::Module& m) { m.add(kFunctions); }
+
 }  // namespace wirecodec

@@ -17,5 +17,7 @@ ssize_t recv_blocking(int fd, void* at, size_t room, bool& spin) noexcept;
 // descriptor `sock`).
 void send_all(PyObject* sock, PyObject* data);
 vm::Ref send(vm::Params<2> p);
+// Publishes send(sock, data).
+void register_sockio(vm::Module& m);
 
 }  // namespace wirecodec

@@ -106,7 +106,7 @@ PyType_Spec kSpec = {"velmoro.tframe.comm._wirecodec.Waiter", sizeof(WaiterObjec
                      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, kSlots};
 
 // Where a thread keeps its waiter: its thread state's dict, gone with the thread.
-vm::Name kThreadKey("velmoro.link.waiter");
+vm::Name n_thread_key("velmoro.link.waiter");
 
 }  // namespace
 
@@ -145,17 +145,26 @@ void set_reply(PyObject* o, PyObject* reply) { as_waiter(o)->reply = vm::borrow(
 vm::Ref thread_waiter(vm::Params<0>) {
     PyObject* slots = PyThreadState_GetDict();
     if (!slots) vm::raise(PyExc_RuntimeError, "this thread keeps no state");
-    vm::Ref waiter = vm::borrow(PyDict_GetItemWithError(slots, kThreadKey));
+    vm::Ref waiter = vm::borrow(PyDict_GetItemWithError(slots, n_thread_key));
     if (!waiter) {
         if (PyErr_Occurred()) vm::raise();
         waiter = vm::own(PyType_GenericNew(waiter_type, nullptr, nullptr));
-        vm::dict_set(slots, kThreadKey, waiter);
+        vm::dict_set(slots, n_thread_key, waiter);
     }
     set_reply(waiter, Py_None);
     return waiter;
 }
 
+const vm::FunctionSpec kFunctions[] = {
+    VM_FUNCTION(thread_waiter, "-> Waiter",
+                "This thread's Waiter, its reply cleared. A thread waiting on the link sleeps on it until woken, "
+                "for what it waits for (set as its reply) or for its turn to read. Each thread keeps one, reset "
+                "for every wait: a wake given before it sleeps, or left from a wait that ended, is kept, and a "
+                "sleeper woken for nothing only looks again."),
+};
+
 void register_waiter(vm::Module& m) {
+    m.add(kFunctions);
     vm::Ref type = vm::make_type(m, &kSpec);
     vm::add_methods(type, kMethods);
     waiter_type = reinterpret_cast<PyTypeObject*>(type.get());

@@ -126,6 +126,27 @@ def test_declarations_are_checked_when_functions_are_made(probe):
     assert probe.three(1, 2) == (1, 2, None)
 
 
+# typed declarations (what the stubs are written from): the binder reads names
+# and defaults alone, brackets, quotes and the return annotation included
+TYPED = [
+    ("a: int, b: Tuple[int, int] = (), c: str = 'x,y' -> List[int]", "c", 2, "(a, b=(), c='x,y')"),
+    ("a: Callable[[int, str], None], b: Optional[str] = '->', c=0 -> None", "b", 1, "(a, b='->', c=0)"),
+    ("a: 'Waiter', b: Dict[str, int] = {}, c: int = 1 -> Iterable[Tuple[str, ...]]", "c", 2, None),
+]
+
+
+@pytest.mark.parametrize("declaration,name,slot,signature", TYPED)
+def test_typed_declarations_bind_by_their_names_and_defaults(probe, declaration, name, slot, signature):
+    assert probe.slot(declaration, name) == slot
+    if signature is None:  # {} is no default literal of the binder's
+        with pytest.raises(SystemError, match="unsupported default literal"):
+            probe.publish_three(declaration)
+        return
+    probe.publish_three(declaration)
+    assert str(inspect.signature(probe.three)) == signature
+    assert probe.three(1, c=3)[0::2] == (1, 3)
+
+
 def walk(items, f):
     return [f(x) for x in items]
 

@@ -1,5 +1,7 @@
 #include "query.hpp"
 
+#include <cstring>
+
 namespace fdmt {
 namespace {
 
@@ -31,17 +33,15 @@ const char kReturns[] =
     "  then the fields. A pair of bounds the wrong way round raises ValueError;\n"
     "  an argument of another type is refused before anything is asked.";
 
-const char* default_of(Kind kind) noexcept {
-    switch (kind) {
-        case Kind::Targets: return nullptr;  // required
-        case Kind::Sequence: return "()";
-        default: return "''";
-    }
+// The parameter's name: its declaration up to the annotation.
+std::string name_of(const Param& p) {
+    const char* colon = std::strchr(p.declaration, ':');
+    return colon ? std::string(p.declaration, colon) : std::string(p.declaration);
 }
 
 // verify_that(name).<rule of the parameter's kind>
 Ref rule_for(const Param& p) {
-    Ref builder = vm::global(n_verify_that).call({vm::text(p.name)});
+    Ref builder = vm::global(n_verify_that).call({vm::text(name_of(p))});
     switch (p.kind) {
         case Kind::Targets:
         case Kind::Sequence:
@@ -72,10 +72,10 @@ void prepare(Query& q) {
     q.help = std::string(q.doc) + "\n\nParameters\n";
     for (size_t i = 0; i < q.count; ++i) {
         if (i > 0) q.signature += ", ";
-        q.signature += q.params[i].name;
-        if (const char* d = default_of(q.params[i].kind)) (q.signature += '=') += d;
-        ((((q.help += "  ") += q.params[i].name) += ": ") += q.params[i].help) += '\n';
+        q.signature += q.params[i].declaration;
+        ((((q.help += "  ") += name_of(q.params[i])) += ": ") += q.params[i].help) += '\n';
     }
+    (q.signature += " -> ") += kAnswerType;
     q.help += kReturns;
     q.pair_count = 0;
     for (Kind kind : {Kind::Period, Kind::Publish, Kind::Float}) {

@@ -1,6 +1,7 @@
 // The fundamental query frame: every query is one table row, its name and its
-// parameter list; the kind of each parameter fixes its default, its declared
-// rule, its normalisation and what goes into the request. One body serves all.
+// parameter list; each parameter is declared once with its type and default,
+// and its kind fixes its declared rule, its normalisation and what goes into
+// the request. One body serves all.
 #pragma once
 
 #include "vm/module.hpp"
@@ -16,44 +17,47 @@ enum class Kind { Targets, Sequence, Period, Publish, Float };
 enum class Bound { None, Begin, End };
 
 struct Param {
-    const char* name;
+    const char* declaration;  // "name: type = default", as the signature has it
     Kind kind;
     Bound bound;
     const char* help;  // its line in help(): what it takes, its accepted values
 };
 
-inline constexpr Param kTargetList{"target_list", Kind::Targets, Bound::None,
+inline constexpr Param kTargetList{"target_list: _Targets", Kind::Targets, Bound::None,
                                    "the securities, a list or tuple of {\"Market\": \"sse\" or \"szse\", "
                                    "\"Code\": \"600000\"}\n      records; required."};
-inline constexpr Param kReportType{"report_type", Kind::Sequence, Bound::None,
+inline constexpr Param kReportType{"report_type: _Selection = ()", Kind::Sequence, Bound::None,
                                    "report types kept, a list or tuple of \"Q1\", \"S1\", \"Q3\", \"A\" (first "
                                    "quarter,\n      half year, third quarter, annual); () keeps every type."};
-inline constexpr Param kIsNew{"is_new", Kind::Sequence, Bound::None,
+inline constexpr Param kIsNew{"is_new: _Selection = ()", Kind::Sequence, Bound::None,
                               "IsNew values kept, a list or tuple of 1 (the newest version of a\n      report) and "
                               "0 (an earlier one); () keeps both."};
-inline constexpr Param kIsCalc{"is_calc", Kind::Sequence, Bound::None,
+inline constexpr Param kIsCalc{"is_calc: _Selection = ()", Kind::Sequence, Bound::None,
                                "IsCalc values kept, a list or tuple of 0 (as published) and 1\n      (calculated "
                                "from other reports); () keeps both."};
-inline constexpr Param kField{"field", Kind::Sequence, Bound::None,
+inline constexpr Param kField{"field: _Selection = ()", Kind::Sequence, Bound::None,
                               "the fields answered, a list or tuple of names, e.g. (\"NetProfit\",);\n      () "
                               "answers every field; an unknown name is refused."};
-inline constexpr Param kBeginDate{"begin_date", Kind::Period, Bound::Begin,
+inline constexpr Param kBeginDate{"begin_date: _Date = ''", Kind::Period, Bound::Begin,
                                   "first report period end date kept: YYYYMMDD as an int or text,\n      or a "
                                   "date; '' leaves it open."};
-inline constexpr Param kEndDate{"end_date", Kind::Period, Bound::End,
+inline constexpr Param kEndDate{"end_date: _Date = ''", Kind::Period, Bound::End,
                                 "last report period end date kept, as begin_date; not before it."};
-inline constexpr Param kPublishBegin{"publish_date_begin", Kind::Publish, Bound::Begin,
+inline constexpr Param kPublishBegin{"publish_date_begin: _Date = ''", Kind::Publish, Bound::Begin,
                                      "first publication date kept, as begin_date."};
-inline constexpr Param kPublishEnd{"publish_date_end", Kind::Publish, Bound::End,
+inline constexpr Param kPublishEnd{"publish_date_end: _Date = ''", Kind::Publish, Bound::End,
                                    "last publication date kept, as begin_date; not before\n      "
                                    "publish_date_begin."};
-inline constexpr Param kFloatBegin{"float_date_begin", Kind::Float, Bound::Begin,
+inline constexpr Param kFloatBegin{"float_date_begin: str = ''", Kind::Float, Bound::Begin,
                                    "first float date kept, text YYYYMMDD; '' leaves it open."};
-inline constexpr Param kFloatEnd{"float_date_end", Kind::Float, Bound::End,
+inline constexpr Param kFloatEnd{"float_date_end: str = ''", Kind::Float, Bound::End,
                                  "last float date kept, text YYYYMMDD; not before float_date_begin."};
 
 template <size_t N>
 using Params = std::array<Param, N>;
+
+// What every query answers, for its signature's return annotation.
+inline constexpr char kAnswerType[] = "pd.DataFrame";
 
 // The statement queries' common list: point-in-time and latest values.
 inline constexpr Params<7> kStatement{kTargetList, kReportType, kBeginDate,  kEndDate,
@@ -71,7 +75,7 @@ struct Query {
     size_t count;
     const char* doc;
     // derived at module initialisation
-    std::string signature;  // "target_list, report_type=(), begin_date=''"
+    std::string signature;  // "target_list: _Targets, report_type: _Selection = () -> pd.DataFrame"
     std::string help;  // the summary, then each parameter and what the query returns
     std::array<std::pair<size_t, size_t>, 3> pairs{};  // (begin, end) indexes
     size_t pair_count = 0;

@@ -95,6 +95,8 @@ Py_ssize_t length(PyObject* o) {
 
 namespace {
 
+bool ordered(long x, long y, int op) noexcept { return op == Py_EQ ? x == y : op == Py_NE ? x != y : x < y; }
+
 // Exact ints and strs equal themselves, so the identity shortcut of
 // PyObject_RichCompareBool gives Python's truth for them, without the bool.
 bool reflexive(PyObject* a, PyObject* b) noexcept {
@@ -105,7 +107,6 @@ bool reflexive(PyObject* a, PyObject* b) noexcept {
 
 namespace detail {
 
-// What the inline test of small ints leaves.
 bool compared(PyObject* a, PyObject* b, int op) {
     if (reflexive(a, b)) {
         if (a == b) return op == Py_EQ;  // equal to itself; neither unequal nor less

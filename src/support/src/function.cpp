@@ -14,14 +14,15 @@ std::string trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-// Splits "a, b=(), c='x,y'" at the commas that separate parameters.
+// Splits "a, b: list = (), c='x,y' -> str" at the commas that separate
+// parameters; the return annotation is left out.
 std::vector<std::string> split_params(const char* params) {
     std::vector<std::string> out;
     for (const char* p = params;; ) {
         const char* end = param_end(p);
         std::string piece = trim(std::string(p, end));
-        if (*end || !piece.empty()) out.push_back(std::move(piece));
-        if (!*end) break;
+        if (*end == ',' || !piece.empty()) out.push_back(std::move(piece));
+        if (*end != ',') break;
         p = end + 1;
     }
     return out;
@@ -39,7 +40,12 @@ std::string quoted_names(const std::vector<PyObject*>& names) {
     return s;
 }
 
-std::string param_name(const std::string& param) { return trim(param.substr(0, param.find('='))); }
+// "name: annotation = default": the name, and the default's text (empty for none)
+std::string param_name(const std::string& param) { return trim(param.substr(0, param.find_first_of(":="))); }
+std::string param_default(const std::string& param) {
+    const size_t eq = param.find('=');
+    return eq == std::string::npos ? std::string() : trim(param.substr(eq + 1));
+}
 
 }  // namespace
 
@@ -78,19 +84,20 @@ void Signature::init(const std::string& qualname, const char* params, int self_c
     defaults_.clear();
     required_ = 0;
     for (const std::string& p : split_params(params)) {
+        const std::string name = param_name(p);
+        const std::string default_text = param_default(p);
         if (!params_text_.empty()) params_text_ += ", ";
-        params_text_ += p;
-        size_t eq = p.find('=');
-        std::string name = param_name(p);
+        params_text_ += name;
         PyObject* n = PyUnicode_InternFromString(name.c_str());
         if (!n) raise();
         names_.push_back(n);
-        if (eq == std::string::npos) {
+        if (default_text.empty()) {
             if (!defaults_.empty() && defaults_.back()) raise(PyExc_SystemError, "required parameter after a default");
             defaults_.push_back(nullptr);
             ++required_;
         } else {
-            defaults_.push_back(parse_literal(p.substr(eq + 1)).release());
+            (params_text_ += '=') += default_text;
+            defaults_.push_back(parse_literal(default_text).release());
         }
     }
     if (names_.size() > kMaxParams) raise(PyExc_SystemError, "too many parameters");
@@ -225,7 +232,7 @@ void add_methods(PyObject* type, const FunctionSpec* specs, size_t count) {
         Ref descr = own(PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(type), method_def(spec, "$self")));
         check(PyObject_SetAttrString(type, spec.name, descr.get()));
         *spec.object = descr.release();
-        if (std::strcmp(spec.name, "__init__") == 0) ensure_class_signature(type, spec.params);
+        if (std::strcmp(spec.name, "__init__") == 0) ensure_class_signature(type, spec.sig->params_text());
     }
 }
 

@@ -4,24 +4,6 @@ from typing import Any, Callable, Dict, Iterable, List, Optional, Tuple, Type, U
 
 _Message = List[Any]  # a message: its kind first (see wire.py)
 
-def configure(namespace: Dict[str, Any], extensions: Iterable[Tuple[Any, ...]]) -> None:
-    """Hands the codec the wire module's globals (read at call time: _default, _DECODERS, FrameError, MAX_FRAME) and its extension types: tuples (class, code, rule[, detail]). Numeric arrays are coded natively while the globals _default, _array and _DECODERS[_ARRAY] are the _default, _array and _decode_array given now."""
-
-def encode(value: Any) -> bytes:
-    """The msgpack body of a value (TypeError for a value the wire does not carry)."""
-
-def frame(message: _Message) -> bytes:
-    """One frame (length prefix and body) holding `message`."""
-
-def decode(body: bytes) -> Any:
-    """The value of a msgpack body; FrameError when it is not one."""
-
-def send(sock: Union[socket.socket, int], data: bytes) -> None:
-    """Writes all of `data` to `sock` (a socket or its descriptor); what the socket takes at once with the GIL held, the rest as the socket's own sendall does (a descriptor: with the GIL let go, bounded by its send time-out). BlockingIOError when a time-out passes (part of `data` may have left), OSError when the write fails."""
-
-def thread_waiter() -> "Waiter":
-    """This thread's Waiter, its reply cleared. A thread waiting on the link sleeps on it until woken, for what it waits for (set as its reply) or for its turn to read. Each thread keeps one, reset for every wait: a wake given before it sleeps, or left from a wait that ended, is kept, and a sleeper woken for nothing only looks again."""
-
 class Waiter:
     """Where a thread waiting on the link sleeps until it is woken."""
 
@@ -102,3 +84,26 @@ class Seal:
     @property
     def count(self) -> int:
         """The frames sealed or opened so far."""
+
+# ---- written by tools/stubgen from the declarations in src/wirecodec: edit those, then run make stubs ----
+def configure(namespace: Dict[str, Any], extensions: Iterable[Tuple[Any, ...]]) -> None:
+    """Hands the codec the wire module's globals (read at call time: _default, _DECODERS, FrameError, MAX_FRAME) and its extension types: tuples (class, code, rule[, detail]). Numeric arrays are coded natively while the globals _default, _array and _DECODERS[_ARRAY] are the _default, _array and _decode_array given now."""
+
+
+def encode(value: Any) -> bytes:
+    """The msgpack body of a value (TypeError for a value the wire does not carry)."""
+
+def frame(message: _Message) -> bytes:
+    """One frame (length prefix and body) holding `message`."""
+
+
+def decode(body: bytes) -> Any:
+    """The value of a msgpack body; FrameError when it is not one."""
+
+
+def send(sock: Union[socket.socket, int], data: bytes) -> None:
+    """Writes all of `data` to `sock` (a socket or its descriptor); what the socket takes at once with the GIL held, the rest as the socket's own sendall does (a descriptor: with the GIL let go, bounded by its send time-out). BlockingIOError when a time-out passes (part of `data` may have left), OSError when the write fails."""
+
+
+def thread_waiter() -> Waiter:
+    """This thread's Waiter, its reply cleared. A thread waiting on the link sleeps on it until woken, for what it waits for (set as its reply) or for its turn to read. Each thread keeps one, reset for every wait: a wake given before it sleeps, or left from a wait that ended, is kept, and a sleeper woken for nothing only looks again."""

@@ -26,11 +26,13 @@ class GeneralRes:
     errInfo: str
     """The terminal's error text; empty when there is nothing to report."""
 
+# ---- written by tools/stubgen from the declarations in src/vmcmd: edit those, then run make stubs ----
+# The answer checker: an ERROR answer raises, WARNING and INFO texts are shown.
 def vmReturnChecker(func_name: str, result: GeneralRes) -> None:
     """Check the status record of an answer: raise VmReturnError at ERROR level, show WARNING and INFO texts to the user."""
 
 
-# market data: bar data, TDP data, snapshots, bar time lines, data sets
+# Market-data commands: bar data, TDP data, snapshots, bar time lines, sets.
 def vmSendCmdGetKData(
     targets: _Targets,
     kFreq: str,
@@ -44,33 +46,17 @@ def vmSendCmdGetKData(
     """Fetch bar data of the targets; returns the paths of the MAT files the terminal wrote."""
 
 def vmSendCmdGetKDataMulti(
-    targetList: _Targets,
-    kFreq: str,
-    beginDate: int,
-    endDate: int,
-    filledUp: int,
-    fqType: str,
+    targetList: _Targets, kFreq: str, beginDate: int, endDate: int, filledUp: int, fqType: str
 ) -> str:
     """Fetch bar data of several targets into one MAT file; returns its path."""
 
 def vmSendCmdGetKDataMultiFilePath(
-    targetList: _Targets,
-    kFreq: str,
-    beginDate: int,
-    endDate: int,
-    filledUp: int,
-    fqType: str,
+    targetList: _Targets, kFreq: str, beginDate: int, endDate: int, filledUp: int, fqType: str
 ) -> str:
     """Fetch bar data of several targets into one MAT file; returns its path."""
 
 def vmSendCmdGetNKDataMulti(
-    targetList: _Targets,
-    kFreq: str,
-    kFreNum: int,
-    nCount: int,
-    endDate: int,
-    filledUp: int,
-    fqType: str,
+    targetList: _Targets, kFreq: str, kFreNum: int, nCount: int, endDate: int, filledUp: int, fqType: str
 ) -> str:
     """Fetch the last nCount bars up to endDate of several targets; returns the MAT file path."""
 
@@ -78,12 +64,7 @@ def vmSendCmdGetRtData(targetList: _Targets) -> List[Any]:
     """Real-time snapshots of the targets."""
 
 def vmSendCmdGetTDPData(
-    market: str,
-    code: str,
-    date: int,
-    fqType: str,
-    no_return: bool,
-    check_permission: bool = True,
+    market: str, code: str, date: int, fqType: str, no_return: bool, check_permission: bool = True
 ) -> str:
     """TDP data of one security on one date; returns the MAT file path."""
 
@@ -97,41 +78,25 @@ def vmSendCmdGetTradingTime(targetList: _Targets, kFreq: str, beginDay: int, end
     """Bar times of a frequency between two days; returns the MAT file path (variable Time)."""
 
 def vmSendCmdGetHistorySet(
-    Market: str,
-    Code: str,
-    CatName: str,
-    ItemName: str,
-    BeginDate: int,
-    EndDate: int,
+    Market: str, Code: str, CatName: str, ItemName: str, BeginDate: int, EndDate: int
 ) -> _MatVariables:
     """A history data set of one security, loaded from the terminal's MAT file."""
 
-def vmSendCmdGetMarketSet(
-    wstrCat: str,
-    listItem: Sequence[str],
-    iBeginDate: int,
-    iEndDate: int,
-) -> _MatVariables:
+def vmSendCmdGetMarketSet(wstrCat: str, listItem: Sequence[str], iBeginDate: int, iEndDate: int) -> _MatVariables:
     """A market-wide data set, loaded from the terminal's MAT file."""
 
 def vmSendCmdGetHistoryInstruments(
-    targets: _Targets,
-    begin_date: int,
-    end_date: int,
-    fq_type: str = 'NA',
+    targets: _Targets, begin_date: int, end_date: int, fq_type: str = 'NA'
 ) -> Dict[str, np.ndarray[Any, Any]]:
     """Real instruments behind the targets over a date range, keyed MARKET.CODE."""
 
 def vmSendCmdGetDatePeriodBarTime(
-    allTargetLists: _Targets,
-    KFrequency: str,
-    KFreNum: int,
-    endtm: float,
+    allTargetLists: _Targets, KFrequency: str, KFreNum: int, endtm: float
 ) -> Optional[np.ndarray[Any, Any]]:
     """The bar time line of a frequency for the targets' sessions (the Time variable of the result file)."""
 
 
-# calendar and reference
+# Calendar and reference commands: dates, trading days, code lists, contracts.
 def vmSendCmdGetCodeList(block: str, date: int) -> List[Any]:
     """Members of a block (index, sector or board) on a date, as records with Code, Market, Weight, Name, BlockName."""
 
@@ -199,7 +164,7 @@ def vmSendCmdTransTradeTimeToTradeDate(checkTime: float) -> int:
     """The trading date a framework date-time belongs to."""
 
 
-# trading and accounts
+# Trading and account commands: orders, executions, accounts, cash, positions.
 def vmSendCmdSTTradeOperation(params: Mapping[str, Any]) -> Any:
     """Place an order; returns its client id."""
 
@@ -257,37 +222,22 @@ def vmSendCmdGetAccountTargetGrossPosition(handles: Sequence[int], targets: _Tar
 def vmSendCmdGetAccountConfig(strategyName: str, handle: int) -> Any:
     """The strategy's configuration of an account."""
 
-def vmSendCmdSetAccountConfigTo(
-    strategyName: str,
-    handle: int,
-    target_configs: Iterable[Mapping[str, Any]],
-) -> None:
+def vmSendCmdSetAccountConfigTo(strategyName: str, handle: int, target_configs: Iterable[Mapping[str, Any]]) -> None:
     """Set the strategy's per-target configuration of an account."""
 
 def vmSendCmdGetAccountInfo(handleList: Iterable[int]) -> List[Any]:
     """Account records of the handles, each stamped with Handle64, in the order of handleList."""
 
-def vmSendCmdSTGetAccountPosition(
-    Handle: int,
-    Market: str,
-    Code: str,
-    LongShort: Any = None,
-) -> Tuple[Any, Any, Any]:
+def vmSendCmdSTGetAccountPosition(Handle: int, Market: str, Code: str, LongShort: Any = None) -> Tuple[Any, Any, Any]:
     """Position of one security in an account, as (Position, Frozen, AvgPrice)."""
 
-def vmSendCmdGetAccountPositionAndCash(
-    handles: Sequence[int],
-    targets: _Targets,
-) -> Tuple[List[Any], List[Any]]:
+def vmSendCmdGetAccountPositionAndCash(handles: Sequence[int], targets: _Targets) -> Tuple[List[Any], List[Any]]:
     """Cash and position records of the accounts, as (cash records, position records)."""
 
 
-# tasks, log, notifications and subscriptions
-def vmSendCmdCreateTaskBackTest(
-    HandleList: Sequence[int],
-    TargetList: _Targets,
-    params: Mapping[str, Any],
-) -> np.int64:
+# Task, notification and subscription commands: task control, link upkeep,
+# the terminal's log, version check, subscriptions.
+def vmSendCmdCreateTaskBackTest(HandleList: Sequence[int], TargetList: _Targets, params: Mapping[str, Any]) -> np.int64:
     """Create a back-test task; returns its id as numpy int64."""
 
 def vmSendCmdStartTaskBackTest(i64TaskId: _TaskId) -> None:
@@ -351,10 +301,7 @@ def vmSendCmdCheckSubscribeNum(Frequency: Any, SubscribeNum: int) -> None:
     """Check a subscription count with the terminal (only the status matters)."""
 
 def vmSendCmdStopTaskBackTest(
-    i64TaskId: _TaskId,
-    targetList: _Targets,
-    positionList: Iterable[Mapping[str, Any]],
-    params: Mapping[str, Any],
+    i64TaskId: _TaskId, targetList: _Targets, positionList: Iterable[Mapping[str, Any]], params: Mapping[str, Any]
 ) -> None:
     """Stop a back-test task with its final targets and positions (nothing for a NaN id)."""
 
@@ -371,40 +318,20 @@ def vmSendCmdToolboxCheck(wstrLanguage: str, wstrToolboxVer: str, listSupportedC
     """Check that this framework version suits the terminal; returns the terminal's answer."""
 
 
-# factor, fundamental and risk-model data
-def vmSendCmdGetFactor(
-    FactorName: str,
-    targetList: _Targets,
-    BeginDate: int,
-    EndDate: int,
-    NDaysBefore: int,
-) -> str:
+# Factor, fundamental and risk-model commands: result files and field information.
+def vmSendCmdGetFactor(FactorName: str, targetList: _Targets, BeginDate: int, EndDate: int, NDaysBefore: int) -> str:
     """Values of one factor; returns the MAT file path."""
 
 def vmSendCmdGetFactorMultiFilePath(
-    list_factor_name: Sequence[str],
-    TargetList: _Targets,
-    BeginDate: int,
-    EndDate: int,
-    DaysBefore: int = 0,
+    list_factor_name: Sequence[str], TargetList: _Targets, BeginDate: int, EndDate: int, DaysBefore: int = 0
 ) -> List[str]:
     """Values of several factors; returns the MAT file paths."""
 
-def vmSendCmdAskFactor(
-    ItemName: str,
-    TargetList: _Targets,
-    dateBegin: int,
-    dateEnd: int,
-    dateBefore: int,
-) -> None:
+def vmSendCmdAskFactor(ItemName: str, TargetList: _Targets, dateBegin: int, dateEnd: int, dateBefore: int) -> None:
     """Ask the terminal to prepare factor data; its answer is not looked at."""
 
 def vmSendCmdGetFundamentalSet(
-    targetList: _Targets,
-    CatName: str,
-    ItemList: Sequence[str],
-    BeginDate: int,
-    EndDate: int,
+    targetList: _Targets, CatName: str, ItemList: Sequence[str], BeginDate: int, EndDate: int
 ) -> _MatVariables:
     """A fundamental data set of the targets, loaded from the terminal's MAT file."""
 

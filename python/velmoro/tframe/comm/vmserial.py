@@ -5,6 +5,7 @@ terminal and returns nothing; the answer is taken with recv_serial.
 """
 from velmoro.tframe.comm import link as _link
 
+# written by tools/stubgen from the send functions of the commands' declarations (src/vmcmd)
 SEND_FUNCTIONS = (
     "VelmoroAccountNotifyReceived_send",
     "VelmoroAskFactor_send",

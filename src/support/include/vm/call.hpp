@@ -210,20 +210,13 @@ bool truthy(PyObject* o);
 Py_ssize_t length(PyObject* o);
 
 namespace detail {
-inline bool ordered(long x, long y, int op) noexcept { return op == Py_EQ ? x == y : op == Py_NE ? x != y : x < y; }
 // Python's truth of `a <op> b` for Py_EQ, Py_NE and Py_LT
 bool compared(PyObject* a, PyObject* b, int op);
-// The same, two small ints (most ints compared are) answered in place
-inline bool compare_as_python(PyObject* a, PyObject* b, int op) {
-    long x = 0, y = 0;
-    if (internals::small_int(a, x) && internals::small_int(b, y)) return ordered(x, y, op);
-    return compared(a, b, op);
-}
 }  // namespace detail
 
-inline bool equal(PyObject* a, PyObject* b) { return detail::compare_as_python(a, b, Py_EQ); }      // truth of a == b
-inline bool not_equal(PyObject* a, PyObject* b) { return detail::compare_as_python(a, b, Py_NE); }  // truth of a != b
-inline bool less(PyObject* a, PyObject* b) { return detail::compare_as_python(a, b, Py_LT); }
+inline bool equal(PyObject* a, PyObject* b) { return detail::compared(a, b, Py_EQ); }      // truth of a == b
+inline bool not_equal(PyObject* a, PyObject* b) { return detail::compared(a, b, Py_NE); }  // truth of a != b
+inline bool less(PyObject* a, PyObject* b) { return detail::compared(a, b, Py_LT); }
 bool is_none(PyObject* o) noexcept;
 
 Ref integer(long long v);

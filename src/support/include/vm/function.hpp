@@ -66,7 +66,9 @@ private:
 };
 
 // The end of the parameter that starts at p in a declaration such as
-// "a, b=(1, 2), c='x,y'": the next comma outside brackets and quotes, or the end.
+// "a: int, b: Tuple[int, int] = (1, 2), c='x,y' -> str": the next comma
+// outside brackets and quotes, the return annotation's arrow, or the end.
+// Annotations are for the stubs (tools/stubgen): binding ignores them.
 constexpr const char* param_end(const char* p) {
     int depth = 0;
     char quote = 0;
@@ -80,7 +82,7 @@ constexpr const char* param_end(const char* p) {
             ++depth;
         } else if (c == ')' || c == ']' || c == '}') {
             --depth;
-        } else if (c == ',' && depth == 0) {
+        } else if (depth == 0 && (c == ',' || (c == '-' && p[1] == '>'))) {
             break;
         }
     }
@@ -94,7 +96,7 @@ constexpr size_t count_params(const char* params) {
     for (const char* p = params;; ++p) {
         const char* end = param_end(p);
         for (; p != end; ++p) any = any || (*p != ' ' && *p != '\t' && *p != '\n');
-        if (!*end) break;
+        if (*end != ',') break;
         any = true;
         ++commas;
     }
@@ -114,6 +116,9 @@ public:
 
     // Fills out[0..size()) from a vectorcall; false with TypeError set.
     bool bind(PyObject* const* args, size_t nargs, PyObject* kwnames, PyObject** out) const noexcept;
+
+    // The parameters without their annotations: "a, b=0".
+    const std::string& params_text() const noexcept { return params_text_; }
 
     // "name($module, /, a, b=0)\n--\n\n" as inspect.signature reads it.
     // self_marker: "$module", "$self", or nullptr for a static method.

@@ -6,16 +6,11 @@
 // API alone: each helper falls back to public calls, and the shortcuts that
 // stand on internals (k* below) are off. VM_WITHOUT_<SHORTCUT> turns one
 // shortcut off by itself, which is how each one's gain is measured
-// (bench/instructions.py).
+// (bench/internals_gain.py).
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
-
-// an int's digits; from 3.11 Python.h brings them itself
-#if !defined(VM_PUBLIC_API) && PY_VERSION_HEX < 0x030B0000
-#include <longintrepr.h>
-#endif
 
 #include <cstdint>
 #include <cstring>
@@ -34,11 +29,6 @@
 #define VM_METHOD_LOOKUP 0
 #else
 #define VM_METHOD_LOOKUP 1
-#endif
-#if defined(VM_PUBLIC_API) || defined(VM_WITHOUT_SMALL_INTS)
-#define VM_SMALL_INTS 0
-#else
-#define VM_SMALL_INTS 1
 #endif
 // Where instances of a class sharing their attribute names keep their values:
 // one array per instance, in a dict split from the class's keys (3.8) or
@@ -260,28 +250,7 @@ inline PyObject* managed_dict(PyObject* o) noexcept {
 inline void* class_keys(PyTypeObject* type) noexcept { return reinterpret_cast<PyHeapTypeObject*>(type)->ht_cached_keys; }
 #endif
 
-// ---- ints and bytes ---------------------------------------------------------
-
-// An exact int of one digit at most, read in place (false for any other).
-inline bool small_int(PyObject* o, long& v) noexcept {
-#if !VM_SMALL_INTS
-    (void)o;
-    (void)v;
-    return false;
-#else
-    if (!PyLong_CheckExact(o)) return false;
-#if PY_VERSION_HEX >= 0x030C0000
-    PyLongObject* n = reinterpret_cast<PyLongObject*>(o);
-    if (!PyUnstable_Long_IsCompact(n)) return false;
-    v = static_cast<long>(PyUnstable_Long_CompactValue(n));
-#else
-    const Py_ssize_t size = Py_SIZE(o);
-    if (size < -1 || size > 1) return false;
-    v = static_cast<long>(size) * static_cast<long>(reinterpret_cast<PyLongObject*>(o)->ob_digit[0]);
-#endif
-    return true;
-#endif
-}
+// ---- bytes ------------------------------------------------------------------
 
 // Resizes the bytes *p (its only reference) to n, in place where it can; on
 // an error *p is released and null.

@@ -118,7 +118,3 @@ void intern_all();
 
 }  // namespace vm
 
-// The declaration and the definition of one entry of a module's name list:
-// X(id, "text") gives the Name n_<id>.
-#define VM_NAME_DECLARE(id, text) extern ::vm::Name n_##id;
-#define VM_NAME_DEFINE(id, text) ::vm::Name n_##id{text};

@@ -11,6 +11,7 @@ _Selection = Union[List[Any], Tuple[Any, ...]]
 # a date as YYYYMMDD (integer or text), 'YYYY-MM-DD' or a date; the empty string leaves the bound open
 _Date = Union[int, str, datetime.date]
 
+# ---- written by tools/stubgen from the declarations in src/fundamental/frame, src/fundamental/ledger: edit those, then run make stubs ----
 def ledger_pit(
     target_list: _Targets,
     report_type: _Selection = (),
