@@ -63,7 +63,8 @@ def test_the_bar_line_stays_at_debug_in_either_language(restore_language, name):
     handler = logging.Handler(logging.DEBUG)
     handler.emit = records.append
     framework_log.addHandler(handler)
-    level, framework_log.level = framework_log.level, logging.DEBUG
+    level = framework_log.level
+    framework_log.setLevel(logging.DEBUG)  # clears the logger's cached answers too
     try:
         for message, level_name in ((bar, "info"), (bar, "warn"), ("bar " + bar, "info"), (17, "info")):
             write_log(message, level=level_name)
