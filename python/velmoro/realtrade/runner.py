@@ -12,7 +12,8 @@ dataset's earlier days being the history. A run without pushes for
 `idle_warning` seconds warns, naming the terminal, and again after each
 further such wait. A replay runs as consecutive sessions of at most
 `session_days` trading days, each with the `history_days` trading days
-before it as history, so that its matrices, and the memory they take, stay
+before it as history (a later session takes them over from the session
+before instead of asking the terminal again), so that its matrices, and the memory they take, stay
 bounded however many days it replays; the sessions share the accounts, the
 order book and the strategy's context (its own module state lives on
 anyway), and their summaries join into one. A terminal served by another
