@@ -156,3 +156,20 @@ def test_day_bars_of_the_history_equal_the_ones_the_pushes_formed(terminals):
         bars = load_mat(path, error="raise")
         history = np.concatenate([np.reshape(bars[q], (1, -1)) for q in QUANTITIES])
         np.testing.assert_array_equal(history, formed[0][target])
+
+
+def test_a_view_of_a_record_kept_by_the_strategy_keeps_its_values_when_the_next_session_carries_the_history(
+        terminals):
+    term = terminals()
+    kept = []
+
+    def on_data(context):
+        if not kept:
+            kept.append([context.now.date(), cnt.vr.g_VelmoroKDataList[0].Matrix[:, :300], None])
+        if context.now.date() == kept[0][0]:
+            kept[0][2] = kept[0][1].copy()  # as the first session left it
+
+    days = term.data.trading_days
+    run_live(TARGETS, on_data, accounts=[1001], begin_date=days[1], end_date=days[-1], session_days=1,
+             history_days=1)
+    np.testing.assert_array_equal(kept[0][1], kept[0][2])
