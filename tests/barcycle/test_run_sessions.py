@@ -10,21 +10,24 @@ import pytest
 
 import velmoro.tframe.runtypesbase as cnt
 from velmoro.api import market
+from velmoro.realtrade.calc import QUANTITIES, quantity_block
 from velmoro.realtrade.runner import run_live
 from velmoro.simterm import Terminal
 from velmoro.simterm.dataset import Dataset
 from velmoro.tframe.comm import link, vmcmd
+from velmoro.tframe.runtypesbase import gv
+from velmoro.tframe.utils.utilfunc import load_mat
 
 TARGETS = [{"Market": "sse", "Code": "600000"}, {"Market": "szse", "Code": "000001"}]
 
 
 @pytest.fixture
 def terminals(tmp_path):
-    """A fresh terminal of five trading days per call (the first is history)."""
+    """A fresh terminal of five trading days (or `days`) per call (the first is history)."""
     made = []
 
-    def connect():
-        made.append(link.connect(Terminal(Dataset(start=dt.date(2024, 1, 2), days=5),
+    def connect(days=5):
+        made.append(link.connect(Terminal(Dataset(start=dt.date(2024, 1, 2), days=days),
                                           result_dir=str(tmp_path / str(len(made))))))
         return made[-1]
 
@@ -121,3 +124,74 @@ def test_a_served_run_grows_into_room_made_for_all_its_days(tmp_path, monkeypatc
         finally:
             link.disconnect()
     assert len(summary.calls) > 400 and copies == []
+
+
+def _day_bars(context):
+    """The day record's bars of the current day and the two before it."""
+    records = cnt.vr.g_VelmoroKDataList
+    day = records[records.find_pos(gv.KFreq_Day, 1)]
+    col = int(day.CurrentBar[context._internal_bar_num])
+    return quantity_block(day.Matrix)[:, :, max(col - 2, 0) : col + 1].copy()
+
+
+@pytest.mark.parametrize("session_days, history_days", [(1, 3), (3, 2), (5, 5)])
+def test_later_sessions_carry_their_history_and_show_what_one_session_shows(terminals, session_days, history_days):
+    """Six replayed days: the strategy's windows reach back into the
+    history a later session took from the earlier one's matrices, not from
+    the terminal's bar files."""
+    runs = []
+    for sessions in ((6, 6), (session_days, history_days)):
+        term = terminals(days=7)
+        seen = []
+
+        def on_data(context):
+            seen.append((market.window("Amount", 240).copy(), market.window("Volume", 240).copy(),
+                         _day_bars(context)))
+
+        days = term.data.trading_days
+        summary = run_live(TARGETS, on_data, accounts=[1001], begin_date=days[1], end_date=days[-1],
+                           session_days=sessions[0], history_days=sessions[1])
+        asked = [args for command, args in term.sent if command == "GetKData"]
+        runs.append((summary, seen, asked))
+    (whole, whole_seen, _), (parts, parts_seen, parts_asked) = runs
+    assert [c[1:] for c in parts.calls] == [c[1:] for c in whole.calls] and parts.equity == whole.equity
+    assert len(parts_seen) == len(whole_seen) > 6 * 200
+    for got, want in zip(parts_seen, whole_seen):
+        for g, w in zip(got, want):
+            np.testing.assert_array_equal(g, w)
+    assert len(parts_asked) == 2  # the first session's minute and day history only
+
+
+def test_day_bars_of_the_history_equal_the_ones_the_pushes_formed(terminals):
+    """To the bit: a session carrying day bars the pushes formed shows what a
+    session reading them from the terminal shows."""
+    term = terminals()
+    formed = []
+
+    def on_data(context):
+        formed[:] = [_day_bars(context)]
+
+    days = term.data.trading_days
+    run_live(TARGETS, on_data, accounts=[1001], begin_date=days[1], end_date=days[-1])
+    paths = vmcmd.vmSendCmdGetKData(TARGETS, "day", 1, days[-3], days[-1], 0, "NA", False)
+    for target, path in enumerate(paths):
+        bars = load_mat(path, error="raise")
+        history = np.concatenate([np.reshape(bars[q], (1, -1)) for q in QUANTITIES])
+        np.testing.assert_array_equal(history, formed[0][target])
+
+
+def test_a_view_of_a_record_kept_by_the_strategy_keeps_its_values_when_the_next_session_carries_the_history(
+        terminals):
+    term = terminals()
+    kept = []
+
+    def on_data(context):
+        if not kept:
+            kept.append([context.now.date(), cnt.vr.g_VelmoroKDataList[0].Matrix[:, :300], None])
+        if context.now.date() == kept[0][0]:
+            kept[0][2] = kept[0][1].copy()  # as the first session left it
+
+    days = term.data.trading_days
+    run_live(TARGETS, on_data, accounts=[1001], begin_date=days[1], end_date=days[-1], session_days=1,
+             history_days=1)
+    np.testing.assert_array_equal(kept[0][1], kept[0][2])

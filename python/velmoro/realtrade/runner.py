@@ -12,7 +12,8 @@ dataset's earlier days being the history. A run without pushes for
 `idle_warning` seconds warns, naming the terminal, and again after each
 further such wait. A replay runs as consecutive sessions of at most
 `session_days` trading days, each with the `history_days` trading days
-before it as history, so that its matrices, and the memory they take, stay
+before it as history (a later session takes them over from the session
+before instead of asking the terminal again), so that its matrices, and the memory they take, stay
 bounded however many days it replays; the sessions share the accounts, the
 order book and the strategy's context (its own module state lives on
 anyway), and their summaries join into one. A terminal served by another
@@ -40,7 +41,7 @@ from velmoro.realtrade.calc import (
     quantity_block,
     update_user_calc_indices,
 )
-from velmoro.realtrade.calc.layout import forget_buffers, index_or_slice, offer_buffers
+from velmoro.realtrade.calc.layout import carry_columns, forget_buffers, index_or_slice, offer_buffers
 from velmoro.realtrade.runtypes import RealTradeEnv, RealTradeVar
 from velmoro.tframe.comm import link, vmcmd
 from velmoro.tframe.language import text
@@ -109,30 +110,53 @@ def _load_history(kdata: KData, targets: List[dict], begin: int, end: int, fq: s
             kdata.wrote_columns(cols[known].max() + 1)
 
 
-def _record(targets: List[dict], frequency: str, freq_num: int, begin: int, end: int, room_days: int) -> KData:
+def _columns_of(matrix: np.ndarray, times: np.ndarray) -> Optional[int]:
+    """The first of the consecutive columns of `matrix` whose times are
+    `times`, None when it lacks any of them."""
+    line = matrix[gv.KMatrixPos_TimeLine]
+    first = int(np.searchsorted(line, times[0]))
+    return first if np.array_equal(line[first : first + times.size], times) else None
+
+
+def _record(targets: List[dict], frequency: str, freq_num: int, begin: int, end: int, room_days: int,
+            earlier: Optional[KData] = None) -> Tuple[KData, bool]:
     """A record of the history from `begin` to `end`, with room for
     `room_days` more days at the history's bars a day (a session's days then
-    never copy the matrix to grow it)."""
+    never copy the matrix to grow it); and whether its bars are all there:
+    taken from `earlier` (the previous session's record of the same bars,
+    which ends where this history does) when it holds every one of them,
+    else left empty for the terminal's."""
     times, day_pos = get_trading_time(targets, frequency, begin, end, freq_num)
     per_day = -(-np.size(times) // max(np.unique(np.floor(times)).size, 1))
-    record = KData(frequency, freq_num, new_matrix(times, day_pos, len(targets), per_day * room_days))
+    room = per_day * room_days
+    first = _columns_of(earlier.Matrix, times) if earlier is not None and times.size else None
+    if first is not None:
+        record = KData(frequency, freq_num, carry_columns(earlier.Matrix, first, times.size, room))
+        record.DataEnd = None if earlier.DataEnd is None else min(max(earlier.DataEnd - first, 0), times.size)
+        return record, True
+    record = KData(frequency, freq_num, new_matrix(times, day_pos, len(targets), room))
     record.DataEnd = 0  # nothing written yet
-    return record
+    return record, False
 
 
 def _bar_records(targets: List[dict], frequency: str, freq_num: int, begin: int, end: int, fq: str,
-                 room_days: int) -> KDataList:
+                 room_days: int, earlier: Optional[KDataList] = None) -> KDataList:
     """The run's bar records: the one-period record of its frequency, its own
-    n-period record built from it, and day bars for an intraday run."""
-    base = _record(targets, frequency, 1, begin, end, room_days)
-    records = KDataList([base])
-    if gv.frequency_to_int(frequency) < gv.KFreq_Day:
-        records.append(_record(targets, "day", 1, begin, end, room_days))
-    for kdata in records:
-        _load_history(kdata, targets, begin, end, fq)
+    n-period record built from it, and day bars for an intraday run. The
+    history the previous session's records (`earlier`) hold is carried over;
+    only what they lack is asked of the terminal."""
+    records = KDataList()
+    frequencies = [frequency] + (["day"] if gv.frequency_to_int(frequency) < gv.KFreq_Day else [])
+    for name in frequencies:
+        at = earlier.find_pos(gv.frequency_to_int(name), 1) if earlier is not None else -1
+        before = earlier[at] if at >= 0 else None
+        kdata, complete = _record(targets, name, 1, begin, end, room_days, before)
+        if not complete:
+            _load_history(kdata, targets, begin, end, fq)
+        records.append(kdata)
     if freq_num > 1:
-        own = _record(targets, frequency, freq_num, begin, end, room_days)
-        build_bars(own, base, 0, own.Matrix.shape[1] - 1)
+        own, _ = _record(targets, frequency, freq_num, begin, end, room_days)
+        build_bars(own, records[0], 0, own.Matrix.shape[1] - 1)
         records.append(own)
     return records
 
@@ -276,9 +300,13 @@ def _run(targets: List[dict], keys: List[str], on_data: Callable, frequency: str
          indicators: Optional[Dict[str, Callable]], fq: str, idle_warning: float, begin_date: int, end_date: int,
          carried: Optional[Dict[str, Any]], room_days: int) -> Tuple[RunSummary, Dict[str, Any]]:
     """One session: returns its summary and what it carries to the next
-    session (see _CARRIED; `carried` is the previous session's, None for the
-    first). The matrices have room for `room_days` replayed days."""
+    session (see _CARRIED, and its bar records as "history", from which the
+    next session takes its history; `carried` is the previous session's,
+    None for the first, and gives its history up). The matrices have room
+    for `room_days` replayed days."""
     vr, env = RealTradeVar(), RealTradeEnv()
+    # taken out of `carried`: its matrices become this session's
+    earlier = carried.pop("history", None) if carried is not None else None
     for name, value in (carried or {}).items():
         setattr(vr, name, value)
     publish_run(vr, env)
@@ -306,7 +334,8 @@ def _run(targets: List[dict], keys: List[str], on_data: Callable, frequency: str
         KFreNum=int(freq_num), FQ=fq, on_data_func=handler,
     )
 
-    records = _bar_records(targets, frequency, int(freq_num), begin_date, end_date, fq, room_days)
+    records = _bar_records(targets, frequency, int(freq_num), begin_date, end_date, fq, room_days, earlier)
+    earlier = None  # its old views go: nothing shows the matrices moved but this session's
     # the instrument refresh reads refresh positions off the run's own record
     info.RefreshKDataIdx = records.find_pos(info.KFrequencyI, info.KFreNum)
     own = records[info.RefreshKDataIdx]
@@ -357,4 +386,4 @@ def _run(targets: List[dict], keys: List[str], on_data: Callable, frequency: str
         # the failure goes on to the caller with what the run did before it
         exc.summary = summary(False, error)  # type: ignore[attr-defined]
         raise
-    return summary(False), {name: getattr(vr, name) for name in _CARRIED}
+    return summary(False), dict({name: getattr(vr, name) for name in _CARRIED}, history=vr.g_VelmoroKDataList)

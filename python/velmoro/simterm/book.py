@@ -96,7 +96,7 @@ class Book:
         self.working = {}  # order id -> Working, in the order placed
         self.use = BarUse()
         self.bands = {}  # (security key, day) -> price limits or None
-        self.minutes = {}  # day -> the session's minute times
+        self.minutes = {}  # day -> the session's minute times (ascending, a list)
         self.order_ids = itertools.count(1)
         self.execution_ids = itertools.count(1)
         self.stop_ids = itertools.count(1)
@@ -147,11 +147,12 @@ def _moment(term, state):
     """(trading day, time) of the session minute the clock is in; None
     before the day's first minute."""
     day = today(term)
-    if day not in state.minutes:
-        state.minutes[day] = term.data.minute_times(day)
-    times = state.minutes[day]
-    times = times[times <= clock(term)]
-    return (day, float(times[-1])) if times.size else None
+    times = state.minutes.get(day)
+    if times is None:
+        # a list: bisect finds the clock's minute without numpy's call overhead, several times a push
+        times = state.minutes[day] = term.data.minute_times(day).tolist()
+    passed = bisect.bisect_right(times, clock(term))
+    return (day, times[passed - 1]) if passed else None
 
 
 def _minute(time):

@@ -75,11 +75,20 @@ def trade_date(when):
     return day_int(_next_weekday(d))
 
 
+# (clock, its trading date) last asked: several commands a push ask it of one clock
+_today_at = (None, None)
+
+
 def today(term):
     """The trading date of the terminal's clock."""
-    if term.now is None:
+    global _today_at
+    now = term.now
+    if now is None:
         return term.data.trading_days[-1]
-    return trade_date(mft_to_datetime(term.now))
+    at = _today_at  # one read: another thread may replace it meanwhile
+    if at[0] != now:
+        at = _today_at = (now, trade_date(mft_to_datetime(now)))
+    return at[1]
 
 
 def _period_key(day, period):

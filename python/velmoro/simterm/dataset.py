@@ -246,9 +246,11 @@ class Dataset:
         summary = self._summaries.get(day)
         if summary is None:
             summary = self._summaries[day] = np.full((len(self.securities), len(QUANTITIES)), np.nan)
+        # volume and amount summed minute after minute, as the pushes form the
+        # day bar: a day bar from history equals the one the run formed to the bit
         summary[rows] = np.column_stack((bars["Open"][:, 0], bars["High"].max(axis=1), bars["Low"].min(axis=1),
-                                         bars["Close"][:, -1], bars["Volume"].sum(axis=1),
-                                         bars["Amount"].sum(axis=1)))
+                                         bars["Close"][:, -1], np.cumsum(bars["Volume"], axis=1)[:, -1],
+                                         np.cumsum(bars["Amount"], axis=1)[:, -1]))
 
     def close_at(self, sec: Security, moment: Optional[float]) -> Optional[float]:
         """The close of the security's last minute bar at or before `moment`

@@ -115,7 +115,7 @@ def _cells(values):
 
 # bar files kept by this name are valid for any dataset of the same seed:
 # raise it when the generated bars change
-BAR_FILES_VERSION = 2
+BAR_FILES_VERSION = 3
 # securities generated at once for bar files: bounds the memory a request takes
 FILE_BATCH = 256
 

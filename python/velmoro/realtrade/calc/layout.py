@@ -32,6 +32,7 @@ __all__ = [
     "new_matrix",
     "extend_last_axis",
     "with_room",
+    "carry_columns",
     "append_columns",
     "continue_day_positions",
     "current_bars",
@@ -155,6 +156,28 @@ def extend_last_axis(array, count, fill=np.nan):
     buffer[..., length : length + count] = fill
     _in_use[id(buffer)] = length + count
     return buffer[..., : length + count]
+
+
+def carry_columns(matrix, first, count, room):
+    """Columns `first` .. `first + count - 1` of `matrix` (a finished
+    session's) as a matrix of their own with `room` spare columns: moved to
+    the front of `matrix`'s buffer when nothing else shows that buffer (no
+    new memory to write), else copied, so that a view kept of the old matrix
+    keeps its values. `matrix` is not to be used afterwards."""
+    buffer = matrix.base
+    if _leading_view(matrix, buffer) and buffer.shape[-1] >= count + room:
+        # the next session's matrices must not take it from the offered ones
+        _spare[:] = [b for b in _spare if b is not buffer]
+        # held by `matrix`, this frame and getrefcount's argument only
+        if sys.getrefcount(buffer) == 3:
+            # forward, in stretches of `first` columns that never overlap
+            # their source (numpy would copy an overlapping source whole first)
+            for start in range(0, count if first else 0, max(first, 1)):
+                stop = min(start + first, count)
+                buffer[..., start:stop] = buffer[..., first + start : first + stop]
+            _in_use[id(buffer)] = count
+            return buffer[..., :count]
+    return with_room(matrix[..., first : first + count], room)
 
 
 def append_columns(matrix, times, day_pos):
