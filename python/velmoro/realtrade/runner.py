@@ -130,7 +130,7 @@ def _record(targets: List[dict], frequency: str, freq_num: int, begin: int, end:
     per_day = -(-np.size(times) // max(np.unique(np.floor(times)).size, 1))
     room = per_day * room_days
     first = _columns_of(earlier.Matrix, times) if earlier is not None and times.size else None
-    if first is not None:
+    if earlier is not None and first is not None:
         record = KData(frequency, freq_num, carry_columns(earlier.Matrix, first, times.size, room))
         record.DataEnd = None if earlier.DataEnd is None else min(max(earlier.DataEnd - first, 0), times.size)
         return record, True
@@ -149,7 +149,7 @@ def _bar_records(targets: List[dict], frequency: str, freq_num: int, begin: int,
     frequencies = [frequency] + (["day"] if gv.frequency_to_int(frequency) < gv.KFreq_Day else [])
     for name in frequencies:
         at = earlier.find_pos(gv.frequency_to_int(name), 1) if earlier is not None else -1
-        before = earlier[at] if at >= 0 else None
+        before = earlier[at] if earlier is not None and at >= 0 else None
         kdata, complete = _record(targets, name, 1, begin, end, room_days, before)
         if not complete:
             _load_history(kdata, targets, begin, end, fq)
