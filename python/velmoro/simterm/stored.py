@@ -192,26 +192,31 @@ class StoreDataset(Dataset):
             local.view(np.int64) // 60_000 % 1440)
         keep = (row >= 0) & (slot >= 0) & (slot < m)
         row, slot = row[keep], np.broadcast_to(slot, keep.shape)[keep]
-        grid = {q: np.full((n, m), np.nan) for q in STORED}
-        for q in STORED:
-            grid[q][row, slot] = table[q].to_numpy()[keep]
-        has = ~np.isnan(grid["close"])
+        def placed(name):  # one quantity's (securities x minutes) grid, NaN where no bar: one at a time
+            grid = np.full((n, m), np.nan)
+            grid[row, slot] = table[name].to_numpy()[keep]
+            return grid
+
+        close = placed("close")
+        has = ~np.isnan(close)
         # the index of each minute's last bar so far (-1 before the first)
         last = np.maximum.accumulate(np.where(has, np.arange(m), -1), axis=1)
         lines = np.arange(n)[:, None]
-        carried = np.where(last >= 0, grid["close"][lines, np.maximum(last, 0)], np.nan)
+        carried = np.where(last >= 0, close[lines, np.maximum(last, 0)], np.nan)
         first = has.argmax(axis=1)
-        opening = np.where(has.any(axis=1), grid["open"][np.arange(n), first], np.nan)
+        opening = np.where(has.any(axis=1), placed("open")[np.arange(n), first], np.nan)
         flat = np.where(last >= 0, carried, opening[:, None])
+        del last, carried
         halted = ~has.any(axis=1)
         if halted.any():
             flat[halted] = self._last_closes(day, np.flatnonzero(halted))[:, None]
         scale = self._factors.scale(day, self.fq)
         off = self._off_market([day])  # no bars before the listing or once delisted
+        shown, flat = has & ~off, np.where(off, np.nan, flat)
         out = {}
         for q, name in zip(QUANTITIES, STORED):
             volume = name in ("volume", "amount")
-            out[q] = np.where(has & ~off, grid[name], 0.0 if volume else np.where(off, np.nan, flat))
+            out[q] = np.where(shown, close if name == "close" else placed(name), 0.0 if volume else flat)
             if scale is not None and not volume:
                 out[q] *= scale[:, None]
             out[q].flags.writeable = False  # shared by every caller of the day
@@ -292,8 +297,9 @@ def write_generated(folder: str, data: Dataset, batch_rows: int = 2_000_000) -> 
     if overlap:
         raise StoreError("{}: already holds the days {} to {}".format(folder, overlap[0], overlap[-1]))
     secs = data.securities
-    markets = np.array([s.market for s in secs], dtype=object)
-    codes = np.array([s.code for s in secs], dtype=object)
+    # categories: each market and code text made once, stored as a dictionary
+    markets = pd.Categorical([s.market for s in secs])
+    codes = pd.Categorical([s.code for s in secs])
     clock = np.array([(t - np.floor(t)) * 1440 for t in data.minute_times(data.trading_days[0])]).round()
     offsets = pd.to_timedelta(clock, unit="m")
     written = 0
@@ -304,7 +310,7 @@ def write_generated(folder: str, data: Dataset, batch_rows: int = 2_000_000) -> 
             bars = data.day_bars(day)
             base = pd.Timestamp(str(day))
             minute = pd.DataFrame({
-                "market": np.repeat(markets, MINUTES_PER_DAY), "code": np.repeat(codes, MINUTES_PER_DAY),
+                "market": markets.repeat(MINUTES_PER_DAY), "code": codes.repeat(MINUTES_PER_DAY),
                 "local": np.tile((base + offsets).to_numpy(), len(secs)), "day": np.int32(day),
                 **{name: bars[q].ravel() for q, name in zip(QUANTITIES, STORED)}})
             summary = data.day_range_bars(np.arange(len(secs)), [day])
