@@ -191,11 +191,12 @@ class StoreDataset(Dataset):
         slot = (m - 1) if FREQUENCIES[self.frequency] == 0 else _minute_slot(
             local.view(np.int64) // 60_000 % 1440)
         keep = (row >= 0) & (slot >= 0) & (slot < m)
-        row, slot = row[keep], np.broadcast_to(slot, keep.shape)[keep]
+        at = row[keep] * m + np.broadcast_to(slot, keep.shape)[keep]  # each bar's place in a flat grid
+
         def placed(name):  # one quantity's (securities x minutes) grid, NaN where no bar: one at a time
-            grid = np.full((n, m), np.nan)
-            grid[row, slot] = table[name].to_numpy()[keep]
-            return grid
+            grid = np.full(n * m, np.nan)
+            grid[at] = table[name].to_numpy()[keep]
+            return grid.reshape(n, m)
 
         close = placed("close")
         has = ~np.isnan(close)
