@@ -64,6 +64,27 @@ def test_generate_export_as_csv_and_import_gives_the_same_bars(generated, tmp_pa
             np.testing.assert_array_equal(again.day_bars(day, order)[q], data.day_bars(day)[q])
 
 
+def test_a_range_asked_in_batches_reads_each_day_once_and_then_lets_it_go(tmp_path):
+    data = Dataset(start=dt.date(2024, 1, 2), days=6, securities=universe(4))
+    write_generated(str(tmp_path / "s"), data)
+    served = StoreDataset(str(tmp_path / "s"))
+    reads, read = [], served.store.read
+    served.store.read = lambda table, **kw: reads.append(table) or read(table, **kw)
+    window, later = data.trading_days[:5], data.trading_days[5]
+    for rows in ([0, 1], [2, 3], [3, 0]):  # the batches of one request walk the same days
+        for make in ("range_bars", "day_range_bars"):
+            mine, theirs = getattr(served, make)(rows, window), getattr(data, make)(rows, window)
+            for k in theirs:
+                np.testing.assert_allclose(mine[k], theirs[k], err_msg=(make, k))
+    assert reads.count("bars/1min") == len(window)
+    # a day past the range ends it: only the latest few days stay, the first is read again
+    served.day_bars(later)
+    served.day_bars(window[-1])
+    assert reads.count("bars/1min") == len(window) + 1
+    served.day_bars(window[0])
+    assert reads.count("bars/1min") == len(window) + 2
+
+
 def _csv(path, rows):
     pd.DataFrame(rows, columns=["code", "time", "open", "high", "low", "close", "volume"]).to_csv(path, index=False)
     return str(path)

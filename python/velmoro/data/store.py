@@ -59,9 +59,14 @@ class MarketStore:
         """The table's part files, relative to the folder, in the order written."""
         return list(self.manifest["parts"].get(table, []))
 
-    def read(self, table: str, filter=None, columns=None) -> pa.Table:
-        """The table (every part, in the order written), cast to its schema."""
+    def read(self, table: str, filter=None, columns=None, dictionaries: bool = False) -> pa.Table:
+        """The table (every part, in the order written), cast to its schema;
+        with `dictionaries`, its text as dictionaries (each text made once,
+        not once a row: what reads of many bars of few securities want)."""
         schema = TABLES[table]
+        if dictionaries:
+            schema = pa.schema([pa.field(f.name, pa.dictionary(pa.int32(), f.type)) if pa.types.is_string(f.type)
+                                else f for f in schema])
         paths = [os.path.join(self.folder, p) for p in self.parts(table)]
         if not paths:
             empty = schema.empty_table()

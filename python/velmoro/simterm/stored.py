@@ -23,6 +23,7 @@ latest prices are its own. A day without a stored factor takes the last one
 before it (before the first: the first); a security without factors is
 never adjusted. Volumes and amounts are served as stored.
 """
+import collections
 import functools
 import hashlib
 from typing import Dict, List, Optional, Union
@@ -30,7 +31,6 @@ from typing import Dict, List, Optional, Union
 import numpy as np
 import pandas as pd
 import pyarrow as pa
-import pyarrow.compute as pc
 import pyarrow.dataset as ds
 
 from velmoro.data.ingest import bars_table, to_local
@@ -46,6 +46,7 @@ __all__ = ["StoreDataset", "write_generated", "ADJUSTMENTS", "adjustment"]
 ADJUSTMENTS = {"na": "none", "none": "none", "": "none", "forward": "forward", "backward": "backward"}
 
 _DAYS_KEPT = 3  # days of whole-universe arrays kept (the replay reads a day at a time)
+_WINDOW_KEPT = 8  # and at most these days of the range being served
 _MORNING, _AFTERNOON = 9 * 60 + 31, 13 * 60 + 1
 
 
@@ -96,6 +97,35 @@ class _Factors:
         return self._on(day) if fq == "backward" else self._on(day) / self.last
 
 
+class _Days:
+    """Whole-universe arrays of a few days, each made by `make` once while
+    kept. A range request comes in batches of securities that each walk the
+    same days, so the days of the range being served (its first
+    _WINDOW_KEPT) are kept until a day outside it is asked for; beyond
+    them, the _DAYS_KEPT latest asked for."""
+
+    def __init__(self, make):
+        self._make, self._made = make, collections.OrderedDict()
+        self._range, self._window = frozenset(), frozenset()
+
+    def hold(self, days) -> None:
+        """Keep these days (the first _WINDOW_KEPT) while they are asked for."""
+        self._range, self._window = frozenset(days), frozenset(list(days)[:_WINDOW_KEPT])
+
+    def __call__(self, day: int) -> Dict[str, np.ndarray]:
+        arrays = self._made.get(day)
+        if arrays is not None:
+            self._made.move_to_end(day)
+            return arrays
+        if day not in self._range:
+            self._range = self._window = frozenset()
+        arrays = self._made[day] = self._make(day)
+        others = [d for d in self._made if d not in self._window]
+        for d in others[:max(0, len(others) - _DAYS_KEPT)]:
+            del self._made[d]
+        return arrays
+
+
 class StoreDataset(Dataset):
     """The store at `source` (a folder or an open store) as the terminal's
     dataset, prices adjusted as `fq` asks."""
@@ -117,6 +147,7 @@ class StoreDataset(Dataset):
         self._keys = pd.Index(["{}.{}".format(s.market, s.code) for s in securities])
         self._factors = _Factors(store.read("factors").to_pandas(), self._keys)
         self._views = {self.fq: self}
+        self._day = _Days(self._whole_day)
         # each security's first day on and first day off the market
         self._listed = table["listed"].fillna(0).to_numpy(dtype=np.int64)
         self._delisted = table["delisted"].fillna(99999999).to_numpy(dtype=np.int64)
@@ -144,50 +175,64 @@ class StoreDataset(Dataset):
     def day_bars(self, day: int, rows=None) -> Dict[str, np.ndarray]:
         rows = np.arange(len(self.securities)) if rows is None else np.asarray(rows, dtype=np.intp)
         whole = self._day(int(day))
-        bars = {q: whole[q][rows] for q in QUANTITIES}
-        self._summarise(day, rows, bars)
-        return bars
+        return {q: whole[q][rows] for q in QUANTITIES}
 
-    @functools.lru_cache(maxsize=_DAYS_KEPT)
-    def _day(self, day):
-        table = self.store.read("bars/" + self.frequency, filter=ds.field("day") == day)
+    def range_bars(self, rows, days) -> Dict[str, np.ndarray]:
+        self._day.hold(days)
+        return super().range_bars(rows, days)
+
+    def _whole_day(self, day):
+        """The day's minute bars of every security, read from the store once
+        (its day bars summarised for all of them with it)."""
+        table = self.store.read("bars/" + self.frequency, filter=ds.field("day") == day, dictionaries=True)
         n, m = len(self.securities), MINUTES_PER_DAY
         row = self._rows_of(table)
-        local = pd.Series(to_local(table["time"].cast(pa.int64()).to_numpy().view("datetime64[ms]")))
+        local = to_local(table["time"].cast(pa.int64()).to_numpy().view("datetime64[ms]"))
         slot = (m - 1) if FREQUENCIES[self.frequency] == 0 else _minute_slot(
-            (local.dt.hour * 60 + local.dt.minute).to_numpy())
+            local.view(np.int64) // 60_000 % 1440)
         keep = (row >= 0) & (slot >= 0) & (slot < m)
-        row, slot = row[keep], np.broadcast_to(slot, keep.shape)[keep]
-        grid = {q: np.full((n, m), np.nan) for q in STORED}
-        for q in STORED:
-            grid[q][row, slot] = table[q].to_numpy()[keep]
-        has = ~np.isnan(grid["close"])
+        at = row[keep] * m + np.broadcast_to(slot, keep.shape)[keep]  # each bar's place in a flat grid
+
+        def placed(name):  # one quantity's (securities x minutes) grid, NaN where no bar: one at a time
+            grid = np.full(n * m, np.nan)
+            grid[at] = table[name].to_numpy()[keep]
+            return grid.reshape(n, m)
+
+        close = placed("close")
+        has = ~np.isnan(close)
         # the index of each minute's last bar so far (-1 before the first)
         last = np.maximum.accumulate(np.where(has, np.arange(m), -1), axis=1)
         lines = np.arange(n)[:, None]
-        carried = np.where(last >= 0, grid["close"][lines, np.maximum(last, 0)], np.nan)
+        carried = np.where(last >= 0, close[lines, np.maximum(last, 0)], np.nan)
         first = has.argmax(axis=1)
-        opening = np.where(has.any(axis=1), grid["open"][np.arange(n), first], np.nan)
+        opening = np.where(has.any(axis=1), placed("open")[np.arange(n), first], np.nan)
         flat = np.where(last >= 0, carried, opening[:, None])
+        del last, carried
         halted = ~has.any(axis=1)
         if halted.any():
             flat[halted] = self._last_closes(day, np.flatnonzero(halted))[:, None]
         scale = self._factors.scale(day, self.fq)
         off = self._off_market([day])  # no bars before the listing or once delisted
+        shown, flat = has & ~off, np.where(off, np.nan, flat)
         out = {}
         for q, name in zip(QUANTITIES, STORED):
             volume = name in ("volume", "amount")
-            out[q] = np.where(has & ~off, grid[name], 0.0 if volume else np.where(off, np.nan, flat))
+            out[q] = np.where(shown, close if name == "close" else placed(name), 0.0 if volume else flat)
             if scale is not None and not volume:
                 out[q] *= scale[:, None]
             out[q].flags.writeable = False  # shared by every caller of the day
+        self._summarise(day, np.arange(n), out)
         return out
 
     def _rows_of(self, table):
         """The dataset row of each stored bar (-1: a security it does not
-        serve), through the distinct keys, not one string per bar."""
-        keys = pc.binary_join_element_wise(table["market"], table["code"], ".").combine_chunks().dictionary_encode()
-        return self._keys.get_indexer(keys.dictionary.to_pandas())[keys.indices.to_numpy(zero_copy_only=False)]
+        serve), from the pairs of the market and code dictionaries, not
+        from one string per bar."""
+        table = table.unify_dictionaries()
+        (markets, market), (codes, code) = (_positions(table[k]) for k in ("market", "code"))
+        pairs = np.repeat(markets, len(codes)) + "." + np.tile(codes, len(markets))
+        lookup = np.append(self._keys.get_indexer(pairs), -1)  # a missing market or code: the last, -1
+        return lookup[np.where((market < 0) | (code < 0), -1, market * len(codes) + code)]
 
     def day_range_bars(self, rows, days) -> Dict[str, np.ndarray]:
         """Day bars formed from the day's bars of the finest frequency, but
@@ -195,6 +240,7 @@ class StoreDataset(Dataset):
         security and day that has one (it counts the auctions its minutes
         may leave out)."""
         out = super().day_range_bars(rows, days)
+        self._day.hold(days)
         if self.frequency != "day" and "day" in self.store.frequencies() and len(days):
             stored = self._stored_days(tuple(int(d) for d in days))
             rows = np.asarray(rows, dtype=np.intp)
@@ -207,7 +253,7 @@ class StoreDataset(Dataset):
     def _stored_days(self, days):
         """quantity -> (securities x days) stored day bars, NaN where none,
         prices adjusted as the dataset's fq asks."""
-        table = self.store.read("bars/day", filter=ds.field("day").isin(list(days)))
+        table = self.store.read("bars/day", filter=ds.field("day").isin(list(days)), dictionaries=True)
         row, col = self._rows_of(table), pd.Index(days).get_indexer(table["day"].to_numpy())
         keep = row >= 0
         off = self._off_market(days)
@@ -233,6 +279,16 @@ class StoreDataset(Dataset):
         return last.reindex(keys).to_numpy(dtype=float)
 
 
+def _positions(column: pa.ChunkedArray):
+    """The texts of a dictionary column (its chunks' dictionaries unified)
+    and each row's position among them, -1 where it has none."""
+    if not column.num_chunks:
+        return np.zeros(0, dtype=object), np.zeros(0, dtype=np.int64)
+    texts = column.chunk(0).dictionary.to_numpy(zero_copy_only=False).astype(object)
+    indices = pa.chunked_array([c.indices for c in column.chunks]).fill_null(-1)
+    return texts, indices.to_numpy().astype(np.int64)
+
+
 def write_generated(folder: str, data: Dataset, batch_rows: int = 2_000_000) -> int:
     """Write the dataset's minute and day bars, securities and calendar into
     the store at `folder` (appending); returns the minute bars written."""
@@ -242,8 +298,9 @@ def write_generated(folder: str, data: Dataset, batch_rows: int = 2_000_000) -> 
     if overlap:
         raise StoreError("{}: already holds the days {} to {}".format(folder, overlap[0], overlap[-1]))
     secs = data.securities
-    markets = np.array([s.market for s in secs], dtype=object)
-    codes = np.array([s.code for s in secs], dtype=object)
+    # categories: each market and code text made once, stored as a dictionary
+    markets = pd.Categorical([s.market for s in secs])
+    codes = pd.Categorical([s.code for s in secs])
     clock = np.array([(t - np.floor(t)) * 1440 for t in data.minute_times(data.trading_days[0])]).round()
     offsets = pd.to_timedelta(clock, unit="m")
     written = 0
@@ -254,7 +311,7 @@ def write_generated(folder: str, data: Dataset, batch_rows: int = 2_000_000) -> 
             bars = data.day_bars(day)
             base = pd.Timestamp(str(day))
             minute = pd.DataFrame({
-                "market": np.repeat(markets, MINUTES_PER_DAY), "code": np.repeat(codes, MINUTES_PER_DAY),
+                "market": markets.repeat(MINUTES_PER_DAY), "code": codes.repeat(MINUTES_PER_DAY),
                 "local": np.tile((base + offsets).to_numpy(), len(secs)), "day": np.int32(day),
                 **{name: bars[q].ravel() for q, name in zip(QUANTITIES, STORED)}})
             summary = data.day_range_bars(np.arange(len(secs)), [day])
