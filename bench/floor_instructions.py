@@ -8,16 +8,14 @@ script fails when an operation's ratio is above the limit.
     python bench/floor_instructions.py [--ops 'cmd_*,bc_dispatch_100'] [--limit 1.2]
 """
 import argparse
-import fnmatch
 import glob
 import os
-import re
 import shutil
 import subprocess
 import sys
 import tempfile
 
-from module_roads import ROOT, SHARED
+from module_roads import ROOT, SHARED, counted, selected
 
 # Runs in the floor's tree under callgrind, which counts only inside the
 # counting loop of collections (a C function no operation reaches) and dumps
@@ -64,23 +62,8 @@ def trees(work):
 
 def counts(tree, work, names, runs, baseline_runs):
     """Instructions per run: operation -> (module, floor)."""
-    import bench
-    env = dict(os.environ, PYTHONPATH=tree, **bench.WORKER_ENV)
-    out = os.path.join(work, "callgrind.out")
-    proc = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out,
-                           "--toggle-collect=_collections__count_elements",
-                           "--dump-after=_collections__count_elements", "--collect-atstart=no",
-                           sys.executable, "-c", DRIVER, SHARED, ",".join(names), ",".join(str(runs) for _ in names),
-                           str(baseline_runs)],
-                          cwd=work, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, universal_newlines=True)
-    if proc.returncode:
-        raise SystemExit("floor_instructions: the run failed:\n" + proc.stderr[-3000:])
-    totals = []
-    for path in sorted(glob.glob(out + ".*"), key=lambda p: int(p.rsplit(".", 1)[1])):
-        with open(path) as f:
-            totals.append(int(re.search(r"^(?:summary|totals): (\d+)", f.read(), re.M).group(1)))
-    if len(totals) != 2 * len(names) + 1:
-        raise SystemExit("floor_instructions: %d counts for %d operations" % (len(totals) - 1, len(names)))
+    totals = counted(DRIVER, tree, work, [",".join(names), ",".join(str(runs) for _ in names), baseline_runs],
+                     2 * len(names) + 1)
     empty = totals[0] / baseline_runs
     return {name: (totals[1 + 2 * i] / runs - empty, totals[2 + 2 * i] / runs - empty)
             for i, name in enumerate(names)}
@@ -97,8 +80,7 @@ def main(argv):
         return 0
     sys.path.insert(0, SHARED)
     import ops
-    names = [n for n in ops.FLOORS if not args.ops or any(fnmatch.fnmatch(n, pat) or pat in n
-                                                           for pat in args.ops.split(","))]
+    names = selected(list(ops.FLOORS), args.ops)
     with tempfile.TemporaryDirectory() as work:
         table = counts(trees(work), work, names, args.runs, 1000)
     print("Python %d.%d, instructions per run under callgrind" % sys.version_info[:2])

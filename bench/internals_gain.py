@@ -8,16 +8,13 @@ callgrind, and the table gives each operation's instructions per run.
     python bench/internals_gain.py [--ops 'rt_*,bc_dispatch_100'] [--without DICT_VERSIONS,...]
 """
 import argparse
-import fnmatch
-import glob
 import os
-import re
 import shutil
 import subprocess
 import sys
 import tempfile
 
-from module_roads import ROOT, SHARED
+from module_roads import ROOT, SHARED, counted, selected
 
 SHORTCUTS = ["DICT_VERSIONS", "TYPE_TAGS", "METHOD_LOOKUP", "PRESIZED_DICTS", "DICT_PROBE",
              "SHARED_KEYS"]
@@ -63,27 +60,9 @@ def build(variant, python):
 
 def measure(where, names, runs, baseline_runs):
     """Instructions per run of each operation in the variant built at `where`."""
-    sys.path.insert(0, SHARED)
-    import bench
-    tree = os.path.join(where, "tree")
     with tempfile.TemporaryDirectory() as work:
-        env = dict(os.environ, PYTHONPATH=tree, **bench.WORKER_ENV)
-        out = os.path.join(work, "callgrind.out")
-        proc = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out,
-                               "--toggle-collect=_collections__count_elements", "--dump-after=_collections__count_elements",
-                               "--collect-atstart=no", sys.executable, "-c", DRIVER, SHARED, ",".join(names),
-                               ",".join(str(runs[n]) for n in names), str(baseline_runs)],
-                              cwd=work, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, universal_newlines=True)
-        if proc.returncode:
-            raise SystemExit("internals_gain: %s failed:\n%s" % (os.path.basename(where), proc.stderr[-3000:]))
-        # one dump per loop: anything else reached the counted function
-        totals = []
-        for path in sorted(glob.glob(out + ".*"), key=lambda p: int(p.rsplit(".", 1)[1])):
-            with open(path) as f:
-                text = f.read()
-            totals.append(int(re.search(r"^(?:summary|totals): (\d+)", text, re.M).group(1)))
-    if len(totals) != len(names) + 1:
-        raise SystemExit("internals_gain: %d counts for %d operations" % (len(totals) - 1, len(names)))
+        totals = counted(DRIVER, os.path.join(where, "tree"), work,
+                         [",".join(names), ",".join(str(runs[n]) for n in names), baseline_runs], len(names) + 1)
     per_empty = totals[0] / baseline_runs
     return {name: total / runs[name] - per_empty for name, total in zip(names, totals[1:])}
 
@@ -99,8 +78,7 @@ def main(argv):
         return 0
     sys.path.insert(0, SHARED)
     import ops
-    names = [n for n in ops.OPS if n != "bc_pass_1" and (
-        not args.ops or any(fnmatch.fnmatch(n, pat) or pat in n for pat in args.ops.split(",")))]
+    names = selected([n for n in ops.OPS if n != "bc_pass_1"], args.ops)
     variants = ["shipped"] + (args.without.split(",") if args.without else SHORTCUTS) + ["public"]
     wheres = {v: build(v, sys.executable) for v in variants}
     runs = timed_runs(wheres["shipped"], names, args.seconds)
