@@ -1,8 +1,14 @@
-"""A recording transport put into the command channel's globals."""
+"""A recording transport put into the command channel's globals; the
+command tests share command_table (a row per command)."""
+import os
+import sys
+
 import pytest
 
 from serving import serving
 from velmoro.tframe.comm import link, vmcmd
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 
 class Status:

@@ -1,5 +1,7 @@
 """The simulated terminal refuses requests that make no sense, naming the
 parameter, as a real terminal does; sensible requests still get their data."""
+import inspect
+
 import pytest
 
 from velmoro.simterm import validation
@@ -90,8 +92,17 @@ def test_sensible_requests_in_every_accepted_form_still_answer(terminal):
     assert vmcmd.vmSendCmdSTTradeOperation(order) >= 1
 
 
-def test_every_table_rule_names_a_command_the_terminal_handles():
+def test_every_declared_check_reads_an_argument_its_handler_takes():
+    # a check placed at an argument the handler lacks would refuse every request of its command
     from velmoro.simterm import HANDLERS
+    from velmoro.simterm.commands import REQUESTS
 
-    assert set(validation.REQUESTS) <= set(HANDLERS)
+    for name, checks in REQUESTS.items():
+        takes = inspect.signature(HANDLERS[name]).parameters
+        fixed = len([p for p in takes.values() if p.kind is p.POSITIONAL_OR_KEYWORD]) - 1  # after the terminal
+        for label, where, rule in checks:
+            for place in where if isinstance(where, list) else [where]:
+                index = place if isinstance(place, int) else place[0]
+                assert index < fixed, (name, label)
+            assert rule in validation.RULES, (name, label)
     assert [k for k, spec in validation.ORDER_KEYS.items() if spec[0]] == ["Handle", "Market", "Code", "Side", "Volume"]

@@ -143,7 +143,7 @@ def get_trading_days(term):
     return Answer(result=list(term.data.trading_days))
 
 
-@command("GetTradingDaysByCondition")
+@command("GetTradingDaysByCondition", checks=[("market", 0, "market"), ("begin_day..end_day", [1, 2], "date_range")])
 def get_trading_days_by_condition(term, market, begin_day, end_day):
     if str(market).lower() not in MARKETS:
         raise TerminalError(UNKNOWN_MARKET, "unknown market {!r}".format(market))

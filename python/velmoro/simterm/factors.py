@@ -70,7 +70,14 @@ def factor_series(dataset, name, sec):
     return _factor(name)(dataset.bars(sec, "day"))
 
 
-@command("AskFactor")
+# fetching a factor takes the request of asking for it
+_FACTOR_CHECKS = [
+    ("item_name", 0, "factor_name"), ("targets", 1, "target_records"),
+    ("begin_date..end_date", [2, 3], "factor_date_range"), ("date_before", 4, "count"),
+]
+
+
+@command("AskFactor", checks=_FACTOR_CHECKS)
 def ask_factor(term, item_name, targets, begin, end, days_before):
     """Prepare a factor: the values are computed from the bars when fetched, so
     preparing only checks that the factor exists."""
@@ -78,7 +85,7 @@ def ask_factor(term, item_name, targets, begin, end, days_before):
     return ok()
 
 
-@command("GetFactor")
+@command("GetFactor", checks=_FACTOR_CHECKS)
 def get_factor(term, factor_name, targets, begin, end, days_before):
     """Write the factor's values for the covered targets, one per trading day
     within [begin - days_before calendar days, end]."""

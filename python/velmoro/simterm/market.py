@@ -172,7 +172,11 @@ def _multi_file(term, stem, targets, series):
     return term.write_mat(stem, variables)
 
 
-@command("GetKData")
+@command("GetKData", checks=[
+    ("targets", (0, "MarketCode"), "known_targets"), ("kFreq", (0, "KFrequency"), "bar_frequency"),
+    ("kFreNum", (0, "KFreNum"), "periods"), ("beginDate..endDate", [(0, "BeginDate"), (0, "EndDate")], "date_range"),
+    ("filledUp", (0, "FilledUp"), "flag"), ("fqType", (0, "FQ"), "fq_type"), ("noReturn", (0, "NoReturn"), "flag"),
+])
 def get_kdata(term, request):
     term = _Priced(term, request.FQ)
     freq = frequency(request.KFrequency)
@@ -184,8 +188,11 @@ def get_kdata(term, request):
     return ok(listPaths=kdata_files(term, secs, freq, begin, end, request.KFreNum))
 
 
-@command("GetKDataMulti")
-@command("GetKDataMultiFilePath")
+@command("GetKDataMulti", "GetKDataMultiFilePath", checks=[
+    ("targetList", 1, "known_targets"), ("kFreq", (0, "KFrequency"), "bar_frequency"),
+    ("beginDate..endDate", [(0, "BeginDate"), (0, "EndDate")], "date_range"), ("filledUp", (0, "FilledUp"), "flag"),
+    ("fqType", (0, "FQ"), "fq_type"),
+])
 def get_kdata_multi(term, request, targets):
     term = _Priced(term, request.FQ)
     freq = frequency(request.KFrequency)
@@ -194,7 +201,11 @@ def get_kdata_multi(term, request, targets):
     return ok(wstrFilePath=path)
 
 
-@command("GetNKDataMulti")
+@command("GetNKDataMulti", checks=[
+    ("targetList", 1, "known_targets"), ("kFreq", (0, "KFrequency"), "bar_frequency"),
+    ("kFreNum", (0, "FreNum"), "periods"), ("nCount", (0, "NCount"), "count"), ("endDate", (0, "EndDate"), "date"),
+    ("filledUp", (0, "FilledUp"), "flag"), ("fqType", (0, "FQ"), "fq_type"),
+])
 def get_nkdata_multi(term, request, targets):
     """The last NCount bars (of FreNum periods) up to EndDate."""
     term = _Priced(term, request.FQ)
@@ -210,7 +221,7 @@ def get_nkdata_multi(term, request, targets):
     return ok(wstrFilePath=_multi_file(term, "nkdata_" + freq, targets, last_bars))
 
 
-@command("GetRtData")
+@command("GetRtData", checks=[("targetList", 0, "known_targets")])
 def get_rt_data(term, targets):
     """Snapshots at the clock: the last price, the previous close and today's
     session so far (Open, High and Low are NaN before the first bar)."""
@@ -244,7 +255,9 @@ def _tdp_series(term, sec, begin, end):
     return {"Time": bars["Time"], "Price": bars["Close"], "Volume": bars["Volume"], "Amount": bars["Amount"]}
 
 
-@command("GetTDPData")
+@command("GetTDPData", checks=[
+    ("market, code", 0, "known_target"), ("date", (0, "Date"), "required_date"), ("fqType", (0, "FQ"), "fq_type"),
+])
 def get_tdp_data(term, request):
     term = _Priced(term, request.FQ)
     sec = security(term, request)
@@ -255,8 +268,9 @@ def get_tdp_data(term, request):
     return ok(wstrFilePath=term.write_mat("tdp_{}_{}_{}".format(sec.market, sec.code, day), variables))
 
 
-@command("GetTDPDataMulti")
-@command("GetTDPDataMultiFilePath")
+@command("GetTDPDataMulti", "GetTDPDataMultiFilePath", checks=[
+    ("targetList", 0, "known_targets"), ("beginDate..endDate", [1, 2], "date_range"), ("fqType", 3, "fq_type"),
+])
 def get_tdp_data_multi(term, targets, begin_date, end_date, fq_type):
     term = _Priced(term, fq_type)
     begin, end = _date(begin_date, 0), _date(end_date, 99991231)
@@ -264,7 +278,10 @@ def get_tdp_data_multi(term, targets, begin_date, end_date, fq_type):
     return ok(wstrFilePath=path)
 
 
-@command("GetTradingTime")
+@command("GetTradingTime", checks=[
+    ("targetList", 1, "target_records"), ("kFreq", (0, "freq"), "calendar_frequency"),
+    ("beginDay..endDay", [(0, "beginD"), (0, "endD")], "date_range"),
+])
 def get_trading_time(term, request, targets):
     """Bar times of the calendar (not bounded by the clock or the dataset)."""
     period = frequency(request.freq, allowed=("min", "day", "week", "month", "year"))
@@ -282,7 +299,9 @@ def _set_item(term, sec, freq, item, begin, end):
     return bars_now(term, sec, freq, begin, end)
 
 
-@command("GetHistorySet")
+@command("GetHistorySet", checks=[
+    ("CatName", 0, "bar_frequency"), ("Market, Code", 2, "known_target"), ("BeginDate..EndDate", [3, 4], "date_range"),
+])
 def get_history_set(term, cat_name, item_name, target, begin_date, end_date):
     """CatName is a bar frequency, ItemName a bar field: variables Time and the item."""
     freq = frequency(cat_name)
@@ -291,7 +310,7 @@ def get_history_set(term, cat_name, item_name, target, begin_date, end_date):
     return ok(wstrFilePath=term.write_mat("history_set_" + item_name, variables))
 
 
-@command("GetMarketSet")
+@command("GetMarketSet", checks=[("wstrCat", 0, "bar_frequency"), ("iBeginDate..iEndDate", [2, 3], "date_range")])
 def get_market_set(term, cat, items, begin_date, end_date):
     """Every security of the dataset: Targets, Time and one (securities x bars)
     matrix per item; `cat` is the bar frequency."""
@@ -313,7 +332,9 @@ def get_market_set(term, cat, items, begin_date, end_date):
     return ok(wstrFilePath=term.write_mat("market_set_" + freq, variables))
 
 
-@command("GetHistoryInstruments")
+@command("GetHistoryInstruments", checks=[
+    ("targets", 0, "target_records"), ("begin_date..end_date", [1, 2], "date_range"), ("fqType", 3, "fq_type"),
+])
 def get_history_instruments(term, targets, begin_date, end_date, fq_type):
     """Per known target, variable "<market>_<code>_<position>" (lower case): the
     codes of the instrument that traded for it on each day of the range (a
@@ -328,7 +349,7 @@ def get_history_instruments(term, targets, begin_date, end_date, fq_type):
     return ok(wstrFilePath=term.write_mat("history_instruments", variables))
 
 
-@command("BarTime")
+@command("BarTime", checks=[("KFrequency", 1, "bar_frequency"), ("allTargetLists", 3, "target_records")])
 def bar_time(term, endtm, kfrequency, kfrenum, targets):
     """Variable Time: the bar time line (KFreNum periods a bar) of the dataset's
     days up to the trading date of endtm (of the clock for a falsy endtm)."""

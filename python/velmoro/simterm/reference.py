@@ -103,14 +103,14 @@ def _members(term, block, day=None):
                     BlockName=block) for sec in members]
 
 
-@command("GetCodeList")
+@command("GetCodeList", checks=[("block", 0, "block"), ("date", 1, "date")])
 def get_code_list(term, block, date):
     """The members of a block (on the date, when given); an unknown block is
     refused (validation.py)."""
     return Answer(result=_members(term, block, int(date) if date else None))
 
 
-@command("GetCodeListSet")
+@command("GetCodeListSet", checks=[("block", 0, "block"), ("begin_date..end_date", [1, 2], "date_range")])
 def get_code_list_set(term, block, begin_date, end_date):
     days = weekdays(*date_bounds(term, begin_date, end_date))
     return ok(listCodelist=[DotDict(m, Day=day) for day in days for m in _members(term, block, day)])
@@ -133,8 +133,9 @@ def convert_targets(term, targets, op_flags):
     return ok(listMC=out)
 
 
-@command("GetTargetIns")
-@command("GetTargetIns_20190830")
+@command("GetTargetIns", "GetTargetIns_20190830", checks=[
+    ("Market", 0, "market"), ("BeginDate..EndDate", [2, 3], "date_range"),
+])
 def get_target_ins(term, market, code, begin_date, end_date):
     if not known(term, market, code):
         raise TerminalError(UNKNOWN_TARGET, unknown_target(market, code))
@@ -152,7 +153,7 @@ def _varieties(value):
     return [str(v).upper() for v in value]
 
 
-@command("GetFutureContracts")
+@command("GetFutureContracts", checks=[("i64Date", 0, "date"), ("wstrMarket", 1, "market")])
 def get_future_contracts(term, date, market, varieties):
     """Contracts of the varieties (all for none) trading on the date."""
     if str(market).lower() not in MARKETS:
@@ -178,18 +179,21 @@ def _future_info(term, target):
     )
 
 
-@command("GetFutureInfo_20190920")
+# the exclusive future queries take the request of the general one
+_FUTURE_INFO_CHECKS = [("listMkCode", 0, "target_records")]
+
+
+@command("GetFutureInfo_20190920", checks=_FUTURE_INFO_CHECKS)
 def get_future_info(term, targets):
     return ok(listInfo=[_future_info(term, t) for t in targets])
 
 
-@command("GetFutureInfoExculusively")
-@command("GetFutureInfoExculusively_20190918")
+@command("GetFutureInfoExculusively", "GetFutureInfoExculusively_20190918", checks=_FUTURE_INFO_CHECKS)
 def get_future_info_exclusively(term, targets):
     return ok(listFutureInfoExcu=[_future_info(term, t) for t in targets])
 
 
-@command("GetStockInfoExculusively")
+@command("GetStockInfoExculusively", checks=[("targets", 0, "target_records")])
 def get_stock_info_exclusively(term, targets):
     records = []
     for t in targets:
@@ -210,9 +214,7 @@ def get_option_code(term, request):
     return Answer(result=[])
 
 
-@command("GetOptionData")
-@command("GetOptionInfo")
-@command("GetOptionPos")
+@command("GetOptionData", "GetOptionInfo", "GetOptionPos")
 def get_option_records(term, market, code):
     return Answer(result=[])
 

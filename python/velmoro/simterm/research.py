@@ -43,7 +43,10 @@ def _date(value, default):
     return int(value) if value else default
 
 
-@command("GetFactorMultiFilePath")
+@command("GetFactorMultiFilePath", checks=[
+    ("factor_names", 0, "factor_names"), ("targets", 1, "target_records"),
+    ("begin_date..end_date", [2, 3], "factor_date_range"), ("day_before", 4, "count"),
+])
 def get_factor_multi_file_path(term, factor_names, targets, begin, end, days_before):
     return ok(listPaths=[get_factor(term, name, targets, begin, end, days_before).wstrFilePath
                          for name in factor_names])
@@ -56,7 +59,7 @@ def _category(cat_name):
         raise TerminalError(UNKNOWN_ITEM, "unknown fundamental category {!r}".format(cat_name)) from None
 
 
-@command("GetFundamentalSet")
+@command("GetFundamentalSet", checks=[("targets", 1, "known_targets"), ("begin_date..end_date", [3, 4], "date_range")])
 def get_fundamental_set(term, cat_name, targets, items, begin_date, end_date):
     statement, fields = _category(cat_name)
     unknown = [i for i in items if i not in fields]

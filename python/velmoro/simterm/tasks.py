@@ -180,17 +180,17 @@ def unsubscribe_account(term, account_ids):
     session(term).accounts.difference_update(account_ids)
 
 
-@command("SubscribeIns")
+@command("SubscribeIns", checks=[("marketCode", 0, "known_targets"), ("kFreq", 1, "bar_frequency")])
 def subscribe_ins(term, targets, kfreq):
     session(term).bars.setdefault(kfreq, set()).update(_keys(targets))
 
 
-@command("UnsubscribeIns")
+@command("UnsubscribeIns", checks=[("marketCode", 0, "target_records"), ("kFreq", 1, "bar_frequency")])
 def unsubscribe_ins(term, targets, kfreq):
     session(term).bars.get(kfreq, set()).difference_update(_keys(targets))
 
 
-@command("SubscribeInstrument")
+@command("SubscribeInstrument", checks=[("MarketCodes", 0, "known_targets")])
 def subscribe_instrument(term, targets):
     session(term).instruments.update(_keys(targets))
 
@@ -200,7 +200,7 @@ def unsubscribe_instrument(term):
     session(term).instruments.clear()
 
 
-@command("SubscribeFactor")
+@command("SubscribeFactor", checks=[("MarketCodes", 0, "known_targets"), ("Factors", 1, "factor_records")])
 def subscribe_factor(term, targets, factors):
     state = session(term)
     for factor in factors:
@@ -212,7 +212,7 @@ def unsubscribe_factor(term, targets, factor_name):
     session(term).factors.get(factor_name, set()).difference_update(_keys(targets))
 
 
-@command("CheckSubscribeNum")
+@command("CheckSubscribeNum", checks=[("Frequency", 0, "bar_frequency"), ("SubscribeNum", 1, "count")])
 def check_subscribe_num(term, frequency, subscribe_num):
     if int(subscribe_num) > SUBSCRIBE_LIMIT:
         raise TerminalError(TOO_MANY_SUBSCRIPTIONS, "{} subscriptions at {} exceed {}".format(

@@ -62,7 +62,7 @@ def _side(value):
     return side
 
 
-@command("STTradeOperation")
+@command("STTradeOperation", checks=[("params", 0, "order_record")])
 def st_trade_operation(term, request):
     state = book(term)
     side = _side(request.get("Side"))
@@ -74,7 +74,7 @@ def st_trade_operation(term, request):
     return ok(ClientID=order.order_id)
 
 
-@command("STTradeStopOrder")
+@command("STTradeStopOrder", checks=[("params", 0, "stop_order_record")])
 def st_trade_stop_order(term, request):
     state = book(term)
     account = state.account(request.get("Handle"))
@@ -181,7 +181,7 @@ def get_order_info(term, handles, order_ids):
     return ok(listOrders=[o for o in state.orders if o.account_handle in wanted and (not ids or o.order_id in ids)])
 
 
-@command("GetUnFinishedOrderInfo")
+@command("GetUnFinishedOrderInfo", checks=[("order_dates", 1, "date_list")])
 def get_unfinished_order_info(term, handles, order_dates):
     state = book(term)
     wanted, days = state.handles(handles), {int(d) for d in order_dates}
@@ -189,7 +189,7 @@ def get_unfinished_order_info(term, handles, order_dates):
                           and (not days or o.order_date in days)])
 
 
-@command("GetOrderInfoByDate")
+@command("GetOrderInfoByDate", checks=[("order_dates", 1, "date_list")])
 def get_order_info_by_date(term, handles, order_dates):
     """Orders of the dates (of today for none)."""
     state = book(term)
@@ -218,7 +218,7 @@ def get_last_order_info(term, handle, targets, order_side, position_effect):
     return ok(listOrders=found)
 
 
-@command("GetDailyExecution")
+@command("GetDailyExecution", checks=[("dates", 1, "date_list")])
 def get_daily_execution(term, handles, dates):
     state = book(term)
     wanted, days = state.handles(handles), _dates(term, dates)

@@ -6,10 +6,14 @@ key or a value the terminal does not know) is refused at error level with an
 errInfo naming the command, the parameter and what is accepted; it is never
 answered with data.
 
-REQUESTS is the table: command -> checks, each (parameter name, where the
-value sits in the command's arguments, rule). ORDER_KEYS and STOP_ORDER_KEYS
-are the accepted keys of order and stop-order records, with whether each is
-required, the values it takes and what it means.
+Here are the rules, RULES by name; each handler declares the checks of its
+requests with it (`@command(name, checks=[(parameter, where the value sits in
+the command's arguments, rule name), ...])`), and check_request runs them
+before the handler. The checks name their rules, so that the handler modules
+need not import this one, which checks against their markets, frequencies,
+factors and securities. ORDER_KEYS and STOP_ORDER_KEYS are the accepted keys
+of order and stop-order records, with whether each is required, the values it
+takes and what it means.
 """
 import numbers
 
@@ -18,14 +22,14 @@ import numpy as np
 from velmoro.protocol import (BAD_COUNT, BAD_DATE, BAD_FQ, BAD_FREQUENCY, BAD_ORDER, UNKNOWN_BLOCK, UNKNOWN_FACTOR,
                               UNKNOWN_MARKET, UNKNOWN_TARGET)
 from velmoro.simterm.calendar import MARKETS, day_int, parse_day, unknown_target
-from velmoro.simterm.commands import CHECKS, TerminalError
+from velmoro.simterm.commands import CHECKS, REQUESTS, TerminalError
 from velmoro.simterm.dataset import BLOCKS
 from velmoro.simterm.factors import FACTORS
 from velmoro.simterm.market import FREQUENCIES, frequency
 from velmoro.simterm.reference import known
 from velmoro.tframe.ufuncs import normalise_date
 
-__all__ = ["REQUESTS", "ORDER_KEYS", "STOP_ORDER_KEYS", "FQ_TYPES", "check_request"]
+__all__ = ["RULES", "ORDER_KEYS", "STOP_ORDER_KEYS", "FQ_TYPES", "check_request"]
 
 
 # price adjustment types, matched without regard to case
@@ -253,66 +257,15 @@ def _record(keys, what):
 order_record = _record(ORDER_KEYS, "order record")
 stop_order_record = _record(STOP_ORDER_KEYS, "stop-order record")
 
-# command -> (parameter, where: argument index, (index, record key) or a list of them, rule)
-REQUESTS = {
-    "GetKData": [
-        ("targets", (0, "MarketCode"), known_targets), ("kFreq", (0, "KFrequency"), bar_frequency),
-        ("kFreNum", (0, "KFreNum"), periods), ("beginDate..endDate", [(0, "BeginDate"), (0, "EndDate")], date_range),
-        ("filledUp", (0, "FilledUp"), flag), ("fqType", (0, "FQ"), fq_type), ("noReturn", (0, "NoReturn"), flag),
-    ],
-    "GetKDataMulti": [
-        ("targetList", 1, known_targets), ("kFreq", (0, "KFrequency"), bar_frequency),
-        ("beginDate..endDate", [(0, "BeginDate"), (0, "EndDate")], date_range),
-        ("filledUp", (0, "FilledUp"), flag), ("fqType", (0, "FQ"), fq_type),
-    ],
-    "GetNKDataMulti": [
-        ("targetList", 1, known_targets), ("kFreq", (0, "KFrequency"), bar_frequency),
-        ("kFreNum", (0, "FreNum"), periods), ("nCount", (0, "NCount"), count), ("endDate", (0, "EndDate"), date),
-        ("filledUp", (0, "FilledUp"), flag), ("fqType", (0, "FQ"), fq_type),
-    ],
-    "GetRtData": [("targetList", 0, known_targets)],
-    "GetTDPData": [("market, code", 0, known_target), ("date", (0, "Date"), required_date), ("fqType", (0, "FQ"), fq_type)],
-    "GetTDPDataMulti": [("targetList", 0, known_targets), ("beginDate..endDate", [1, 2], date_range), ("fqType", 3, fq_type)],
-    "GetTradingTime": [
-        ("targetList", 1, target_records), ("kFreq", (0, "freq"), calendar_frequency),
-        ("beginDay..endDay", [(0, "beginD"), (0, "endD")], date_range),
-    ],
-    "GetHistorySet": [("CatName", 0, bar_frequency), ("Market, Code", 2, known_target),
-                      ("BeginDate..EndDate", [3, 4], date_range)],
-    "GetMarketSet": [("wstrCat", 0, bar_frequency), ("iBeginDate..iEndDate", [2, 3], date_range)],
-    "GetHistoryInstruments": [("targets", 0, target_records), ("begin_date..end_date", [1, 2], date_range),
-                              ("fqType", 3, fq_type)],
-    "BarTime": [("KFrequency", 1, bar_frequency), ("allTargetLists", 3, target_records)],
-    "GetCodeList": [("block", 0, block), ("date", 1, date)],
-    "GetCodeListSet": [("block", 0, block), ("begin_date..end_date", [1, 2], date_range)],
-    "GetTradingDaysByCondition": [("market", 0, market), ("begin_day..end_day", [1, 2], date_range)],
-    "GetTargetIns": [("Market", 0, market), ("BeginDate..EndDate", [2, 3], date_range)],
-    "GetFutureContracts": [("i64Date", 0, date), ("wstrMarket", 1, market)],
-    "GetFutureInfo_20190920": [("listMkCode", 0, target_records)],
-    "GetStockInfoExculusively": [("targets", 0, target_records)],
-    "AskFactor": [("item_name", 0, factor_name), ("targets", 1, target_records),
-                  ("begin_date..end_date", [2, 3], factor_date_range), ("date_before", 4, count)],
-    "GetFactorMultiFilePath": [("factor_names", 0, factor_names), ("targets", 1, target_records),
-                               ("begin_date..end_date", [2, 3], factor_date_range), ("day_before", 4, count)],
-    "GetFundamentalSet": [("targets", 1, known_targets), ("begin_date..end_date", [3, 4], date_range)],
-    "STTradeOperation": [("params", 0, order_record)],
-    "STTradeStopOrder": [("params", 0, stop_order_record)],
-    "GetOrderInfoByDate": [("order_dates", 1, date_list)],
-    "GetUnFinishedOrderInfo": [("order_dates", 1, date_list)],
-    "GetDailyExecution": [("dates", 1, date_list)],
-    "SubscribeIns": [("marketCode", 0, known_targets), ("kFreq", 1, bar_frequency)],
-    "UnsubscribeIns": [("marketCode", 0, target_records), ("kFreq", 1, bar_frequency)],
-    "SubscribeInstrument": [("MarketCodes", 0, known_targets)],
-    "SubscribeFactor": [("MarketCodes", 0, known_targets), ("Factors", 1, factor_records)],
-    "CheckSubscribeNum": [("Frequency", 0, bar_frequency), ("SubscribeNum", 1, count)],
+# rule name, as a handler's checks give it -> rule(terminal, label, value)
+RULES = {
+    "date": date, "required_date": required_date, "date_list": date_list, "date_range": date_range,
+    "factor_date_range": factor_date_range, "bar_frequency": bar_frequency, "calendar_frequency": calendar_frequency,
+    "periods": periods, "count": count, "flag": flag, "fq_type": fq_type, "block": block, "market": market,
+    "target_record": target_record, "target_records": target_records, "known_target": known_target,
+    "known_targets": known_targets, "factor_name": factor_name, "factor_names": factor_names,
+    "factor_records": factor_records, "order_record": order_record, "stop_order_record": stop_order_record,
 }
-# commands answered by the same handler take the same checks
-for _same, _as in (("GetKDataMultiFilePath", "GetKDataMulti"), ("GetTDPDataMultiFilePath", "GetTDPDataMulti"),
-                   ("GetTargetIns_20190830", "GetTargetIns"), ("GetFactor", "AskFactor"),
-                   ("GetFutureInfoExculusively", "GetFutureInfo_20190920"),
-                   ("GetFutureInfoExculusively_20190918", "GetFutureInfo_20190920")):
-    REQUESTS[_same] = REQUESTS[_as]
-del _same, _as
 
 
 def _at(args, where):
@@ -325,13 +278,13 @@ def _at(args, where):
 
 
 def check_request(term, command, args):
-    """Refuse (TerminalError) a request of `command` that breaks a rule of its table."""
+    """Refuse (TerminalError) a request of `command` that breaks a check declared with its handler."""
     for label, where, rule in REQUESTS.get(command, ()):
         try:
             value = _at(args, where)
         except (IndexError, AttributeError, TypeError):
             _refuse(BAD_COUNT, command, "the request lacks {}", label)
-        rule(term, "{} {}".format(command, label), value)
+        RULES[rule](term, "{} {}".format(command, label), value)
 
 
 CHECKS.append(check_request)

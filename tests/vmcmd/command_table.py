@@ -1,0 +1,417 @@
+"""One row per terminal command, holding what its three tests need: the
+parameters and defaults the module offers (test_command_catalogue.py), sample
+calls over a recording wire with what each sends and how its answer is read
+(test_command_marshalling.py), and a call against the simulated terminal with
+a check of the answer's shape (test_terminal_commands.py).
+
+A new command of a plain shape is one row here. The parameter lists are
+written out, not read from the module: they state the contract the module
+is held to."""
+import datetime as dt
+import json
+import os
+from typing import Any, Callable, List, NamedTuple, Optional, Tuple
+
+import numpy as np
+
+from velmoro.tframe.comm import vmcmd
+from velmoro.tframe.utils.datetimefunc import datetime_to_mft
+from velmoro.tframe.utils.utilcls import DotDict as D
+from velmoro.tframe.utils.utilfunc import load_mat
+
+# two securities the simulated terminal knows, and the forms the wire sends them in
+T = [{"Market": "sse", "Code": "600000"}, {"Market": "szse", "Code": "000001"}]
+DT = [D(Market="sse", Code="600000"), D(Market="szse", Code="000001")]
+IT = [D(Idx=0, Market="sse", Code="600000"), D(Idx=1, Market="szse", Code="000001")]
+P = {"StrategyName": "s", "Volume": 100}
+DP = D(P)
+BUY = {"Handle": 1001, "Market": "sse", "Code": "600000", "Side": "buy", "Volume": 200}
+# "Other" is no key the terminal takes: it is not sent
+RUN_FACTOR = {"StraName": "f", "StraPath": "/src", "IndexName": "Index", "ToolBoxDesc": "d", "BeginDate": 20240102,
+              "EndDate": 20240104, "Other": 0}
+REAL_TRADE = {"StrategyName": "rt", "HandleList": [1001, 1002], "TargetList": T}
+NOON = datetime_to_mft(dt.datetime(2024, 1, 3, 12, 0, 5))
+# payloads: the answer itself is returned, or a tuple of two of its attributes
+ANSWER = "the answer itself"
+BOTH = ("listAccountCash", "listGrossPosition")
+# the answer takes more than one row to describe: tested with its algorithm (test_command_algorithms.py)
+BY_ALGORITHM: List[tuple] = []
+
+
+def mat(path):
+    return load_mat(path, error="raise")
+
+
+def backtest(term):
+    return vmcmd.vmSendCmdCreateTaskBackTest([1001], T, {"StrategyName": "bt"})
+
+
+def realtrade(term):
+    return vmcmd.vmSendCmdCreateTaskRealTrade({"StrategyName": "rt", "HandleList": [1001], "TargetList": T})
+
+
+def bought(term):
+    return vmcmd.vmSendCmdSTTradeOperation(BUY)
+
+
+def is_list_of(*fields):
+    return lambda got, term: isinstance(got, list) and got and all(set(fields) <= set(r) for r in got)
+
+
+def is_mat(*variables):
+    return lambda got, term: set(variables) <= set(mat(got))
+
+
+class Command(NamedTuple):
+    name: str
+    # parameter names, (name, default) where a default is documented
+    params: list
+    # sample calls: (arguments, send function, arguments sent, answer: fire, unchecked,
+    # checked, load or int64, the answer's attribute returned (None, a tuple, ANSWER))
+    wire: List[Tuple[Any, ...]]
+    # (arguments, or a function of the terminal giving them; check(result, terminal))
+    live: Tuple[Any, Callable[[Any, Any], Any]]
+    # the func_name the answer is received under, when not the command's own name
+    asked: Optional[str] = None
+
+
+COMMANDS = [
+    # market data
+    Command("vmSendCmdGetKData",
+            ["targets", "kFreq", "kFreNum", "beginDate", "endDate", "filledUp", "fqType", "noReturn"],
+            wire=[((T, "min", 1, 20240102, 20240103, 1, "NA", True), "VelmoroGetKData_send",
+                   (D(MarketCode=DT, KFrequency="min", KFreNum=1, BeginDate=20240102, EndDate=20240103, FilledUp=1,
+                      FQ="NA", NoReturn=True),),
+                   "checked", "listPaths")],
+            live=((T, "min", 1, 20240102, 20240102, 0, "NA", False),
+                  lambda got, term: [mat(p)["Close"].shape for p in got] == [(1, 240)] * 2)),
+    Command("vmSendCmdGetKDataMulti", ["targetList", "kFreq", "beginDate", "endDate", "filledUp", "fqType"],
+            wire=[((T, "day", 1, 2, 0, "NA"), "VelmoroGetKDataMulti_send",
+                   (D(KFrequency="day", BeginDate=1, EndDate=2, FilledUp=0, FQ="NA", NoReturn=False), DT), "checked",
+                   "wstrFilePath")],
+            live=((T, "day", 0, 0, 0, "NA"), is_mat("sse_600000_Close", "szse_000001_Time", "Targets"))),
+    Command("vmSendCmdGetKDataMultiFilePath", ["targetList", "kFreq", "beginDate", "endDate", "filledUp", "fqType"],
+            wire=[((T, "day", 1, 2, 0, "NA"), "VelmoroGetKDataMultiFilePath_send",
+                   (D(KFrequency="day", BeginDate=1, EndDate=2, FilledUp=0, FQ="NA", NoReturn=False), DT), "checked",
+                   "wstrFilePath")],
+            live=((T, "day", 0, 0, 0, "NA"), is_mat("sse_600000_Close"))),
+    Command("vmSendCmdGetNKDataMulti", ["targetList", "kFreq", "kFreNum", "nCount", "endDate", "filledUp", "fqType"],
+            wire=[((T, "min", 5, 30, 20240103, 1, "NA"), "VelmoroGetNKDataMulti_send",
+                   (D(KFrequency="min", NCount=30, FreNum=5, EndDate=20240103, FilledUp=1, FQ="NA"), DT), "checked",
+                   "wstrFilePath")],
+            live=((T, "min", 1, 10, 20240103, 0, "NA"),
+                  lambda got, term: mat(got)["sse_600000_Time"].shape == (1, 10))),
+    Command("vmSendCmdGetRtData", ["targetList"],
+            wire=[((T,), "VelmoroGetRtData_send", (DT,), "checked", "listRtData")],
+            live=((T,), is_list_of("Market", "Code", "Price", "PreClose", "Volume"))),
+    Command("vmSendCmdGetTDPData", ["market", "code", "date", "fqType", "no_return", ("check_permission", True)],
+            wire=[(("sse", "600000", 20240102, "NA", False), "VelmoroGetTDPData_send",
+                   (D(Market="sse", Code="600000", Date=20240102, FQ="NA", NoReturn=False, CheckPermission=True),),
+                   "checked", "wstrFilePath")],
+            live=(("sse", "600000", 20240102, "NA", False), lambda got, term: mat(got)["Price"].shape == (1, 240))),
+    Command("vmSendCmdGetTDPDataMulti", ["targetList", "beginDate", "endDate", "fqType"],
+            wire=[((T, 1, 2, "NA"), "VelmoroGetTDPDataMulti_send", (DT, 1, 2, "NA"), "checked", "wstrFilePath")],
+            live=((T, 20240102, 20240103, "NA"), is_mat("szse_000001_Price", "Targets"))),
+    Command("vmSendCmdGetTDPDataMultiFilePath", ["targetList", "beginDate", "endDate", "fqType"],
+            wire=[((T, 1, 2, "NA"), "VelmoroGetTDPDataMultiFilePath_send", (DT, 1, 2, "NA"), "checked",
+                   "wstrFilePath")],
+            live=((T, 20240102, 20240103, "NA"), is_mat("sse_600000_Volume"))),
+    Command("vmSendCmdGetTradingTime", ["targetList", "kFreq", "beginDay", "endDay"],
+            wire=[((T, "min", 1, 2), "VelmoroGetTradingTime_send", (D(freq="min", beginD=1, endD=2), DT), "checked",
+                   "wstrFilePath")],
+            live=((T, "day", 20240101, 20240112), lambda got, term: mat(got)["Time"].shape == (1, 10))),
+    Command("vmSendCmdGetHistorySet", ["Market", "Code", "CatName", "ItemName", "BeginDate", "EndDate"],
+            wire=[(("sse", "600000", "day", "Close", 1, 2), "VelmoroGetHistorySet_send",
+                   ("day", "Close", D(Market="sse", Code="600000"), 1, 2), "load", "wstrFilePath")],
+            live=(("sse", "600000", "day", "Close", 0, 0),
+                  lambda got, term: got["Close"].shape == got["Time"].shape == (1, 3))),
+    Command("vmSendCmdGetMarketSet", ["wstrCat", "listItem", "iBeginDate", "iEndDate"],
+            wire=[(("day", ["Close"], 1, 2), "VelmoroGetMarketSet_send", ("day", ["Close"], 1, 2), "load",
+                   "wstrFilePath")],
+            live=(("day", ["Close", "Volume"], 0, 0), lambda got, term: got["Volume"].shape == (4, 3))),
+    Command("vmSendCmdGetHistoryInstruments", ["targets", "begin_date", "end_date", ("fq_type", "NA")],
+            wire=BY_ALGORITHM,
+            live=((T, 20240102, 20240104),
+                  lambda got, term: list(got) == ["SSE.600000", "SZSE.000001"] and got["SSE.600000"].shape == (1, 3))),
+    Command("vmSendCmdGetDatePeriodBarTime", ["allTargetLists", "KFrequency", "KFreNum", "endtm"],
+            wire=BY_ALGORITHM,
+            live=((T, "min", 5, 0), lambda got, term: got.shape == (1, 3 * 48))),
+    # calendar and reference
+    Command("vmSendCmdGetCodeList", ["block", "date"],
+            wire=[(("Index", 20180630), "VelmoroGetCodeList_send", ("Index", 20180630), "unchecked", "result")],
+            live=(("Index", 0), is_list_of("Code", "Market", "Weight", "Name", "BlockName"))),
+    Command("vmSendCmdGetCodeListSet", ["block", "begin_date", "end_date"],
+            wire=[(("Index", 1, 2), "VelmoroGetCodeListSet_send", ("Index", 1, 2), "checked", "listCodelist")],
+            live=(("SSE", 20240102, 20240103), lambda got, term: len(got) == 4 and "Day" in got[0])),
+    Command("vmSendCmdConvertTargets", [("listMC", []), ("wstrOpFlags", "czce")],
+            wire=[((), "VelmoroConvertTargets_send", ([], "czce"), "checked", "listMC"),
+                  ((T, "shfe"), "VelmoroConvertTargets_send", (DT, "shfe"), "checked", "listMC")],
+            live=(([{"Market": "CZCE", "Code": "sr2405"}],),
+                  lambda got, term: got == [{"Market": "czce", "Code": "SR405"}])),
+    Command("vmSendCmdGetCurDate", [],
+            wire=[((), "VelmoroGetCurDate_send", (), "unchecked", "result")],
+            live=((), lambda got, term: got == 20240104)),
+    Command("vmSendCmdGetCurTradeDate", [],
+            wire=[((), "VelmoroGetCurTradeDate_send", (), "unchecked", "result")],
+            live=((), lambda got, term: got == 20240104)),
+    Command("vmSendCmdGetPreTradeDate", [],
+            wire=[((), "VelmoroGetPreTradeDate_send", (), "unchecked", "result")],
+            live=((), lambda got, term: got == 20240103)),
+    Command("vmSendCmdGetTradingDays", [],
+            wire=[((), "VelmoroGetTradingDays_send", (), "unchecked", "result")],
+            live=((), lambda got, term: got == [20240102, 20240103, 20240104])),
+    Command("vmSendCmdGetTradingDaysCondition", ["market", "begin_day", "end_day"],
+            wire=[(("sse", 1, 2), "VelmoroGetTradingDaysByCondition_send", ("sse", 1, 2), "checked", "listDays")],
+            live=(("sse", 20240105, 20240109), lambda got, term: got == [20240105, 20240108, 20240109])),
+    Command("vmSendCmdTransTradeTimeToTradeDate", ["checkTime"],
+            wire=[((NOON,), "VelmoroTransTradeTimeToTradeDate_send", ("20240103T120005",), "unchecked", "result")],
+            live=((datetime_to_mft(dt.datetime(2024, 1, 5, 21)),), lambda got, term: got == 20240108)),
+    Command("vmSendCmdGetTargetIns", ["Market", "Code", "BeginDate", "EndDate"],
+            wire=[(("czce", "SR888", 1, 2), "VelmoroGetTargetIns_send", ("czce", "SR888", 1, 2), "checked", "listIns")],
+            live=(("czce", "SR888", 20240102, 20240103), is_list_of("TargetIns", "Day"))),
+    Command("vmSendCmdGetTargetIns_20190830", ["Market", "Code", "BeginDate", "EndDate"],
+            wire=[(("czce", "SR888", 1, 2), "VelmoroGetTargetIns_20190830_send", ("czce", "SR888", 1, 2), "checked",
+                   "listIns")],
+            live=(("sse", "600000", 20240102, 20240103),
+                  lambda got, term: [(r["TargetIns"], r["Day"]) for r in got] == [("600000", 20240102),
+                                                                                    ("600000", 20240103)])),
+    Command("vmSendCmdGetFutureContracts", ["i64Date", "wstrMarket", "wstrVarieties"],
+            wire=[((20240102, "czce", "SR"), "VelmoroGetFutureContracts_send", (20240102, "czce", "SR"), "checked",
+                   "listComp")],
+            live=((20240102, "czce", "SR"), lambda got, term: [r.Code for r in got][:2] == [ "SR401", "SR405"])),
+    Command("vmSendCmdGetFutureInfo_20190920", ["listMkCode"],
+            wire=[((T,), "VelmoroGetFutureInfo_20190920_send", (DT,), "checked", "listInfo")],
+            live=(([{"Market": "czce", "Code": "SR405"}],), is_list_of("Multiplier", "LongMargin", "ShortMargin"))),
+    Command("vmSendCmdGetFutureInfoExculusively", ["targets"],
+            wire=[((T,), "VelmoroGetFutureInfoExculusively_send", (DT,), "checked", "listFutureInfoExcu")],
+            live=(([{"Market": "czce", "Code": "CF888"}],),
+                  lambda got, term: got[0].Code == "CF888" and got[0].Variety == "CF")),
+    Command("vmSendCmdGetFutureInfoExculusively_20190918", ["targets"],
+            wire=[((T,), "VelmoroGetFutureInfoExculusively_20190918_send", (DT,), "checked", "listFutureInfoExcu")],
+            live=(([{"Market": "czce", "Code": "SR409"}],), is_list_of("PriceTick"))),
+    Command("vmSendCmdGetStockInfoExculusively", ["targets"],
+            wire=[((T,), "VelmoroGetStockInfoExculusively_send", (DT,), "checked", "listStockInfoExcu")],
+            live=((T,), is_list_of("Name", "LotSize", "LongMargin", "ShortMargin"))),
+    Command("vmSendCmdGetOptionCode", ["varargin"],
+            wire=BY_ALGORITHM,
+            live=((["sse", "510050", 20240101, 20240201, 0],), lambda got, term: got == [])),
+    Command("vmSendCmdGetOptionData", ["market", "code"],
+            wire=[(("sse", "1"), "VelmoroGetOptionData_send", ("sse", "1"), "unchecked", "result")],
+            live=(("sse", "10000001"), lambda got, term: got == [])),
+    Command("vmSendCmdGetOptionInfo", ["market", "code"],
+            wire=[(("sse", "1"), "VelmoroGetOptionInfo_send", ("sse", "1"), "unchecked", "result")],
+            live=(("sse", "10000001"), lambda got, term: got == [])),
+    Command("vmSendCmdGetOptionPos", ["market", "code"],
+            wire=[(("sse", "1"), "VelmoroGetOptionPos_send", ("sse", "1"), "unchecked", "result")],
+            live=(("sse", "10000001"), lambda got, term: got == [])),
+    Command("vmSendCmdGetToolBoxRootofCacheDir", [],
+            wire=[((), "VelmoroGetToolBoxRootofCacheDir_send", (), "checked", "wstrRootCacheDir")],
+            live=((), lambda got, term: os.path.isdir(got))),
+    Command("vmSendCmdGetStrategyID", [],
+            wire=[((), "VelmoroGetStrategyID_send", (), "checked", "listStrategyInfo")],
+            live=(lambda term: realtrade(term) and (),
+                  lambda got, term: [(s.StrategyName, s.Status) for s in got] == [("rt", "created")])),
+    # trading and account
+    Command("vmSendCmdSTTradeOperation", ["params"],
+            wire=[((P,), "VelmoroSTTradeOperation_send", (DP,), "checked", "ClientID")],
+            live=((BUY,), lambda got, term: got == 1)),
+    Command("vmSendCmdSTTradeStopOrder", ["params"],
+            wire=[((P,), "VelmoroSTTradeStopOrder_send", (DP,), "checked", "ClientID")],
+            live=((dict(BUY, Side="sell", Volume=100, StopPrice=1.0),), lambda got, term: got == 1)),
+    Command("vmSendCmdCancelOrder", ["strategyName", "handle", "orderID"],
+            wire=[(("s", 1001, 7), "VelmoroCancelOrder_send", ("s", 1001, 7), "fire", None)],
+            live=(("s", 1001, 1), lambda got, term: got is None)),
+    Command("vmSendCmdCancelStopOrder", ["strategyName", "handle", "orderID"],
+            wire=[(("s", 1001, 7), "VelmoroCancelStopOrder_send", ("s", 1001, 7), "unchecked", "bResult")],
+            live=(("s", 1001, 1), lambda got, term: got is False)),
+    Command("vmSendCmdCancelFrozen", ["Handle"],
+            wire=[((1001,), "VelmoroCancelFrozen_send", (1001,), "fire", None)],
+            live=((1001,), lambda got, term: got is None)),
+    Command("vmSendCmdCloseOperation", ["strategy_name", "i64Handle"],
+            wire=[(("s", 1001), "VelmoroCloseOperation_send", ("s", np.int64(1001)), "fire", None)],
+            live=(lambda term: bought(term) and ("s", 1001),
+                  lambda got, term: vmcmd.vmSendCmdSTGetOrderInfoByDate([1001], [])[-1].side == "buy")),
+    Command("vmSendCmdSTOrderInfo", ["handles", "order_ids"],
+            wire=[(([1001], [3]), "VelmoroGetOrderInfo_send", ([1001], [3]), "checked", "listOrders")],
+            live=(lambda term: ([1001], [bought(term)]), is_list_of("order_id", "account_handle", "market"))),
+    Command("vmSendCmdSTUnFinishedOrderInfo", ["handles", "order_dates"],
+            wire=[(([1001], [1]), "VelmoroGetUnFinishedOrderInfo_send", ([1001], [1]), "checked", "listOrders")],
+            live=(lambda term: bought(term) and ([1001], []), lambda got, term: got == [])),
+    Command("vmSendCmdSTGetOrderInfoByDate", ["handles", "order_dates"],
+            wire=[(([1001], []), "VelmoroGetOrderInfoByDate_send", ([1001], []), "checked", "listOrders")],
+            live=(lambda term: bought(term) and ([], []),
+                  lambda got, term: [(o.order_id, o["market"], o["code"]) for o in got] == [(1, "sse", "600000")]),
+            asked="vmSendCmdSTDailyOrderInfo"),
+    Command("vmSendCmdSTGetLastOrderInfo", ["handle", "targets", "order_side", "position_effect"],
+            wire=[((1001, T, "buy", "open"), "VelmoroGetLastOrderInfo_send", (1001, T, "buy", "open"), "checked",
+                   "listOrders")],
+            live=(lambda term: bought(term) and (1001, T, "buy", ""), is_list_of("order_id"))),
+    Command("vmSendCmdSTGetExecutionInfo", ["handles", "dates"],
+            wire=[(([1001], [1]), "VelmoroGetDailyExecution_send", ([1001], [1]), "checked", "listExecutions")],
+            live=(lambda term: bought(term) and ([1001], []), is_list_of("price", "commission"))),
+    Command("vmSendCmdSTGetLastExecutionInfo", ["handle", "target", "side", "position_effect"],
+            wire=[((1001, T[0], "buy", "open"), "VelmoroGetLastExecution_send", (1001, T[0], "buy", "open"), "checked",
+                   "listExecutions")],
+            live=(lambda term: bought(term) and (1001, T[0], "buy", "open"),
+                  lambda got, term: [e.volume for e in got] == [200])),
+    Command("vmSendCmdGetStopOrderInfo", ["account_handle", "stop_order_id_s"],
+            wire=[((1001, [1]), "VelmoroGetStopOrderInfo3_1_4_send", (1001, [1]), "checked", "listStopOrderInfo")],
+            live=((1001, []), lambda got, term: got == [])),
+    Command("vmSendCmdGetTradeAccountHandle", ["name"],
+            wire=[(("main",), "VelmoroSTTRadeGetAccountHandle_send", ("main",), "unchecked", "result")],
+            live=(("stock-hedge",), lambda got, term: got == 1002)),
+    Command("vmSendCmdGetAccountInfo", ["handleList"],
+            wire=BY_ALGORITHM,
+            live=(([1002, 1001],), lambda got, term: [a.Handle64 for a in got] == [1002, 1001])),
+    Command("vmSendCmdSTTradeGetAccountList", [],
+            wire=[((), "VelmoroSTTradeGetAccountList_send", (), "unchecked", "result")],
+            live=((), is_list_of("Handle", "AccountID"))),
+    Command("vmSendCmdIsAccountValid", ["handle"],
+            wire=[((1001,), "VelmoroIsAccountValid_send", (1001,), "unchecked", "result")],
+            live=((42,), lambda got, term: got is False)),
+    Command("vmSendCmdSTGetAccountPosition", ["Handle", "Market", "Code", ("LongShort", None)],
+            wire=BY_ALGORITHM,
+            live=(lambda term: bought(term) and (1001, "sse", "600000"),
+                  lambda got, term: got[:2] == (200, 0) and got[2] > 0)),
+    Command("vmSendCmdGetAccountCash", ["handles"],
+            wire=[(([1001],), "VelmoroGetAccountCash_send", ([1001],), "checked", "listAccountCash")],
+            live=(([1002],), lambda got, term: got[0].available == got[0].balance == 500000.0)),
+    Command("vmSendCmdGetAccountTargetGrossPosition", ["handles", "targets"],
+            wire=[(([1001], T), "VelmoroGetAccountTargetGrossPosition_send", ([1001], DT), "checked",
+                   "listGrossPosition")],
+            live=(lambda term: bought(term) and ([1001], T), is_list_of("account_handle", "position", "avg_price"))),
+    Command("vmSendCmdGetAccountPositionAndCash", ["handles", "targets"],
+            wire=[(([1001], T), "VelmoroGetAccountPositionAndCashInfo_send", ([1001], DT), "checked", BOTH)],
+            live=(([], []), lambda got, term: len(got[0]) == 3 and got[1] == [])),
+    Command("vmSendCmdGetAccountConfig", ["strategyName", "handle"],
+            wire=[(("s", 1001), "VelmoroGetAccountConfig_send", ("s", 1001), "unchecked", "result")],
+            live=(("s", 1001), lambda got, term: got.TargetConfigs == [])),
+    Command("vmSendCmdSetAccountConfigTo", ["strategyName", "handle", "target_configs"],
+            wire=[(("s", 1001, [P]), "VelmoroSetAccountConfigTo_send", ("s", 1001, [DP]), "fire", None)],
+            live=(("s", 1001, [{"Market": "sse", "Code": "600000", "Max": 5}]),
+                  lambda got, term: vmcmd.vmSendCmdGetAccountConfig("s", 1001).TargetConfigs[0].Max == 5)),
+    # tasks, notifications and subscriptions
+    Command("vmSendCmdCreateTaskBackTest", ["HandleList", "TargetList", "params"],
+            wire=[(([1001], T, P), "VelmoroCreateTaskBackTest_send", (DP, [1001], DT), "int64", "i64TaskID")],
+            live=(([1001], T, {}), lambda got, term: type(got) is np.int64)),
+    Command("vmSendCmdStartTaskBackTest", ["i64TaskId"],
+            wire=[((5,), "VelmoroStartTaskBackTest_send", (5,), "checked", None)],
+            live=(lambda term: (backtest(term),), lambda got, term: got is None)),
+    Command("vmSendCmdStopTaskBackTest", ["i64TaskId", "targetList", "positionList", "params"],
+            wire=[((5, T, [P], P), "VelmoroStopTaskBackTest_send", (5, DP, IT, [DP]), "checked", None)],
+            live=(lambda term: (backtest(term), T, [], {}), lambda got, term: got is None)),
+    Command("vmSendCmdCreateTaskRealTrade", ["params"],
+            wire=[((REAL_TRADE,), "VelmoroCreateTaskRealTrade_send", (D(REAL_TRADE), [1001, 1002], DT), "int64",
+                   "i64TaskID")],
+            live=(({"HandleList": [1001], "TargetList": T},), lambda got, term: got > 0)),
+    Command("vmSendCmdStartTaskRealTrade", ["i64TaskId"],
+            wire=[((5,), "VelmoroStartTaskRealTrade_send", (5,), "checked", None)],
+            live=(lambda term: (realtrade(term),), lambda got, term: got is None)),
+    Command("vmSendCmdStopTaskRealTrade", ["i64TaskID", "strategy_name", "handles"],
+            wire=[((5, "s", [1001]), "VelmoroStopTaskRealTrade_send", (5, "s", [1001]), "checked", None)],
+            live=(lambda term: (realtrade(term), "rt", [1001]), lambda got, term: got is None)),
+    Command("vmSendCmdCreateTaskRunFactor", ["params"],
+            wire=[((RUN_FACTOR,), "VelmoroCreateTaskRunFactor_send",
+                   (D(wstrFactorName="f", wstrSrcPath="/src", wstrIndexPlateName="Index", wstrToolBoxDes="d",
+                      iBegin=20240102, iEnd=20240104),),
+                   "int64", "i64TaskID")],
+            live=((RUN_FACTOR,), lambda got, term: type(got) is np.int64)),
+    Command("vmSendCmdStartTaskRunFactor", ["i64TaskId"],
+            wire=[((5,), "VelmoroStartTaskRunFactor_send", (5,), "checked", None)],
+            live=(lambda term: (vmcmd.vmSendCmdCreateTaskRunFactor(RUN_FACTOR),), lambda got, term: got is None)),
+    Command("vmSendCmdStopTaskRunFactor", ["i64TaskId", "record_dir"],
+            wire=[((5, "/d"), "VelmoroStopTaskRunFactor_send", (5, "/d"), "checked", None)],
+            live=(lambda term: (vmcmd.vmSendCmdCreateTaskRunFactor(RUN_FACTOR), "/tmp/rec"),
+                  lambda got, term: got is None)),
+    Command("vmSendCmdGetBackTestPerformance", ["i64TaskID"],
+            wire=[((5,), "VelmoroGetBackTestPerformance_send", (5,), "checked", "listDetail")],
+            live=(lambda term: (backtest(term),), lambda got, term: {r.Item: r.Value for r in got}["Return"] == 0.0)),
+    Command("vmSendCmdKeepActive", [],
+            wire=[((), "VelmoroKeepActive_send", (), "fire", None)],
+            live=((), lambda got, term: got is None)),
+    Command("vmSendCmdRtNotifyReceived", [],
+            wire=[((), "VelmoroRtNotifyReceived_send", (), "fire", None)],
+            live=((), lambda got, term: got is None)),
+    Command("vmSendCmdAccountNotifyReceived", [],
+            wire=[((), "VelmoroAccountNotifyReceived_send", (), "fire", None)],
+            live=((), lambda got, term: got is None)),
+    Command("vmSendCmdPutLog", ["i64TaskId", "log"],
+            wire=[((5, "line"), "VelmoroPutLog_send", (5, "line"), "fire", None)],
+            live=((1, "a line"), lambda got, term: term.log == ["a line"])),
+    Command("vmSendCmdRiseError", ["i64TaskId", "e"],
+            wire=[((5, ValueError("bad")), "VelmoroRiseError_send", (5, "bad"), "fire", None)],
+            live=((1, KeyError("k")), lambda got, term: got is None)),
+    Command("vmSendCmdTest", ["cmd_name", "params"],
+            wire=[(("echo", [1]), "VelmoroCmdTest_send", ("echo", [1]), "checked", "listResult")],
+            live=(("echo", [1, "x"]), lambda got, term: got == [1, "x"])),
+    Command("vmSendCmdToolboxCheck", ["wstrLanguage", "wstrToolboxVer", "listSupportedCore"],
+            wire=[(("python", "1.0", ["3.1.4"]), "VelmoroToolboxCheck_send", ("python", "1.0", ["3.1.4"]), "checked",
+                   ANSWER)],
+            live=(("python", "1.0", ["3.1.4"]), lambda got, term: got.wstrCoreVersion == "3.1.4")),
+    Command("vmSendCmdSubscribeAccount", ["accountID"],
+            wire=[(("a",), "VelmoroSubscribeAccount_send", ("a",), "fire", None)],
+            live=(("stock-main",), lambda got, term: got is None)),
+    Command("vmSendCmdUnsubscribeAccount", ["accountIDs"],
+            wire=[((["a"],), "VelmoroUnsubscribeAccount_send", (["a"],), "fire", None)],
+            live=((["stock-main"],), lambda got, term: got is None)),
+    Command("vmSendCmdSubscribeIns", ["marketCode", "kFreq"],
+            wire=[((T, "min"), "VelmoroSubscribeIns_send", (IT, "min"), "fire", None),
+                  (([], "min"), "VelmoroSubscribeIns_send", ([], "min"), "fire", None)],
+            live=((T, "min"), lambda got, term: got is None)),
+    Command("vmSendCmdUnsubscribeIns", ["marketCode", "kFreq"],
+            wire=[((T, "min"), "VelmoroUnsubscribeIns_send", (IT, "min"), "fire", None)],
+            live=((T, "min"), lambda got, term: got is None)),
+    Command("vmSendCmdSubscribeInstrument", ["MarketCodes"],
+            wire=[((T,), "VelmoroSubscribeInstrument_send", (IT,), "fire", None)],
+            live=((T,), lambda got, term: got is None)),
+    Command("vmSendCmdUnsubscribeInstrument", [],
+            wire=[((), "VelmoroUnsubscribeInstrument_send", (), "fire", None)],
+            live=((), lambda got, term: got is None)),
+    Command("vmSendCmdSubscribeFactor", ["MarketCodes", "Factors"],
+            wire=[((T, ["f", "g"]), "VelmoroSubscribeFactor_send",
+                   (IT, [D(Idx=0, FactorName="f"), D(Idx=1, FactorName="g")]), "fire", None)],
+            live=((T, ["momentum_5d"]), lambda got, term: got is None)),
+    Command("vmSendCmdUnsubscribeFactor", ["marketCode", "FactorName"],
+            wire=[((T, "f"), "VelmoroUnsubscribeFactor_send", (IT, "f"), "fire", None)],
+            live=((T, "momentum_5d"), lambda got, term: got is None)),
+    Command("vmSendCmdCheckSubscribeNum", ["Frequency", "SubscribeNum"],
+            wire=[(("min", 10), "VelmoroCheckSubscribeNum_send", ("min", 10), "checked", None)],
+            live=(("min", 500), lambda got, term: got is None)),
+    # factor, fundamental and risk model
+    Command("vmSendCmdGetFactor", ["FactorName", "targetList", "BeginDate", "EndDate", "NDaysBefore"],
+            wire=[(("f", T, 1, 2, 3), "VelmoroGetFactor_send", ("f", DT, 1, 2, 3), "checked", "wstrFilePath")],
+            live=(("momentum_5d", T, 0, 0, 0), is_mat("Date", "bp_sse_600000", "bp_szse_000001"))),
+    Command("vmSendCmdGetFactorMultiFilePath",
+            ["list_factor_name", "TargetList", "BeginDate", "EndDate", ("DaysBefore", 0)],
+            wire=[((["f"], T, 1, 2), "VelmoroGetFactorMultiFilePath_send", (["f"], DT, 1, 2, 0), "checked",
+                   "listPaths")],
+            live=((["momentum_5d", "turnover"], T, 0, 0),
+                  lambda got, term: len(got) == 2 and all("bp_sse_600000" in mat(p) for p in got))),
+    Command("vmSendCmdAskFactor", ["ItemName", "TargetList", "dateBegin", "dateEnd", "dateBefore"],
+            wire=[(("f", T, 1, 2, 3), "VelmoroAskFactor_send", ("f", DT, 1, 2, 3), "unchecked", None)],
+            live=(("no such factor", T, 0, 0, 0), lambda got, term: got is None)),
+    Command("vmSendCmdGetFundamentalSet", ["targetList", "CatName", "ItemList", "BeginDate", "EndDate"],
+            wire=[((T, "income", ["Revenue"], 1, 2), "VelmoroGetFundamentalSet_send", ("income", DT, ["Revenue"], 1, 2),
+                   "load", "wstrFilePath"),
+                  (([], "income", ["Revenue"], 1, 2), "VelmoroGetFundamentalSet_send",
+                   ("income", [], ["Revenue"], 1, 2), "load", "wstrFilePath")],
+            live=((T, "income", ["Revenue"], 20220101, 20221231),
+                  lambda got, term: got["Columns"][0, -1].shape == (1, 8))),
+    Command("vmSendCmdGetFdmt", ["lang", "func", "params_str"],
+            wire=[(("en", "is_pit", "{}"), "VelmoroGetFundamentalSet2_send", ("en", "is_pit", "{}"), "checked",
+                   "wstrFilePath")],
+            live=(("en", "is_pit", json.dumps({"target_list": T[:1]})), is_mat("Fields", "Columns"))),
+    Command("vmSendCmdFdmtFieldInfo", ["fdmt_fields"],
+            wire=[((["a"],), "VelmoroFdmtFieldInfo_send", (["a"],), "checked", None)],
+            live=((["Revenue", "Cash"],), lambda got, term: got is None)),
+    Command("vmSendCmdIsMTFundmental", ["CatName", "ItemName"],
+            wire=[(("income", "Revenue"), "VelmoroIsMTFundmental_send", ("income", "Revenue"), "unchecked",
+                   "IsMTFundmental")],
+            live=(("balance", "Revenue"), lambda got, term: got is False)),
+    Command("vmSendCmdGetRiskModel", ["lang", "func", "params_str"],
+            wire=[(("en", "q", "{}"), "VelmoroGetRiskModelSet_send", ("en", "q", "{}"), "checked", "wstrFilePath")],
+            live=(("en", "factor_return", json.dumps({"target_list": T})), is_mat("Fields", "Columns"))),
+    Command("vmSendCmdRiskModelFieldInfo", ["fdmt_fields"],
+            wire=[((["a"],), "VelmoroRiskModelFieldInfo_send", (["a"],), "checked", None)],
+            live=((["Beta"],), lambda got, term: got is None)),
+]
