@@ -45,15 +45,26 @@ _CLOSE = QUANTITIES.index("Close")
 _SAME_TIME = 0.5 / 86400.0
 
 
+# 0, 1, 2, ... as floats, grown as needed: the target column of a regular push
+_COUNTING = np.arange(0.0)
+
+
+def _counting(n):
+    global _COUNTING
+    if _COUNTING.size < n:
+        _COUNTING = np.arange(float(max(n, 2 * _COUNTING.size)))
+    return _COUNTING[:n]
+
+
 def _whole_column(line, times, targets, n_targets):
     """The column of a push that is one bar of each of the first targets in
     target order, all at one time of `line` (a terminal's regular push), or
     None for any other push."""
     first = times[0]
-    col = int(np.searchsorted(line, first - _SAME_TIME))
+    col = int(line.searchsorted(first - _SAME_TIME))
     if col == line.size or abs(line[col] - first) > _SAME_TIME or targets.size > n_targets:
         return None
-    if (times == first).all() and (targets == np.arange(targets.size)).all():
+    if (times == first).all() and (targets == _counting(targets.size)).all():
         return col
     return None
 
@@ -70,16 +81,19 @@ def fill_pushed_k_data(lpc, code, bars):
     if pos < 0 or bars.shape[0] == 0:
         return np.nan, 0
     kdata = kdata_list[pos]
-    line = kdata.Matrix[gv.KMatrixPos_TimeLine]
+    matrix = kdata.Matrix
+    line = matrix[gv.KMatrixPos_TimeLine]
     times, targets = bars[:, _TIME], bars[:, _TARGET]
-    block = quantity_block(kdata.Matrix)
-    col = _whole_column(line, times, targets, block.shape[0])
+    n_targets = (matrix.shape[0] - gv.KMatrixPos_Open) // len(QUANTITIES)
+    col = _whole_column(line, times, targets, n_targets)
     if col is not None:
-        # every row placed, each in its own cell: the column is written whole
-        block[: targets.size, :, col] = bars[:, _VALUES]
+        # every row placed, each in its own cell: the column is written whole,
+        # target after target as the matrix's rows run
+        matrix[gv.KMatrixPos_Open : gv.KMatrixPos_Open + bars[:, _VALUES].size, col] = bars[:, _VALUES].reshape(-1)
         kdata.wrote_columns(col + 1)
         lpc.unfilled_begin_calc_pos[pos] = min(lpc.unfilled_begin_calc_pos[pos], col)
         return float(times[0]), targets.size
+    block = quantity_block(matrix)
     cols = np.minimum(np.searchsorted(line, times - _SAME_TIME), max(line.size - 1, 0))
     placed = np.zeros(times.size, dtype=bool)
     if line.size:
@@ -243,11 +257,13 @@ def _refresh_values(fresh_name, kdata_list, begin):
         return
     fresh = getattr(cnt.vr, fresh_name)
     own = kdata_list[own_pos]
-    positions = np.flatnonzero(kdata_list[base_pos].CurrentBar[: fresh.shape[1]] >= begin)
+    positions = (kdata_list[base_pos].CurrentBar[: fresh.shape[1]] >= begin).nonzero()[0]
     cols = own.CurrentBar[positions]
     # columns past the record's data are empty, as are the positions they would fill
     end = own.Matrix.shape[1] if own.DataEnd is None else own.DataEnd
-    positions, cols = positions[(cols >= 0) & (cols < end)], cols[(cols >= 0) & (cols < end)]
+    kept = (cols >= 0) & (cols < end)
+    if not kept.all():
+        positions, cols = positions[kept], cols[kept]
     fresh[gv.KMatrixPos_Open :, index_or_slice(positions)] = own.Matrix[gv.KMatrixPos_Open :, index_or_slice(cols)]
 
 

@@ -101,5 +101,10 @@ def combine_pushed_timeline(lpc):
     (minute bars, else day bars) not earlier than the last refreshed time:
     a bar pushed again while it forms refreshes its position once more."""
     held = lpc.min_fresh_data if np.size(lpc.min_fresh_data) else lpc.day_fresh_data
-    times = np.unique(held[:, _TIME]) if np.size(held) else np.zeros(0)
+    if np.size(held) == 0:
+        times = np.zeros(0)
+    else:
+        times = held[:, _TIME]
+        # a regular push is one time for every target: its unique time is its first
+        times = times[:1].copy() if times[0] == times[-1] and (times == times[0]).all() else np.unique(times)
     lpc.pushed_latest_timeline = times[times >= lpc.end_fresh_time]
