@@ -100,6 +100,8 @@ class GlobalValues:
 
     @staticmethod
     def _code(value, table, what):
+        if type(value) is int and value in table.values():
+            return value  # a code, as the loop passes it several times a push
         if isinstance(value, (int, np.integer)) and not isinstance(value, bool):
             if int(value) in table.values():
                 return int(value)
@@ -116,12 +118,19 @@ class PhaseManager:
 
     def __init__(self):
         self.phase = gv.RUMMODE_PHASE_NONE
+        # (callable, phase, its wrapped callable) last made: the loop wraps its
+        # handler again at every push
+        self._last_wrapped = None
 
     def enter_phase(self, phase):
         """A wrapper: applied to a callable it gives a callable that runs it
         inside `phase` and restores the previous phase afterwards."""
 
         def wrapper(func):
+            last = self._last_wrapped
+            if last is not None and last[0] is func and last[1] == phase:
+                return last[2]
+
             @functools.wraps(func)
             def run_in_phase(*args, **kwargs):
                 previous = self.phase
@@ -131,6 +140,7 @@ class PhaseManager:
                 finally:
                     self.phase = previous
 
+            self._last_wrapped = (func, phase, run_in_phase)
             return run_in_phase
 
         return wrapper
