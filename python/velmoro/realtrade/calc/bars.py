@@ -14,9 +14,11 @@ from velmoro.realtrade.calc.layout import (
     append_columns,
     bar_ends,
     continue_day_positions,
+    counts_up,
     current_bars,
     index_or_slice,
     quantity_block,
+    repeats_first,
 )
 from velmoro.realtrade.calc.timeline import synthetic_k_data_rule_map
 from velmoro.tframe.runtypesbase import TargetColumns, gv
@@ -45,17 +47,6 @@ _CLOSE = QUANTITIES.index("Close")
 _SAME_TIME = 0.5 / 86400.0
 
 
-# 0, 1, 2, ... as floats, grown as needed: the target column of a regular push
-_COUNTING = np.arange(0.0)
-
-
-def _counting(n):
-    global _COUNTING
-    if _COUNTING.size < n:
-        _COUNTING = np.arange(float(max(n, 2 * _COUNTING.size)))
-    return _COUNTING[:n]
-
-
 def _whole_column(line, times, targets, n_targets):
     """The column of a push that is one bar of each of the first targets in
     target order, all at one time of `line` (a terminal's regular push), or
@@ -64,7 +55,7 @@ def _whole_column(line, times, targets, n_targets):
     col = int(line.searchsorted(first - _SAME_TIME))
     if col == line.size or abs(line[col] - first) > _SAME_TIME or targets.size > n_targets:
         return None
-    if (times == first).all() and (targets == _counting(targets.size)).all():
+    if repeats_first(times) and counts_up(targets):
         return col
     return None
 

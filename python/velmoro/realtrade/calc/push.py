@@ -3,7 +3,7 @@ keeping it in the loop's context until a refresh consumes it."""
 import numpy as np
 
 import velmoro.tframe.runtypesbase as cnt
-from velmoro.realtrade.calc.layout import PUSH_BAR_COLUMNS, PUSH_FACTOR_COLUMNS
+from velmoro.realtrade.calc.layout import PUSH_BAR_COLUMNS, PUSH_FACTOR_COLUMNS, repeats_first
 from velmoro.tframe.comm.link import current, receive_push
 from velmoro.tframe.language import text
 from velmoro.tframe.utils.logger import write_log
@@ -106,5 +106,5 @@ def combine_pushed_timeline(lpc):
     else:
         times = held[:, _TIME]
         # a regular push is one time for every target: its unique time is its first
-        times = times[:1].copy() if times[0] == times[-1] and (times == times[0]).all() else np.unique(times)
+        times = times[:1].copy() if repeats_first(times) else np.unique(times)
     lpc.pushed_latest_timeline = times[times >= lpc.end_fresh_time]
