@@ -224,3 +224,21 @@ def test_forming_bars_refresh_as_over_every_later_position(run, seed):
     expected[gv.KMatrixPos_Open :, begin:] = own.Matrix[gv.KMatrixPos_Open :, begin:]
     np.testing.assert_array_equal(fresh, expected)
     assert own.DataEnd <= TIMES.size
+
+
+@pytest.mark.parametrize("values", [
+    [], [739000.5], [739000.5] * 5, [739000.5, 739000.5, 739000.6], [np.nan, np.nan], [0.0, -0.0],
+    [2.0, 2.0, np.nan], np.arange(9.0), np.arange(1.0, 9.0), [0.0, 1.0, 3.0], [0.0, 1.0, 2.0, 2.0], [-0.0, 1.0],
+    np.arange(5000.0), np.arange(5000.0)[::-1],
+])
+def test_byte_checks_of_a_push_agree_with_comparing_values(values):
+    """A "yes" of the byte checks is always the values' own yes (a "no" only
+    sends a push the general way, which places it the same)."""
+    values = np.asarray(values, dtype=float)
+    strided = np.column_stack([values, values])[:, 0]  # a push's column is strided
+    for column in (values, strided):
+        if calc.layout.repeats_first(column):
+            assert column.size and not np.isnan(column[0]) and (column == column[0]).all()
+        if calc.layout.counts_up(column):
+            assert (column == np.arange(column.size)).all()
+    assert calc.layout.repeats_first(np.full(3, 739000.5)) and calc.layout.counts_up(np.arange(7.0))

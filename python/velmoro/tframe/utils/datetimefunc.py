@@ -116,7 +116,13 @@ def mft_to_str_format(t, fmt=DEFAULT_FORMAT):
     found = _RECENT_TEXT.get(key)
     if found is not None:
         return found
-    return _remember(_RECENT_TEXT, key, _one_to_datetime(t).strftime(fmt))
+    d = _one_to_datetime(t)
+    if fmt == DEFAULT_FORMAT and d.year >= 1000:
+        # the loop's own text of its bar, once a push: strftime's digits, made directly
+        text = "%d-%02d-%02d %02d:%02d:%02d" % (d.year, d.month, d.day, d.hour, d.minute, d.second)
+    else:
+        text = d.strftime(fmt)
+    return _remember(_RECENT_TEXT, key, text)
 
 
 def mft_to_int_format(t, fmt="%Y%m%d"):
