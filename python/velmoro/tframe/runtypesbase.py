@@ -90,6 +90,8 @@ class GlobalValues:
     def frequency_to_int(name):
         """The integer code of a frequency name ("tick", "min", "day", "week",
         "month", "year"; case ignored). A valid code is returned as it is."""
+        if type(name) is int and GlobalValues.KFreq_Tick <= name <= GlobalValues.KFreq_Year:
+            return name  # a code, as the loop passes it several times a push
         return GlobalValues._code(name, GlobalValues._FREQUENCIES, "frequency")
 
     @staticmethod
