@@ -226,6 +226,28 @@ def test_forming_bars_refresh_as_over_every_later_position(run, seed):
     assert own.DataEnd <= TIMES.size
 
 
+@pytest.mark.parametrize("seed", range(8))
+@pytest.mark.parametrize("shape", ["run", "shifted run", "repeats", "gaps and negatives"])
+def test_forming_bars_refresh_as_position_by_position(run, seed, shape):
+    """Refresh positions over their bars as a run (the usual push) or not, against the per-position copy."""
+    rng = np.random.default_rng(seed)
+    n = TIMES.size
+    current = {"run": np.arange(n), "shifted run": np.arange(n) - int(rng.integers(-3, 4)),
+               "repeats": np.sort(rng.integers(0, n, n)), "gaps and negatives": np.sort(rng.integers(-3, 2 * n, n))}[shape]
+    own = KData("min", 1, filled_matrix(rng, TIMES), current.astype(np.int64))
+    own.DataEnd = int(rng.integers(0, n + 1))
+    run.g_VelmoroKDataList.append(own)
+    begin = int(rng.integers(-2, n))
+    run.g_VelmoroDataValueFresh = fresh = calc.new_matrix(TIMES, np.arange(n), N_TARGETS)
+    expected = fresh.copy()
+    for position in range(n):
+        col = own.CurrentBar[position]
+        if own.CurrentBar[position] >= begin and 0 <= col < own.DataEnd:
+            expected[gv.KMatrixPos_Open :, position] = own.Matrix[gv.KMatrixPos_Open :, col]
+    calc.update_k_data_value_fresh(begin)
+    np.testing.assert_array_equal(fresh, expected)
+
+
 @pytest.mark.parametrize("values", [
     [], [739000.5], [739000.5] * 5, [739000.5, 739000.5, 739000.6], [np.nan, np.nan], [0.0, -0.0],
     [2.0, 2.0, np.nan], np.arange(9.0), np.arange(1.0, 9.0), [0.0, 1.0, 3.0], [0.0, 1.0, 2.0, 2.0], [-0.0, 1.0],
