@@ -264,3 +264,10 @@ def test_byte_checks_of_a_push_agree_with_comparing_values(values):
         if calc.layout.counts_up(column):
             assert (column == np.arange(column.size)).all()
     assert calc.layout.repeats_first(np.full(3, 739000.5)) and calc.layout.counts_up(np.arange(7.0))
+
+
+@pytest.mark.parametrize("index", [[], [3], [3, 4], [2, 3, 4, 5], [2, 4], [2, 3, 5], [5, 4], [-2, -1], [-1, 0, 1]])
+def test_an_index_taken_as_a_slice_selects_the_same_columns(index):
+    columns = np.arange(10.0).reshape(1, 10) * 10
+    index = np.array(index, dtype=np.intp)
+    np.testing.assert_array_equal(columns[:, calc.layout.index_or_slice(index)], columns[:, index])

@@ -194,10 +194,12 @@ def append_columns(matrix, times, day_pos):
 
 def index_or_slice(index):
     """`index` (integers) as a slice when it is a run of consecutive ones: a
-    slice copies columns without gathering them one by one."""
+    slice copies columns without gathering them one by one. A run from a
+    negative index stays an index: counted from the end, it may wrap past
+    the last column, which no slice selects."""
     n = index.size
     # a run's ends are n - 1 apart; of three or more, every step must be 1 too
-    if n and index[-1] - index[0] == n - 1 and (n < 3 or (index[1:] - index[:-1] == 1).all()):
+    if n and index[0] >= 0 and index[-1] - index[0] == n - 1 and (n < 3 or (index[1:] - index[:-1] == 1).all()):
         return slice(int(index[0]), int(index[-1]) + 1)
     return index
 
