@@ -9,7 +9,9 @@
 
 #include "names.hpp"
 #include "vm/module.hpp"
+#include "vm/numpy.hpp"
 
+#include <optional>
 #include <utility>
 
 namespace barcycle {
@@ -64,6 +66,11 @@ void clamp_negative(PyObject* array);            // array[array < 0] = 0
 // np.flatnonzero(a <op> b) of operands already read (numpy's own lookups are
 // no Python step of the run).
 Ref indices_where(PyObject* a, int op, PyObject* b);
+// The last index of `line` at or before np.max(pushed), read from the arrays'
+// memory (-1 for none), as np.flatnonzero(line <= np.max(pushed))[-1] finds
+// it; empty where numpy has to judge (another np.max or np.flatnonzero in the
+// module, other arrays, no pushed time).
+std::optional<npy_intp> last_at_or_before(PyObject* line, PyObject* pushed);
 // cnt.vr.g_VelmoroDataValueFresh[gv.KMatrixPos_TimeLine, -1]
 Ref last_refresh_time();
 

@@ -285,17 +285,22 @@ Ref _update_end_fresh_bar_pos_wrapper(vm::Params<1> p) {
     Ref fresh_bar_tl = vm::item(fresh, gv(n_KMatrixPos_TimeLine));
     Ref option = vm::attr(vr(), n_g_VelmoroNFreqRealFreshOption);
     if (vm::truthy(vm::item(option, n_f_freq_gt_1day))) fresh_bar_tl = vm::attr(vr(), n_g_VelmoroNFreqRealFresh);
-    Ref max = np(n_max);
-    Ref newest = vm::call(max.get(), vm::attr(lpc, n_pushed_latest_timeline));
-    Ref temp_pos = indices_where(fresh_bar_tl, Py_LE, newest);
-    if (size_of(temp_pos) < 1) {
+    // a push's times against the refresh time line, read in place where numpy's own would read them
+    std::optional<npy_intp> last = last_at_or_before(fresh_bar_tl, vm::attr(lpc, n_pushed_latest_timeline));
+    if (!last) {
+        Ref max = np(n_max);
+        Ref newest = vm::call(max.get(), vm::attr(lpc, n_pushed_latest_timeline));
+        Ref temp_pos = indices_where(fresh_bar_tl, Py_LE, newest);
+        last = size_of(temp_pos) < 1 ? -1 : vm::to_long(vm::own(PyNumber_Index(vm::item(temp_pos, Py_ssize_t{-1}))));
+    }
+    if (*last < 0) {
         set_status(lpc, n_op_continue, real_timeline_warning(lpc, fresh_bar_tl));
         Syslog log;
         log(vm::attr(vm::attr(lpc, n_loop_status), n_detail), n_warn);
         return vm::none();
     }
     // the last index, as an int
-    vm::set_attr(lpc, n_end_fresh_bar, vm::own(PyNumber_Index(vm::item(temp_pos, Py_ssize_t{-1}))));
+    vm::set_attr(lpc, n_end_fresh_bar, vm::integer(*last));
     vm::set_attr(lpc, n_end_fresh_time, vm::item(fresh_bar_tl, vm::attr(lpc, n_end_fresh_bar)));
     return vm::none();
 }

@@ -155,14 +155,17 @@ Ref expand_time_line_by_one(vm::Params<3> p) {
     Ref more_time = vm::attr(vm::item(new_trading_time, freq_pos), n_more_time);
     Ref more_day_pos = vm::attr(vm::item(new_trading_time, freq_pos), n_more_day_pos);
 
+    // the text of whole time lines (thousands of floats a day) is made only for a log that keeps it
     Syslog log;
-    Ref format = text_format(n_LOG_MORE_TIMELINE);
-    Ref first_matrix = vm::attr(vm::item(vm::attr(vr(), n_g_VelmoroKDataList), Py_ssize_t{0}), n_Matrix);
-    Ref base0 = tolist(vm::item(first_matrix, Py_ssize_t{0}));
-    Ref fresh = tolist(vm::item(vm::attr(vr(), n_g_VelmoroDataValueFresh), Py_ssize_t{0}));
-    Ref more_time_list = tolist(more_time);
-    Ref more_day_pos_list = tolist(more_day_pos);
-    log(vm::call(format.get(), kw_more_timeline, base0, fresh, more_time_list, more_day_pos_list), n_info);
+    if (log.writes(n_info)) {
+        Ref format = text_format(n_LOG_MORE_TIMELINE);
+        Ref first_matrix = vm::attr(vm::item(vm::attr(vr(), n_g_VelmoroKDataList), Py_ssize_t{0}), n_Matrix);
+        Ref base0 = tolist(vm::item(first_matrix, Py_ssize_t{0}));
+        Ref fresh = tolist(vm::item(vm::attr(vr(), n_g_VelmoroDataValueFresh), Py_ssize_t{0}));
+        Ref more_time_list = tolist(more_time);
+        Ref more_day_pos_list = tolist(more_day_pos);
+        log(vm::call(format.get(), kw_more_timeline, base0, fresh, more_time_list, more_day_pos_list), n_info);
+    }
 
     Ref idx_fresh_array = refresh_mask(more_time, more_day_pos);
     vm::set_attr(lpc, n_idx_fresh_array, idx_fresh_array);

@@ -224,3 +224,50 @@ def test_forming_bars_refresh_as_over_every_later_position(run, seed):
     expected[gv.KMatrixPos_Open :, begin:] = own.Matrix[gv.KMatrixPos_Open :, begin:]
     np.testing.assert_array_equal(fresh, expected)
     assert own.DataEnd <= TIMES.size
+
+
+@pytest.mark.parametrize("seed", range(8))
+@pytest.mark.parametrize("shape", ["run", "shifted run", "repeats", "gaps and negatives"])
+def test_forming_bars_refresh_as_position_by_position(run, seed, shape):
+    """Refresh positions over their bars as a run (the usual push) or not, against the per-position copy."""
+    rng = np.random.default_rng(seed)
+    n = TIMES.size
+    current = {"run": np.arange(n), "shifted run": np.arange(n) - int(rng.integers(-3, 4)),
+               "repeats": np.sort(rng.integers(0, n, n)), "gaps and negatives": np.sort(rng.integers(-3, 2 * n, n))}[shape]
+    own = KData("min", 1, filled_matrix(rng, TIMES), current.astype(np.int64))
+    own.DataEnd = int(rng.integers(0, n + 1))
+    run.g_VelmoroKDataList.append(own)
+    begin = int(rng.integers(-2, n))
+    run.g_VelmoroDataValueFresh = fresh = calc.new_matrix(TIMES, np.arange(n), N_TARGETS)
+    expected = fresh.copy()
+    for position in range(n):
+        col = own.CurrentBar[position]
+        if own.CurrentBar[position] >= begin and 0 <= col < own.DataEnd:
+            expected[gv.KMatrixPos_Open :, position] = own.Matrix[gv.KMatrixPos_Open :, col]
+    calc.update_k_data_value_fresh(begin)
+    np.testing.assert_array_equal(fresh, expected)
+
+
+@pytest.mark.parametrize("values", [
+    [], [739000.5], [739000.5] * 5, [739000.5, 739000.5, 739000.6], [np.nan, np.nan], [0.0, -0.0],
+    [2.0, 2.0, np.nan], np.arange(9.0), np.arange(1.0, 9.0), [0.0, 1.0, 3.0], [0.0, 1.0, 2.0, 2.0], [-0.0, 1.0],
+    np.arange(5000.0), np.arange(5000.0)[::-1],
+])
+def test_byte_checks_of_a_push_agree_with_comparing_values(values):
+    """A "yes" of the byte checks is always the values' own yes (a "no" only
+    sends a push the general way, which places it the same)."""
+    values = np.asarray(values, dtype=float)
+    strided = np.column_stack([values, values])[:, 0]  # a push's column is strided
+    for column in (values, strided):
+        if calc.layout.repeats_first(column):
+            assert column.size and not np.isnan(column[0]) and (column == column[0]).all()
+        if calc.layout.counts_up(column):
+            assert (column == np.arange(column.size)).all()
+    assert calc.layout.repeats_first(np.full(3, 739000.5)) and calc.layout.counts_up(np.arange(7.0))
+
+
+@pytest.mark.parametrize("index", [[], [3], [3, 4], [2, 3, 4, 5], [2, 4], [2, 3, 5], [5, 4], [-2, -1], [-1, 0, 1]])
+def test_an_index_taken_as_a_slice_selects_the_same_columns(index):
+    columns = np.arange(10.0).reshape(1, 10) * 10
+    index = np.array(index, dtype=np.intp)
+    np.testing.assert_array_equal(columns[:, calc.layout.index_or_slice(index)], columns[:, index])

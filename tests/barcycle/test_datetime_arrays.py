@@ -33,3 +33,15 @@ def test_a_day_of_minutes_converts_at_once():
     minutes = start + np.arange(240).astype("timedelta64[m]")
     expected = [dtf.datetime_to_mft(dt.datetime(2024, 1, 4, 9, 31) + dt.timedelta(minutes=m)) for m in range(240)]
     assert dtf.datetime_to_mft(minutes).tolist() == expected
+
+
+@pytest.mark.parametrize("fmt", [dtf.DEFAULT_FORMAT, "%Y%m%d", "%H:%M"])
+def test_texts_and_moments_of_single_times_as_strftime_gives_them(fmt):
+    """Repeated conversions (the loop's, kept) and new ones, years before 1000 included."""
+    times = [739254.4375, 739254.4375, 739254.4381944444, 365.0 + 20.5, 3652424.999988426, np.float64(739254.5)]
+    for t in times * 2:
+        moment = dtf._one_to_datetime(t)
+        assert dtf.mft_to_str_format(t, fmt) == moment.strftime(fmt)
+        assert dtf.mft_to_datetime([t]) == [moment] == dtf.mft_to_datetime(np.array([t]))
+    with pytest.raises(TypeError):
+        dtf.mft_to_str_format(times[0], 7)

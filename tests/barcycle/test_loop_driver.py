@@ -1,5 +1,7 @@
 """The loop driver: start-up, the course of a pass, new refresh positions,
 the end of the pushed data and the order of the refresh steps."""
+import types
+
 import numpy as np
 import pytest
 
@@ -206,6 +208,36 @@ def test_end_of_pushed_data(loop, pushed, gt_1day, status, end_bar):
         assert loop.rec.syslog()[-1] == (detail, "warn")
     elif np.size(pushed):
         assert lpc.end_fresh_time == (loop.vr.g_VelmoroNFreqRealFresh if gt_1day else [1, 2, 3, 4, 5])[end_bar]
+
+
+def _numpy_with(*others):
+    """A module np whose named functions are others than numpy's own (same results)."""
+    module = types.SimpleNamespace(**vars(np))
+    for name in others:
+        setattr(module, name, lambda *args, _f=getattr(np, name): _f(*args))
+    return module
+
+
+@pytest.mark.parametrize("seed", range(6))
+@pytest.mark.parametrize("others", [(), ("max",), ("max", "flatnonzero")])
+def test_end_of_pushed_data_read_in_place_as_numpy_finds_it(loop, monkeypatch, seed, others):
+    """The time line and the pushed times read from memory (numpy's own max and
+    flatnonzero in the module) or by the module's np: the same end either way,
+    on lines sorted or not, with NaN, and pushes before, inside and after them."""
+    rng = np.random.default_rng(seed)
+    line = rng.uniform(0.0, 20.0, 12)
+    line = np.sort(line) if seed % 2 else line
+    line[rng.random(12) < 0.15] = np.nan
+    pushed = rng.uniform(-2.0, 22.0, int(rng.integers(1, 4)))
+    if seed == 4:
+        pushed[-1] = np.nan
+    loop.minute_run(line)
+    monkeypatch.setattr(loop.b, "np", _numpy_with(*others))
+    lpc = loop.context(pushed_latest_timeline=pushed, end_fresh_bar=11)
+    loop.b._update_end_fresh_bar_pos_wrapper(lpc)
+    found = np.flatnonzero(line <= np.max(pushed))
+    assert bool(lpc.loop_status.op_continue) == (found.size == 0)
+    assert lpc.end_fresh_bar == (found[-1] if found.size else 11)
 
 
 def test_new_refresh_positions_only_for_later_times(loop):

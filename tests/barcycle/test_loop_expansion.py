@@ -131,6 +131,17 @@ def test_refresh_positions_of_a_step(loop, kfrenum, n, positions):
     assert level == "info" and str(new.tolist()) in line
 
 
+def test_time_lines_are_not_written_out_for_a_log_that_drops_them(loop):
+    kept = []
+    loop.patch("write_syslog", effect=lambda message, level="debug": kept.append(message))
+    loop.b.write_syslog.writes = lambda level: level != "info"
+    lpc, _ = apply_step(loop, 1, [11.0, 12.0])
+    assert lpc.loop_status.op_ok and not [m for m in kept if text.LOG_MORE_TIMELINE.split("{")[0] in str(m)]
+    loop.b.write_syslog.writes = lambda level: True
+    apply_step(loop, 1, [13.0])
+    assert [m for m in kept if text.LOG_MORE_TIMELINE.split("{")[0] in str(m)]
+
+
 @pytest.mark.parametrize("kfrenum", [1, 5])
 def test_step_without_times_of_the_run_frequency(loop, kfrenum):
     lpc, _ = apply_step(loop, kfrenum, [], pushed=[3.0])

@@ -48,6 +48,17 @@ def test_enter_phase_runs_inside_the_phase_and_restores_it():
     assert wrapped.__name__ == "handler"
 
 
+def test_a_handler_wrapped_again_runs_in_the_phase_asked_each_time():
+    def phase_of(tag):
+        return lambda: (tag, smm.phase)
+
+    first, second = phase_of("first"), phase_of("second")
+    calls = [(first, gv.RUMMODE_PHASE_ONDATA), (first, gv.RUMMODE_PHASE_ONDATA), (second, gv.RUMMODE_PHASE_ONDATA),
+             (first, gv.RUMMODE_PHASE_INIT), (first, gv.RUMMODE_PHASE_ONDATA)]
+    for func, phase in calls:
+        assert smm.enter_phase(phase)(func)() == (func()[0], phase)
+
+
 def test_find_pos_matches_code_and_bar_count():
     records = KDataList([KData("min", 1), KData("min", 5), KDataAdj("day", 1)])
     assert [records.find_pos(gv.KFreq_Min, 5), records.find_pos(gv.KFreq_Day, 1), records.find_pos(gv.KFreq_Day, 2)] == [1, 2, -1]

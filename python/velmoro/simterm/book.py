@@ -95,6 +95,8 @@ class Book:
         self.stop_orders = []
         self.working = {}  # order id -> Working, in the order placed
         self.use = BarUse()
+        # the clock at the last match: commands come several a minute
+        self.matched_at = None
         self.bands = {}  # (security key, day) -> price limits or None
         self.minutes = {}  # day -> the session's minute times (ascending, a list)
         self.order_ids = itertools.count(1)
@@ -286,6 +288,9 @@ def match(term, state):
                 stop.update(status="triggered", order_id=order.order_id)
             except TerminalError:
                 stop.status = "rejected"
+    now = clock(term)
+    if not state.working and state.matched_at == now:
+        return  # nothing to fill, and what is past this minute is already forgotten
     moment = _moment(term, state)
     if moment is None:
         return
@@ -293,6 +298,7 @@ def match(term, state):
         if work.seen < moment[1]:
             _advance(term, state, work, moment)
     state.use.forget_before(moment[1])
+    state.matched_at = now
 
 
 def _market_problem(term, state, sec, side, volume, moment):

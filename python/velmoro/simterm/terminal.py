@@ -51,7 +51,9 @@ class Terminal:
         self.log = []
         # the terminal's clock (framework numeric time); None: after the last bar
         self.now: Optional[float] = None
-        self._pushes = queue.Queue()
+        # a push is put and taken once a minute of a replay: the simple queue's
+        # put and get cost a fraction of the full queue's
+        self._pushes: "queue.SimpleQueue[Any]" = queue.SimpleQueue()
         self._lock = threading.Lock()
         self._file_no = 0
 

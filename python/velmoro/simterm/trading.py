@@ -274,10 +274,16 @@ def _value(term, market, code, holding):
 
 def _positions(term, state, handles, targets):
     wanted = {(str(t["Market"]).lower(), str(t["Code"]).upper()) for t in targets}
+    held = [(handle, state.account(handle).holdings) for handle in state.handles(handles)]
+    for _, holdings in held:
+        if holdings:
+            break
+    else:
+        return []  # asked at every bar, mostly of accounts that hold nothing
     day = today(term)
     records = []
-    for handle in state.handles(handles):
-        for (market, code), h in state.account(handle).holdings.items():
+    for handle, holdings in held:
+        for (market, code), h in holdings.items():
             if wanted and (market, code) not in wanted:
                 continue
             price = _value(term, market, code, h)

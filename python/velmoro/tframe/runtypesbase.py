@@ -90,6 +90,8 @@ class GlobalValues:
     def frequency_to_int(name):
         """The integer code of a frequency name ("tick", "min", "day", "week",
         "month", "year"; case ignored). A valid code is returned as it is."""
+        if type(name) is int and GlobalValues.KFreq_Tick <= name <= GlobalValues.KFreq_Year:
+            return name  # a code, as the loop passes it several times a push
         return GlobalValues._code(name, GlobalValues._FREQUENCIES, "frequency")
 
     @staticmethod
@@ -100,6 +102,8 @@ class GlobalValues:
 
     @staticmethod
     def _code(value, table, what):
+        if type(value) is int and value in table.values():
+            return value  # a code, as the loop passes it several times a push
         if isinstance(value, (int, np.integer)) and not isinstance(value, bool):
             if int(value) in table.values():
                 return int(value)
@@ -116,12 +120,19 @@ class PhaseManager:
 
     def __init__(self):
         self.phase = gv.RUMMODE_PHASE_NONE
+        # (callable, phase, its wrapped callable) last made: the loop wraps its
+        # handler again at every push
+        self._last_wrapped = None
 
     def enter_phase(self, phase):
         """A wrapper: applied to a callable it gives a callable that runs it
         inside `phase` and restores the previous phase afterwards."""
 
         def wrapper(func):
+            last = self._last_wrapped
+            if last is not None and last[0] is func and last[1] == phase:
+                return last[2]
+
             @functools.wraps(func)
             def run_in_phase(*args, **kwargs):
                 previous = self.phase
@@ -131,6 +142,7 @@ class PhaseManager:
                 finally:
                     self.phase = previous
 
+            self._last_wrapped = (func, phase, run_in_phase)
             return run_in_phase
 
         return wrapper

@@ -14,9 +14,11 @@ from velmoro.realtrade.calc.layout import (
     append_columns,
     bar_ends,
     continue_day_positions,
+    counts_up,
     current_bars,
     index_or_slice,
     quantity_block,
+    repeats_first,
 )
 from velmoro.realtrade.calc.timeline import synthetic_k_data_rule_map
 from velmoro.tframe.runtypesbase import TargetColumns, gv
@@ -50,10 +52,10 @@ def _whole_column(line, times, targets, n_targets):
     target order, all at one time of `line` (a terminal's regular push), or
     None for any other push."""
     first = times[0]
-    col = int(np.searchsorted(line, first - _SAME_TIME))
+    col = int(line.searchsorted(first - _SAME_TIME))
     if col == line.size or abs(line[col] - first) > _SAME_TIME or targets.size > n_targets:
         return None
-    if (times == first).all() and (targets == np.arange(targets.size)).all():
+    if repeats_first(times) and counts_up(targets):
         return col
     return None
 
@@ -70,16 +72,19 @@ def fill_pushed_k_data(lpc, code, bars):
     if pos < 0 or bars.shape[0] == 0:
         return np.nan, 0
     kdata = kdata_list[pos]
-    line = kdata.Matrix[gv.KMatrixPos_TimeLine]
+    matrix = kdata.Matrix
+    line = matrix[gv.KMatrixPos_TimeLine]
     times, targets = bars[:, _TIME], bars[:, _TARGET]
-    block = quantity_block(kdata.Matrix)
-    col = _whole_column(line, times, targets, block.shape[0])
+    n_targets = (matrix.shape[0] - gv.KMatrixPos_Open) // len(QUANTITIES)
+    col = _whole_column(line, times, targets, n_targets)
     if col is not None:
-        # every row placed, each in its own cell: the column is written whole
-        block[: targets.size, :, col] = bars[:, _VALUES]
+        # every row placed, each in its own cell: the column is written whole,
+        # target after target as the matrix's rows run
+        matrix[gv.KMatrixPos_Open : gv.KMatrixPos_Open + bars[:, _VALUES].size, col] = bars[:, _VALUES].reshape(-1)
         kdata.wrote_columns(col + 1)
         lpc.unfilled_begin_calc_pos[pos] = min(lpc.unfilled_begin_calc_pos[pos], col)
         return float(times[0]), targets.size
+    block = quantity_block(matrix)
     cols = np.minimum(np.searchsorted(line, times - _SAME_TIME), max(line.size - 1, 0))
     placed = np.zeros(times.size, dtype=bool)
     if line.size:
@@ -243,11 +248,13 @@ def _refresh_values(fresh_name, kdata_list, begin):
         return
     fresh = getattr(cnt.vr, fresh_name)
     own = kdata_list[own_pos]
-    positions = np.flatnonzero(kdata_list[base_pos].CurrentBar[: fresh.shape[1]] >= begin)
+    positions = (kdata_list[base_pos].CurrentBar[: fresh.shape[1]] >= begin).nonzero()[0]
     cols = own.CurrentBar[positions]
     # columns past the record's data are empty, as are the positions they would fill
     end = own.Matrix.shape[1] if own.DataEnd is None else own.DataEnd
-    positions, cols = positions[(cols >= 0) & (cols < end)], cols[(cols >= 0) & (cols < end)]
+    kept = (cols >= 0) & (cols < end)
+    if not kept.all():
+        positions, cols = positions[kept], cols[kept]
     fresh[gv.KMatrixPos_Open :, index_or_slice(positions)] = own.Matrix[gv.KMatrixPos_Open :, index_or_slice(cols)]
 
 

@@ -3,7 +3,7 @@ keeping it in the loop's context until a refresh consumes it."""
 import numpy as np
 
 import velmoro.tframe.runtypesbase as cnt
-from velmoro.realtrade.calc.layout import PUSH_BAR_COLUMNS, PUSH_FACTOR_COLUMNS
+from velmoro.realtrade.calc.layout import PUSH_BAR_COLUMNS, PUSH_FACTOR_COLUMNS, repeats_first
 from velmoro.tframe.comm.link import current, receive_push
 from velmoro.tframe.language import text
 from velmoro.tframe.utils.logger import write_log
@@ -57,6 +57,11 @@ def receive_data(timeout=RECEIVE_TIMEOUT):
     return push
 
 
+def _size(data):
+    """np.size(data), without numpy's dispatch for an array (a few times a push)."""
+    return data.size if type(data) is np.ndarray else np.size(data)
+
+
 def _well_formed(data, columns, what, lpc):
     """True for an empty array or one row per item with `columns` columns;
     otherwise the pass is broken off with the reason."""
@@ -72,7 +77,7 @@ def _well_formed(data, columns, what, lpc):
 def _kept(held, pushed):
     """Bars held in the context followed by the newly pushed ones."""
     pushed = np.asarray(pushed, dtype=float)
-    if np.size(held) == 0:
+    if _size(held) == 0:
         return pushed.reshape(-1, len(PUSH_BAR_COLUMNS))
     return np.concatenate([held, pushed.reshape(-1, len(PUSH_BAR_COLUMNS))])
 
@@ -80,7 +85,7 @@ def _kept(held, pushed):
 def check_factor_data(tmp_factor_data, lpc):
     """Keep a factor push (rows: factor index, target index, time, value) in
     `lpc.factor_data` for the next factor refresh."""
-    if _well_formed(tmp_factor_data, PUSH_FACTOR_COLUMNS, "factor values", lpc) and np.size(tmp_factor_data):
+    if _well_formed(tmp_factor_data, PUSH_FACTOR_COLUMNS, "factor values", lpc) and _size(tmp_factor_data):
         lpc.factor_data.append(np.asarray(tmp_factor_data, dtype=float))
 
 
@@ -100,6 +105,11 @@ def combine_pushed_timeline(lpc):
     """Set `lpc.pushed_latest_timeline` to the times of the finest pushed bars
     (minute bars, else day bars) not earlier than the last refreshed time:
     a bar pushed again while it forms refreshes its position once more."""
-    held = lpc.min_fresh_data if np.size(lpc.min_fresh_data) else lpc.day_fresh_data
-    times = np.unique(held[:, _TIME]) if np.size(held) else np.zeros(0)
+    held = lpc.min_fresh_data if _size(lpc.min_fresh_data) else lpc.day_fresh_data
+    if _size(held) == 0:
+        times = np.zeros(0)
+    else:
+        times = held[:, _TIME]
+        # a regular push is one time for every target: its unique time is its first
+        times = times[:1].copy() if repeats_first(times) else np.unique(times)
     lpc.pushed_latest_timeline = times[times >= lpc.end_fresh_time]

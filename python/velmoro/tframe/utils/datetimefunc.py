@@ -5,6 +5,7 @@ Arrays convert as wholes (numpy datetime64 arithmetic), with the same
 results as converting their elements one by one."""
 import datetime as _dt
 import math
+from typing import Dict, Tuple
 
 import numpy as np
 
@@ -29,12 +30,29 @@ _UNIX_EPOCH = 719529  # numeric day of 1970-01-01, day 0 of numpy's datetime64
 _FIRST_DAY, _LAST_DAY = 367, 3652424
 
 
+# the refresh loop converts its bar's time several times a push (its
+# datetime, its text, its trading date): recent conversions are kept
+_RECENT: Dict[float, _dt.datetime] = {}
+_RECENT_TEXT: Dict[Tuple[float, str], str] = {}
+_RECENT_MAX = 512
+
+
+def _remember(cache, key, value):
+    if len(cache) >= _RECENT_MAX:
+        cache.clear()
+    cache[key] = value
+    return value
+
+
 def _one_to_datetime(t):
     t = float(t)
+    found = _RECENT.get(t)
+    if found is not None:
+        return found
     day = math.floor(t)  # numpy's floor of one float is several times dearer, with the same errors
     # round to the millisecond: float days carry binary noise
     ms = int(round((t - day) * _SECONDS_PER_DAY * 1000.0))
-    return _dt.datetime.fromordinal(day - _ORDINAL_OFFSET) + _dt.timedelta(milliseconds=ms)
+    return _remember(_RECENT, t, _dt.datetime.fromordinal(day - _ORDINAL_OFFSET) + _dt.timedelta(milliseconds=ms))
 
 
 def _is_many(x):
@@ -56,6 +74,8 @@ def _many_to_datetime(times):
 
 def mft_to_datetime(times):
     """A numeric time gives a datetime; a list or array of them gives a list."""
+    if type(times) is list and len(times) == 1 and isinstance(times[0], float):
+        return [_one_to_datetime(times[0])]  # the loop's own call, once a bar
     if _is_many(times):
         return _many_to_datetime(np.ravel(np.asarray(times, dtype=float)))
     return _one_to_datetime(times)
@@ -90,7 +110,19 @@ def mft_to_str_format(t, fmt=DEFAULT_FORMAT):
     """A numeric time as text in fmt; an array or list of them as a list of texts."""
     if _is_many(t):
         return [d.strftime(fmt) for d in mft_to_datetime(t)]
-    return _one_to_datetime(t).strftime(fmt)
+    if type(fmt) is not str:
+        return _one_to_datetime(t).strftime(fmt)
+    key = (float(t), fmt)
+    found = _RECENT_TEXT.get(key)
+    if found is not None:
+        return found
+    d = _one_to_datetime(t)
+    if fmt == DEFAULT_FORMAT and d.year >= 1000:
+        # the loop's own text of its bar, once a push: strftime's digits, made directly
+        text = "%d-%02d-%02d %02d:%02d:%02d" % (d.year, d.month, d.day, d.hour, d.minute, d.second)
+    else:
+        text = d.strftime(fmt)
+    return _remember(_RECENT_TEXT, key, text)
 
 
 def mft_to_int_format(t, fmt="%Y%m%d"):

@@ -70,8 +70,13 @@ def write_log(message, level="info", console=False, use_args_for_console=False):
     for the console as well. ValueError for another level. The refresh
     loop's line for each bar stays at debug."""
     number = _level(level)
-    if number == logging.INFO and _bar_line(message):
-        number = logging.DEBUG
+    if number == logging.INFO:
+        # the bar's line comes once a push: where info is not written, neither
+        # is debug, and the line need not be recognised
+        if not framework_log.isEnabledFor(logging.INFO):
+            return
+        if _bar_line(message):
+            number = logging.DEBUG
     framework_log.log(number, "%s", message, extra={"console": bool(console or use_args_for_console)})
 
 
@@ -92,7 +97,13 @@ def _syslog_level(level):
 def write_syslog(message, level="debug"):
     """Write to the framework's system log (the loop's trace): warnings and
     errors at their level, anything below at debug."""
-    system_log.log(_syslog_level(level), "%s", message)
+    # most calls (a dozen a push) are dropped: the level is looked up and
+    # checked before anything else
+    number = _SYSLOG_LEVELS.get(level) if type(level) is str else None
+    if number is None:
+        number = _syslog_level(level)
+    if system_log.isEnabledFor(number):
+        system_log.log(number, "%s", message)
 
 
 def _syslog_writes(level="debug") -> bool:
