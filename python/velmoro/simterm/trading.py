@@ -275,10 +275,7 @@ def _value(term, market, code, holding):
 def _positions(term, state, handles, targets):
     wanted = {(str(t["Market"]).lower(), str(t["Code"]).upper()) for t in targets}
     held = [(handle, state.account(handle).holdings) for handle in state.handles(handles)]
-    for _, holdings in held:
-        if holdings:
-            break
-    else:
+    if not any(holdings for _, holdings in held):
         return []  # asked at every bar, mostly of accounts that hold nothing
     day = today(term)
     records = []
