@@ -114,26 +114,30 @@ def forget_buffers():
     _spare.clear()
 
 
-def _new_buffer(shape, dtype):
-    """A column-major buffer, an offered one when one fits."""
+def _new_buffer(shape, dtype, length):
+    """A column-major buffer, an offered one when one fits. A new one has its
+    entries past `length` written once now: the first write to a new page
+    faults it in, which would otherwise fall on the pushes that grow into it
+    (a fifth of a 5,000-target day's first push)."""
     for i in range(len(_spare)):
         # one still shown by a view (a strategy may have kept one) keeps its
         # values: only the list holds it (and getrefcount's argument)
         if _spare[i].shape == shape and _spare[i].dtype == dtype and sys.getrefcount(_spare[i]) == 2:
             return _spare.pop(i)
-    return np.empty(shape, dtype=dtype, order="F")
+    buffer = np.empty(shape, dtype=dtype, order="F")
+    buffer[..., length:] = 0
+    return buffer
 
 
 def with_room(array, room=None):
     """A copy of `array` (column-major) in a buffer with `room` spare entries
     along its last axis (None: as many as `array`'s own buffer has), as
-    `extend_last_axis` grows into. The room is not written: its memory is
-    taken only as it is used."""
+    `extend_last_axis` grows into."""
     array = np.asarray(array)
     length = array.shape[-1]
     if room is None:
         room = array.base.shape[-1] - length if _leading_view(array, array.base) else 0
-    buffer = _new_buffer(array.shape[:-1] + (length + int(room),), array.dtype)
+    buffer = _new_buffer(array.shape[:-1] + (length + int(room),), array.dtype, length)
     buffer[..., :length] = array
     weakref.finalize(buffer, _in_use.pop, id(buffer), None)
     _in_use[id(buffer)] = length
