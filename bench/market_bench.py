@@ -8,7 +8,10 @@ orders a day ("reader"), on the embedded terminal, on a terminal served
 over a Unix socket, and on the embedded terminal answering from a market
 store the generated market was written into ("store"). Each run is a process of its own (its peak RSS is its
 own), run twice on one terminal: the second run's set-up finds the history's
-bar files written by the first (it stops at its first push).
+bar files written by the first (it stops at its first push). A replay
+shorter than a second is run again, up to five times in all, and the best
+kept: at 100 targets a day lasts some 50 ms, which another job on the
+machine stretches by half.
 
 Printed per run: bars per second of the replay (targets x minutes over the
 time from the first push asked to the run's end), the loop's time per push
@@ -52,6 +55,7 @@ TARGET_P50, TARGET_P99 = 2.0, 10.0  # ms, at 5,000 targets
 TARGET_SETUP, TARGET_SETUP_CACHED = 10.0, 3.0  # s
 TARGET_RSS = 2048  # MB, 5,000 targets x 5 days
 FLAT = 1.5  # most over least cost per bar
+REPEAT_UNDER, REPEATS = 1.0, 5  # s: a replay shorter is run up to REPEATS times, its best kept
 
 
 def reader_handler(targets):
@@ -168,7 +172,9 @@ def one(mode, n_targets, days, handler_name):
         term = Terminal(data)
         connect = lambda: link.connect(term)  # noqa: E731
     handler, state = reader_handler(targets) if handler_name == "reader" else ((lambda context: None), {})
-    try:
+
+    def timed_run():
+        """A whole run: its clock, and its start and end."""
         connect()
         with Clock(handler) as clock:
             started = time.perf_counter()
@@ -176,6 +182,17 @@ def one(mode, n_targets, days, handler_name):
                      idle_warning=0)
             ended = time.perf_counter()
         link.disconnect()
+        return clock, started, ended
+
+    try:
+        clock, started, ended = timed_run()
+        first_setup = clock.asks[0] - started
+        # a replay of a fraction of a second moves with whatever else the
+        # machine does in it: such a run is made again and its best replay kept
+        for _ in range(REPEATS - 1 if ended - clock.asks[0] < REPEAT_UNDER else 0):
+            again = timed_run()
+            if again[2] - again[0].asks[0] < ended - clock.asks[0]:
+                clock, _, ended = again
         connect()
         logging.getLogger("velmoro").setLevel(logging.CRITICAL)  # the cached run ends at its first push on purpose
         with Clock(handler) as cached:
@@ -198,7 +215,7 @@ def one(mode, n_targets, days, handler_name):
         "mode": mode, "targets": n_targets, "days": days, "handler": handler_name,
         "bars_per_s": bars / (ended - clock.asks[0]),
         "p50": float(np.percentile(loop, 50)), "p99": float(np.percentile(loop, 99)),
-        "setup": clock.asks[0] - started, "setup_cached": cached.asks[0] - cached_start,
+        "setup": first_setup, "setup_cached": cached.asks[0] - cached_start,
         "rss": _peak_mb(), "server_rss": server_rss, "orders": state.get("orders", 0),
         "seconds_per_bar": (ended - clock.asks[0]) / bars,
     }
