@@ -107,3 +107,21 @@ def test_queries_end_to_end(terminal, monkeypatch):
 
     with pytest.raises(VmReturnError):
         _factors.get_factor_by_factor("no_such_factor", targets, days[0], days[-1])
+
+
+@pytest.mark.parametrize("factor", sorted(FACTORS))
+@pytest.mark.parametrize("stored", [False, True])
+def test_a_query_over_many_securities_gives_each_its_own_series(tmp_path, factor, stored):
+    """All covered securities' day bars are made together: each series equals
+    the one its security gives alone (the generated market and a store of it)."""
+    data = Dataset(days=DAYS)
+    if stored:
+        from velmoro.simterm.stored import StoreDataset, write_generated
+
+        write_generated(str(tmp_path / "s"), data)
+        data = StoreDataset(str(tmp_path / "s"))
+    term = Terminal(data, result_dir=str(tmp_path))
+    got = fetch(term, factor, [DotDict(Market=s.market, Code=s.code) for s in data.securities], 0, 0)
+    for sec in data.securities:
+        np.testing.assert_array_equal(got["bp_{}_{}".format(sec.market, sec.code)].ravel(),
+                                      factor_series(data, factor, sec))
