@@ -67,7 +67,7 @@ def _date(value, open_bound):
 
 def factor_series(dataset, name, sec):
     """One factor of one security over every trading day of the dataset."""
-    return _factor(name)(dataset.bars(sec, "day"))
+    return _factor_table(dataset, name, [sec])[0]
 
 
 def _factor_table(dataset, name, secs):
